@@ -1,0 +1,56 @@
+# The two commands a newcomer needs: `make demo` and `make test`. Everything else is a step of them.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+BIN := $(CURDIR)/build/bin
+CMAKE_GEN := -G Ninja
+
+.PHONY: all bootstrap native asan win32 fuzz test unit win32-test e2e fuzz-smoke demo bench clean
+
+all: bootstrap native win32
+
+bootstrap:
+	@scripts/bootstrap.sh
+
+native:
+	@cmake -S . -B build/native $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DSETUP_TESTS=OFF -DSETUP_BIN_DIR=$(BIN) >/dev/null
+	@cmake --build build/native -j $(JOBS)
+
+asan:
+	@cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DSETUP_SANITIZE=ON >/dev/null
+	@cmake --build build/asan -j $(JOBS)
+
+win32:
+	@cmake -S . -B build/win32 $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DSETUP_BIN_DIR=$(BIN) >/dev/null
+	@cmake --build build/win32 -j $(JOBS)
+
+fuzz:
+	@cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build build/fuzz -j $(JOBS)
+
+# Every test: native unit tests under ASan/UBSan, fuzz smoke runs, Windows tests and
+# end-to-end runs under Wine + Xvfb.
+test: bootstrap native asan win32 fuzz
+	@$(MAKE) --no-print-directory unit fuzz-smoke win32-test e2e
+
+unit:
+	@cd build/asan && ctest --output-on-failure -j $(JOBS)
+
+fuzz-smoke:
+	@tests/fuzz/run.sh build/fuzz 20
+
+win32-test:
+	@tests/win32/run.sh $(BIN)
+
+e2e:
+	@tests/e2e/run.sh $(BIN)
+
+demo: all
+	@scripts/demo.sh $(BIN)
+
+bench: bootstrap native
+	@bench/run.sh $(BIN)
+
+clean:
+	rm -rf build

@@ -1,0 +1,2 @@
+// Placeholder until the error report lands.
+#include "core/error_report.h"

@@ -1,0 +1,68 @@
+// Stdio with 64-bit positions; the one place that knows how each C library spells them.
+#include "core/file_stream.h"
+
+#include <sys/stat.h>
+
+namespace setup {
+
+namespace {
+
+#ifdef _WIN32
+int Seek64(std::FILE* f, uint64_t pos, int whence) { return _fseeki64(f, static_cast<int64_t>(pos), whence); }
+int64_t Tell64(std::FILE* f) { return _ftelli64(f); }
+#else
+int Seek64(std::FILE* f, uint64_t pos, int whence) { return fseeko(f, static_cast<off_t>(pos), whence); }
+int64_t Tell64(std::FILE* f) { return ftello(f); }
+#endif
+
+}  // namespace
+
+std::unique_ptr<TFileStream> TFileStream::Open(const std::string& name, TFileMode mode) {
+  const char* how = mode == TFileMode::Read ? "rb" : mode == TFileMode::Create ? "w+b" : "r+b";
+  std::FILE* f = std::fopen(name.c_str(), how);
+  if (!f) return nullptr;
+  return std::unique_ptr<TFileStream>(new TFileStream(f));
+}
+
+TFileStream::~TFileStream() { std::fclose(file_); }
+
+bool TFileStream::Seek(uint64_t position) { return Seek64(file_, position, SEEK_SET) == 0; }
+
+bool TFileStream::SeekToEnd() { return Seek64(file_, 0, SEEK_END) == 0; }
+
+uint64_t TFileStream::Tell() {
+  int64_t p = Tell64(file_);
+  return p < 0 ? 0 : static_cast<uint64_t>(p);
+}
+
+uint64_t TFileStream::Size() {
+  int64_t here = Tell64(file_);
+  if (Seek64(file_, 0, SEEK_END) != 0) return 0;
+  int64_t end = Tell64(file_);
+  Seek64(file_, here < 0 ? 0 : static_cast<uint64_t>(here), SEEK_SET);
+  return end < 0 ? 0 : static_cast<uint64_t>(end);
+}
+
+size_t TFileStream::Read(void* buffer, size_t n) { return n ? std::fread(buffer, 1, n, file_) : 0; }
+
+size_t TFileStream::Write(const void* buffer, size_t n) { return n ? std::fwrite(buffer, 1, n, file_) : 0; }
+
+bool TFileStream::Flush() { return std::fflush(file_) == 0; }
+
+int64_t FileLength(const std::string& name) {
+  auto f = TFileStream::Open(name, TFileMode::Read);
+  if (!f) return -1;
+  return static_cast<int64_t>(f->Size());
+}
+
+bool FileExists(const std::string& name) {
+#ifdef _WIN32
+  struct _stat64 st;
+  return _stat64(name.c_str(), &st) == 0 && (st.st_mode & _S_IFDIR) == 0;
+#else
+  struct stat st;
+  return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+#endif
+}
+
+}  // namespace setup

@@ -1,0 +1,45 @@
+// TFileStream: an open file with 64-bit positions, the same on Linux and Windows.
+//
+// Names are narrow strings in the system ANSI code page, as every stored path of the
+// system is. Opening reports failure by returning null; reads and writes return the
+// number of bytes moved, so short transfers are the caller's to judge.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace setup {
+
+enum class TFileMode {
+  Read,       // existing file, read only, other readers and writers allowed
+  Create,     // create or truncate, read and write
+  ReadWrite,  // existing file, read and write
+};
+
+class TFileStream {
+ public:
+  static std::unique_ptr<TFileStream> Open(const std::string& name, TFileMode mode);
+  ~TFileStream();
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  bool Seek(uint64_t position);
+  bool SeekToEnd();
+  uint64_t Tell();
+  uint64_t Size();
+  size_t Read(void* buffer, size_t n);
+  size_t Write(const void* buffer, size_t n);
+  bool Flush();
+
+ private:
+  explicit TFileStream(std::FILE* file) : file_(file) {}
+  std::FILE* file_;
+};
+
+// Length of a file, or -1 when it cannot be opened.
+int64_t FileLength(const std::string& name);
+bool FileExists(const std::string& name);
+
+}  // namespace setup

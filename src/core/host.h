@@ -1,0 +1,55 @@
+// What the portable code needs from the operating system, behind one small interface.
+//
+// The Windows layer installs its own THost at program start; native tools and tests run
+// with the portable host (message boxes go to stderr and are answered with OK, text
+// crosses between narrow and wide as Windows-1252 would for ASCII and Latin-1).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace setup {
+
+// Message box styles and answers, with the values the Windows API gives them.
+enum : unsigned {
+  kMbOk = 0x0,
+  kMbOkCancel = 0x1,
+  kMbYesNo = 0x4,
+  kMbIconError = 0x10,
+  kMbIconQuestion = 0x20,
+  kMbIconWarning = 0x30,
+  kMbIconInformation = 0x40,
+};
+enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
+
+class THost {
+ public:
+  virtual ~THost() = default;
+
+  // A modal message box owned by the application; returns the button pressed.
+  virtual int MessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
+  // Narrow (system ANSI code page) and wide (UTF-16) text.
+  virtual std::u16string AnsiToWide(std::string_view text) = 0;
+  virtual std::string WideToAnsi(std::u16string_view text) = 0;
+  // The system's locale-aware lower-casing of narrow text.
+  virtual std::string LowerLocale(std::string_view text) = 0;
+  // The current user's application-data folder, asked anew at every call; empty on failure.
+  virtual std::u16string AppDataFolder() = 0;
+};
+
+// The portable host described above.
+class TPortableHost : public THost {
+ public:
+  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+  std::u16string AnsiToWide(std::string_view text) override;
+  std::string WideToAnsi(std::u16string_view text) override;
+  std::string LowerLocale(std::string_view text) override;
+  std::u16string AppDataFolder() override { return {}; }
+};
+
+// The host in use; the portable host until SetHost installs another.
+THost& Host();
+// Installs a host (not owned); null restores the portable host.
+void SetHost(THost* host);
+
+}  // namespace setup

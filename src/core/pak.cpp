@@ -1,0 +1,371 @@
+// The setup package reader and writer.
+//
+// The reader trusts nothing it reads: the directory must lie between DirOffset and the
+// trailer, every record and name inside it, and an entry's stored bytes inside the file
+// before any buffer is allocated for them. A directory that breaks these rules reads as an
+// empty directory; an entry that breaks them fails verification.
+#include "core/pak.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "core/byte_order.h"
+#include "core/crc.h"
+#include "core/error.h"
+#include "core/host.h"
+
+namespace setup {
+
+namespace {
+
+constexpr size_t kCopyChunk = 4 << 20;  // chunk of the plain copy of a large source file
+
+}  // namespace
+
+// ---------------------------------------------------------------- zlib
+
+TBytes DeflateBest(const uint8_t* data, size_t size) {
+  uLongf bound = compressBound(static_cast<uLong>(size));
+  TBytes out(bound);
+  if (compress2(out.data(), &bound, data, static_cast<uLong>(size), Z_BEST_COMPRESSION) != Z_OK) {
+    throw ESetupError("deflate failed for " + std::to_string(size) + " bytes");
+  }
+  out.resize(bound);
+  return out;
+}
+
+bool InflateExact(const uint8_t* data, size_t size, uint32_t expected, TBytes& out, uint64_t* actual) {
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) throw ESetupError("error");
+  out.assign(expected, 0);
+  zs.next_in = const_cast<Bytef*>(data);
+  zs.avail_in = static_cast<uInt>(size);
+  zs.next_out = out.data();
+  zs.avail_out = expected;
+  int rc = inflate(&zs, Z_FINISH);
+  uint64_t produced = zs.total_out;
+  if ((rc == Z_OK || rc == Z_BUF_ERROR) && zs.avail_out == 0) {
+    // More output than expected: count the rest so the message can name the real length.
+    uint8_t scratch[16384];
+    do {
+      zs.next_out = scratch;
+      zs.avail_out = sizeof scratch;
+      rc = inflate(&zs, Z_NO_FLUSH);
+      produced += sizeof scratch - zs.avail_out;
+    } while (rc == Z_OK && produced < 0xFFFFFFFFull);
+  }
+  inflateEnd(&zs);
+  if (rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_NEED_DICT || rc == Z_STREAM_ERROR) throw ESetupError("error");
+  if (rc != Z_STREAM_END && produced <= expected) throw ESetupError("error");  // stream cut short
+  if (actual) *actual = produced;
+  if (produced != expected) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- construction
+
+TPak::TPak(const std::string& file_name, TPakOpenMode mode) {
+  switch (mode) {
+    case pmRead:
+      file_ = TFileStream::Open(file_name, TFileMode::Read);
+      ReadDirectory();
+      break;
+    case pmCreate:
+      file_ = TFileStream::Open(file_name, TFileMode::Create);
+      writer_ = true;
+      break;
+    case pmAppend:
+      file_ = TFileStream::Open(file_name, TFileMode::ReadWrite);
+      writer_ = true;
+      if (file_) {
+        file_size_ = file_->Size();
+        trailer_.DataStart = static_cast<uint32_t>(file_size_);
+      }
+      break;
+  }
+}
+
+TPak::~TPak() = default;
+
+void TPak::Close() { file_.reset(); }
+
+// ---------------------------------------------------------------- reading
+
+void TPak::ReadDirectory() {
+  directory_.clear();
+  trailer_ = TPakTrailer{};
+  directory_sound_ = true;
+  if (!file_) return;
+  file_size_ = file_->Size();
+  if (file_size_ < kPakTrailerSize) return;
+
+  uint8_t raw[kPakTrailerSize];
+  if (!file_->Seek(file_size_ - kPakTrailerSize) || file_->Read(raw, sizeof raw) != sizeof raw) return;
+  std::memcpy(trailer_.Magic, raw, 4);
+  trailer_.Version = LoadLE16(raw + 4);
+  trailer_.Count = LoadLE16(raw + 6);
+  trailer_.DataStart = LoadLE32(raw + 8);
+  trailer_.DirOffset = LoadLE32(raw + 12);
+  if (!trailer_.HasMagic()) return;
+
+  // The records must fit between DirOffset and the trailer; read that span once.
+  const uint64_t dir_end = file_size_ - kPakTrailerSize;
+  const uint64_t dir_start = trailer_.DirOffset;
+  const uint64_t smallest = static_cast<uint64_t>(trailer_.Count) * kPakRecordFixedSize;
+  if (dir_start > dir_end || dir_end - dir_start < smallest) {
+    directory_sound_ = false;
+    return;
+  }
+  // A directory never needs more than Count records of the longest name.
+  const uint64_t largest = static_cast<uint64_t>(trailer_.Count) * (kPakRecordFixedSize + 0xFFFF);
+  const uint64_t span = dir_end - dir_start < largest ? dir_end - dir_start : largest;
+  TBytes records(static_cast<size_t>(span));
+  if (!file_->Seek(dir_start) || file_->Read(records.data(), records.size()) != records.size()) {
+    directory_sound_ = false;
+    return;
+  }
+
+  try {
+    TBufferManager cursor(records.data(), records.size());
+    directory_.resize(trailer_.Count);
+    for (TPakEntry& e : directory_) {
+      e.Name = cursor.ReadString();
+      e.Crc = static_cast<uint32_t>(cursor.ReadInt32());
+      e.Offset = static_cast<uint32_t>(cursor.ReadInt32());
+      e.PackedSize = static_cast<uint32_t>(cursor.ReadInt32());
+      e.Size = static_cast<uint32_t>(cursor.ReadInt32());
+      e.Group = cursor.ReadUInt16();
+    }
+  } catch (const ESetupError&) {
+    directory_.clear();
+    directory_sound_ = false;
+  }
+}
+
+TBytes TPak::ReadStored(int index) {
+  if (!ValidIndex(index) || !file_) return {};
+  const TPakEntry& e = directory_[index];
+  const uint32_t length = e.StoredLength();
+  if (length == 0) return {};
+  if (static_cast<uint64_t>(e.Offset) + length > file_size_) return {};  // would read past the end
+  TBytes stored(length);
+  if (!file_->Seek(e.Offset) || file_->Read(stored.data(), length) != length) return {};
+  if (Crc32(stored.data(), length) != e.Crc) return {};
+  return stored;
+}
+
+TBytes TPak::Extract(int index) {
+  TBytes stored = ReadStored(index);
+  if (stored.empty()) return {};
+  const TPakEntry& e = directory_[index];
+  if (e.PackedSize == 0) return e.Size != 0 ? stored : TBytes{};
+  if (e.Size == 0) return {};
+  TBytes out;
+  uint64_t actual = 0;
+  if (!InflateExact(stored.data(), stored.size(), e.Size, out, &actual)) {
+    Host().MessageBox(e.Name + "\r\rError: DecompSize - " + std::to_string(actual) + " OrigSize - " +
+                          std::to_string(e.Size),
+                      "Error", kMbOk);
+    return {};
+  }
+  return out;
+}
+
+bool TPak::Verify(int index) {
+  if (!ValidIndex(index)) return false;
+  if (directory_[index].Size >= kLargeEntryLimit) return true;
+  return !Extract(index).empty();
+}
+
+TBytes TPak::FindByName(const std::string& name, uint16_t group, uint32_t* size) {
+  if (size) *size = 0;
+  THost& host = Host();
+  const std::string wanted = host.LowerLocale(name);
+  for (size_t i = 0; i < directory_.size(); ++i) {
+    const TPakEntry& e = directory_[i];
+    if (e.Group == group && e.Name.size() == name.size() && host.LowerLocale(e.Name) == wanted) {
+      if (size) *size = e.Size;
+      return Extract(static_cast<int>(i));
+    }
+  }
+  return {};
+}
+
+bool TPak::FirstIndexInGroup(uint16_t group, int& index) {
+  group_cursor_ = 0;
+  return NextIndexInGroup(group, index);
+}
+
+bool TPak::NextIndexInGroup(uint16_t group, int& index) {
+  for (size_t i = group_cursor_ < 0 ? 0 : static_cast<size_t>(group_cursor_); i < directory_.size(); ++i) {
+    if (directory_[i].Group == group) {
+      index = static_cast<int>(i);
+      group_cursor_ = static_cast<int32_t>(i + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+TGroupItem TPak::FirstInGroup(uint16_t group, bool extract) {
+  group_cursor_ = 0;
+  return NextInGroup(group, extract);
+}
+
+TGroupItem TPak::NextInGroup(uint16_t group, bool extract) {
+  TGroupItem item;
+  int index = 0;
+  if (!NextIndexInGroup(group, index)) return item;
+  if (extract) item.Data = Extract(index);
+  item.Size = directory_[index].Size;
+  item.Name = directory_[index].Name;
+  return item;
+}
+
+void TPak::ForEachInGroup(uint16_t group, const std::function<void(int)>& callback) {
+  int index = 0;
+  for (bool found = FirstIndexInGroup(group, index); found; found = NextIndexInGroup(group, index)) callback(index);
+}
+
+int TPak::CountGrouped() const {
+  int n = 0;
+  for (const TPakEntry& e : directory_) n += e.Group != 0;
+  return n;
+}
+
+int TPak::CountInGroup(uint16_t group) const {
+  int n = 0;
+  for (const TPakEntry& e : directory_) n += e.Group == group;
+  return n;
+}
+
+size_t TPak::ReadAt(uint64_t offset, void* buffer, size_t n) {
+  if (!file_ || offset >= file_size_) return 0;
+  if (n > file_size_ - offset) n = static_cast<size_t>(file_size_ - offset);
+  if (!file_->Seek(offset)) return 0;
+  return file_->Read(buffer, n);
+}
+
+// ---------------------------------------------------------------- writing
+
+int TPak::AddEntry(const std::string& name, const std::string& source_path, uint16_t group) {
+  TPakEntry e;
+  e.Name = name;
+  e.SourcePath = source_path;
+  e.Group = group;
+  directory_.push_back(std::move(e));
+  return static_cast<int>(directory_.size() - 1);
+}
+
+std::optional<TBytes> TPak::Pack(int index, const uint8_t* data, uint32_t size) {
+  if (!ValidIndex(index)) return std::nullopt;
+  TPakEntry& e = directory_[index];
+  e.Size = size;
+  if (!data) return std::nullopt;
+  TBytes result;
+  if (size < kLargeEntryLimit) {
+    result = DeflateBest(data, size);
+    e.PackedSize = static_cast<uint32_t>(result.size());
+  }
+  if (size < e.PackedSize || size >= kLargeEntryLimit) {
+    e.PackedSize = 0;
+    result.assign(data, data + size);
+  }
+  if (e.StoredLength() != 0) e.Crc = Crc32(result.data(), e.StoredLength());
+  return result;
+}
+
+bool TPak::AppendStored(int index, const uint8_t* data, uint32_t length) {
+  if (!file_ || !file_->SeekToEnd()) return false;
+  const uint64_t end = file_->Tell();
+  // Offsets are 32-bit: a package may not grow past 4 GiB.
+  if (end + length > 0xFFFFFFFFull) return false;
+  directory_[index].Offset = static_cast<uint32_t>(end);
+  return file_->Write(data, length) == length;
+}
+
+bool TPak::StoreFromMemory(int index, const uint8_t* data, uint32_t size) {
+  std::optional<TBytes> stored = Pack(index, data, size);
+  if (!stored) return false;
+  return AppendStored(index, stored->data(), directory_[index].StoredLength());
+}
+
+bool TPak::StorePacked(int index, const TBytes& stored) {
+  if (!ValidIndex(index) || stored.size() != directory_[index].StoredLength()) return false;
+  return AppendStored(index, stored.data(), static_cast<uint32_t>(stored.size()));
+}
+
+bool TPak::CopyFileChunked(int index, TFileStream& source, uint64_t length) {
+  if (!file_ || !file_->SeekToEnd()) return false;
+  const uint64_t end = file_->Tell();
+  if (end + length > 0xFFFFFFFFull) return false;
+  directory_[index].Offset = static_cast<uint32_t>(end);
+  TBytes chunk(kCopyChunk);
+  for (uint64_t left = length; left > 0;) {
+    size_t n = left < chunk.size() ? static_cast<size_t>(left) : chunk.size();
+    if (source.Read(chunk.data(), n) != n || file_->Write(chunk.data(), n) != n) return false;
+    left -= n;
+  }
+  return true;
+}
+
+bool TPak::StoreFromFile(int index) {
+  if (!ValidIndex(index)) return false;
+  TPakEntry& e = directory_[index];
+  const int64_t length = FileLength(e.SourcePath);
+  if (length < 0) throw ESetupError("I/O error: cannot open " + e.SourcePath);
+  if (length > 0xFFFFFFFFll) return false;  // Size is 32-bit
+  auto source = TFileStream::Open(e.SourcePath, TFileMode::Read);
+  if (!source) return false;
+  if (static_cast<uint64_t>(length) >= kLargeEntryLimit) {
+    // Large entries go in as they are, copied in chunks, never whole in memory.
+    e.Size = static_cast<uint32_t>(length);
+    e.PackedSize = 0;
+    e.Crc = 0;
+    return CopyFileChunked(index, *source, static_cast<uint64_t>(length));
+  }
+  TBytes data(static_cast<size_t>(length));
+  if (source->Read(data.data(), data.size()) != data.size()) return false;
+  if (data.empty()) {  // an empty file: a record with no stored bytes
+    e.Size = e.PackedSize = e.Crc = 0;
+    e.Offset = static_cast<uint32_t>(file_->SeekToEnd() ? file_->Tell() : 0);
+    return true;
+  }
+  return StoreFromMemory(index, data.data(), static_cast<uint32_t>(data.size()));
+}
+
+bool TPak::WriteDirectory() {
+  if (!file_ || !file_->SeekToEnd()) return false;
+  if (directory_.size() > 0xFFFF) return false;  // Count is 16-bit
+  const uint64_t dir_offset = file_->Tell();
+  std::string out;
+  for (const TPakEntry& e : directory_) {
+    if (e.Name.size() > 0xFFFF) return false;
+    AppendLE16(out, static_cast<uint16_t>(e.Name.size()));
+    out += e.Name;
+    AppendLE32(out, e.Crc);
+    AppendLE32(out, e.Offset);
+    AppendLE32(out, e.PackedSize);
+    AppendLE32(out, e.Size);
+    AppendLE16(out, e.Group);
+  }
+  if (dir_offset + out.size() + kPakTrailerSize > 0xFFFFFFFFull) return false;
+  std::memcpy(trailer_.Magic, "KZPF", 4);
+  trailer_.Version = 1;
+  trailer_.Count = static_cast<uint16_t>(directory_.size());
+  trailer_.DirOffset = static_cast<uint32_t>(dir_offset);
+  out.append(trailer_.Magic, 4);
+  AppendLE16(out, trailer_.Version);
+  AppendLE16(out, trailer_.Count);
+  AppendLE32(out, trailer_.DataStart);
+  AppendLE32(out, trailer_.DirOffset);
+  bool ok = file_->Write(out.data(), out.size()) == out.size();
+  return file_->Flush() && ok;
+}
+
+}  // namespace setup

@@ -1,0 +1,135 @@
+// TPak: the setup package appended to the setup executable, and its writer.
+//
+// Layout, first byte to last (all integers little-endian, all offsets absolute in the host):
+//
+//   host executable | entry data ... | directory records ... | trailer (16 bytes)
+//
+//   trailer:   0 Magic "KZPF"   4 Version u16 (1)   6 Count u16   8 DataStart u32   12 DirOffset u32
+//   record:    NameLength u16, Name, Crc u32, Offset u32, PackedSize u32, Size u32, Group u16
+//
+// An entry's stored bytes are a level-9 zlib stream (PackedSize > 0) or the plain bytes
+// (PackedSize 0); Crc is the CRC-32 of the stored bytes. Entries of Size at or above
+// kLargeEntryLimit are always stored plain, carry Crc 0 and are never read whole.
+//
+// Reading operations return empty buffers, false or 0 on failure. A zlib stream that does
+// not inflate raises ESetupError("error").
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/buffer_manager.h"
+#include "core/file_stream.h"
+
+namespace setup {
+
+constexpr uint32_t kLargeEntryLimit = 73400320;  // 0x4600000: 70 MiB
+constexpr size_t kPakTrailerSize = 16;
+constexpr size_t kPakRecordFixedSize = 20;  // a directory record without its name
+
+enum TPakOpenMode { pmRead, pmCreate, pmAppend };
+
+struct TPakTrailer {
+  char Magic[4] = {0, 0, 0, 0};
+  uint16_t Version = 0;
+  uint16_t Count = 0;
+  uint32_t DataStart = 0;
+  uint32_t DirOffset = 0;
+
+  bool HasMagic() const { return Magic[0] == 'K' && Magic[1] == 'Z' && Magic[2] == 'P' && Magic[3] == 'F'; }
+};
+
+struct TPakEntry {
+  std::string Name;
+  std::string SourcePath;  // the disk file a writer packs; empty for entries read from a package
+  uint32_t Crc = 0;
+  uint32_t Offset = 0;
+  uint32_t PackedSize = 0;
+  uint32_t Size = 0;
+  uint16_t Group = 0;
+
+  // PackedSize for a compressed entry (or one of Size 0), otherwise Size.
+  uint32_t StoredLength() const { return (PackedSize != 0 || Size == 0) ? PackedSize : Size; }
+};
+
+// What a group walk hands out: the data (when asked to extract), the Size and the Name.
+// An empty Name means the walk found no further entry.
+struct TGroupItem {
+  TBytes Data;
+  uint32_t Size = 0;
+  std::string Name;
+};
+
+class TPak {
+ public:
+  TPak(const std::string& file_name, TPakOpenMode mode);
+  ~TPak();
+  TPak(const TPak&) = delete;
+  TPak& operator=(const TPak&) = delete;
+
+  // --- reading ---
+  void ReadDirectory();
+  TBytes ReadStored(int index);
+  TBytes Extract(int index);
+  bool Verify(int index);
+  // The first entry of the group whose name matches without regard to case; Size in *size.
+  TBytes FindByName(const std::string& name, uint16_t group, uint32_t* size = nullptr);
+  TGroupItem FirstInGroup(uint16_t group, bool extract);
+  TGroupItem NextInGroup(uint16_t group, bool extract);
+  bool FirstIndexInGroup(uint16_t group, int& index);
+  bool NextIndexInGroup(uint16_t group, int& index);
+  void ForEachInGroup(uint16_t group, const std::function<void(int)>& callback);
+  int CountGrouped() const;
+  int CountInGroup(uint16_t group) const;
+  // Up to n raw bytes of the package file at an absolute offset (the chunked copy of large
+  // entries reads through this); returns the number read.
+  size_t ReadAt(uint64_t offset, void* buffer, size_t n);
+
+  // --- writing ---
+  int AddEntry(const std::string& name, const std::string& source_path, uint16_t group);
+  // The bytes to store for data: a zlib stream, or a copy when deflate does not shrink it or
+  // size is at the large-entry limit. Sets Size, PackedSize and Crc. Null data gives nullopt.
+  std::optional<TBytes> Pack(int index, const uint8_t* data, uint32_t size);
+  bool StoreFromMemory(int index, const uint8_t* data, uint32_t size);
+  bool StoreFromFile(int index);
+  // Stores bytes that were packed elsewhere (Size, PackedSize and Crc already set on the
+  // record); lets a writer compress on several threads and append in order.
+  bool StorePacked(int index, const TBytes& stored);
+  bool WriteDirectory();
+  void Close();
+
+  bool IsOpen() const { return file_ != nullptr; }
+  // False when the trailer has the magic but the directory records do not lie in the file.
+  bool DirectorySound() const { return directory_sound_; }
+  uint64_t FileSize() const { return file_size_; }
+  const std::vector<TPakEntry>& Directory() const { return directory_; }
+  std::vector<TPakEntry>& Directory() { return directory_; }
+  const TPakTrailer& Trailer() const { return trailer_; }
+
+ private:
+  bool ValidIndex(int index) const { return index >= 0 && static_cast<size_t>(index) < directory_.size(); }
+  bool AppendStored(int index, const uint8_t* data, uint32_t length);
+  bool CopyFileChunked(int index, TFileStream& source, uint64_t length);
+
+  std::unique_ptr<TFileStream> file_;
+  std::vector<TPakEntry> directory_;
+  TPakTrailer trailer_;
+  int32_t group_cursor_ = 0;
+  uint64_t file_size_ = 0;
+  bool directory_sound_ = true;
+  bool writer_ = false;
+};
+
+// Deflates at level 9 with the default window and memory level (a zlib stream).
+TBytes DeflateBest(const uint8_t* data, size_t size);
+
+// Inflates a zlib stream that should give exactly expected bytes. Returns true with the data
+// when it does; false with *actual set to the inflated length otherwise. A stream that is not
+// valid zlib raises ESetupError("error").
+bool InflateExact(const uint8_t* data, size_t size, uint32_t expected, TBytes& out, uint64_t* actual);
+
+}  // namespace setup

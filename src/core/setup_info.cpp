@@ -1,0 +1,171 @@
+// Parsing and writing of the setup information record and the compiled script.
+#include "core/setup_info.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "core/byte_order.h"
+#include "core/error.h"
+#include "core/file_stream.h"
+
+namespace setup {
+
+namespace {
+
+// A line needs at least 12 bytes and a parameter 2: counts beyond what the buffer can hold
+// are rejected before anything is allocated.
+constexpr size_t kLineFixedSize = 12;
+constexpr size_t kStringFixedSize = 2;
+
+void CheckCount(int64_t count, size_t unit, size_t remaining, const char* what) {
+  if (count < 0 || static_cast<uint64_t>(count) * unit > remaining) {
+    throw ESetupError(std::string("Record corrupt: ") + what + " count " + std::to_string(count) +
+                      " does not fit the " + std::to_string(remaining) + " bytes left");
+  }
+}
+
+}  // namespace
+
+const char* const kRegistryRootShortNames[kRegistryRootCount] = {"HKLM", "HKCU", "HKCR", "HKU", "HKCC"};
+const char* const kRegistryRootLongNames[kRegistryRootCount] = {
+    "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_CLASSES_ROOT", "HKEY_USERS", "HKEY_CURRENT_CONFIG"};
+
+int RootNameToIndex(const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (int i = 0; i < kRegistryRootCount; ++i) {
+    if (upper == kRegistryRootShortNames[i]) return i;
+  }
+  return 0;
+}
+
+std::string RootIndexToLongName(int index) {
+  if (index < 0 || index >= kRegistryRootCount) return "!ERROR!";
+  return kRegistryRootLongNames[index];
+}
+
+std::string FloatText(double value) {
+  // Fifteen significant digits in general format, trailing zeros dropped.
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15g", value);
+  std::string text = buf;
+  for (char& c : text) {
+    if (c == ',') c = '.';
+  }
+  if (text.find('.') == std::string::npos) text += ".0";
+  return text;
+}
+
+// ---------------------------------------------------------------- SetupInfo
+
+void TSetupInfoFile::LoadFromBuffer(const uint8_t* buffer, size_t length) {
+  TBufferManager cursor(buffer, length);
+  SetupName = cursor.ReadString();
+  ShortName = cursor.ReadString();
+  SetupExeName = cursor.ReadString();
+  UninstallExeName = cursor.ReadString();
+  UninstallPrefix = cursor.ReadString();
+  InstallDir = cursor.ReadString();
+  Changelog = cursor.ReadString();
+  for (TInstallDirRegKey& slot : InstallDirRegKey) {
+    slot.HKey = cursor.ReadUInt8();
+    slot.Path = cursor.ReadString();
+    slot.Key = cursor.ReadString();
+  }
+  Pages = cursor.ReadString();
+  UninstallPages = cursor.ReadString();
+  Mode = cursor.ReadUInt8();
+  HasUninstaller = cursor.ReadUInt8();
+}
+
+std::string TSetupInfoFile::Serialize() const {
+  std::string out;
+  for (const std::string* s : {&SetupName, &ShortName, &SetupExeName, &UninstallExeName, &UninstallPrefix,
+                               &InstallDir, &Changelog}) {
+    AppendString(out, *s);
+  }
+  for (const TInstallDirRegKey& slot : InstallDirRegKey) {
+    out.push_back(static_cast<char>(slot.HKey));
+    AppendString(out, slot.Path);
+    AppendString(out, slot.Key);
+  }
+  AppendString(out, Pages);
+  AppendString(out, UninstallPages);
+  out.push_back(static_cast<char>(Mode));
+  out.push_back(static_cast<char>(HasUninstaller));
+  return out;
+}
+
+bool TSetupInfoFile::SaveToFile(const std::string& file_name) const {
+  auto file = TFileStream::Open(file_name, TFileMode::Create);
+  if (!file) return false;
+  std::string bytes = Serialize();
+  file->Write(bytes.data(), bytes.size());
+  return true;
+}
+
+bool TSetupInfoFile::HasInstallDirRegKey() const {
+  for (const TInstallDirRegKey& slot : InstallDirRegKey) {
+    if (!slot.Key.empty()) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------- CompiledLines
+
+void TCompLines::LoadFromBuffer(const uint8_t* buffer, size_t length) {
+  TBufferManager cursor(buffer, length);
+  std::vector<TCompiledLine> lines;
+  const uint16_t count = cursor.ReadUInt16();
+  CheckCount(count, kLineFixedSize, cursor.Remaining(), "line");
+  lines.resize(count);
+  for (TCompiledLine& line : lines) {
+    line.Command = cursor.ReadInt32();
+    line.LineIndex = cursor.ReadInt32();
+    line.ParamCount = cursor.ReadInt32();
+    CheckCount(line.ParamCount, kStringFixedSize, cursor.Remaining(), "parameter");
+    line.Params.resize(static_cast<size_t>(line.ParamCount));
+    for (std::string& p : line.Params) p = cursor.ReadString();
+  }
+  Lines = std::move(lines);
+}
+
+std::string TCompLines::Serialize() const {
+  std::string out;
+  AppendLE16(out, static_cast<uint16_t>(Lines.size()));
+  for (const TCompiledLine& line : Lines) {
+    AppendLE32(out, static_cast<uint32_t>(line.Command));
+    AppendLE32(out, static_cast<uint32_t>(line.LineIndex));
+    AppendLE32(out, static_cast<uint32_t>(line.Params.size()));
+    for (const std::string& p : line.Params) AppendString(out, p);
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------- strings on files
+
+void AppendString(std::string& out, const std::string& text) {
+  AppendLE16(out, static_cast<uint16_t>(text.size()));
+  out.append(text, 0, text.size() > 0xFFFF ? 0xFFFF : text.size());
+}
+
+std::string ReadString(TFileStream& file) {
+  uint8_t raw[2];
+  if (file.Read(raw, 2) != 2) return {};
+  uint16_t count = LoadLE16(raw);
+  std::string text(count, '\0');
+  text.resize(file.Read(text.data(), count));
+  return text;
+}
+
+bool WriteString(TFileStream& file, const std::string& text) {
+  uint8_t raw[2];
+  size_t n = text.size() > 0xFFFF ? 0xFFFF : text.size();
+  StoreLE16(raw, static_cast<uint16_t>(n));
+  bool ok = file.Write(raw, 2) == 2;
+  ok = file.Write(text.data(), n) == n && ok;
+  return ok;
+}
+
+}  // namespace setup

@@ -1,0 +1,87 @@
+// The two records that say what a setup is and does: "SetupInfo" (TSetupInfoFile) and
+// "CompiledLines" (TCompLines), both group-0 entries of the setup package.
+//
+// SetupInfo, fields back to back (strings are u16 byte count + ANSI bytes):
+//   SetupName, ShortName, SetupExeName, UninstallExeName, UninstallPrefix, InstallDir,
+//   Changelog, 5 x (u8 HKEY code, Path, Key), Pages, UninstallPages, u8 Mode, u8 HasUninstaller
+// CompiledLines:
+//   u16 LineCount, then per line: i32 Command, i32 LineIndex, i32 ParamCount, ParamCount strings
+//
+// A record that ends before its last field is corrupt and raises ESetupError; bytes after
+// the last field are ignored.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/buffer_manager.h"
+
+namespace setup {
+
+class TFileStream;
+
+constexpr int kInstallDirRegKeySlots = 5;
+
+struct TInstallDirRegKey {
+  uint8_t HKey = 0;  // index into the registry root table
+  std::string Path;
+  std::string Key;  // value name; the slot is in use when it is not empty
+};
+
+class TSetupInfoFile {
+ public:
+  std::string SetupName;
+  std::string ShortName;
+  std::string SetupExeName;
+  std::string UninstallExeName;
+  std::string UninstallPrefix;
+  std::string InstallDir;
+  std::string Changelog;
+  TInstallDirRegKey InstallDirRegKey[kInstallDirRegKeySlots];
+  std::string Pages;
+  std::string UninstallPages;
+  uint8_t Mode = 0;            // 0 installer, 1 uninstaller
+  uint8_t HasUninstaller = 0;  // 1 when the script declared uninstall pages
+
+  void LoadFromBuffer(const uint8_t* buffer, size_t length);
+  std::string Serialize() const;
+  // Creates or truncates the file and writes the record; false when the file cannot be created.
+  bool SaveToFile(const std::string& file_name) const;
+  bool HasInstallDirRegKey() const;
+};
+
+struct TCompiledLine {
+  int32_t Command = 0;  // 1-based command number; 0 or below does nothing at run time
+  std::vector<std::string> Params;
+  int32_t ParamCount = 0;
+  int32_t LineIndex = 0;  // the line's own position; -1 on lines kept only for their position
+};
+
+class TCompLines {
+ public:
+  std::vector<TCompiledLine> Lines;
+
+  void LoadFromBuffer(const uint8_t* buffer, size_t length);
+  std::string Serialize() const;
+};
+
+// The registry root table shared by the whole program.
+constexpr int kRegistryRootCount = 5;
+extern const char* const kRegistryRootShortNames[kRegistryRootCount];  // "HKLM", "HKCU", ...
+extern const char* const kRegistryRootLongNames[kRegistryRootCount];   // "HKEY_LOCAL_MACHINE", ...
+// Index of an upper-cased short name; every other name (the long names too) gives 0.
+int RootNameToIndex(const std::string& name);
+// The long name, or "!ERROR!" outside the table.
+std::string RootIndexToLongName(int index);
+
+// The number as text with "." as decimal separator, ".0" added to whole numbers.
+std::string FloatText(double value);
+
+// The length-prefixed string on an open file. ReadString gives an empty string when not even
+// the count can be read; WriteString reports false when any part of the write fell short.
+std::string ReadString(TFileStream& file);
+bool WriteString(TFileStream& file, const std::string& text);
+void AppendString(std::string& out, const std::string& text);
+
+}  // namespace setup

@@ -1,0 +1,78 @@
+// The process-wide setup state, the shared singletons, and the "$" path variables.
+//
+// Script parameters name folders through "$" variables and "%NAME%" environment references
+// so that one package installs on any machine. Expansion and contraction are pure functions
+// over a TPathValues snapshot; the no-argument forms take the snapshot from the singletons.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/command_list.h"
+#include "core/pak.h"
+#include "core/setup_info.h"
+
+namespace setup {
+
+// Environment references, in the order of the process's environment block.
+using TEnvironmentTable = std::vector<std::pair<std::u16string, std::u16string>>;
+
+// Parses a narrow environment block (NAME=VALUE entries, each ended by a zero byte, the block
+// by an empty entry). The first entry is skipped; an entry without "=" gives an empty pair.
+std::vector<std::pair<std::string, std::string>> ParseEnvironmentBlock(const char* block);
+
+struct TSetupState {
+  bool SilentMode = false;
+  bool PackageFromArgument = false;
+  uint16_t SystemLanguageId = 0;
+  int64_t RequiredBytes = 0;
+  int64_t AvailableBytes = 0;
+  std::string RequiredText;
+  std::string AvailableText;
+  std::vector<uint8_t> ArchiveGroups;  // per group: 0 extracted as files, 1 stored into an archive
+  std::u16string CdDrivePath;          // "$CDDRIVE"
+  std::u16string ProgramFilesPath;     // "$PROGRAMFILES", ends in "\"
+  std::u16string ProgramsMenuPath;     // "$SMPROGRAMS", ends in "\"
+  std::u16string DesktopPath;          // "$DESKTOP", ends in "\"
+  std::u16string LanguageSelection = u"English";  // "$LANGUAGESELECTION"
+  TEnvironmentTable EnvironmentTable;
+  std::vector<std::string> Arguments;  // the command line without the program name
+};
+
+// The singletons every part of the program shares; created at program start, alive until exit.
+struct TSetupGlobals {
+  TSetupState State;
+  TSetupInfoFile SetupInfo;
+  TCompLines CompLines;
+  TCommandList Commands;
+  std::unique_ptr<TPak> Package;  // created by the entry sequence
+};
+
+TSetupGlobals& Globals();
+
+// Values behind the "$" variables at one moment.
+struct TPathValues {
+  std::u16string InstallDir;
+  std::u16string ProgramsMenuPath;
+  std::u16string ProgramFilesPath;
+  std::u16string AppDataPath;  // with a trailing "\" unless empty
+  std::u16string DesktopPath;
+  std::u16string CdDrivePath;
+  std::u16string LanguageSelection;
+  const TEnvironmentTable* Environment = nullptr;
+};
+
+std::u16string ExpandPathVariables(std::u16string_view text, const TPathValues& values);
+std::u16string ContractPathVariables(std::u16string_view text, const TPathValues& values);
+std::u16string ExpandEnvironmentReferences(std::u16string_view text, const TEnvironmentTable& table);
+
+// The same over the singletons, the application-data folder asked of the host at each call.
+TPathValues CurrentPathValues();
+std::u16string ExpandPathVariables(std::u16string_view text);
+std::u16string ContractPathVariables(std::u16string_view text);
+
+}  // namespace setup

@@ -1,0 +1,78 @@
+// The entry sequence of setup.exe: open the package, verify every entry, load the records,
+// check the file name, find the install folder and hand over to the wizard.
+//
+// The sequence is portable; everything it asks of the system or of later stages (windows,
+// registry, drives, the wizard, languages, the install log) goes through TStartupPlatform, so
+// the same code runs in setup.exe and, against a fake platform, in the native unit tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace setup {
+
+class TCommandList;
+
+// The shell's folder numbers the sequence asks for.
+enum : int { kCsidlDesktop = 0, kCsidlPrograms = 2, kCsidlAppData = 26, kCsidlProgramFiles = 38 };
+
+class TStartupPlatform {
+ public:
+  virtual ~TStartupPlatform() = default;
+
+  virtual void PinToFirstProcessor() = 0;
+  virtual uint16_t SystemDefaultLanguage() = 0;
+  virtual std::string RunningExecutablePath() = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual uint32_t TickCount() = 0;
+
+  // The wizard window and the hidden debug window; FreeWizard destroys them.
+  virtual void CreateWizard() = 0;
+  virtual void FreeWizard() = 0;
+  virtual void SetApplicationTitle(const std::string& title) = 0;
+
+  // The verification window: shown, updated (repainted at once), destroyed.
+  virtual void ShowVerifyWindow() = 0;
+  virtual void UpdateVerifyWindow(const std::string& status, int position, int maximum) = 0;
+  virtual void DestroyVerifyWindow() = 0;
+
+  virtual std::u16string FindCdDrive() = 0;
+  virtual std::u16string SpecialFolderPath(int csidl) = 0;
+  // Reads a string value; false when the key or value is missing. A value of another type
+  // raises ESetupError.
+  virtual bool ReadRegistryString(uint8_t root, const std::string& path, const std::string& name,
+                                  std::string& value) = 0;
+  // Free bytes on drive number (1 = A:), or -1 when the query fails.
+  virtual int64_t FreeBytesOnDrive(int drive) = 0;
+
+  // Later stages: command registration, languages, the install log, the wizard's hand-over.
+  virtual void RegisterCommands(TCommandList& list) = 0;
+  virtual void AddLanguage(const uint8_t* data, uint32_t size) = 0;
+  virtual void SelectLanguage(uint16_t language_id) = 0;
+  virtual void LoadInstallLog(const std::string& folder, const std::string& prefix) = 0;
+  virtual void HandOver(bool silent) = 0;
+
+  // Writes the error report, shows it and ends the process; never returns.
+  [[noreturn]] virtual void WriteErrorLog(const std::string& error_text, const std::string& error_type) = 0;
+};
+
+// The exact texts of the start-up messages.
+extern const char* const kMsgInvalidHeader;
+extern const char* const kMsgSetupInfoMissing;
+extern const char* const kMsgLogMissing;
+extern const char* const kMsgCompiledLinesMissing;
+extern const char* const kMsgNoInstallDir;
+std::string VerificationFailedMessage(int index, const std::string& name);
+std::string RenamedFileMessage(const std::string& expected, const std::string& found);
+
+// True when the running file's name, copy marks removed, is the name the setup expects.
+bool SameSetupFileName(const std::string& setup_exe_name, const std::string& running_path);
+// The first registry slot that yields a non-empty string, or empty.
+std::string ReadInstallDirFromRegistry(TStartupPlatform& platform);
+
+// Runs steps 1 to 17 with the four outer handlers around them; returns the exit code.
+// arguments excludes the program name.
+int RunSetup(TStartupPlatform& platform, const std::vector<std::string>& arguments);
+
+}  // namespace setup

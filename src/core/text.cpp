@@ -1,0 +1,175 @@
+// Text helpers shared by the runtime, the builder and the tools.
+#include "core/text.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace setup {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char16_t LowerAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
+
+std::string UpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return out;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+namespace {
+
+template <typename Char>
+size_t FindAscii(std::basic_string_view<Char> text, std::basic_string_view<Char> key, size_t from) {
+  if (key.size() > text.size()) return std::basic_string_view<Char>::npos;
+  for (size_t i = from; i + key.size() <= text.size(); ++i) {
+    size_t j = 0;
+    while (j < key.size() && LowerAscii(text[i + j]) == LowerAscii(key[j])) ++j;
+    if (j == key.size()) return i;
+  }
+  return std::basic_string_view<Char>::npos;
+}
+
+template <typename Char>
+std::basic_string<Char> ReplaceTextImpl(std::basic_string_view<Char> text, std::basic_string_view<Char> key,
+                                        std::basic_string_view<Char> replacement) {
+  using View = std::basic_string_view<Char>;
+  std::basic_string<Char> out(text);
+  if (key.empty()) return out;
+  if (FindAscii<Char>(replacement, key, 0) != View::npos) {
+    // One pass, left to right, over the original occurrences.
+    std::basic_string<Char> result;
+    size_t from = 0;
+    for (size_t at = FindAscii<Char>(text, key, 0); at != View::npos; at = FindAscii<Char>(text, key, from)) {
+      result.append(text.substr(from, at - from));
+      result.append(replacement);
+      from = at + key.size();
+    }
+    result.append(text.substr(from));
+    return result;
+  }
+  for (size_t at = FindAscii<Char>(out, key, 0); at != View::npos; at = FindAscii<Char>(out, key, 0)) {
+    out.replace(at, key.size(), replacement);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ReplaceText(std::string_view text, std::string_view key, std::string_view replacement) {
+  return ReplaceTextImpl<char>(text, key, replacement);
+}
+
+std::u16string ReplaceText(std::u16string_view text, std::u16string_view key, std::u16string_view replacement) {
+  return ReplaceTextImpl<char16_t>(text, key, replacement);
+}
+
+std::string SizeText(int64_t n) {
+  static const char* const kUnits[] = {"Bytes", "KB", "MB", "GB"};
+  double x = static_cast<double>(n);
+  int unit = 0;
+  for (;;) {
+    x /= 1024;
+    // Truncation toward zero, as an integer: values beyond 64 bits never occur here.
+    int64_t t = static_cast<int64_t>(x);
+    if (t > 0) ++unit;
+    if (t == 0) {
+      x *= 1024;
+      break;
+    }
+    if (unit == 3) break;
+  }
+  // Fixed-point with two decimals at seven significant digits; larger numbers fall back to the
+  // general form with an exponent, as fixed text holds at most seven integer digits.
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.7g", x);
+  double rounded = std::strtod(buf, nullptr);
+  if (rounded >= 1e7 || rounded <= -1e7) {
+    std::snprintf(buf, sizeof buf, "%.7G", x);
+  } else {
+    std::snprintf(buf, sizeof buf, "%.2f", rounded);
+  }
+  std::string text = buf;
+  for (char& c : text) {
+    if (c == ',') c = '.';
+  }
+  return text + " " + kUnits[unit];
+}
+
+std::string WithTrailingBackslash(const std::string& path) {
+  if (path.empty() || path.back() == '\\') return path;
+  return path + '\\';
+}
+
+std::u16string WithTrailingBackslash(const std::u16string& path) {
+  if (path.empty() || path.back() == u'\\') return path;
+  return path + u'\\';
+}
+
+std::pair<std::string, std::string> SplitAtEquals(std::string_view text) {
+  size_t at = text.find('=');
+  if (at == std::string_view::npos) return {std::string(), std::string(text)};
+  return {std::string(text.substr(0, at)), std::string(text.substr(at + 1))};
+}
+
+namespace {
+
+std::string StripMarks(std::string_view name, char open, char close) {
+  std::string result;
+  std::string_view rest = name;
+  while (!rest.empty()) {
+    size_t o = rest.find(open);
+    if (o == std::string_view::npos) {
+      result.append(rest);
+      break;
+    }
+    result.append(rest.substr(0, o));
+    rest.remove_prefix(o + 1);
+    size_t c = rest.find(close);
+    if (c == std::string_view::npos) {
+      result.push_back(open);
+      result.append(rest);
+      break;
+    }
+    std::string_view inner = rest.substr(0, c);
+    bool removable = inner.find_first_not_of("123456789") == std::string_view::npos;
+    if (!removable) {
+      result.push_back(open);
+      result.append(inner);
+      result.push_back(close);
+    }
+    rest.remove_prefix(c + 1);
+  }
+  return result;
+}
+
+}  // namespace
+
+std::string StripCopyMarks(std::string_view name) { return StripMarks(StripMarks(name, '(', ')'), '[', ']'); }
+
+std::string FileNamePart(std::string_view path) {
+  size_t at = path.find_last_of("\\/:");
+  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
+}
+
+std::u16string WidenAscii(std::string_view text) {
+  std::u16string out;
+  for (unsigned char c : text) out.push_back(c);
+  return out;
+}
+
+}  // namespace setup

@@ -1,0 +1,47 @@
+// Text rules of the system as pure functions: no OS state is read, so each is tested natively
+// with Windows-style strings. Wide text is UTF-16 (std::u16string) on every platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace setup {
+
+// ASCII-only case rules: letters A to Z and a to z, nothing else.
+char LowerAscii(char c);
+char16_t LowerAscii(char16_t c);
+std::string LowerAscii(std::string_view text);
+std::string UpperAscii(std::string_view text);
+bool SameTextAscii(std::string_view a, std::string_view b);
+
+// Every occurrence of key, found without regard to ASCII case, replaced by replacement.
+// The search starts again from the beginning after each replacement, so text that a
+// replacement joins up is replaced too; when the replacement itself holds the key, each
+// original occurrence is replaced once, left to right, which ends where the restarting
+// search would never end. An empty key replaces nothing.
+std::string ReplaceText(std::string_view text, std::string_view key, std::string_view replacement);
+std::u16string ReplaceText(std::u16string_view text, std::u16string_view key, std::u16string_view replacement);
+
+// "1.50 MB": bytes, KB, MB or GB with two decimals and "." as separator.
+std::string SizeText(int64_t n);
+
+// The path with a "\" at its end; empty stays empty.
+std::string WithTrailingBackslash(const std::string& path);
+std::u16string WithTrailingBackslash(const std::u16string& path);
+
+// Name before the first "=", value after it; without "=", an empty name and the whole text.
+std::pair<std::string, std::string> SplitAtEquals(std::string_view text);
+
+// Removes the copy marks "(2)", "[3]", "()" that browsers and file managers add to duplicated
+// downloads: bracket groups that are empty or hold only the digits 1 to 9.
+std::string StripCopyMarks(std::string_view name);
+
+// The part after the last "\", "/" or ":".
+std::string FileNamePart(std::string_view path);
+
+// Narrow ASCII text to UTF-16 and back (for the system's own fixed texts and tests).
+std::u16string WidenAscii(std::string_view text);
+
+}  // namespace setup
