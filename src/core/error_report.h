@@ -56,9 +56,18 @@ struct TErrorReportFacts {
 std::string ComposeErrorReport(const TErrorReportFacts& facts);
 // The text of the "Error Report" message box.
 std::string ErrorReportMessage(const std::string& error_type, const std::string& error_text, const std::string& path);
+// The box text when the report file could not be written: the same error lines, then the
+// path that failed (or none when no free name was found) instead of the request to send it.
+std::string ErrorReportUnwrittenMessage(const std::string& error_type, const std::string& error_text,
+                                        const std::string& path);
 // Arguments upper-cased and joined by spaces; "/J" and the two values after it become "/j X X.X.X.X".
 std::string MaskedParams(const std::vector<std::string>& arguments);
+// Numbers tried by ErrorLogPath before it gives up; bounds the search when every name is taken
+// (or the existence check always answers yes) instead of counting on for ever.
+constexpr uint32_t kErrorLogNumberLimit = 100000;
 // temp_folder + "\ErrorLog" + at least four digits + ".TXT", the first name that does not exist.
+// The "\" is added only when the folder does not already end in one. Empty when all the numbers
+// below kErrorLogNumberLimit are taken.
 std::string ErrorLogPath(const std::string& temp_folder, const std::function<bool(const std::string&)>& exists);
 // Time-stamp counter difference over 500 ms, taken as 32 bits, in MHz rounded to nearest.
 uint32_t CpuSpeedFromCounter(uint64_t difference);

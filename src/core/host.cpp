@@ -14,7 +14,7 @@ THost& Host() { return *g_host; }
 
 void SetHost(THost* host) { g_host = host ? host : &g_portable_host; }
 
-int TPortableHost::MessageBox(const std::string& text, const std::string& caption, unsigned) {
+int TPortableHost::ShowMessageBox(const std::string& text, const std::string& caption, unsigned) {
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   return kIdOk;
 }

@@ -27,7 +27,7 @@ class THost {
   virtual ~THost() = default;
 
   // A modal message box owned by the application; returns the button pressed.
-  virtual int MessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
+  virtual int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
   // Narrow (system ANSI code page) and wide (UTF-16) text.
   virtual std::u16string AnsiToWide(std::string_view text) = 0;
   virtual std::string WideToAnsi(std::u16string_view text) = 0;
@@ -40,7 +40,7 @@ class THost {
 // The portable host described above.
 class TPortableHost : public THost {
  public:
-  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+  int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override;
   std::u16string AnsiToWide(std::string_view text) override;
   std::string WideToAnsi(std::u16string_view text) override;
   std::string LowerLocale(std::string_view text) override;

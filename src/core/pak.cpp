@@ -168,7 +168,7 @@ TBytes TPak::Extract(int index) {
   TBytes out;
   uint64_t actual = 0;
   if (!InflateExact(stored.data(), stored.size(), e.Size, out, &actual)) {
-    Host().MessageBox(e.Name + "\r\rError: DecompSize - " + std::to_string(actual) + " OrigSize - " +
+    Host().ShowMessageBox(e.Name + "\r\rError: DecompSize - " + std::to_string(actual) + " OrigSize - " +
                           std::to_string(e.Size),
                       "Error", kMbOk);
     return {};

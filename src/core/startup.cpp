@@ -27,7 +27,7 @@ std::string VerifyStatus(size_t done, size_t count) {
 }
 
 int StopWith(TStartupPlatform& platform, const std::string& text, const std::string& caption) {
-  Host().MessageBox(text, caption, kMbOk);
+  Host().ShowMessageBox(text, caption, kMbOk);
   platform.FreeWizard();
   return kExitStopped;
 }
@@ -43,7 +43,7 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, int64_t& 
     const TPakEntry& e = directory[i];
     const bool sound = e.Size == 0 || pak.Verify(static_cast<int>(i));
     if (!sound) {
-      Host().MessageBox(VerificationFailedMessage(static_cast<int>(i), e.Name), "Verification Error", kMbOk);
+      Host().ShowMessageBox(VerificationFailedMessage(static_cast<int>(i), e.Name), "Verification Error", kMbOk);
       platform.FreeWizard();
       return false;
     }
@@ -115,7 +115,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   TPak& pak = *g.Package;
   // A directory whose records do not lie in the file is as unusable as a missing trailer.
   if (!pak.Trailer().HasMagic() || !pak.DirectorySound()) {
-    Host().MessageBox(kMsgInvalidHeader, "Error", kMbOk);
+    Host().ShowMessageBox(kMsgInvalidHeader, "Error", kMbOk);
     return kExitStopped;
   }
 

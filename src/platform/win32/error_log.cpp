@@ -1,16 +1,230 @@
-// Placeholder until the error report lands.
+// The Windows side of the error report. When an unexpected error stops setup, the outer
+// handlers call WriteErrorLog: it gathers what the program and the machine can tell about
+// themselves, writes the report to a free ErrorLogNNNN.TXT in the temporary folder, shows the
+// "Error Report" box, opens the report for the user and ends the process at once. The text and
+// every rule behind it live in core/error_report.cpp; this file only reads the OS.
 #include "platform/win32/error_log.h"
 
-#include <cstdlib>
+#include <intrin.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/setup_state.h"
+#include "platform/win32/windows_support.h"
+
+#include <shellapi.h>
 
 namespace setup::win32 {
 
-void ReadSystemFacts() {}
-const TOSVersionFacts& SystemFacts() {
-  static TOSVersionFacts facts;
+namespace {
+
+constexpr char kProductOptionsKey[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+// Present once the NT 4.0 service pack 6a hotfix is installed; 6a still reports "Service Pack 6".
+constexpr char kQ246009Key[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
+// Longest "ProductType" text read; the known values are a few letters.
+constexpr DWORD kProductTypeLimit = 64;
+// Tries at creating a fresh report file when another process takes the chosen name first.
+constexpr int kCreateAttempts = 3;
+
+// Test switch: SETUP_NO_SHELL_OPEN=1 leaves out opening the report with the shell. Under Wine
+// the shell would start an editor that stays running in the test prefix after setup has ended.
+constexpr char kNoShellOpenVariable[] = "SETUP_NO_SHELL_OPEN";
+
+// The extended structure that GetVersionExA fills when the system knows it (NT 4.0 SP6 on).
+static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA is 156 bytes");
+
+std::string FixedText(const char* text, size_t capacity) { return std::string(text, strnlen(text, capacity)); }
+
+std::string ReadProductOptionsType() {
+  ScopedRegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductOptionsKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+    return {};
+  }
+  char value[kProductTypeLimit] = {};
+  DWORD type = 0;
+  DWORD size = sizeof value;
+  if (RegQueryValueExA(key.Get(), "ProductType", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return {};
+  }
+  // A stored string need not carry its terminating zero.
+  return FixedText(value, size);
+}
+
+bool KeyExists(HKEY root, const char* subkey) {
+  ScopedRegKey key;
+  return RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, key.Receive()) == ERROR_SUCCESS;
+}
+
+TOSVersionFacts GatherSystemFacts() {
+  TOSVersionFacts facts;
+  OSVERSIONINFOA basic{};
+  basic.dwOSVersionInfoSize = sizeof basic;
+  if (GetVersionExA(&basic)) {
+    facts.PlatformId = basic.dwPlatformId;
+    facts.Major = basic.dwMajorVersion;
+    facts.Minor = basic.dwMinorVersion;
+    // Windows 9x keeps the major and minor version in the high word of the build number.
+    facts.Build = basic.dwPlatformId == TOSVersionFacts::kPlatformConsumer ? LOWORD(basic.dwBuildNumber)
+                                                                           : basic.dwBuildNumber;
+    facts.ServicePack = FixedText(basic.szCSDVersion, sizeof basic.szCSDVersion);
+  }
+
+  OSVERSIONINFOEXA extended{};
+  extended.dwOSVersionInfoSize = sizeof extended;
+  facts.HasExtended = GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&extended)) != 0;
+  if (facts.HasExtended) {
+    facts.ServicePackMajor = extended.wServicePackMajor;
+    facts.ServicePackMinor = extended.wServicePackMinor;
+    facts.SuiteMask = extended.wSuiteMask;
+    facts.ProductType = extended.wProductType;
+  } else {
+    facts.ProductOptionsType = ReadProductOptionsType();
+  }
+  facts.MediaCenter = GetSystemMetrics(SM_MEDIACENTER) != 0;
+  facts.TabletPC = GetSystemMetrics(SM_TABLETPC) != 0;
+  facts.HasQ246009 = KeyExists(HKEY_LOCAL_MACHINE, kQ246009Key);
   return facts;
 }
-uint32_t CpuSpeedMHz() { return 0; }
-void WriteErrorLog(const std::string&, const std::string&) { std::exit(0); }
+
+// Runs the process at real-time priority and the thread time-critical for its lifetime, so
+// that nothing else takes the processor during the clock measurement; restores both after.
+class RealTimePriority {
+ public:
+  RealTimePriority()
+      : process_class_(GetPriorityClass(GetCurrentProcess())), thread_priority_(GetThreadPriority(GetCurrentThread())) {
+    SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  }
+  ~RealTimePriority() {
+    if (process_class_ != 0) SetPriorityClass(GetCurrentProcess(), process_class_);
+    if (thread_priority_ != THREAD_PRIORITY_ERROR_RETURN) SetThreadPriority(GetCurrentThread(), thread_priority_);
+  }
+  RealTimePriority(const RealTimePriority&) = delete;
+  RealTimePriority& operator=(const RealTimePriority&) = delete;
+
+ private:
+  DWORD process_class_;
+  int thread_priority_;
+};
+
+TErrorReportFacts GatherReportFacts(const std::string& error_text, const std::string& error_type) {
+  TErrorReportFacts facts;
+  TSetupGlobals& globals = Globals();
+  facts.SetupName = globals.SetupInfo.SetupName;
+  facts.SetupExeName = globals.SetupInfo.SetupExeName;
+  if (globals.Package) {
+    const TPakTrailer& trailer = globals.Package->Trailer();
+    std::memcpy(facts.PakMagic, trailer.Magic, sizeof facts.PakMagic);
+    facts.PakVersion = trailer.Version;
+    facts.PakCount = trailer.Count;
+  }
+  facts.ErrorType = error_type;
+  facts.ErrorText = error_text;
+  facts.Arguments = globals.State.Arguments;
+  facts.OS = SystemFacts();
+  MEMORYSTATUSEX memory{};
+  memory.dwLength = sizeof memory;
+  if (GlobalMemoryStatusEx(&memory)) facts.PhysicalMemoryBytes = memory.ullTotalPhys;
+  // Two measurements, the larger kept: a measurement only ever comes out low when disturbed.
+  const uint32_t first = CpuSpeedMHz();
+  facts.CpuMHz = std::max(first, CpuSpeedMHz());
+  return facts;
+}
+
+// The temporary folder as the system gives it, or empty when it cannot be found.
+std::string TempFolder() {
+  const DWORD needed = GetTempPathA(0, nullptr);
+  if (needed == 0) return {};
+  std::string folder(needed, '\0');
+  const DWORD length = GetTempPathA(needed, folder.data());
+  if (length == 0 || length >= needed) return {};
+  folder.resize(length);
+  return folder;
+}
+
+bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool WriteAll(HANDLE file, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file, text.data() + done, chunk, &written, nullptr) || written == 0) return false;
+    done += written;
+  }
+  return true;
+}
+
+// Writes the report to a new file in the temporary folder and tells where in path (empty when
+// no name could be chosen). True only when every byte reached the file.
+bool WriteReportFile(const std::string& report, std::string& path) {
+  path.clear();
+  const std::string folder = TempFolder();
+  if (folder.empty()) return false;
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    path = ErrorLogPath(folder, PathExists);
+    if (path.empty()) return false;
+    // A new file only: a report someone else has just written under this name is left alone.
+    ScopedHandle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+      if (GetLastError() == ERROR_FILE_EXISTS) continue;
+      return false;
+    }
+    return WriteAll(file.Get(), report);
+  }
+  return false;
+}
+
+bool ShellOpenDisabled() {
+  char value[4] = {};
+  const DWORD length = GetEnvironmentVariableA(kNoShellOpenVariable, value, sizeof value);
+  return length == 1 && value[0] == '1';
+}
+
+}  // namespace
+
+const TOSVersionFacts& SystemFacts() {
+  // Read on first use, so a report about an error before program start still has them.
+  static const TOSVersionFacts facts = GatherSystemFacts();
+  return facts;
+}
+
+void ReadSystemFacts() { (void)SystemFacts(); }
+
+uint32_t CpuSpeedMHz() {
+  uint64_t difference = 0;
+  {
+    RealTimePriority priority;
+    // Let the scheduler hand over at the new priority before the first reading.
+    Sleep(10);
+    const uint64_t start = __rdtsc();
+    Sleep(500);
+    difference = __rdtsc() - start;
+  }
+  return CpuSpeedFromCounter(difference);
+}
+
+void WriteErrorLog(const std::string& error_text, const std::string& error_type) {
+  std::string path;
+  bool written = false;
+  try {
+    written = WriteReportFile(ComposeErrorReport(GatherReportFacts(error_text, error_type)), path);
+  } catch (...) {
+    // Called from the outer handlers: nothing may escape, and the box below must still appear.
+    written = false;
+  }
+  // A report that did not reach the disk is not announced as created, nor opened.
+  const std::string message = written ? ErrorReportMessage(error_type, error_text, path)
+                                      : ErrorReportUnwrittenMessage(error_type, error_text, path);
+  MessageBoxA(ApplicationWindow(), message.c_str(), "Error Report", MB_OK);
+  if (written && !ShellOpenDisabled()) {
+    ShellExecuteA(ApplicationWindow(), "open", path.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+  }
+  ExitProcess(0);
+}
 
 }  // namespace setup::win32

@@ -1,0 +1,62 @@
+// WinMain of setup.exe: program start (host, environment, system facts, common controls),
+// then the entry sequence, then the process ends with its exit code.
+#include "platform/win32/windows_support.h"  // first: the other Windows headers need it
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "core/setup_state.h"
+#include "core/startup.h"
+#include "platform/win32/error_log.h"
+#include "platform/win32/host.h"
+#include "platform/win32/startup_platform.h"
+
+namespace {
+
+using namespace setup;
+
+// The command line without the program name, in the system ANSI code page.
+std::vector<std::string> CommandLineArguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!argv) return args;
+  for (int i = 1; i < count; ++i) args.push_back(win32::Narrow(argv[i]));
+  LocalFree(argv);
+  return args;
+}
+
+// The narrow block: the headers map the plain name to the wide call under UNICODE.
+#undef GetEnvironmentStrings
+TEnvironmentTable ReadEnvironmentTable() {
+  TEnvironmentTable table;
+  LPCH block = GetEnvironmentStrings();
+  for (const auto& [name, value] : ParseEnvironmentBlock(block)) {
+    table.emplace_back(win32::ToU16(win32::Widen(name)), win32::ToU16(win32::Widen(value)));
+  }
+  if (block) FreeEnvironmentStringsA(block);
+  return table;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  static win32::TWin32Host host;
+  SetHost(&host);
+  Globals().State.EnvironmentTable = ReadEnvironmentTable();
+  win32::ReadSystemFacts();
+
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  win32::TWin32StartupPlatform platform;
+  const int code = RunSetup(platform, CommandLineArguments());
+  // Nothing after the entry sequence needs orderly clean-up; end without running destructors
+  // of objects that other threads may still hold.
+  ExitProcess(static_cast<UINT>(code));
+}

@@ -1,0 +1,61 @@
+// The portable code's view of Windows, and the small shared pieces of the Windows edge.
+#include "platform/win32/host.h"
+
+#include "platform/win32/windows_support.h"  // first: the other Windows headers need it
+
+#include <shlobj.h>
+
+
+namespace setup::win32 {
+
+namespace {
+HWND g_application_window = nullptr;
+}  // namespace
+
+HWND ApplicationWindow() { return g_application_window; }
+void SetApplicationWindow(HWND window) { g_application_window = window; }
+
+std::wstring Widen(std::string_view text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(std::wstring_view text) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+HKEY RootIndexToHandle(int index) {
+  static const HKEY kRoots[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT, HKEY_USERS,
+                                HKEY_CURRENT_CONFIG};
+  if (index < 0 || index >= 5) return nullptr;
+  return kRoots[index];
+}
+
+int TWin32Host::ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) {
+  return MessageBoxW(ApplicationWindow(), Widen(text).c_str(), Widen(caption).c_str(), style);
+}
+
+std::u16string TWin32Host::AnsiToWide(std::string_view text) { return ToU16(Widen(text)); }
+
+std::string TWin32Host::WideToAnsi(std::u16string_view text) { return Narrow(ToWide(text)); }
+
+std::string TWin32Host::LowerLocale(std::string_view text) {
+  std::string out(text);
+  if (!out.empty()) CharLowerBuffA(out.data(), static_cast<DWORD>(out.size()));
+  return out;
+}
+
+std::u16string TWin32Host::AppDataFolder() {
+  wchar_t path[MAX_PATH] = {};
+  if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK) return {};
+  return ToU16(path);
+}
+
+}  // namespace setup::win32

@@ -1,0 +1,18 @@
+// The Windows host: message boxes, code-page conversion, locale lower-casing and the
+// application-data folder for the portable code.
+#pragma once
+
+#include "core/host.h"
+
+namespace setup::win32 {
+
+class TWin32Host : public THost {
+ public:
+  int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+  std::u16string AnsiToWide(std::string_view text) override;
+  std::string WideToAnsi(std::u16string_view text) override;
+  std::string LowerLocale(std::string_view text) override;
+  std::u16string AppDataFolder() override;
+};
+
+}  // namespace setup::win32

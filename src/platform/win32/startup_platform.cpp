@@ -1,0 +1,125 @@
+// What the entry sequence asks of Windows: processes, files, drives, the registry, the shell.
+#include "platform/win32/startup_platform.h"
+
+#include "platform/win32/windows_support.h"  // first: the other Windows headers need it
+
+#include <shlobj.h>
+
+#include "core/error.h"
+#include "engine/commands.h"
+#include "platform/win32/error_log.h"
+
+namespace setup::win32 {
+
+namespace {
+
+constexpr DWORD kDriveListChars = 129;
+
+std::string SystemErrorText(DWORD code) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  std::string out = text ? Narrow(text) : "System error " + std::to_string(code);
+  if (text) LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+void TWin32StartupPlatform::PinToFirstProcessor() { SetProcessAffinityMask(GetCurrentProcess(), 1); }
+
+uint16_t TWin32StartupPlatform::SystemDefaultLanguage() { return GetSystemDefaultLangID(); }
+
+std::string TWin32StartupPlatform::RunningExecutablePath() {
+  char path[MAX_PATH + 1] = {};
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::string(path, n);
+}
+
+bool TWin32StartupPlatform::FileExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+uint32_t TWin32StartupPlatform::TickCount() { return GetTickCount(); }
+
+// The wizard window arrives with the wizard; until then start-up runs without one.
+void TWin32StartupPlatform::CreateWizard() {}
+void TWin32StartupPlatform::FreeWizard() { verify_.reset(); }
+void TWin32StartupPlatform::SetApplicationTitle(const std::string& title) { title_ = title; }
+
+void TWin32StartupPlatform::ShowVerifyWindow() {
+  verify_ = std::make_unique<TFrmVerify>();
+  verify_->Show();
+}
+
+void TWin32StartupPlatform::UpdateVerifyWindow(const std::string& status, int position, int maximum) {
+  if (verify_) verify_->Update(status, position, maximum);
+}
+
+void TWin32StartupPlatform::DestroyVerifyWindow() { verify_.reset(); }
+
+std::u16string TWin32StartupPlatform::FindCdDrive() {
+  wchar_t roots[kDriveListChars] = {};
+  DWORD needed = GetLogicalDriveStringsW(kDriveListChars, roots);
+  if (needed > kDriveListChars) throw ESetupError(SystemErrorText(ERROR_OUTOFMEMORY));
+  for (const wchar_t* root = roots; *root; root += 4) {
+    if (GetDriveTypeW(root) == DRIVE_CDROM) return ToU16(root);
+  }
+  return {};
+}
+
+std::u16string TWin32StartupPlatform::SpecialFolderPath(int csidl) {
+  PIDLIST_ABSOLUTE items = nullptr;
+  if (SHGetSpecialFolderLocation(ApplicationWindow(), csidl, &items) != S_OK || !items) return {};
+  wchar_t path[MAX_PATH] = {};
+  std::u16string result;
+  if (SHGetPathFromIDListW(items, path)) result = ToU16(path);
+  CoTaskMemFree(items);
+  return result;
+}
+
+bool TWin32StartupPlatform::ReadRegistryString(uint8_t root, const std::string& path, const std::string& name,
+                                               std::string& value) {
+  HKEY root_key = RootIndexToHandle(root);
+  if (!root_key) return false;
+  ScopedRegKey key;
+  if (RegOpenKeyExA(root_key, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) {
+    throw ESetupError("Invalid data type for '" + name + "'");
+  }
+  std::string data(size, '\0');
+  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  data.resize(size);
+  while (!data.empty() && data.back() == '\0') data.pop_back();
+  value = data;
+  return true;
+}
+
+int64_t TWin32StartupPlatform::FreeBytesOnDrive(int drive) {
+  wchar_t root[] = {static_cast<wchar_t>(L'A' + drive - 1), L':', L'\\', 0};
+  ULARGE_INTEGER free_to_caller{};
+  if (!GetDiskFreeSpaceExW(root, &free_to_caller, nullptr, nullptr)) return -1;
+  return static_cast<int64_t>(free_to_caller.QuadPart);
+}
+
+void TWin32StartupPlatform::RegisterCommands(TCommandList& list) { setup::RegisterCommands(list); }
+
+// Languages, the install log and the wizard arrive with the engine and the wizard.
+void TWin32StartupPlatform::AddLanguage(const uint8_t*, uint32_t) {}
+void TWin32StartupPlatform::SelectLanguage(uint16_t) {}
+void TWin32StartupPlatform::LoadInstallLog(const std::string&, const std::string&) {}
+void TWin32StartupPlatform::HandOver(bool) {}
+
+void TWin32StartupPlatform::WriteErrorLog(const std::string& error_text, const std::string& error_type) {
+  win32::WriteErrorLog(error_text, error_type);
+}
+
+}  // namespace setup::win32

@@ -1,0 +1,46 @@
+// The entry sequence's view of Windows.
+#pragma once
+
+#include <memory>
+
+#include "core/startup.h"
+#include "platform/win32/verify_form.h"
+
+namespace setup::win32 {
+
+class TWin32StartupPlatform : public TStartupPlatform {
+ public:
+  void PinToFirstProcessor() override;
+  uint16_t SystemDefaultLanguage() override;
+  std::string RunningExecutablePath() override;
+  bool FileExists(const std::string& path) override;
+  uint32_t TickCount() override;
+
+  void CreateWizard() override;
+  void FreeWizard() override;
+  void SetApplicationTitle(const std::string& title) override;
+
+  void ShowVerifyWindow() override;
+  void UpdateVerifyWindow(const std::string& status, int position, int maximum) override;
+  void DestroyVerifyWindow() override;
+
+  std::u16string FindCdDrive() override;
+  std::u16string SpecialFolderPath(int csidl) override;
+  bool ReadRegistryString(uint8_t root, const std::string& path, const std::string& name,
+                          std::string& value) override;
+  int64_t FreeBytesOnDrive(int drive) override;
+
+  void RegisterCommands(TCommandList& list) override;
+  void AddLanguage(const uint8_t* data, uint32_t size) override;
+  void SelectLanguage(uint16_t language_id) override;
+  void LoadInstallLog(const std::string& folder, const std::string& prefix) override;
+  void HandOver(bool silent) override;
+
+  [[noreturn]] void WriteErrorLog(const std::string& error_text, const std::string& error_type) override;
+
+ private:
+  std::unique_ptr<TFrmVerify> verify_;
+  std::string title_;
+};
+
+}  // namespace setup::win32
