@@ -1,0 +1,144 @@
+#include "core/setup_info.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "core/error.h"
+#include "core/file_stream.h"
+#include "test_files.h"
+
+namespace setup {
+namespace {
+
+TSetupInfoFile FilledRecord() {
+  TSetupInfoFile info;
+  info.SetupName = "Demo Game Patch";
+  info.ShortName = "Demo";
+  info.SetupExeName = "demo_setup.exe";
+  info.UninstallExeName = "demo_Uninstall.exe";
+  info.UninstallPrefix = "demo_";
+  info.InstallDir = "C:\\Games\\Demo";
+  info.Changelog = "changes.rtf";
+  info.InstallDirRegKey[0] = {1, "Software\\Demo", "Path"};
+  info.InstallDirRegKey[4] = {3, "x", "y"};
+  info.Pages = "default";
+  info.UninstallPages = "default-uninstall";
+  info.Mode = 1;
+  info.HasUninstaller = 1;
+  return info;
+}
+
+TEST(SetupInfo, EmptyRecordIsFortyFiveBytes) {
+  TSetupInfoFile empty;
+  EXPECT_EQ(empty.Serialize().size(), 45u);
+  EXPECT_FALSE(empty.HasInstallDirRegKey());
+}
+
+TEST(SetupInfo, RoundTripKeepsEveryField) {
+  const TSetupInfoFile info = FilledRecord();
+  const std::string bytes = info.Serialize() + "trailing bytes are ignored";
+  TSetupInfoFile back;
+  back.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_EQ(back.Serialize(), info.Serialize());
+  EXPECT_EQ(back.InstallDirRegKey[0].Path, "Software\\Demo");
+  EXPECT_EQ(back.InstallDirRegKey[4].HKey, 3);
+  EXPECT_EQ(back.Mode, 1);
+  EXPECT_TRUE(back.HasInstallDirRegKey());
+}
+
+TEST(SetupInfo, SaveToFileWritesTheSerializedRecord) {
+  const std::string path = testing::ScratchPath("SetupInfo.bin");
+  ASSERT_TRUE(FilledRecord().SaveToFile(path));
+  const TBytes bytes = testing::ReadFile(path);
+  const std::string expected = FilledRecord().Serialize();
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), expected);
+}
+
+TEST(SetupInfo, EveryTruncationRaises) {
+  const std::string bytes = FilledRecord().Serialize();
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    TSetupInfoFile info;
+    EXPECT_THROW(info.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), n), ESetupError) << n;
+  }
+}
+
+TEST(CompLines, RoundTripKeepsPositionsAndParameters) {
+  TCompLines lines;
+  lines.Lines = {{-1, {}, 0, -1}, {0, {"start"}, 1, 1}, {7, {"data", "1"}, 2, 2}, {19, {}, 0, 3}};
+  const std::string bytes = lines.Serialize();
+  TCompLines back;
+  back.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  ASSERT_EQ(back.Lines.size(), 4u);
+  EXPECT_EQ(back.Lines[0].LineIndex, -1);
+  EXPECT_EQ(back.Lines[1].Params, std::vector<std::string>{"start"});
+  EXPECT_EQ(back.Lines[2].Command, 7);
+  EXPECT_EQ(back.Lines[2].ParamCount, 2);
+  EXPECT_TRUE(back.Lines[3].Params.empty());
+  EXPECT_EQ(back.Serialize(), bytes);
+}
+
+TEST(CompLines, EmptyScriptHasNoLines) {
+  const uint8_t zero[] = {0, 0};
+  TCompLines lines;
+  lines.Lines.resize(3);
+  lines.LoadFromBuffer(zero, sizeof zero);
+  EXPECT_TRUE(lines.Lines.empty());
+}
+
+TEST(CompLines, TruncatedOrOversizedCountsRaiseWithoutAllocating) {
+  TCompLines lines;
+  lines.Lines = {{7, {"data", "1"}, 2, 0}, {31, {"a", "b"}, 2, 1}};
+  const std::string bytes = lines.Serialize();
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    TCompLines back;
+    EXPECT_THROW(back.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), n), ESetupError) << n;
+  }
+  // A parameter count of two billion in a 20-byte buffer is refused before anything is sized.
+  const uint8_t huge[] = {1, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0, 0, 0};
+  TCompLines back;
+  EXPECT_THROW(back.LoadFromBuffer(huge, sizeof huge), ESetupError);
+  const uint8_t negative[] = {1, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_THROW(back.LoadFromBuffer(negative, sizeof negative), ESetupError);
+}
+
+TEST(RegistryRoots, ShortNamesOnlyAndUpperCased) {
+  EXPECT_EQ(RootNameToIndex("HKLM"), 0);
+  EXPECT_EQ(RootNameToIndex("hkcu"), 1);
+  EXPECT_EQ(RootNameToIndex("HkCr"), 2);
+  EXPECT_EQ(RootNameToIndex("HKU"), 3);
+  EXPECT_EQ(RootNameToIndex("HKCC"), 4);
+  EXPECT_EQ(RootNameToIndex("HKEY_CURRENT_USER"), 0);
+  EXPECT_EQ(RootNameToIndex(""), 0);
+  EXPECT_EQ(RootIndexToLongName(3), "HKEY_USERS");
+  EXPECT_EQ(RootIndexToLongName(5), "!ERROR!");
+  EXPECT_EQ(RootIndexToLongName(-1), "!ERROR!");
+}
+
+TEST(FloatText, PointAndTrailingZeroWhateverTheLocale) {
+  std::setlocale(LC_NUMERIC, "de_DE.UTF-8");  // may not exist here; the result must not depend on it
+  EXPECT_EQ(FloatText(3), "3.0");
+  EXPECT_EQ(FloatText(0.5), "0.5");
+  EXPECT_EQ(FloatText(2.5), "2.5");
+  EXPECT_EQ(FloatText(-0.958924274663138), "-0.958924274663138");
+  EXPECT_EQ(FloatText(0.1 + 0.2), "0.3");
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+TEST(StringsOnFiles, WriteThenReadBack) {
+  const std::string path = testing::ScratchPath("strings.bin");
+  {
+    auto f = TFileStream::Open(path, TFileMode::Create);
+    EXPECT_TRUE(WriteString(*f, "first"));
+    EXPECT_TRUE(WriteString(*f, ""));
+    EXPECT_TRUE(WriteString(*f, std::string("\0\xFF", 2)));
+  }
+  auto f = TFileStream::Open(path, TFileMode::Read);
+  EXPECT_EQ(ReadString(*f), "first");
+  EXPECT_EQ(ReadString(*f), "");
+  EXPECT_EQ(ReadString(*f), std::string("\0\xFF", 2));
+  EXPECT_EQ(ReadString(*f), "");  // nothing left
+}
+
+}  // namespace
+}  // namespace setup

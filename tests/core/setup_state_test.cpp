@@ -1,0 +1,81 @@
+#include "core/setup_state.h"
+
+#include <gtest/gtest.h>
+
+#include "test_host.h"
+
+namespace setup {
+namespace {
+
+TPathValues SampleValues(const TEnvironmentTable* env) {
+  TPathValues v;
+  v.InstallDir = u"C:\\Program Files\\Demo";
+  v.ProgramsMenuPath = u"C:\\Users\\Ann\\Start Menu\\Programs\\";
+  v.ProgramFilesPath = u"C:\\Program Files\\";
+  v.AppDataPath = u"C:\\Users\\Ann\\AppData\\Roaming\\";
+  v.DesktopPath = u"C:\\Users\\Ann\\Desktop\\";
+  v.CdDrivePath = u"D:\\";
+  v.LanguageSelection = u"English";
+  v.Environment = env;
+  return v;
+}
+
+TEST(PathVariables, ExpandEveryVariableInAnyCase) {
+  const TPathValues v = SampleValues(nullptr);
+  EXPECT_EQ(ExpandPathVariables(u"$instdir\\bin", v), u"C:\\Program Files\\Demo\\bin");
+  EXPECT_EQ(ExpandPathVariables(u"$INSTALLDIR\\x", v), u"C:\\Program Files\\Demo\\x");
+  EXPECT_EQ(ExpandPathVariables(u"$PROGRAMFILES\\Tool", v), u"C:\\Program Files\\Tool");
+  EXPECT_EQ(ExpandPathVariables(u"$SMPROGRAMS\\Demo", v), u"C:\\Users\\Ann\\Start Menu\\Programs\\Demo");
+  EXPECT_EQ(ExpandPathVariables(u"$APPDATA\\Demo", v), u"C:\\Users\\Ann\\AppData\\Roaming\\Demo");
+  EXPECT_EQ(ExpandPathVariables(u"$DESKTOP\\Demo.lnk", v), u"C:\\Users\\Ann\\Desktop\\Demo.lnk");
+  EXPECT_EQ(ExpandPathVariables(u"$CDDRIVE\\setup", v), u"D:\\setup");
+  EXPECT_EQ(ExpandPathVariables(u"lang-$LANGUAGESELECTION.txt", v), u"lang-English.txt");
+}
+
+TEST(PathVariables, EnvironmentReferencesOnlyWhenPercentAppears) {
+  const TEnvironmentTable env = {{u"TEMP", u"C:\\Temp"}, {u"GAME", u"%TEMP%\\game"}};
+  const TPathValues v = SampleValues(&env);
+  EXPECT_EQ(ExpandPathVariables(u"%temp%\\x", v), u"C:\\Temp\\x");
+  EXPECT_EQ(ExpandPathVariables(u"%UNKNOWN%\\x", v), u"%UNKNOWN%\\x");
+  // Pairs apply in table order: a value holding an earlier name stays as it is.
+  EXPECT_EQ(ExpandEnvironmentReferences(u"%GAME%", env), u"%TEMP%\\game");
+  EXPECT_EQ(ExpandEnvironmentReferences(u"TEMP", env), u"TEMP");
+}
+
+TEST(PathVariables, ContractionRoundTrips) {
+  const TPathValues v = SampleValues(nullptr);
+  for (const std::u16string path : {u"C:\\Program Files\\Demo\\data\\a.pak", u"C:\\Program Files\\Other\\b.txt",
+                                    u"C:\\Users\\Ann\\Desktop\\Demo.lnk", u"C:\\Users\\Ann\\AppData\\Roaming\\x",
+                                    u"E:\\elsewhere\\c.txt"}) {
+    EXPECT_EQ(ExpandPathVariables(ContractPathVariables(path, v), v), path);
+  }
+  EXPECT_EQ(ContractPathVariables(u"C:\\Program Files\\Demo\\data", v), u"$INSTDIR\\data");
+  EXPECT_EQ(ContractPathVariables(u"C:\\Users\\Ann\\Desktop\\Demo.lnk", v), u"$DESKTOPDemo.lnk");
+  TPathValues empty;
+  EXPECT_EQ(ContractPathVariables(u"C:\\x", empty), u"C:\\x");
+}
+
+TEST(PathVariables, CurrentValuesComeFromTheSingletonsAndTheHost) {
+  testing::TRecordingHost host;
+  host.AppData = u"C:\\Roaming";
+  TSetupGlobals& g = Globals();
+  g.SetupInfo.InstallDir = "C:\\Demo";
+  g.State.DesktopPath = u"C:\\Desk\\";
+  EXPECT_EQ(ExpandPathVariables(u"$INSTDIR|$APPDATA|$DESKTOP"), u"C:\\Demo|C:\\Roaming\\|C:\\Desk\\");
+  EXPECT_EQ(ContractPathVariables(u"C:\\Roaming\\cfg"), u"$APPDATAcfg");
+  g.SetupInfo.InstallDir.clear();
+  g.State.DesktopPath.clear();
+}
+
+TEST(EnvironmentBlock, SkipsFirstEntryAndSplitsAtFirstEquals) {
+  const char block[] = "=C:=C:\\\0PATH=C:\\Windows\0ODD\0X=a=b\0\0";
+  const auto table = ParseEnvironmentBlock(block);
+  ASSERT_EQ(table.size(), 3u);
+  EXPECT_EQ(table[0], (std::pair<std::string, std::string>{"PATH", "C:\\Windows"}));
+  EXPECT_EQ(table[1], (std::pair<std::string, std::string>{"", ""}));
+  EXPECT_EQ(table[2], (std::pair<std::string, std::string>{"X", "a=b"}));
+  EXPECT_TRUE(ParseEnvironmentBlock(nullptr).empty());
+}
+
+}  // namespace
+}  // namespace setup
