@@ -151,6 +151,8 @@ std::string StripMarks(std::string_view name, char open, char close) {
       result.push_back(open);
       result.append(inner);
       result.push_back(close);
+    } else if (!result.empty() && result.back() == ' ') {
+      result.pop_back();  // "setup (2).exe": the blank belongs to the mark
     }
     rest.remove_prefix(c + 1);
   }

@@ -35,7 +35,8 @@ std::u16string WithTrailingBackslash(const std::u16string& path);
 std::pair<std::string, std::string> SplitAtEquals(std::string_view text);
 
 // Removes the copy marks "(2)", "[3]", "()" that browsers and file managers add to duplicated
-// downloads: bracket groups that are empty or hold only the digits 1 to 9.
+// downloads: bracket groups that are empty or hold only the digits 1 to 9, with the blank
+// that browsers put before them.
 std::string StripCopyMarks(std::string_view name);
 
 // The part after the last "\", "/" or ":".

@@ -38,7 +38,8 @@ TEST(ReplaceText, ReplacementHoldingTheKeyEnds) {
 }
 
 TEST(StripCopyMarks, RemovesOnlyDigitMarks) {
-  EXPECT_EQ(StripCopyMarks("setup (2).exe"), "setup .exe");
+  EXPECT_EQ(StripCopyMarks("setup (2).exe"), "setup.exe");
+  EXPECT_EQ(StripCopyMarks("my setup (beta) (3).exe"), "my setup (beta).exe");
   EXPECT_EQ(StripCopyMarks("setup[3].exe"), "setup.exe");
   EXPECT_EQ(StripCopyMarks("setup().exe"), "setup.exe");
   EXPECT_EQ(StripCopyMarks("setup(10).exe"), "setup(10).exe");

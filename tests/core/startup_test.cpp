@@ -1,0 +1,372 @@
+#include "core/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "core/byte_order.h"
+#include "core/crc.h"
+#include "core/error.h"
+#include "core/pak.h"
+#include "core/setup_state.h"
+#include "engine/commands.h"
+#include "test_files.h"
+#include "test_host.h"
+
+namespace setup {
+namespace {
+
+using testing::ScratchPath;
+using testing::TextBytes;
+
+// What the error report would have received; thrown so the sequence unwinds as the process would end.
+struct TErrorLogWritten {
+  std::string Text;
+  std::string Type;
+};
+
+class TFakePlatform : public TStartupPlatform {
+ public:
+  void PinToFirstProcessor() override { Calls.push_back("pin"); }
+  uint16_t SystemDefaultLanguage() override { return 0x0409; }
+  std::string RunningExecutablePath() override { return ExePath; }
+  bool FileExists(const std::string& path) override { return ExistingFiles.count(path) > 0; }
+  uint32_t TickCount() override { return Tick += 50; }
+  void CreateWizard() override { Calls.push_back("create wizard"); }
+  void FreeWizard() override { Calls.push_back("free wizard"); }
+  void SetApplicationTitle(const std::string& title) override { Title = title; }
+  void ShowVerifyWindow() override { Calls.push_back("show verify"); }
+  void UpdateVerifyWindow(const std::string& status, int position, int maximum) override {
+    Statuses.push_back(status + " [" + std::to_string(position) + "/" + std::to_string(maximum) + "]");
+  }
+  void DestroyVerifyWindow() override { Calls.push_back("destroy verify"); }
+  std::u16string FindCdDrive() override { return u"E:\\"; }
+  std::u16string SpecialFolderPath(int csidl) override { return csidl == kCsidlProgramFiles ? u"C:\\Program Files" : u""; }
+  bool ReadRegistryString(uint8_t root, const std::string& path, const std::string& name, std::string& value) override {
+    auto it = Registry.find(std::to_string(root) + "|" + path + "|" + name);
+    if (it == Registry.end()) return false;
+    value = it->second;
+    return true;
+  }
+  int64_t FreeBytesOnDrive(int drive) override { return drive == 3 ? 5LL << 30 : -1; }
+  void RegisterCommands(TCommandList& list) override { setup::RegisterCommands(list); }
+  void AddLanguage(const uint8_t* data, uint32_t size) override {
+    Languages.emplace_back(reinterpret_cast<const char*>(data), size);
+  }
+  void SelectLanguage(uint16_t id) override { SelectedLanguage = id; }
+  void LoadInstallLog(const std::string& folder, const std::string& prefix) override {
+    Calls.push_back("load log " + folder + " " + prefix);
+  }
+  void HandOver(bool silent) override { Calls.push_back(silent ? "hand over silent" : "hand over"); }
+  void WriteErrorLog(const std::string& text, const std::string& type) override {
+    throw TErrorLogWritten{text, type};
+  }
+
+  std::string ExePath;
+  std::set<std::string> ExistingFiles;
+  std::map<std::string, std::string> Registry;
+  uint32_t Tick = 0;
+  std::vector<std::string> Calls;
+  std::vector<std::string> Statuses;
+  std::vector<std::string> Languages;
+  std::string Title;
+  uint16_t SelectedLanguage = 0;
+};
+
+struct Item {
+  std::string name;
+  uint16_t group;
+  std::string data;
+};
+
+class Startup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Globals() = TSetupGlobals();
+    info_.SetupName = "Demo";
+    info_.SetupExeName = "demo_setup.exe";
+    info_.InstallDir = "C:\\Games\\Demo";
+    lines_.Lines = {{7, {"data", "1"}, 2, 0}};
+  }
+  void TearDown() override { Globals() = TSetupGlobals(); }
+
+  // Writes the package as "demo_setup.exe" (or name) in the scratch folder and points the fake at it.
+  void Build(std::vector<Item> extra = {}, const std::string& name = "demo_setup.exe", bool with_lines = true) {
+    std::vector<Item> items = {{"SetupInfo", 0, info_.Serialize()}};
+    if (with_lines) items.push_back({"CompiledLines", 0, lines_.Serialize()});
+    items.insert(items.end(), extra.begin(), extra.end());
+    const std::string path = ScratchPath(name);
+    TPak pak(path, pmCreate);
+    for (const Item& it : items) {
+      int i = pak.AddEntry(it.name, "", it.group);
+      ASSERT_TRUE(pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(it.data.data()),
+                                      static_cast<uint32_t>(it.data.size())) ||
+                  it.data.empty());
+    }
+    ASSERT_TRUE(pak.WriteDirectory());
+    platform_.ExePath = path;
+  }
+
+  int Run(std::vector<std::string> args = {}) { return RunSetup(platform_, args); }
+
+  TSetupInfoFile info_;
+  TCompLines lines_;
+  TFakePlatform platform_;
+  testing::TRecordingHost host_;
+};
+
+TEST_F(Startup, SoundPackageRunsThroughToTheHandOver) {
+  Build({{"a.txt", 1, std::string(3000, 'a')}, {"LANGUAGE-English", 0, "en"}, {"b.txt", 1, "bb"}});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(host_.Boxes.empty());
+  EXPECT_EQ(platform_.Title, "Verifying Contents");
+  EXPECT_EQ(platform_.Statuses.front(), "Loading Header [0/100]");
+  EXPECT_EQ(platform_.Statuses[1], "Status: 0 out of 5 files verifyed [0/5]");
+  EXPECT_EQ(platform_.Statuses.back(), "Status: 5 out of 5 files verifyed [5/5]");
+  EXPECT_EQ(platform_.Calls, (std::vector<std::string>{"pin", "create wizard", "show verify", "destroy verify",
+                                                       "hand over", "free wizard"}));
+  const TSetupState& s = Globals().State;
+  EXPECT_EQ(s.RequiredBytes, 3002);
+  EXPECT_EQ(s.RequiredText, "2.93 KB");
+  EXPECT_EQ(s.AvailableBytes, 5LL << 30);
+  EXPECT_EQ(s.AvailableText, "5.00 GB");
+  EXPECT_EQ(s.CdDrivePath, u"E:\\");
+  EXPECT_EQ(s.ProgramFilesPath, u"C:\\Program Files\\");
+  EXPECT_EQ(s.DesktopPath, u"\\");  // a failed lookup leaves the separator alone
+  EXPECT_EQ(s.ArchiveGroups, std::vector<uint8_t>({0, 0}));
+  EXPECT_EQ(platform_.Languages, std::vector<std::string>{"en"});
+  EXPECT_EQ(platform_.SelectedLanguage, 0x0409);
+  EXPECT_EQ(Globals().Commands.Count(), 32u);
+}
+
+TEST_F(Startup, SilentAnywhereInAnyCaseSkipsTheWindow) {
+  Build();
+  EXPECT_EQ(Run({"x", "-SILENT"}), 0);
+  EXPECT_TRUE(Globals().State.SilentMode);
+  EXPECT_FALSE(Globals().State.PackageFromArgument);
+  EXPECT_TRUE(platform_.Statuses.empty());
+  EXPECT_EQ(platform_.Calls.back(), "free wizard");
+  EXPECT_EQ(platform_.Calls[platform_.Calls.size() - 2], "hand over silent");
+}
+
+TEST_F(Startup, MissingTrailerEndsAtOnce) {
+  testing::WriteFile(ScratchPath("stub.exe"), TextBytes(5000));
+  platform_.ExePath = ScratchPath("stub.exe");
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(host_.Boxes.size(), 1u);
+  EXPECT_EQ(host_.Boxes[0].Text, "Invalid Setup Header. No Contents or Corrupted Contents.");
+  EXPECT_EQ(host_.Boxes[0].Caption, "Error");
+}
+
+TEST_F(Startup, FailedEntryNamesItsIndexAndFile) {
+  Build({{"a.txt", 1, std::string(3000, 'a')}, {"sub\\b.txt", 1, std::string(3000, 'b')}});
+  TBytes bytes = testing::ReadFile(platform_.ExePath);
+  TPak probe(platform_.ExePath, pmRead);
+  const uint32_t at = probe.Directory()[3].Offset + 3;
+  bytes[at] ^= 1;
+  testing::WriteFile(platform_.ExePath, bytes);
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(host_.Boxes.size(), 1u);
+  EXPECT_EQ(host_.Boxes[0].Text, "Error: Verification Failed. Setup is corrupt.\rID: 3 Filename: sub\\b.txt");
+  EXPECT_EQ(host_.Boxes[0].Caption, "Verification Error");
+  EXPECT_EQ(platform_.Calls.back(), "free wizard");
+}
+
+TEST_F(Startup, BrokenStreamGoesToTheReportAsVerificationStage) {
+  Build();
+  // Overwrite the zlib header of the compressed SetupInfo and fix its Crc: the stream no longer inflates.
+  TPak probe(platform_.ExePath, pmRead);
+  TPakEntry e = probe.Directory()[0];
+  ASSERT_GT(e.PackedSize, 0u);
+  TBytes bytes = testing::ReadFile(platform_.ExePath);
+  bytes[e.Offset + 2] = 0xFF;
+  bytes[e.Offset + 3] = 0xFF;
+  const uint32_t crc = Crc32(bytes.data() + e.Offset, e.PackedSize);
+  const size_t crc_field = probe.Trailer().DirOffset + 2 + 9;
+  StoreLE32(bytes.data() + crc_field, crc);
+  testing::WriteFile(platform_.ExePath, bytes);
+  try {
+    Run();
+    FAIL() << "no error report";
+  } catch (const TErrorLogWritten& r) {
+    EXPECT_EQ(r.Text, "error");
+    EXPECT_EQ(r.Type, "Verification Stage");
+  }
+}
+
+TEST_F(Startup, MissingRecordsStopWithTheirMessages) {
+  Build({}, "demo_setup.exe", /*with_lines=*/false);
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(host_.Boxes.back().Text, "Error: Compiled Lines Missing. Setup is corrupt");
+  EXPECT_EQ(host_.Boxes.back().Caption, "Verification Error");
+
+  const std::string path = ScratchPath("no-info.exe");
+  {
+    TPak pak(path, pmCreate);
+    int i = pak.AddEntry("other", "", 0);
+    pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>("x"), 1);
+    pak.WriteDirectory();
+  }
+  platform_.ExePath = path;
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(host_.Boxes.back().Text, "Error: Setup Information Missing. Setup is corrupt");
+}
+
+TEST_F(Startup, TruncatedRecordReachesTheReportWithoutStage) {
+  std::string cut = info_.Serialize();
+  cut.resize(20);
+  const std::string path = ScratchPath("cut-info.exe");
+  {
+    TPak pak(path, pmCreate);
+    int i = pak.AddEntry("SetupInfo", "", 0);
+    pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(cut.data()), static_cast<uint32_t>(cut.size()));
+    pak.WriteDirectory();
+  }
+  platform_.ExePath = path;
+  try {
+    Run();
+    FAIL() << "no error report";
+  } catch (const TErrorLogWritten& r) {
+    EXPECT_EQ(r.Type, "");
+    EXPECT_NE(r.Text.find("truncated"), std::string::npos) << r.Text;
+  }
+}
+
+TEST_F(Startup, CommandBeyondTheRegistryIsReportedNotRun) {
+  lines_.Lines.push_back({33, {}, 0, 1});
+  Build();
+  EXPECT_THROW(Run(), TErrorLogWritten);
+}
+
+TEST_F(Startup, RenamedFileIsRefusedButCopyMarksAreNot) {
+  Build({}, "setup-renamed.exe");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(host_.Boxes.back().Text,
+            "Error: Setup`s filename has been renamed\r\rExpected: \rdemo_setup.exe\r\rFound: \rsetup-renamed.exe");
+  EXPECT_EQ(host_.Boxes.back().Caption, "Error");
+
+  for (const char* name : {"Demo_Setup (2).exe", "demo_setup[3].exe"}) {
+    host_.Boxes.clear();
+    Globals() = TSetupGlobals();
+    Build({}, name);
+    EXPECT_EQ(Run(), 0) << name;
+    EXPECT_TRUE(host_.Boxes.empty()) << name;
+  }
+  EXPECT_FALSE(SameSetupFileName("demo_setup.exe", "C:\\dl\\demo_setup(10).exe"));
+  EXPECT_TRUE(SameSetupFileName("sub\\Demo_Setup.exe", "C:\\dl\\demo_setup().exe"));
+}
+
+TEST_F(Startup, PackageFileAsFirstArgumentSkipsTheNameCheck) {
+  Build({}, "package.bin");
+  const std::string package = platform_.ExePath;
+  testing::WriteFile(ScratchPath("anything.exe"), TextBytes(100));
+  platform_.ExePath = ScratchPath("anything.exe");
+  platform_.ExistingFiles.insert(package);
+  EXPECT_EQ(Run({package}), 0);
+  EXPECT_TRUE(Globals().State.PackageFromArgument);
+  EXPECT_TRUE(host_.Boxes.empty());
+}
+
+TEST_F(Startup, UninstallerNeedsItsLogAndSkipsTheScript) {
+  info_.Mode = 1;
+  info_.UninstallPrefix = "demo_";
+  Build({{"payload", 1, "abc"}}, "elsewhere.exe", /*with_lines=*/false);
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(host_.Boxes.back().Text, "Error: install log is missing");
+  EXPECT_EQ(host_.Boxes.back().Caption, "Setup Error");
+
+  host_.Boxes.clear();
+  platform_.ExistingFiles.insert("C:\\Games\\Demo\\demo_install.log");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(host_.Boxes.empty());
+  EXPECT_NE(std::find(platform_.Calls.begin(), platform_.Calls.end(), "load log C:\\Games\\Demo demo_"),
+            platform_.Calls.end());
+  EXPECT_EQ(Globals().State.RequiredBytes, 0);
+  EXPECT_EQ(Globals().State.RequiredText, "0.00 Bytes");
+  EXPECT_EQ(Globals().Commands.Count(), 0u);
+  EXPECT_EQ(Globals().State.AvailableBytes, 0);  // no install-folder step in an uninstaller
+}
+
+TEST_F(Startup, InstallFolderFromRegistryOrMessage) {
+  info_.InstallDir.clear();
+  Build();
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(host_.Boxes.back().Text, "Error: Registry Key Not Found. Please Install Software");
+
+  info_.InstallDirRegKey[1] = {1, "Software\\Demo", "Path"};
+  info_.InstallDirRegKey[3] = {0, "Software\\Demo", "Folder"};
+  Globals() = TSetupGlobals();
+  Build();
+  EXPECT_EQ(Run(), 1);  // slots in use, but none yields a value
+  platform_.Registry["0|Software\\Demo|Folder"] = "\\\\server\\share\\Demo";
+  platform_.Registry["1|Software\\Demo|Path"] = "";
+  host_.Boxes.clear();
+  Globals() = TSetupGlobals();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(host_.Boxes.empty());
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, "\\\\server\\share\\Demo");
+  EXPECT_EQ(Globals().State.AvailableBytes, 0);  // a network path has no drive letter
+  EXPECT_EQ(Globals().State.AvailableText, "");
+}
+
+TEST_F(Startup, MissingDriveGivesMinusOne) {
+  info_.InstallDir = "q:\\Games";
+  Build();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Globals().State.AvailableBytes, -1);
+  EXPECT_EQ(Globals().State.AvailableText, "-1.00 Bytes");
+}
+
+TEST_F(Startup, ArchiveGroupsCountStoredSizes) {
+  // file, kzpupdate, file: groups 1, 2, 3 with kinds 0, 1, 0.
+  lines_.Lines = {{7, {"a", "1"}, 2, 0}, {11, {"x.kzp", "y", "z", "2"}, 4, 1}, {2, {}, 0, 2}, {7, {"b", "3"}, 2, 3}};
+  const std::string text(10000, 't');
+  const TBytes noise_bytes = testing::NoiseBytes(500);
+  const std::string noise(noise_bytes.begin(), noise_bytes.end());
+  Build({{"f1", 1, text}, {"k1", 2, text}, {"k2", 2, noise}, {"f3", 3, "abc"}, {"beyond", 9, text}});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Globals().State.ArchiveGroups, std::vector<uint8_t>({0, 0, 1, 0}));
+  TPak probe(platform_.ExePath, pmRead);
+  const uint32_t k1_packed = probe.Directory()[3].PackedSize;
+  ASSERT_GT(k1_packed, 0u);
+  ASSERT_EQ(probe.Directory()[4].PackedSize, 0u);  // noise stays uncompressed: its Size counts
+  EXPECT_EQ(Globals().State.RequiredBytes, 10000 + k1_packed + 500 + 3);
+}
+
+TEST_F(Startup, LanguageWalkStopsAtTheFirstEntryWithoutData) {
+  Build({{"language-German", 0, "de"}, {"LANGUAGE-English", 0, "en"}, {"Pages.txt", 0, "p"},
+         {"LANGUAGE-Empty", 0, ""}, {"LANGUAGE-French", 0, "fr"}});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(platform_.Languages, (std::vector<std::string>{"de", "en"}));
+}
+
+TEST(Commands, NumbersReachTheTableInOrder) {
+  TCommandList list;
+  RegisterCommands(list);
+  ASSERT_EQ(list.Count(), 32u);
+  for (int n = 1; n <= 32; ++n) {
+    TCommandClass* c = list.ByNumber(n);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->Keyword, kCommandTable[n - 1].Keyword);
+    EXPECT_EQ(c->FillsSetupInfo, kCommandTable[n - 1].FillsSetupInfo);
+    EXPECT_EQ(c->GroupKind(), kCommandTable[n - 1].GroupKind);
+  }
+  EXPECT_EQ(list.ByNumber(0), nullptr);
+  EXPECT_EQ(list.ByNumber(-1), nullptr);
+  EXPECT_EQ(list.ByNumber(33), nullptr);
+  EXPECT_EQ(list.ByNumber(7)->Keyword, "file");
+  EXPECT_EQ(list.ByNumber(7)->GroupKind(), kGroupFiles);
+  EXPECT_EQ(list.ByNumber(11)->GroupKind(), kGroupArchive);
+  EXPECT_EQ(list.ByNumber(30)->GroupKind(), kGroupArchive);
+  EXPECT_EQ(list.ByNumber(32)->Keyword, "execute");
+  EXPECT_EQ(CommandNumber("WriteRegStr_URL"), 29);
+  EXPECT_EQ(CommandNumber("nosuch"), 0);
+  int fills = 0;
+  for (const TCommandInfo& info : kCommandTable) fills += info.FillsSetupInfo;
+  EXPECT_EQ(fills, 9);
+}
+
+}  // namespace
+}  // namespace setup
