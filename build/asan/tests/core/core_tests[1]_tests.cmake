@@ -1,5 +1,0 @@
-add_test([=[BufferManager.FieldReadsPastTheEndRaise]=]  /work/main/build/asan/tests/core/core_tests [==[--gtest_filter=BufferManager.FieldReadsPastTheEndRaise]==] --gtest_also_run_disabled_tests)
-set_tests_properties([=[BufferManager.FieldReadsPastTheEndRaise]=]  PROPERTIES WORKING_DIRECTORY /work/main/build/asan/tests/core SKIP_REGULAR_EXPRESSION [==[\[  SKIPPED \]]==])
-add_test([=[BufferManager.ChunksGiveWhatIsLeft]=]  /work/main/build/asan/tests/core/core_tests [==[--gtest_filter=BufferManager.ChunksGiveWhatIsLeft]==] --gtest_also_run_disabled_tests)
-set_tests_properties([=[BufferManager.ChunksGiveWhatIsLeft]=]  PROPERTIES WORKING_DIRECTORY /work/main/build/asan/tests/core SKIP_REGULAR_EXPRESSION [==[\[  SKIPPED \]]==])
-set(  core_tests_TESTS BufferManager.FieldReadsPastTheEndRaise BufferManager.ChunksGiveWhatIsLeft)
