@@ -11,6 +11,13 @@ namespace setup::win32 {
 // Reads the operating-system facts; called once at program start.
 void ReadSystemFacts();
 const TOSVersionFacts& SystemFacts();
+// The operating-system lines of the report, over the facts read at program start.
+struct TOSInfo {
+  static int OSIndex() { return setup::OSIndex(SystemFacts()); }
+  static std::string EditionText() { return setup::EditionText(SystemFacts()); }
+  static std::string ServicePackText() { return setup::ServicePackText(SystemFacts()); }
+};
+
 // Processor clock in MHz from the time-stamp counter over 500 ms at real-time priority.
 uint32_t CpuSpeedMHz();
 // Never returns: the process ends with exit code 0.
