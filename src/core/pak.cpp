@@ -21,6 +21,7 @@ namespace setup {
 namespace {
 
 constexpr size_t kCopyChunk = 4 << 20;  // chunk of the plain copy of a large source file
+constexpr uint64_t kDeflateMaxRatio = 1032;  // most bytes one deflated byte can stand for
 
 }  // namespace
 
@@ -39,11 +40,14 @@ TBytes DeflateBest(const uint8_t* data, size_t size) {
 bool InflateExact(const uint8_t* data, size_t size, uint32_t expected, TBytes& out, uint64_t* actual) {
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) throw ESetupError("error");
-  out.assign(expected, 0);
+  // A Size that the stream cannot reach is not allocated: deflate expands at most 1032:1.
+  const uint64_t reachable = static_cast<uint64_t>(size) * kDeflateMaxRatio + 1024;
+  const uint32_t capacity = expected < reachable ? expected : static_cast<uint32_t>(reachable);
+  out.assign(capacity, 0);
   zs.next_in = const_cast<Bytef*>(data);
   zs.avail_in = static_cast<uInt>(size);
   zs.next_out = out.data();
-  zs.avail_out = expected;
+  zs.avail_out = capacity;
   int rc = inflate(&zs, Z_FINISH);
   uint64_t produced = zs.total_out;
   if ((rc == Z_OK || rc == Z_BUF_ERROR) && zs.avail_out == 0) {
