@@ -1,0 +1,153 @@
+// Fuzz target: the setup package reader, as start-up drives it.
+//
+// The input is a whole package file (host bytes, entry data, directory, trailer). It is opened
+// with TPak(pmRead), every entry is verified, "SetupInfo" is looked up in group 0 and group 0
+// is walked with extraction. ESetupError is the reader's answer to a stream that does not
+// inflate and is allowed; a sanitizer report, a crash or a broken invariant is a fault:
+//   - the directory never holds more records than the file has room for;
+//   - Verify agrees with Extract, and extracted data is exactly Size bytes long;
+//   - a group walk ends within Count steps.
+//
+// TPak reads through a file name, so the input goes to one file per process: an anonymous
+// memory file reached through /proc/self/fd where the system has them, a file under the
+// temporary folder otherwise.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "core/error.h"
+#include "core/host.h"
+#include "core/pak.h"
+
+namespace {
+
+// The portable host without the message boxes: a failed size check would otherwise print
+// one line per execution.
+class TQuietHost : public setup::TPortableHost {
+ public:
+  int ShowMessageBox(const std::string&, const std::string&, unsigned) override { return setup::kIdOk; }
+};
+
+TQuietHost g_quiet_host;
+int g_input_fd = -1;
+std::string g_input_path;
+bool g_remove_at_exit = false;
+
+void RemoveInputFile() {
+  if (g_remove_at_exit) unlink(g_input_path.c_str());
+}
+
+void OpenInputFile() {
+  g_input_fd = memfd_create("fuzz_pak_directory", 0);
+  if (g_input_fd >= 0) {
+    g_input_path = "/proc/self/fd/" + std::to_string(g_input_fd);
+    return;
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  g_input_path = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_pak_directory." + std::to_string(getpid()) + ".pak";
+  g_input_fd = open(g_input_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  if (g_input_fd < 0) {
+    std::perror(g_input_path.c_str());
+    std::abort();
+  }
+  g_remove_at_exit = true;
+  std::atexit(RemoveInputFile);
+}
+
+void WriteInput(const uint8_t* data, size_t size) {
+  if (ftruncate(g_input_fd, 0) != 0) std::abort();
+  for (size_t done = 0; done < size;) {
+    ssize_t n = pwrite(g_input_fd, data + done, size - done, static_cast<off_t>(done));
+    if (n <= 0) std::abort();
+    done += static_cast<size_t>(n);
+  }
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "fuzz_pak_directory: %s\n", what.c_str());
+  std::abort();
+}
+
+// What one reading call gave: no data, data of some length, or ESetupError.
+struct TOutcome {
+  bool Threw = false;
+  size_t Length = 0;
+};
+
+template <typename F>
+TOutcome Attempt(F&& call) {
+  TOutcome outcome;
+  try {
+    outcome.Length = call();
+  } catch (const setup::ESetupError&) {
+    outcome.Threw = true;
+  }
+  return outcome;
+}
+
+void CheckEntries(setup::TPak& pak) {
+  const auto& directory = pak.Directory();
+  for (size_t i = 0; i < directory.size(); ++i) {
+    const int index = static_cast<int>(i);
+    const uint32_t size = directory[i].Size;
+    const TOutcome verified = Attempt([&] { return static_cast<size_t>(pak.Verify(index)); });
+    const TOutcome extracted = Attempt([&] { return pak.Extract(index).size(); });
+    if (size >= setup::kLargeEntryLimit) {
+      if (verified.Threw || verified.Length != 1) Fail("entry " + std::to_string(i) + ": a large entry failed Verify");
+      continue;
+    }
+    if (verified.Threw != extracted.Threw) Fail("entry " + std::to_string(i) + ": Verify and Extract disagree on throwing");
+    if (verified.Threw) continue;
+    if (extracted.Length != 0 && extracted.Length != size) {
+      Fail("entry " + std::to_string(i) + ": extracted " + std::to_string(extracted.Length) + " bytes, Size " +
+           std::to_string(size));
+    }
+    if ((verified.Length == 1) != (extracted.Length != 0)) Fail("entry " + std::to_string(i) + ": Verify and Extract disagree");
+  }
+}
+
+void CheckFindByName(setup::TPak& pak) {
+  uint32_t size = 0;
+  const TOutcome found = Attempt([&] { return pak.FindByName("SetupInfo", 0, &size).size(); });
+  if (!found.Threw && found.Length != 0 && found.Length != size) {
+    Fail("FindByName gave " + std::to_string(found.Length) + " bytes for Size " + std::to_string(size));
+  }
+}
+
+void CheckGroupWalk(setup::TPak& pak) {
+  const size_t limit = pak.Directory().size();
+  size_t steps = 0;
+  try {
+    for (setup::TGroupItem item = pak.FirstInGroup(0, true); !item.Name.empty(); item = pak.NextInGroup(0, true)) {
+      if (++steps > limit) Fail("group walk went past " + std::to_string(limit) + " entries");
+      if (!item.Data.empty() && item.Data.size() != item.Size) Fail("group walk handed out data of the wrong size");
+    }
+  } catch (const setup::ESetupError&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  setup::SetHost(&g_quiet_host);
+  OpenInputFile();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  WriteInput(data, size);
+  setup::TPak pak(g_input_path, setup::pmRead);
+  if (!pak.IsOpen()) Fail("cannot open " + g_input_path);
+  if (pak.FileSize() != size) Fail("package size " + std::to_string(pak.FileSize()) + ", input " + std::to_string(size));
+  if (pak.Directory().size() * setup::kPakRecordFixedSize > size) {
+    Fail(std::to_string(pak.Directory().size()) + " records read from " + std::to_string(size) + " bytes");
+  }
+  CheckEntries(pak);
+  CheckFindByName(pak);
+  CheckGroupWalk(pak);
+  return 0;
+}
