@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Verification throughput of a 200 MB setup package (see bench/README.md).
+#
+#   bench/run.sh BIN_DIR        (make bench)
+#
+# Makes, when missing, the payload tree build/bench/payload (/work/shared/bench/make_payload.py,
+# deterministic) and the package build/bench/payload.pak (BIN_DIR/make_package), then runs
+# BIN_DIR/verify_bench on it. BENCH_ROUNDS sets the number of rounds (default 5);
+# SETUP_PAYLOAD_SCRIPT overrides where the payload generator is looked for.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 BIN_DIR" >&2
+  exit 2
+fi
+BIN=$(cd "$1" && pwd)
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+WORK=$ROOT/build/bench
+PAYLOAD=$WORK/payload
+PACKAGE=$WORK/payload.pak
+PAYLOAD_MB=200
+
+for tool in make_package verify_bench; do
+  if [ ! -x "$BIN/$tool" ]; then
+    echo "bench: $BIN/$tool is missing (run make native)" >&2
+    exit 1
+  fi
+done
+mkdir -p "$WORK"
+
+if [ ! -d "$PAYLOAD" ] || [ ! -f "$PAYLOAD.stamp" ] || [ ! -f "$PAYLOAD.manifest" ]; then
+  script=${SETUP_PAYLOAD_SCRIPT:-}
+  if [ -z "$script" ]; then
+    for candidate in "$ROOT/../shared/bench/make_payload.py" /work/shared/bench/make_payload.py; do
+      if [ -f "$candidate" ]; then
+        script=$candidate
+        break
+      fi
+    done
+  fi
+  if [ -z "$script" ] || [ ! -f "$script" ]; then
+    echo "bench: make_payload.py not found (set SETUP_PAYLOAD_SCRIPT)" >&2
+    exit 1
+  fi
+  echo "bench: making the $PAYLOAD_MB MB payload in $PAYLOAD"
+  python3 "$script" --out "$PAYLOAD" --mb "$PAYLOAD_MB" </dev/null
+fi
+
+if [ ! -f "$PACKAGE" ] || [ "$PAYLOAD.stamp" -nt "$PACKAGE" ]; then
+  echo "bench: packing $PAYLOAD (level-9 zlib, one thread; takes a while)"
+  rm -f "$PACKAGE.part"
+  "$BIN/make_package" "$PAYLOAD" "$PACKAGE.part" </dev/null
+  mv "$PACKAGE.part" "$PACKAGE"
+fi
+
+echo "bench: verify_bench on $(nproc) cores; figures vary from run to run on a shared machine"
+"$BIN/verify_bench" "$PACKAGE" "${BENCH_ROUNDS:-5}" </dev/null
