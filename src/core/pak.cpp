@@ -266,11 +266,8 @@ int TPak::AddEntry(const std::string& name, const std::string& source_path, uint
   return static_cast<int>(directory_.size() - 1);
 }
 
-std::optional<TBytes> TPak::Pack(int index, const uint8_t* data, uint32_t size) {
-  if (!ValidIndex(index)) return std::nullopt;
-  TPakEntry& e = directory_[index];
+TBytes PackEntry(TPakEntry& e, const uint8_t* data, uint32_t size) {
   e.Size = size;
-  if (!data) return std::nullopt;
   TBytes result;
   if (size < kLargeEntryLimit) {
     result = DeflateBest(data, size);
@@ -282,6 +279,16 @@ std::optional<TBytes> TPak::Pack(int index, const uint8_t* data, uint32_t size) 
   }
   if (e.StoredLength() != 0) e.Crc = Crc32(result.data(), e.StoredLength());
   return result;
+}
+
+std::optional<TBytes> TPak::Pack(int index, const uint8_t* data, uint32_t size) {
+  if (!ValidIndex(index)) return std::nullopt;
+  TPakEntry& e = directory_[index];
+  if (!data) {
+    e.Size = size;
+    return std::nullopt;
+  }
+  return PackEntry(e, data, size);
 }
 
 bool TPak::AppendStored(int index, const uint8_t* data, uint32_t length) {

@@ -124,6 +124,10 @@ class TPak {
   bool writer_ = false;
 };
 
+// The stored form of data for an entry: sets Size, PackedSize and Crc as TPak::Pack does. Needs
+// no package, so several threads can pack entries side by side.
+TBytes PackEntry(TPakEntry& entry, const uint8_t* data, uint32_t size);
+
 // Deflates at level 9 with the default window and memory level (a zlib stream).
 TBytes DeflateBest(const uint8_t* data, size_t size);
 

@@ -1,0 +1,290 @@
+// Compilation of a setup script.
+#include "builder/compiler.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "builder/codepage.h"
+#include "core/command_list.h"
+#include "core/digit_cipher.h"
+#include "core/text.h"
+
+namespace setup::builder {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Command numbers the compiler treats specially.
+enum : int {
+  kGoto = 1,
+  kName = 2,
+  kOutFile = 3,
+  kInstallDir = 4,
+  kInstallDirRegKey = 5,
+  kIfFileExists = 6,
+  kFile = 7,
+  kChangelog = 10,
+  kKzpUpdate = 11,
+  kMessageBox = 16,
+  kLanguage = 18,
+  kPages = 20,
+  kShortName = 21,
+  kUninstallPages = 22,
+  kUninstallLanguage = 23,
+  kPrefix = 24,
+  kKzpOfficial = 27,
+  kVfsUpdate = 30,
+};
+
+constexpr size_t kMaxLines = 0xFFFF;
+constexpr size_t kMaxEntries = 0xFFFF;
+constexpr size_t kMaxText = 0xFFFF;
+
+// Script paths use "\"; the building machine may want "/".
+fs::path LocalPath(const std::string& text) {
+  std::string p = text;
+#ifndef _WIN32
+  std::replace(p.begin(), p.end(), '\\', '/');
+#endif
+  return fs::path(p);
+}
+
+bool IsDecimal(const std::string& text) {
+  size_t start = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
+  return text.size() > start && text.find_first_not_of("0123456789", start) == std::string::npos;
+}
+
+}  // namespace
+
+TCompiler::TCompiler(TCompilerOptions options) : options_(std::move(options)) {
+  FileList.BaseFolder = options_.ScriptFolder;
+}
+
+std::string TCompiler::Stored(const TScriptLine& line, const std::string& text) const {
+  std::string out;
+  if (!ToWindows1252(text, out)) {
+    throw TBuildError(line.Number, "text not representable in Windows-1252: \"" + text + "\"");
+  }
+  if (out.size() > kMaxText) throw TBuildError(line.Number, "text longer than 65535 bytes");
+  return out;
+}
+
+void TCompiler::Compile(const std::vector<TScriptLine>& script) {
+  if (script.size() > kMaxLines) {
+    throw TBuildError(script[kMaxLines].Number, "more than 65535 script lines");
+  }
+  // The wizard layout's icon is never taken in by a folder walk, wherever "pages" stands.
+  for (const TScriptLine& line : script) {
+    if (!line.IsLabel && SameTextAscii(line.Keyword, "pages") && !line.Params.empty()) {
+      FileList.LayoutIcon = (fs::path(options_.LayoutsFolder) / line.Params[0] / "icon.ico").string();
+    }
+  }
+  CompLines.Lines.assign(script.size(), TCompiledLine{});
+  for (size_t i = 0; i < script.size(); ++i) {
+    CompLines.Lines[i].LineIndex = static_cast<int32_t>(i);
+    CompileLine(script[i], CompLines.Lines[i]);
+    CompLines.Lines[i].ParamCount = static_cast<int32_t>(CompLines.Lines[i].Params.size());
+  }
+  ResolveLabels();
+  if (PackageItems().size() > kMaxEntries) throw TBuildError(0, "more than 65535 package entries");
+}
+
+void TCompiler::CompileLine(const TScriptLine& line, TCompiledLine& out) {
+  if (line.IsLabel) {
+    out.Command = 0;
+    out.Params = {Stored(line, line.Keyword)};
+    labels_[LowerAscii(out.Params[0])] = static_cast<size_t>(out.LineIndex);
+    return;
+  }
+  const int command = CommandNumber(line.Keyword);
+  if (command == 0) throw TBuildError(line.Number, "unknown command '" + line.Keyword + "'");
+  const TCommandInfo& info = kCommandTable[command - 1];
+  if (static_cast<int>(line.Params.size()) < info.MinParams) {
+    throw TBuildError(line.Number, std::string("'") + info.Keyword + "' needs at least " +
+                                       std::to_string(info.MinParams) + " parameter(s), got " +
+                                       std::to_string(line.Params.size()));
+  }
+  out.Command = command;
+  for (const std::string& p : line.Params) out.Params.push_back(Stored(line, p));
+
+  if (info.FillsSetupInfo) {
+    SetRecordField(line, command, out);
+    out = TCompiledLine{-1, {}, 0, -1};
+    return;
+  }
+  const size_t index = static_cast<size_t>(out.LineIndex);
+  switch (command) {
+    case kGoto:
+      jumps_.push_back({index, 0, line.Number, false});
+      break;
+    case kIfFileExists:
+      jumps_.push_back({index, 1, line.Number, true});
+      jumps_.push_back({index, 2, line.Number, true});
+      break;
+    case kMessageBox:
+      jumps_.push_back({index, 2, line.Number, true});
+      jumps_.push_back({index, 3, line.Number, true});
+      break;
+    case kFile:
+      AddGroupOwner(line, out, "");
+      break;
+    case kKzpUpdate:
+      if (out.Params[1].size() > kMaxArchivePasswordBytes) {
+        throw TBuildError(line.Number, "archive password longer than 41 bytes");
+      }
+      AddGroupOwner(line, out, out.Params[2]);
+      out.Params[1] = EncipherDigits(kCommandKey, out.Params[1]);
+      break;
+    case kVfsUpdate:
+      AddGroupOwner(line, out, out.Params[1]);
+      break;
+    case kKzpOfficial:
+      out.Params[1] = EncipherDigits(kCommandKey, out.Params[1]);
+      break;
+    case kLanguage:
+    case kUninstallLanguage: {
+      const std::string prefix = command == kLanguage ? "LANGUAGE-" : "UNINSTALL_LANGUAGE-";
+      const fs::path file = fs::path(options_.LanguagesFolder) / (line.Params[0] + ".wri");
+      std::error_code ec;
+      if (!fs::is_regular_file(file, ec)) {
+        throw TBuildError(line.Number, "language file not found: " + file.string());
+      }
+      AddFileEntry(line, prefix + line.Params[0], file.string(), true);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void TCompiler::SetRecordField(const TScriptLine& line, int command, TCompiledLine& out) {
+  const std::vector<std::string>& p = out.Params;
+  switch (command) {
+    case kName:
+      SetupInfo.SetupName = p[0];
+      SetupInfo.ShortName = p[0];
+      break;
+    case kOutFile:
+      SetupInfo.SetupExeName = p[0];
+      OutFile = line.Params[0];
+      break;
+    case kInstallDir:
+      SetupInfo.InstallDir = p[0];
+      break;
+    case kInstallDirRegKey: {
+      // The fifth slot is the last: later keys overwrite it.
+      TInstallDirRegKey& slot = SetupInfo.InstallDirRegKey[std::min(reg_key_slots_used_, kInstallDirRegKeySlots - 1)];
+      ++reg_key_slots_used_;
+      slot.HKey = static_cast<uint8_t>(RootNameToIndex(p[0]));
+      slot.Path = p[1];
+      slot.Key = p[2];
+      break;
+    }
+    case kChangelog: {
+      SetupInfo.Changelog = p[0];
+      const fs::path file = fs::path(options_.ScriptFolder) / LocalPath(line.Params[0]);
+      std::error_code ec;
+      if (!fs::is_regular_file(file, ec)) throw TBuildError(line.Number, "change log not found: " + file.string());
+      AddFileEntry(line, line.Params[0], file.string(), false);
+      break;
+    }
+    case kPages:
+      SetupInfo.Pages = p[0];
+      AddLayout(line, line.Params[0], false);
+      break;
+    case kShortName:
+      SetupInfo.ShortName = p[0];
+      break;
+    case kUninstallPages:
+      SetupInfo.UninstallPages = p[0];
+      SetupInfo.HasUninstaller = 1;
+      AddLayout(line, line.Params[0], true);
+      break;
+    case kPrefix:
+      SetupInfo.UninstallPrefix = p[0] + "_";
+      SetupInfo.UninstallExeName = p[0] + "_Uninstall.exe";
+      break;
+    default:
+      break;
+  }
+}
+
+void TCompiler::AddGroupOwner(const TScriptLine& line, TCompiledLine& out, const std::string& group_name) {
+  if (FileList.GroupCounter == 0xFFFF) throw TBuildError(line.Number, "more than 65535 package groups");
+  const uint16_t group = FileList.NextGroup();
+  out.Params.push_back(std::to_string(group));
+  const std::string& source = line.Params[0];
+  if (!FileList.AddSourceFolder(source, group, "", false, group_name)) {
+    throw TBuildError(line.Number, "source not found: " + (fs::path(options_.ScriptFolder) / LocalPath(source)).string());
+  }
+}
+
+void TCompiler::AddLayout(const TScriptLine& line, const std::string& name, bool uninstaller) {
+  const fs::path folder = fs::path(options_.LayoutsFolder) / name;
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) throw TBuildError(line.Number, "layout folder not found: " + folder.string());
+  std::vector<fs::path> files;
+  for (const fs::directory_entry& item : fs::directory_iterator(folder, ec)) {
+    if (item.is_regular_file(ec)) files.push_back(item.path());
+  }
+  std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
+    return NameOrderLess(a.filename().string(), b.filename().string());
+  });
+  for (const fs::path& file : files) {
+    const std::string base = file.filename().string();
+    if (SameTextAscii(base, "icon.ico")) {
+      if (uninstaller) AddFileEntry(line, "UNINSTALL_ICON.ICO", file.string(), false);
+      continue;
+    }
+    AddFileEntry(line, (uninstaller ? "UNINSTALL_" : "") + base, file.string(), false);
+  }
+}
+
+void TCompiler::AddFileEntry(const TScriptLine& line, const std::string& name, const std::string& path, bool language) {
+  TPackageItem item;
+  item.Name = Stored(line, name);
+  std::replace(item.Name.begin(), item.Name.end(), '/', '\\');
+  item.SourcePath = path;
+  (language ? languages_ : group0_).push_back(std::move(item));
+}
+
+void TCompiler::ResolveLabels() {
+  for (const TJump& jump : jumps_) {
+    std::string& target = CompLines.Lines[jump.Line].Params[jump.Param];
+    if (jump.ZeroMeansNone && target == "0") {
+      target = "-1";
+      continue;
+    }
+    auto found = labels_.find(LowerAscii(target));
+    if (found != labels_.end()) {
+      target = std::to_string(found->second);
+    } else if (!IsDecimal(target)) {
+      throw TBuildError(jump.ScriptLine, "Label not found - " + FromWindows1252(target));
+    }
+  }
+}
+
+std::vector<TPackageItem> TCompiler::PackageItems() const {
+  std::vector<TPackageItem> items;
+  items.push_back({"SetupInfo", 0, "", SetupInfo.Serialize()});
+  items.push_back({"CompiledLines", 0, "", CompLines.Serialize()});
+  items.insert(items.end(), languages_.begin(), languages_.end());
+  items.insert(items.end(), group0_.begin(), group0_.end());
+  for (const TCompilerGroup& group : FileList.Groups) {
+    for (const TCompilerFile& f : group.Files) {
+      TPackageItem item;
+      if (!ToWindows1252(f.Name, item.Name)) {
+        throw TBuildError(0, "file name not representable in Windows-1252: " + f.SourcePath);
+      }
+      if (item.Name.size() > kMaxText) throw TBuildError(0, "file name longer than 65535 bytes: " + f.SourcePath);
+      item.Group = f.Group;
+      item.SourcePath = f.SourcePath;
+      items.push_back(std::move(item));
+    }
+  }
+  return items;
+}
+
+}  // namespace setup::builder

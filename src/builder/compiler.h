@@ -1,0 +1,75 @@
+// TCompiler: turns a parsed setup script into the setup information record, the compiled
+// lines and the list of package entries.
+//
+// The rules the runtime relies on: setting commands fill the record and stay in place as inert
+// lines; jump targets become line positions; group-owning lines get their group number as last
+// parameter; archive passwords are enciphered with the command key; languages and layouts come
+// from the builder's folders. Every error names its script line.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archives/compiler_file_list.h"
+#include "builder/script.h"
+#include "core/setup_info.h"
+
+namespace setup::builder {
+
+struct TCompilerOptions {
+  std::string ScriptFolder;    // sources lie below it
+  std::string LanguagesFolder;  // NAME.wri files
+  std::string LayoutsFolder;    // one folder per layout
+};
+
+// One package entry to be written: from a file on the building machine or from memory.
+struct TPackageItem {
+  std::string Name;  // in the setup's code page, "\" separated
+  uint16_t Group = 0;
+  std::string SourcePath;  // empty for items built in memory
+  std::string Bytes;
+};
+
+// A kzpupdate password must leave the archive trailer within reach of the end search.
+constexpr size_t kMaxArchivePasswordBytes = 41;
+
+class TCompiler {
+ public:
+  explicit TCompiler(TCompilerOptions options);
+
+  void Compile(const std::vector<TScriptLine>& script);
+  // SetupInfo, CompiledLines, the group-0 files (languages first), then groups 1 to N.
+  std::vector<TPackageItem> PackageItems() const;
+
+  TSetupInfoFile SetupInfo;
+  TCompLines CompLines;
+  TCompilerFileList FileList;
+  std::string OutFile;  // the "outfile" parameter as written
+
+ private:
+  void CompileLine(const TScriptLine& line, TCompiledLine& out);
+  void SetRecordField(const TScriptLine& line, int command, TCompiledLine& out);
+  void AddGroupOwner(const TScriptLine& line, TCompiledLine& out, const std::string& group_name);
+  void AddLayout(const TScriptLine& line, const std::string& name, bool uninstaller);
+  void AddFileEntry(const TScriptLine& line, const std::string& name, const std::string& path, bool language);
+  void ResolveLabels();
+  std::string Stored(const TScriptLine& line, const std::string& text) const;
+
+  TCompilerOptions options_;
+  std::vector<TPackageItem> languages_;  // group-0 language tables, first in the package
+  std::vector<TPackageItem> group0_;     // other group-0 files
+  int reg_key_slots_used_ = 0;
+  // Jump parameters to resolve once every label is known: line index, parameter index, script line.
+  struct TJump {
+    size_t Line;
+    size_t Param;
+    int ScriptLine;
+    bool ZeroMeansNone;
+  };
+  std::vector<TJump> jumps_;
+  std::map<std::string, size_t> labels_;  // lower-cased name: position of its last label line
+};
+
+}  // namespace setup::builder

@@ -1,0 +1,159 @@
+// setupbuild: compiles a setup script into a setup executable.
+//
+//   setupbuild [options] SCRIPT
+//
+// The output is the stub (setup.exe beside the builder unless --stub) with the package
+// appended, named by the script's "outfile" in the script's folder unless -o is given.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "builder/compiler.h"
+#include "builder/package_writer.h"
+#include "builder/progress.h"
+#include "builder/script.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace setup::builder;
+
+constexpr char kVersion[] = "setupbuild 1.0";
+
+void Help() {
+  std::printf(
+      "usage: setupbuild [options] SCRIPT\n"
+      "Compiles a setup script into a setup executable.\n\n"
+      "  -o FILE           the setup to write (default: the script's outfile, beside the script)\n"
+      "  --stub FILE       the runtime to append the package to (default: setup.exe beside setupbuild)\n"
+      "  --languages DIR   language files (default: languages/ beside setupbuild)\n"
+      "  --layouts DIR     page layouts (default: layout/ beside setupbuild)\n"
+      "  -j N              compression threads (default: all cores)\n"
+      "  -q                no progress output\n"
+      "  --version         print the version\n"
+      "  --help            this text\n");
+}
+
+// The folder the builder runs from, for its default stub, languages and layouts.
+fs::path ProgramFolder(const char* argv0) {
+  std::error_code ec;
+#ifndef _WIN32
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) return self.parent_path();
+#endif
+  return fs::absolute(fs::path(argv0), ec).parent_path();
+}
+
+// The shipped folders lie beside the builder, or in the source tree above build/bin.
+fs::path Beside(const fs::path& program, const char* name) {
+  for (const fs::path& candidate : {program / name, program.parent_path().parent_path() / name}) {
+    std::error_code ec;
+    if (fs::is_directory(candidate, ec)) return candidate;
+  }
+  return program / name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string script_path, output, stub, languages, layouts;
+  int threads = static_cast<int>(std::thread::hardware_concurrency());
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "setupbuild: %s needs a value\n", a.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "-o") output = value();
+    else if (a == "--stub") stub = value();
+    else if (a == "--languages") languages = value();
+    else if (a == "--layouts") layouts = value();
+    else if (a == "-j") threads = std::atoi(value().c_str());
+    else if (a.rfind("-j", 0) == 0 && a.size() > 2) threads = std::atoi(a.c_str() + 2);
+    else if (a == "-q") quiet = true;
+    else if (a == "--version") {
+      std::printf("%s\n", kVersion);
+      return 0;
+    } else if (a == "--help" || a == "-h") {
+      Help();
+      return 0;
+    } else if (!a.empty() && a[0] == '-') {
+      std::fprintf(stderr, "setupbuild: unknown option %s (see --help)\n", a.c_str());
+      return 2;
+    } else if (script_path.empty()) {
+      script_path = a;
+    } else {
+      std::fprintf(stderr, "setupbuild: one script at a time\n");
+      return 2;
+    }
+  }
+  if (script_path.empty()) {
+    Help();
+    return 2;
+  }
+  if (threads < 1) threads = 1;
+
+  const fs::path program = ProgramFolder(argv[0]);
+  if (stub.empty()) stub = (program / "setup.exe").string();
+  if (languages.empty()) languages = Beside(program, "languages").string();
+  if (layouts.empty()) layouts = Beside(program, "layout").string();
+
+  std::ifstream in(script_path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "%s: cannot read the script\n", script_path.c_str());
+    return 1;
+  }
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const fs::path script_folder = fs::absolute(fs::path(script_path)).parent_path();
+
+  try {
+    TCompiler compiler({script_folder.string(), languages, layouts});
+    compiler.Compile(ParseScript(text));
+    if (output.empty()) {
+      if (compiler.OutFile.empty()) throw TBuildError(0, "no outfile in the script and no -o given");
+      std::string out = compiler.OutFile;
+#ifndef _WIN32
+      for (char& c : out) {
+        if (c == '\\') c = '/';
+      }
+#endif
+      output = (script_folder / out).string();
+    }
+    std::error_code ec;
+    if (!fs::is_regular_file(stub, ec)) throw TBuildError(0, "stub not found: " + stub);
+
+    TWriteOptions options;
+    options.Stub = stub;
+    options.Output = output;
+    options.Threads = threads;
+    TProgressDisplay display(quiet, isatty(fileno(stderr)) != 0);
+    options.OnProgress = [&](const TWriteProgress& p) { display.Update(p); };
+    WriteSetup(options, compiler.PackageItems());
+    display.Finish(output);
+  } catch (const TBuildError& e) {
+    if (e.Line > 0) std::fprintf(stderr, "%s:%d: %s\n", script_path.c_str(), e.Line, e.what());
+    else std::fprintf(stderr, "%s: %s\n", script_path.c_str(), e.what());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", script_path.c_str(), e.what());
+    return 1;
+  }
+  return 0;
+}

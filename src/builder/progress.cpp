@@ -1,0 +1,54 @@
+#include "builder/progress.h"
+
+#include <cstdio>
+
+namespace setup::builder {
+
+std::string Megabytes(uint64_t bytes) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return buf;
+}
+
+TProgressDisplay::TProgressDisplay(bool quiet, bool terminal)
+    : quiet_(quiet), terminal_(terminal), start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
+
+void TProgressDisplay::Update(const TWriteProgress& p) {
+  last_ = p;
+  if (quiet_) return;
+  const auto now = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  const double fraction = p.BytesTotal ? static_cast<double>(p.BytesDone) / static_cast<double>(p.BytesTotal)
+                                       : static_cast<double>(p.FilesDone) / static_cast<double>(p.FilesTotal ? p.FilesTotal : 1);
+  const double rate = seconds > 0 ? static_cast<double>(p.BytesDone) / seconds : 0;
+  if (terminal_) {
+    const bool done = p.FilesDone == p.FilesTotal;
+    if (!done && now - last_draw_ < std::chrono::milliseconds(100)) return;
+    last_draw_ = now;
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(fraction * kWidth);
+    std::string bar(static_cast<size_t>(filled), '=');
+    bar.resize(kWidth, ' ');
+    const double left = rate > 0 ? static_cast<double>(p.BytesTotal - p.BytesDone) / rate : 0;
+    std::fprintf(stderr, "\r[%s] %zu/%zu files  %s/%s  %s/s  %d:%02d left ", bar.c_str(), p.FilesDone, p.FilesTotal,
+                 Megabytes(p.BytesDone).c_str(), Megabytes(p.BytesTotal).c_str(),
+                 Megabytes(static_cast<uint64_t>(rate)).c_str(), static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+    std::fflush(stderr);
+    return;
+  }
+  const int tenth = static_cast<int>(fraction * 10);
+  if (tenth == last_tenth_) return;
+  last_tenth_ = tenth;
+  std::fprintf(stderr, "%3d%%  %zu/%zu files  %s/%s\n", tenth * 10, p.FilesDone, p.FilesTotal,
+               Megabytes(p.BytesDone).c_str(), Megabytes(p.BytesTotal).c_str());
+}
+
+void TProgressDisplay::Finish(const std::string& output) {
+  if (quiet_) return;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  if (terminal_) std::fputc('\n', stderr);
+  std::fprintf(stderr, "wrote %s: %zu files, %s in %.1f s\n", output.c_str(), last_.FilesTotal,
+               Megabytes(last_.BytesTotal).c_str(), seconds);
+}
+
+}  // namespace setup::builder

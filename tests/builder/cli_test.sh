@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# setupbuild as users run it: exit codes, "SCRIPT:LINE: message" errors and no output on failure.
+set -uo pipefail
+build=$(realpath "${1:?usage: cli_test.sh SETUPBUILD}")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+mkdir -p files languages layout
+echo data >files/a.txt
+printf 'x' >stub.exe
+printf '\xff\xfeE\x00\r\x00\n\x000\x004\x000\x009\x00;\x00\r\x00\n\x001\x00 \x00x\x00' >languages/English.wri
+failures=0
+check() {  # WHAT EXPECTED_STATUS EXPECTED_STDERR_PART ARGS...
+  local what=$1 want=$2 part=$3
+  shift 3
+  "$build" "$@" >out.log 2>err.log
+  local got=$?
+  if [ "$got" -ne "$want" ] || { [ -n "$part" ] && ! grep -qF -- "$part" err.log; }; then
+    echo "FAIL $what: status $got (want $want), stderr: $(cat err.log)"
+    failures=$((failures + 1))
+  fi
+}
+printf 'name Demo\noutfile demo.exe\nfile files\n' >good.script
+check "good script" 0 "" --stub stub.exe --languages languages --layouts layout -q good.script
+[ -f demo.exe ] || { echo "FAIL good script: no demo.exe"; failures=$((failures + 1)); }
+[ -s err.log ] && { echo "FAIL -q printed: $(cat err.log)"; failures=$((failures + 1)); }
+
+printf 'name Demo\noutfile bad.exe\nfile files\nlanguage Nope\n' >bad.script
+check "missing language" 1 "bad.script:4: language file not found" --stub stub.exe --languages languages -q bad.script
+[ -e bad.exe ] && { echo "FAIL bad script left bad.exe"; failures=$((failures + 1)); }
+printf 'outfile bad.exe\nfile missing-folder\n' >bad2.script
+check "missing source" 1 "bad2.script:2: source not found" --stub stub.exe -q bad2.script
+printf 'outfile bad.exe\n' >nostub.script
+check "missing stub" 1 "stub not found" --stub nowhere.exe -q nostub.script
+check "unknown option" 2 "unknown option" --frob good.script
+check "version" 0 "" --version
+check "help" 0 "" --help
+check "-o" 0 "" --stub stub.exe -o other.exe -j 2 good.script
+[ -f other.exe ] || { echo "FAIL -o: no other.exe"; failures=$((failures + 1)); }
+exit $((failures > 0))

@@ -1,0 +1,236 @@
+#include "builder/compiler.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "builder/package_writer.h"
+#include "builder/script.h"
+#include "core/digit_cipher.h"
+#include "core/pak.h"
+#include "core/setup_state.h"
+#include "fake_platform.h"
+#include "test_files.h"
+#include "test_host.h"
+
+namespace setup::builder {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Script, TokensQuotesCommentsAndLabels) {
+  const auto lines = ParseScript(
+      "\xEF\xBB\xBF; comment\r\n"
+      "  # another\n"
+      "\n"
+      "Name \"Demo Game\"\tx\n"
+      "start:\n"
+      "writeregstr HKLM \"Software\\My Game\" \"\" \"a \"\"b\"\n"
+      "failure\n");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].Number, 4);
+  EXPECT_EQ(lines[0].Keyword, "Name");
+  EXPECT_EQ(lines[0].Params, (std::vector<std::string>{"Demo Game", "x"}));
+  EXPECT_TRUE(lines[1].IsLabel);
+  EXPECT_EQ(lines[1].Keyword, "start");
+  EXPECT_EQ(lines[2].Params, (std::vector<std::string>{"HKLM", "Software\\My Game", "", "a b"}));
+  EXPECT_TRUE(lines[3].Params.empty());
+  try {
+    ParseScript("name ok\nname \"open\n");
+    FAIL();
+  } catch (const TBuildError& e) {
+    EXPECT_EQ(e.Line, 2);
+  }
+}
+
+// A script folder with sources, a languages folder and a layouts folder.
+class Compiler : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = testing::ScratchFolder() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(root_);
+    for (const char* f : {"script/files/a.txt", "script/files/sub/b.txt", "script/more/c.txt", "script/changes.rtf",
+                          "languages/English.wri", "layout/default/Pages.txt", "layout/default/icon.ico",
+                          "layout/default-uninstall/Pages.txt", "layout/default-uninstall/icon.ico"}) {
+      fs::create_directories((root_ / f).parent_path());
+      testing::WriteFile((root_ / f).string(), testing::TextBytes(100 + std::string(f).size()));
+    }
+  }
+
+  TCompiler Compile(const std::string& text) {
+    TCompiler c({(root_ / "script").string(), (root_ / "languages").string(), (root_ / "layout").string()});
+    c.Compile(ParseScript(text));
+    return c;
+  }
+
+  // The script line of the error a script gives.
+  std::pair<int, std::string> ErrorOf(const std::string& text) {
+    try {
+      Compile(text);
+    } catch (const TBuildError& e) {
+      return {e.Line, e.what()};
+    }
+    return {0, "no error"};
+  }
+
+  fs::path root_;
+};
+
+TEST_F(Compiler, SettingCommandsFillTheRecordAndStayInert) {
+  const TCompiler c = Compile(
+      "name \"Demo Game\"\n"
+      "shortname Demo\n"
+      "outfile demo_setup.exe\n"
+      "installdir $PROGRAMFILES\\Demo\n"
+      "prefix demo\n"
+      "changelog changes.rtf\n"
+      "pages default\n"
+      "uninstallpages default-uninstall\n"
+      "installdirregkey hkcu Software\\Demo Path\n"
+      "installdirregkey HKLM a 2\n"
+      "installdirregkey HKU b 3\n"
+      "installdirregkey HKCC c 4\n"
+      "installdirregkey HKCR d 5\n"
+      "installdirregkey HKLM e 6\n");
+  const TSetupInfoFile& i = c.SetupInfo;
+  EXPECT_EQ(i.SetupName, "Demo Game");
+  EXPECT_EQ(i.ShortName, "Demo");
+  EXPECT_EQ(i.SetupExeName, "demo_setup.exe");
+  EXPECT_EQ(i.InstallDir, "$PROGRAMFILES\\Demo");
+  EXPECT_EQ(i.UninstallPrefix, "demo_");
+  EXPECT_EQ(i.UninstallExeName, "demo_Uninstall.exe");
+  EXPECT_EQ(i.Changelog, "changes.rtf");
+  EXPECT_EQ(i.Pages, "default");
+  EXPECT_EQ(i.UninstallPages, "default-uninstall");
+  EXPECT_EQ(i.HasUninstaller, 1);
+  EXPECT_EQ(i.InstallDirRegKey[0].HKey, 1);
+  EXPECT_EQ(i.InstallDirRegKey[0].Key, "Path");
+  EXPECT_EQ(i.InstallDirRegKey[3].Path, "c");
+  EXPECT_EQ(i.InstallDirRegKey[4].Path, "e");  // the sixth overwrites the fifth
+  EXPECT_EQ(i.InstallDirRegKey[4].HKey, 0);
+  for (const TCompiledLine& line : c.CompLines.Lines) {
+    EXPECT_EQ(line.Command, -1);
+    EXPECT_EQ(line.LineIndex, -1);
+    EXPECT_TRUE(line.Params.empty());
+  }
+  std::vector<std::string> names;
+  for (const TPackageItem& item : c.PackageItems()) names.push_back(item.Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"SetupInfo", "CompiledLines", "changes.rtf", "Pages.txt",
+                                             "UNINSTALL_ICON.ICO", "UNINSTALL_Pages.txt"}));
+}
+
+TEST_F(Compiler, LabelsResolveToTheLastLineOfTheirName) {
+  const TCompiler c = Compile(
+      "again:\n"
+      "goto END\n"
+      "iffileexists x.txt again 0\n"
+      "messagebox \"Go on?\" Demo 0 again\n"
+      "goto 7\n"
+      "end:\n"
+      "End:\n");
+  const auto& l = c.CompLines.Lines;
+  EXPECT_EQ(l[0].Command, 0);
+  EXPECT_EQ(l[0].Params, std::vector<std::string>{"again"});
+  EXPECT_EQ(l[1].Params[0], "6");
+  EXPECT_EQ(l[2].Params, (std::vector<std::string>{"x.txt", "0", "-1"}));
+  EXPECT_EQ(l[3].Params, (std::vector<std::string>{"Go on?", "Demo", "-1", "0"}));
+  EXPECT_EQ(l[4].Params[0], "7");  // a number stands for a line position
+  EXPECT_EQ(l[4].LineIndex, 4);
+  EXPECT_EQ(ErrorOf("goto nowhere\n"), (std::pair<int, std::string>{1, "Label not found - nowhere"}));
+}
+
+TEST_F(Compiler, GroupOwnersGetNumbersInLineOrder) {
+  // file, kzpupdate, file: groups 1, 2 and 3, the kzpupdate group holding stored archive entries.
+  TCompiler c = Compile(
+      "outfile demo_setup.exe\n"
+      "installdir C:\\Demo\n"
+      "file files\n"
+      "kzpupdate more secret game.kzp\n"
+      "file more\\c.txt sub\n");
+  const auto& l = c.CompLines.Lines;
+  EXPECT_EQ(l[2].Params, (std::vector<std::string>{"files", "1"}));
+  EXPECT_EQ(l[3].Params.back(), "2");
+  EXPECT_EQ(l[4].Params, (std::vector<std::string>{"more\\c.txt", "sub", "3"}));
+  EXPECT_EQ(l[4].ParamCount, 3);
+  EXPECT_EQ(DecipherDigits(kCommandKey, l[3].Params[1]), "secret");
+  EXPECT_NE(l[3].Params[1], "secret");
+
+  // The runtime's start-up sees the same groups.
+  const std::string setup_path = (root_ / "script" / "demo_setup.exe").string();
+  TWriteOptions options;
+  options.Output = setup_path;
+  WriteSetup(options, c.PackageItems());
+  Globals() = TSetupGlobals();
+  testing::TRecordingHost host;
+  testing::TFakePlatform platform;
+  platform.ExePath = setup_path;
+  EXPECT_EQ(RunSetup(platform, {}), 0);
+  EXPECT_EQ(Globals().State.ArchiveGroups, std::vector<uint8_t>({0, 0, 1, 0}));
+  TPak pak(setup_path, pmRead);
+  EXPECT_EQ(pak.CountInGroup(1), 2);
+  EXPECT_EQ(pak.CountInGroup(2), 1);
+  EXPECT_EQ(pak.CountInGroup(3), 1);
+  EXPECT_EQ(pak.FindByName("sub\\b.txt", 1).size(), 122u);  // 100 + the length of its path
+  Globals() = TSetupGlobals();
+}
+
+TEST_F(Compiler, ArchivePasswordsAndAccessCodesAreEnciphered) {
+  const TCompiler c = Compile("kzpofficial game.kzp \"the code\" TRUE\nduplicateentry game.kzp a b\n");
+  EXPECT_EQ(DecipherDigits(kCommandKey, c.CompLines.Lines[0].Params[1]), "the code");
+  EXPECT_EQ(c.CompLines.Lines[1].Params, (std::vector<std::string>{"game.kzp", "a", "b"}));
+  EXPECT_EQ(ErrorOf("kzpupdate more " + std::string(42, 'p') + " game.kzp\n").first, 1);
+  EXPECT_EQ(ErrorOf("kzpupdate more " + std::string(41, 'p') + " game.kzp\n").second, "no error");
+}
+
+TEST_F(Compiler, LanguagesComeFirstInGroupZero) {
+  const TCompiler c = Compile("changelog changes.rtf\nlanguage English\nuninstalllanguage English\n");
+  const auto items = c.PackageItems();
+  EXPECT_EQ(items[2].Name, "LANGUAGE-English");
+  EXPECT_EQ(items[3].Name, "UNINSTALL_LANGUAGE-English");
+  EXPECT_EQ(items[4].Name, "changes.rtf");
+  EXPECT_EQ(c.CompLines.Lines[1].Command, 18);  // kept as a line of its own, inert at run time
+}
+
+TEST_F(Compiler, BadScriptsNameTheirLine) {
+  EXPECT_EQ(ErrorOf("name x\nfrobnicate a\n"), (std::pair<int, std::string>{2, "unknown command 'frobnicate'"}));
+  EXPECT_EQ(ErrorOf("\n\nwriteregstr HKLM a b\n"),
+            (std::pair<int, std::string>{3, "'writeregstr' needs at least 4 parameter(s), got 3"}));
+  EXPECT_EQ(ErrorOf("file nothing-here\n").first, 1);
+  EXPECT_EQ(ErrorOf("name x\nlanguage Klingon\n").first, 2);
+  EXPECT_EQ(ErrorOf("pages missing-layout\n").first, 1);
+  EXPECT_EQ(ErrorOf("changelog nope.rtf\n").first, 1);
+  EXPECT_EQ(ErrorOf("name \"\xE2\x9C\x93 check\"\n").first, 1);  // no Windows-1252 byte for it
+  EXPECT_EQ(ErrorOf("name \"Caf\xC3\xA9 \xE2\x82\xAC\"\n").second, "no error");
+}
+
+TEST_F(Compiler, OutputIsTheSameForAnyThreadCount) {
+  for (int i = 0; i < 40; ++i) {
+    testing::WriteFile((root_ / "script" / "files" / ("gen" + std::to_string(i) + ".bin")).string(),
+                       i % 3 ? testing::TextBytes(20000 + i) : testing::NoiseBytes(5000 + i, i));
+  }
+  const TCompiler c = Compile("outfile x.exe\nfile files\nfile more\n");
+  std::vector<TBytes> outputs;
+  for (int threads : {1, 2, 5}) {
+    TWriteOptions options;
+    options.Output = (root_ / ("out" + std::to_string(threads) + ".bin")).string();
+    options.Threads = threads;
+    WriteSetup(options, c.PackageItems());
+    outputs.push_back(testing::ReadFile(options.Output));
+  }
+  EXPECT_EQ(outputs[0], outputs[1]);
+  EXPECT_EQ(outputs[0], outputs[2]);
+}
+
+TEST_F(Compiler, FailedWriteLeavesNoFile) {
+  const TCompiler c = Compile("file files\n");
+  auto items = c.PackageItems();
+  items.push_back({"ghost", 1, (root_ / "vanished.bin").string(), ""});
+  TWriteOptions options;
+  options.Output = (root_ / "never.exe").string();
+  EXPECT_THROW(WriteSetup(options, items), TBuildError);
+  EXPECT_FALSE(fs::exists(options.Output));
+  EXPECT_FALSE(fs::exists(options.Output + ".partial"));
+}
+
+}  // namespace
+}  // namespace setup::builder

@@ -1,0 +1,69 @@
+// A start-up platform that records what the entry sequence asks of it, for native tests.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/startup.h"
+#include "engine/commands.h"
+
+namespace setup::testing {
+
+// What the error report would have received; thrown so the sequence unwinds as the process would end.
+struct TErrorLogWritten {
+  std::string Text;
+  std::string Type;
+};
+
+class TFakePlatform : public TStartupPlatform {
+ public:
+  void PinToFirstProcessor() override { Calls.push_back("pin"); }
+  uint16_t SystemDefaultLanguage() override { return 0x0409; }
+  std::string RunningExecutablePath() override { return ExePath; }
+  bool FileExists(const std::string& path) override { return ExistingFiles.count(path) > 0; }
+  uint32_t TickCount() override { return Tick += 50; }
+  void CreateWizard() override { Calls.push_back("create wizard"); }
+  void FreeWizard() override { Calls.push_back("free wizard"); }
+  void SetApplicationTitle(const std::string& title) override { Title = title; }
+  void ShowVerifyWindow() override { Calls.push_back("show verify"); }
+  void UpdateVerifyWindow(const std::string& status, int position, int maximum) override {
+    Statuses.push_back(status + " [" + std::to_string(position) + "/" + std::to_string(maximum) + "]");
+  }
+  void DestroyVerifyWindow() override { Calls.push_back("destroy verify"); }
+  std::u16string FindCdDrive() override { return u"E:\\"; }
+  std::u16string SpecialFolderPath(int csidl) override { return csidl == kCsidlProgramFiles ? u"C:\\Program Files" : u""; }
+  bool ReadRegistryString(uint8_t root, const std::string& path, const std::string& name, std::string& value) override {
+    auto it = Registry.find(std::to_string(root) + "|" + path + "|" + name);
+    if (it == Registry.end()) return false;
+    value = it->second;
+    return true;
+  }
+  int64_t FreeBytesOnDrive(int drive) override { return drive == 3 ? 5LL << 30 : -1; }
+  void RegisterCommands(TCommandList& list) override { setup::RegisterCommands(list); }
+  void AddLanguage(const uint8_t* data, uint32_t size) override {
+    Languages.emplace_back(reinterpret_cast<const char*>(data), size);
+  }
+  void SelectLanguage(uint16_t id) override { SelectedLanguage = id; }
+  void LoadInstallLog(const std::string& folder, const std::string& prefix) override {
+    Calls.push_back("load log " + folder + " " + prefix);
+  }
+  void HandOver(bool silent) override { Calls.push_back(silent ? "hand over silent" : "hand over"); }
+  void WriteErrorLog(const std::string& text, const std::string& type) override {
+    throw TErrorLogWritten{text, type};
+  }
+
+  std::string ExePath;
+  std::set<std::string> ExistingFiles;
+  std::map<std::string, std::string> Registry;
+  uint32_t Tick = 0;
+  std::vector<std::string> Calls;
+  std::vector<std::string> Statuses;
+  std::vector<std::string> Languages;
+  std::string Title;
+  uint16_t SelectedLanguage = 0;
+};
+
+}  // namespace setup::testing
