@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/languages.h"
 #include "core/setup_state.h"
 #include "core/startup.h"
 #include "platform/win32/error_log.h"
@@ -48,6 +49,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   static win32::TWin32Host host;
   SetHost(&host);
   Globals().State.EnvironmentTable = ReadEnvironmentTable();
+  RegisterPlaceholders();
   win32::ReadSystemFacts();
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};

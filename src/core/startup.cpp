@@ -6,6 +6,7 @@
 
 #include "core/error.h"
 #include "core/host.h"
+#include "core/languages.h"
 #include "core/setup_state.h"
 #include "core/text.h"
 
@@ -166,10 +167,10 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
 
   for (TGroupItem item = pak.FirstInGroup(0, true); !item.Data.empty(); item = pak.NextInGroup(0, true)) {
     if (UpperAscii(item.Name.substr(0, 9)) == "LANGUAGE-") {
-      platform.AddLanguage(item.Data.data(), static_cast<uint32_t>(item.Data.size()));
+      Languages().AddLanguage(item.Data.data(), item.Data.size());
     }
   }
-  platform.SelectLanguage(s.SystemLanguageId);
+  SelectLanguage(s.SystemLanguageId);
 
   if (!uninstaller) {
     if (g.SetupInfo.HasInstallDirRegKey()) {

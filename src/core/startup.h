@@ -46,10 +46,8 @@ class TStartupPlatform {
   // Free bytes on drive number (1 = A:), or -1 when the query fails.
   virtual int64_t FreeBytesOnDrive(int drive) = 0;
 
-  // Later stages: command registration, languages, the install log, the wizard's hand-over.
+  // Later stages: command registration, the install log, the wizard's hand-over.
   virtual void RegisterCommands(TCommandList& list) = 0;
-  virtual void AddLanguage(const uint8_t* data, uint32_t size) = 0;
-  virtual void SelectLanguage(uint16_t language_id) = 0;
   virtual void LoadInstallLog(const std::string& folder, const std::string& prefix) = 0;
   virtual void HandOver(bool silent) = 0;
 

@@ -43,10 +43,6 @@ class TFakePlatform : public TStartupPlatform {
   }
   int64_t FreeBytesOnDrive(int drive) override { return drive == 3 ? 5LL << 30 : -1; }
   void RegisterCommands(TCommandList& list) override { setup::RegisterCommands(list); }
-  void AddLanguage(const uint8_t* data, uint32_t size) override {
-    Languages.emplace_back(reinterpret_cast<const char*>(data), size);
-  }
-  void SelectLanguage(uint16_t id) override { SelectedLanguage = id; }
   void LoadInstallLog(const std::string& folder, const std::string& prefix) override {
     Calls.push_back("load log " + folder + " " + prefix);
   }
@@ -61,9 +57,7 @@ class TFakePlatform : public TStartupPlatform {
   uint32_t Tick = 0;
   std::vector<std::string> Calls;
   std::vector<std::string> Statuses;
-  std::vector<std::string> Languages;
   std::string Title;
-  uint16_t SelectedLanguage = 0;
 };
 
 }  // namespace setup::testing

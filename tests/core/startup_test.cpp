@@ -9,6 +9,7 @@
 #include "core/byte_order.h"
 #include "core/crc.h"
 #include "core/error.h"
+#include "core/languages.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
 #include "engine/commands.h"
@@ -22,6 +23,22 @@ namespace {
 using testing::ScratchPath;
 using testing::TextBytes;
 
+// A language file image: name line, identifier line, one string.
+std::string LanguageImage(const std::string& name, const std::string& ids) {
+  std::string image = "\xFF\xFE";
+  for (char c : name + "\r\n" + ids + "\r\n" + "1 x\r\n") {
+    image.push_back(c);
+    image.push_back('\0');
+  }
+  return image;
+}
+
+std::vector<std::u16string> LoadedLanguageNames() {
+  std::vector<std::u16string> names;
+  for (const auto& t : Languages().Tables) names.push_back(t->Name);
+  return names;
+}
+
 struct Item {
   std::string name;
   uint16_t group;
@@ -32,12 +49,16 @@ class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
     Globals() = TSetupGlobals();
+    Languages() = TLanguages();
     info_.SetupName = "Demo";
     info_.SetupExeName = "demo_setup.exe";
     info_.InstallDir = "C:\\Games\\Demo";
     lines_.Lines = {{7, {"data", "1"}, 2, 0}};
   }
-  void TearDown() override { Globals() = TSetupGlobals(); }
+  void TearDown() override {
+    Globals() = TSetupGlobals();
+    Languages() = TLanguages();
+  }
 
   // Writes the package as "demo_setup.exe" (or name) in the scratch folder and points the fake at it.
   void Build(std::vector<Item> extra = {}, const std::string& name = "demo_setup.exe", bool with_lines = true) {
@@ -65,17 +86,18 @@ class Startup : public ::testing::Test {
 };
 
 TEST_F(Startup, SoundPackageRunsThroughToTheHandOver) {
-  Build({{"a.txt", 1, std::string(3000, 'a')}, {"LANGUAGE-English", 0, "en"}, {"b.txt", 1, "bb"}});
+  Build({{"a.txt", 1, std::string(3000, 'a')}, {"LANGUAGE-German", 0, LanguageImage("Deutsch", "0407;")},
+         {"LANGUAGE-English", 0, LanguageImage("English", "0809;0409;")}, {"b.txt", 1, "bb"}});
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(host_.Boxes.empty());
   EXPECT_EQ(platform_.Title, "Verifying Contents");
   EXPECT_EQ(platform_.Statuses.front(), "Loading Header [0/100]");
-  EXPECT_EQ(platform_.Statuses[1], "Status: 0 out of 5 files verifyed [0/5]");
-  EXPECT_EQ(platform_.Statuses.back(), "Status: 5 out of 5 files verifyed [5/5]");
+  EXPECT_EQ(platform_.Statuses[1], "Status: 0 out of 6 files verifyed [0/6]");
+  EXPECT_EQ(platform_.Statuses.back(), "Status: 6 out of 6 files verifyed [6/6]");
   EXPECT_EQ(platform_.Calls, (std::vector<std::string>{"pin", "create wizard", "show verify", "destroy verify",
                                                        "hand over", "free wizard"}));
   const TSetupState& s = Globals().State;
-  EXPECT_EQ(s.RequiredBytes, 3002);
+  EXPECT_EQ(s.RequiredBytes, 3002);  // grouped entries only
   EXPECT_EQ(s.RequiredText, "2.93 KB");
   EXPECT_EQ(s.AvailableBytes, 5LL << 30);
   EXPECT_EQ(s.AvailableText, "5.00 GB");
@@ -83,8 +105,8 @@ TEST_F(Startup, SoundPackageRunsThroughToTheHandOver) {
   EXPECT_EQ(s.ProgramFilesPath, u"C:\\Program Files\\");
   EXPECT_EQ(s.DesktopPath, u"\\");  // a failed lookup leaves the separator alone
   EXPECT_EQ(s.ArchiveGroups, std::vector<uint8_t>({0, 0}));
-  EXPECT_EQ(platform_.Languages, std::vector<std::string>{"en"});
-  EXPECT_EQ(platform_.SelectedLanguage, 0x0409);
+  EXPECT_EQ(LoadedLanguageNames(), (std::vector<std::u16string>{u"Deutsch", u"English"}));
+  EXPECT_EQ(Languages().Current, 1);  // the system language 0409 is listed by English
   EXPECT_EQ(Globals().Commands.Count(), 32u);
 }
 
@@ -283,10 +305,17 @@ TEST_F(Startup, ArchiveGroupsCountStoredSizes) {
 }
 
 TEST_F(Startup, LanguageWalkStopsAtTheFirstEntryWithoutData) {
-  Build({{"language-German", 0, "de"}, {"LANGUAGE-English", 0, "en"}, {"Pages.txt", 0, "p"},
-         {"LANGUAGE-Empty", 0, ""}, {"LANGUAGE-French", 0, "fr"}});
+  Build({{"language-German", 0, LanguageImage("Deutsch", "0407;")}, {"LANGUAGE-English", 0, LanguageImage("English", "0809;")},
+         {"Pages.txt", 0, "p"}, {"LANGUAGE-Empty", 0, ""}, {"LANGUAGE-French", 0, LanguageImage("Fr", "040c;")}});
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(platform_.Languages, (std::vector<std::string>{"de", "en"}));
+  EXPECT_EQ(LoadedLanguageNames(), (std::vector<std::u16string>{u"Deutsch", u"English"}));
+  EXPECT_EQ(Languages().Current, 0);  // no table lists 0409: the first one
+
+  // A table whose identifier does not convert reaches the report.
+  Globals() = TSetupGlobals();
+  Languages() = TLanguages();
+  Build({{"LANGUAGE-Bad", 0, LanguageImage("Bad", "04x9;")}});
+  EXPECT_THROW(Run(), testing::TErrorLogWritten);
 }
 
 TEST(Commands, NumbersReachTheTableInOrder) {

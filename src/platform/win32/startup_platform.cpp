@@ -112,9 +112,7 @@ int64_t TWin32StartupPlatform::FreeBytesOnDrive(int drive) {
 
 void TWin32StartupPlatform::RegisterCommands(TCommandList& list) { setup::RegisterCommands(list); }
 
-// Languages, the install log and the wizard arrive with the engine and the wizard.
-void TWin32StartupPlatform::AddLanguage(const uint8_t*, uint32_t) {}
-void TWin32StartupPlatform::SelectLanguage(uint16_t) {}
+// The install log and the wizard arrive with the engine and the wizard.
 void TWin32StartupPlatform::LoadInstallLog(const std::string&, const std::string&) {}
 void TWin32StartupPlatform::HandOver(bool) {}
 

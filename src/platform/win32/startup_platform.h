@@ -31,8 +31,6 @@ class TWin32StartupPlatform : public TStartupPlatform {
   int64_t FreeBytesOnDrive(int drive) override;
 
   void RegisterCommands(TCommandList& list) override;
-  void AddLanguage(const uint8_t* data, uint32_t size) override;
-  void SelectLanguage(uint16_t language_id) override;
   void LoadInstallLog(const std::string& folder, const std::string& prefix) override;
   void HandOver(bool silent) override;
 
