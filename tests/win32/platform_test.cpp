@@ -8,7 +8,9 @@
 #include <string>
 
 #include "core/error.h"
+#include "core/crc.h"
 #include "core/pak.h"
+#include "core/seeded_cipher.h"
 #include "core/startup.h"
 #include "platform/win32/host.h"
 #include "platform/win32/startup_platform.h"
@@ -117,6 +119,22 @@ TEST(Process, RunningPathAndSameFileName) {
   EXPECT_TRUE(platform.FileExists(path));
   EXPECT_TRUE(SameSetupFileName("WIN32_TESTS.EXE", path));
   EXPECT_FALSE(platform.FileExists(path.substr(0, path.find_last_of('\\'))));  // a folder is not a file
+}
+
+// The seeded cipher's keys come from the x87 sine and cosine: they must match the native build's.
+TEST(SeededCipher, KeysMatchTheNativeBuild) {
+  TMerinEncryptionType c;
+  c.FirstSeed = 1;
+  c.SecondSeed = 2;
+  EXPECT_EQ(c.SeedKey(true), "8414798487897");
+  EXPECT_EQ(c.SeedKey(false), "416146836547142");
+  std::string all;
+  for (int s = 0; s < 256; ++s) {
+    c.FirstSeed = static_cast<uint8_t>(s);
+    c.SecondSeed = static_cast<uint8_t>(s);
+    all += c.SeedKey(true) + "|" + c.SeedKey(false) + "|";
+  }
+  EXPECT_EQ(Crc32(all.data(), all.size()), 0xbb3ba930u);  // the native build's figure
 }
 
 }  // namespace
