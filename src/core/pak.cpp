@@ -182,7 +182,9 @@ TBytes TPak::Extract(int index) {
 
 bool TPak::Verify(int index) {
   if (!ValidIndex(index)) return false;
-  if (directory_[index].Size >= kLargeEntryLimit) return true;
+  const TPakEntry& e = directory_[index];
+  // A large entry is not read, but it must be stored plain and lie inside the file.
+  if (e.Size >= kLargeEntryLimit) return e.PackedSize == 0 && static_cast<uint64_t>(e.Offset) + e.Size <= file_size_;
   return !Extract(index).empty();
 }
 

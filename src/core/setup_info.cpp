@@ -146,8 +146,10 @@ std::string TCompLines::Serialize() const {
 // ---------------------------------------------------------------- strings on files
 
 void AppendString(std::string& out, const std::string& text) {
-  AppendLE16(out, static_cast<uint16_t>(text.size()));
-  out.append(text, 0, text.size() > 0xFFFF ? 0xFFFF : text.size());
+  // The count is 16-bit: a longer text is cut, never written with a wrapped count.
+  const size_t n = text.size() > 0xFFFF ? 0xFFFF : text.size();
+  AppendLE16(out, static_cast<uint16_t>(n));
+  out.append(text, 0, n);
 }
 
 std::string ReadString(TFileStream& file) {

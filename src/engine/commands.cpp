@@ -1,63 +1,90 @@
 // The command classes. Each carries its row of the command table; GroupKind is overridden by
 // exactly "file" (plain files) and "kzpupdate" and "vfsupdate" (stored into game archives).
-// Run operations replace the empty base SFXProcess as the engine parts that implement them land.
+// A run operation hands the compiled line to the function that implements the command; the
+// setting commands and the language commands have none.
 #include "engine/commands.h"
 
 #include <memory>
+
+#include "core/setup_state.h"
+#include "engine/file_commands.h"
+#include "engine/flow_commands.h"
+#include "engine/shell_commands.h"
 
 namespace setup {
 
 namespace {
 
-// A command with no run operation of its own yet.
-#define SETUP_PLAIN_COMMAND(Class, Row)                      \
-  class Class : public TCommandClass {                       \
-   public:                                                   \
-    Class() : TCommandClass(kCommandTable[Row]) {}           \
-  };
+using TRunOperation = void (*)(TCompiledLine&);
+
+// A command whose run operation calls run (none when null) on the line it is given.
+class TScriptCommand : public TCommandClass {
+ public:
+  TScriptCommand(int row, TRunOperation run) : TCommandClass(kCommandTable[row]), run_(run) {}
+  void SFXProcess(int line_index) override {
+    auto& lines = Globals().CompLines.Lines;
+    if (run_ && line_index >= 0 && static_cast<size_t>(line_index) < lines.size()) run_(lines[line_index]);
+  }
+
+ private:
+  TRunOperation run_;
+};
 
 // A group-owning command: its line's last parameter is a package group number.
-#define SETUP_GROUP_COMMAND(Class, Row, Kind)                \
-  class Class : public TCommandClass {                       \
-   public:                                                   \
-    Class() : TCommandClass(kCommandTable[Row]) {}           \
-    uint8_t GroupKind() override { return Kind; }            \
+class TGroupCommand : public TScriptCommand {
+ public:
+  TGroupCommand(int row, TRunOperation run) : TScriptCommand(row, run), kind_(kCommandTable[row].GroupKind) {}
+  uint8_t GroupKind() override { return kind_; }
+
+ private:
+  uint8_t kind_;
+};
+
+#define SETUP_COMMAND(Class, Row, Run)                               \
+  class Class : public TScriptCommand {                              \
+   public:                                                           \
+    Class() : TScriptCommand(Row, Run) {}                            \
+  };
+#define SETUP_GROUP_COMMAND(Class, Row, Run)                         \
+  class Class : public TGroupCommand {                               \
+   public:                                                           \
+    Class() : TGroupCommand(Row, Run) {}                             \
   };
 
-SETUP_PLAIN_COMMAND(TGotoCommand, 0)
-SETUP_PLAIN_COMMAND(TNameCommand, 1)
-SETUP_PLAIN_COMMAND(TOutFileCommand, 2)
-SETUP_PLAIN_COMMAND(TInstallDirCommand, 3)
-SETUP_PLAIN_COMMAND(TInstallDirRegKeyCommand, 4)
-SETUP_PLAIN_COMMAND(TIfFileExistsCommand, 5)
-SETUP_GROUP_COMMAND(TFileCommand, 6, kGroupFiles)
-SETUP_PLAIN_COMMAND(TDeleteCommand, 7)
-SETUP_PLAIN_COMMAND(TWriteRegStrCommand, 8)
-SETUP_PLAIN_COMMAND(TChangelogCommand, 9)
-SETUP_GROUP_COMMAND(TKZPUpdateCommand, 10, kGroupArchive)
-SETUP_PLAIN_COMMAND(TRMDirCommand, 11)
-SETUP_PLAIN_COMMAND(TCreateDirectoryCommand, 12)
-SETUP_PLAIN_COMMAND(TCreateShortCutCommand, 13)
-SETUP_PLAIN_COMMAND(TMessageCommand, 14)
-SETUP_PLAIN_COMMAND(TMessageBoxCommand, 15)
-SETUP_PLAIN_COMMAND(TCopyFileCommand, 16)
-SETUP_PLAIN_COMMAND(TLanguageCommand, 17)
-SETUP_PLAIN_COMMAND(TFailureCommand, 18)
-SETUP_PLAIN_COMMAND(TPagesCommand, 19)
-SETUP_PLAIN_COMMAND(TShortNameCommand, 20)
-SETUP_PLAIN_COMMAND(TUninstallPagesCommand, 21)
-SETUP_PLAIN_COMMAND(TUninstallLanguageCommand, 22)
-SETUP_PLAIN_COMMAND(TUninstallPrefixCommand, 23)
-SETUP_PLAIN_COMMAND(TUninstallLogLoadCommand, 24)
-SETUP_PLAIN_COMMAND(TUninstallLogSaveCommand, 25)
-SETUP_PLAIN_COMMAND(TKZPOfficialCommand, 26)
-SETUP_PLAIN_COMMAND(TDuplicateEntryCommand, 27)
-SETUP_PLAIN_COMMAND(TWriteRegStr_URLCommand, 28)
-SETUP_GROUP_COMMAND(TVFSUpdateCommand, 29, kGroupArchive)
-SETUP_PLAIN_COMMAND(TRenameCommand, 30)
-SETUP_PLAIN_COMMAND(TExecuteCommand, 31)
+SETUP_COMMAND(TGotoCommand, 0, RunGoto)
+SETUP_COMMAND(TNameCommand, 1, nullptr)
+SETUP_COMMAND(TOutFileCommand, 2, nullptr)
+SETUP_COMMAND(TInstallDirCommand, 3, nullptr)
+SETUP_COMMAND(TInstallDirRegKeyCommand, 4, nullptr)
+SETUP_COMMAND(TIfFileExistsCommand, 5, RunIfFileExists)
+SETUP_GROUP_COMMAND(TFileCommand, 6, RunFile)
+SETUP_COMMAND(TDeleteCommand, 7, RunDelete)
+SETUP_COMMAND(TWriteRegStrCommand, 8, RunWriteRegStr)
+SETUP_COMMAND(TChangelogCommand, 9, nullptr)
+SETUP_GROUP_COMMAND(TKZPUpdateCommand, 10, nullptr)
+SETUP_COMMAND(TRMDirCommand, 11, RunRmDir)
+SETUP_COMMAND(TCreateDirectoryCommand, 12, RunCreateDirectory)
+SETUP_COMMAND(TCreateShortCutCommand, 13, RunCreateShortcut)
+SETUP_COMMAND(TMessageCommand, 14, RunMessage)
+SETUP_COMMAND(TMessageBoxCommand, 15, RunMessageBox)
+SETUP_COMMAND(TCopyFileCommand, 16, RunCopyFile)
+SETUP_COMMAND(TLanguageCommand, 17, nullptr)
+SETUP_COMMAND(TFailureCommand, 18, RunFailure)
+SETUP_COMMAND(TPagesCommand, 19, nullptr)
+SETUP_COMMAND(TShortNameCommand, 20, nullptr)
+SETUP_COMMAND(TUninstallPagesCommand, 21, nullptr)
+SETUP_COMMAND(TUninstallLanguageCommand, 22, nullptr)
+SETUP_COMMAND(TUninstallPrefixCommand, 23, nullptr)
+SETUP_COMMAND(TUninstallLogLoadCommand, 24, RunUninstallLogLoad)
+SETUP_COMMAND(TUninstallLogSaveCommand, 25, RunUninstallLogSave)
+SETUP_COMMAND(TKZPOfficialCommand, 26, nullptr)
+SETUP_COMMAND(TDuplicateEntryCommand, 27, nullptr)
+SETUP_COMMAND(TWriteRegStr_URLCommand, 28, RunWriteRegStrUrl)
+SETUP_GROUP_COMMAND(TVFSUpdateCommand, 29, nullptr)
+SETUP_COMMAND(TRenameCommand, 30, RunRename)
+SETUP_COMMAND(TExecuteCommand, 31, RunExecute)
 
-#undef SETUP_PLAIN_COMMAND
+#undef SETUP_COMMAND
 #undef SETUP_GROUP_COMMAND
 
 }  // namespace

@@ -11,8 +11,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "core/file_stream.h"
 
 namespace setup {
 
@@ -26,6 +29,10 @@ class TSystem {
   virtual ~TSystem() = default;
 
   // --- files and folders ---
+  // Opens a file for the engine's own reads and writes (extraction, the install log).
+  virtual std::unique_ptr<TFileStream> OpenFile(const std::string& path, TFileMode mode) {
+    return TFileStream::Open(path, mode);
+  }
   // True when the first match for the path (wildcards allowed) is not a folder.
   virtual bool FileExists(const std::string& path) = 0;
   virtual bool FolderExists(const std::string& path) = 0;

@@ -11,6 +11,7 @@
 #include "core/setup_info.h"
 #include "core/setup_state.h"
 #include "core/text.h"
+#include "engine/system.h"
 
 namespace setup {
 
@@ -61,8 +62,8 @@ std::string TUninstallList::LogPath(const std::string& folder, const std::string
 
 bool TUninstallList::SaveLog(const std::string& folder, const std::string& prefix) const {
   const std::string path = LogPath(folder, prefix);
-  std::remove(path.c_str());
-  auto file = TFileStream::Open(path, TFileMode::Create);
+  System().DeleteFile(path);
+  auto file = System().OpenFile(path, TFileMode::Create);
   if (!file) return false;
   const std::vector<std::string>* lists[] = {&FileList, &RegistryList, &FolderList};
   std::string out;
@@ -77,8 +78,8 @@ bool TUninstallList::SaveLog(const std::string& folder, const std::string& prefi
 
 void TUninstallList::LoadLog(const std::string& folder, const std::string& prefix) {
   const std::string path = LogPath(folder, prefix);
-  if (!FileExists(path)) return;
-  auto file = TFileStream::Open(path, TFileMode::Read);
+  if (!System().FileExists(path)) return;
+  auto file = System().OpenFile(path, TFileMode::Read);
   if (!file) return;
   ClearLists();
   uint8_t counts[6] = {};

@@ -314,6 +314,13 @@ TEST(Pak, LargeFilesAreCopiedPlainWithoutCrcAndNotVerified) {
   }
   TPak pak(path, pmRead);
   EXPECT_TRUE(pak.Verify(0));
+
+  // A large entry claiming more bytes than the file holds fails without being read.
+  TBytes bytes = ReadFile(path);
+  const uint32_t dir_offset = LoadLE32(bytes.data() + bytes.size() - kPakTrailerSize + 12);
+  WriteFile(path, Patched(bytes, dir_offset + 2 + 9 + 12, kLargeEntryLimit + 4096, 4));
+  TPak claimed(path, pmRead);
+  EXPECT_FALSE(claimed.Verify(0));
 }
 
 TEST(Pak, StoringAMissingSourceFileRaises) {

@@ -142,3 +142,18 @@ TEST(StringsOnFiles, WriteThenReadBack) {
 
 }  // namespace
 }  // namespace setup
+
+namespace setup {
+namespace {
+
+TEST(SetupInfo, OverlongTextIsCutNotWrapped) {
+  TSetupInfoFile info;
+  info.Changelog = std::string(65546, 'c');
+  const std::string bytes = info.Serialize();
+  TSetupInfoFile back;
+  back.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_EQ(back.Changelog, std::string(65535, 'c'));
+}
+
+}  // namespace
+}  // namespace setup

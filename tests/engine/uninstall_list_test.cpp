@@ -4,6 +4,7 @@
 
 #include "core/digit_cipher.h"
 #include "core/setup_state.h"
+#include "fake_system.h"
 #include "test_files.h"
 
 namespace setup {
@@ -15,9 +16,11 @@ class InstallLog : public ::testing::Test {
     Globals() = TSetupGlobals();
     Globals().SetupInfo.InstallDir = "C:\\Games\\Demo";
     Globals().State.DesktopPath = u"C:\\Users\\Ann\\Desktop\\";
-    folder_ = testing::ScratchFolder().string();
+    folder_ = "C:\\Games";
+    system_.CreateFolder(folder_);
   }
   void TearDown() override { Globals() = TSetupGlobals(); }
+  testing::TFakeSystem system_;
   std::string folder_;
 };
 
@@ -39,7 +42,7 @@ TEST_F(InstallLog, EmptyLogIsSixZeroBytesAndEmptiesTheLists) {
   TUninstallList empty;
   ASSERT_TRUE(empty.SaveLog(folder_, "demo_"));
   const std::string path = TUninstallList::LogPath(folder_, "demo_");
-  EXPECT_EQ(testing::ReadFile(path), TBytes(6, 0));
+  EXPECT_EQ(testing::ReadFile(system_.Map(path).string()), TBytes(6, 0));
   TUninstallList log;
   log.FileList = {"x"};
   log.FolderList = {"y"};
@@ -56,7 +59,7 @@ TEST_F(InstallLog, RoundTripOfEveryByteValueEnciphered) {
   log.RegistryList = {"\"HKCU\" \"k\" \"v\" \"w\""};
   log.FolderList = {"C:\\a\\", "C:\\a\\"};
   ASSERT_TRUE(log.SaveLog(folder_, ""));
-  const TBytes bytes = testing::ReadFile(TUninstallList::LogPath(folder_, ""));
+  const TBytes bytes = testing::ReadFile(system_.Map(TUninstallList::LogPath(folder_, "")).string());
   // Counts, then the first text: its length and its bytes shifted by the key from its first digit.
   EXPECT_EQ(bytes[0], 3);
   EXPECT_EQ(bytes[2], 1);
@@ -79,7 +82,7 @@ TEST_F(InstallLog, MissingOrShortLogs) {
   log.LoadLog(folder_, "nothing_here_");
   EXPECT_EQ(log.FileList, std::vector<std::string>{"kept"});
   // Counts promise more than the file holds: the missing texts read as empty.
-  testing::WriteFile(TUninstallList::LogPath(folder_, "short_"), {2, 0, 0, 0, 1, 0, 1, 0, 'b'});
+  testing::WriteFile(system_.Map(TUninstallList::LogPath(folder_, "short_")).string(), {2, 0, 0, 0, 1, 0, 1, 0, 'b'});
   log.LoadLog(folder_, "short_");
   EXPECT_EQ(log.FileList.size(), 2u);
   EXPECT_EQ(log.FileList[1], "");

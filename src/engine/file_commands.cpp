@@ -1,0 +1,180 @@
+// File and folder commands over the engine's system interface.
+#include "engine/file_commands.h"
+
+#include <cstdlib>
+
+#include "core/host.h"
+#include "core/languages.h"
+#include "core/pak.h"
+#include "core/setup_state.h"
+#include "core/text.h"
+#include "engine/flow_commands.h"
+#include "engine/interpreter.h"
+#include "engine/status_channel.h"
+#include "engine/system.h"
+#include "engine/uninstall_list.h"
+
+namespace setup {
+
+namespace {
+
+// Status line: language string 17 or 18 with the file name in place of "<%FILENAME%>".
+void ShowFileStatus(uint16_t string_number, const std::string& name) {
+  StatusChannel().SetStatusText(ReplaceText(GetString(string_number), u"<%FILENAME%>", Host().AnsiToWide(name)));
+}
+
+// Removing a tree stops after this many passes that removed nothing (an item in use).
+constexpr int kRemoveTreeAttempts = 3;
+
+}  // namespace
+
+std::string FolderPart(const std::string& path) {
+  const size_t at = path.find_last_of("\\/");
+  return at == std::string::npos ? std::string() : path.substr(0, at);
+}
+
+void CreateFolderPath(const std::string& path) {
+  if (path.size() <= 3 || path[1] != ':' || path[2] != '\\') return;
+  TSystem& system = System();
+  std::string current = path.substr(0, 3);
+  std::string rest = path.substr(3);
+  while (!rest.empty()) {
+    const size_t slash = rest.find('\\');
+    const size_t take = slash == std::string::npos ? rest.size() : slash + 1;
+    current += rest.substr(0, take);
+    rest.erase(0, take);
+    if (!system.FolderExists(current) && system.CreateFolder(current)) UninstallList().AddFolder(current);
+  }
+}
+
+void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size) {
+  CreateFolderPath(FolderPart(path));
+  auto file = System().OpenFile(path, TFileMode::Create);
+  if (file && data && size > 0) file->Write(data, size);
+}
+
+void StreamLargeEntry(const std::string& path, const std::string& display_name, uint32_t size, int index) {
+  TPak& pak = *Globals().Package;
+  auto file = System().OpenFile(path, TFileMode::Create);
+  if (!file) return;
+  const uint64_t offset = pak.Directory()[static_cast<size_t>(index)].Offset;
+  TBytes chunk;
+  for (uint32_t remaining = size; remaining > 0;) {
+    const uint32_t n = remaining < kStreamChunk ? remaining : kStreamChunk;
+    const std::string progress = display_name + " - " + SizeText(size - remaining) + " / " + SizeText(size);
+    ShowFileStatus(18, progress);
+    chunk.resize(n);
+    const size_t got = pak.ReadAt(offset + (size - remaining), chunk.data(), n);
+    file->Write(chunk.data(), got);
+    if (got < n) break;  // the package ends early: the file stays short rather than padded
+    remaining -= n;
+  }
+}
+
+void ExtractGroup(const std::string& folder, uint16_t group) {
+  TPak& pak = *Globals().Package;
+  int index = 0;
+  for (bool found = pak.FirstIndexInGroup(group, index);; found = pak.NextIndexInGroup(group, index)) {
+    const std::string name = found ? pak.Directory()[static_cast<size_t>(index)].Name : std::string();
+    ShowFileStatus(18, name);
+    if (!found) break;
+    const TPakEntry entry = pak.Directory()[static_cast<size_t>(index)];
+    const std::string path = folder + "\\" + entry.Name;
+    UninstallList().AddFile(path);
+    if (entry.Size >= kLargeEntryLimit) {
+      StreamLargeEntry(path, entry.Name, entry.Size, index);
+    } else {
+      const TBytes data = pak.Extract(index);
+      WriteBufferToFile(path, data.data(), data.size());
+    }
+    StatusChannel().StepProgress(true);
+  }
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  if (path.size() <= 3) return false;
+  const char d = path[0];
+  return ((d >= 'A' && d <= 'Z') || (d >= 'a' && d <= 'z')) && path[1] == ':' && path[2] == '\\';
+}
+
+std::string ResolveTargetFolder(const std::string& parameter) {
+  if (IsAbsolutePath(parameter)) return WithTrailingBackslash(parameter);
+  return WithTrailingBackslash(Globals().SetupInfo.InstallDir) + WithTrailingBackslash(parameter);
+}
+
+bool RegistryCondition(const std::string& root, const std::string& key, const std::string& name,
+                       const std::string& expected, const std::string& sense) {
+  std::string value;
+  bool same = false;
+  if (System().RegReadString(RootNameToIndex(root), key, name, /*create=*/true, value)) same = value == expected;
+  const std::string s = LowerAscii(sense);
+  return (s == "0" || s == "false" || s == "f") ? !same : same;
+}
+
+void RemoveFolderTree(const std::string& folder) {
+  TSystem& system = System();
+  if (!system.FolderExists(folder)) return;
+  // Folders found so far, parents before children; files go as they are found, then the
+  // folders are removed deepest first. Items that cannot be removed are given up after a few
+  // passes instead of being retried for ever.
+  for (int attempt = 0; attempt < kRemoveTreeAttempts && system.FolderExists(folder); ++attempt) {
+    std::vector<std::string> folders{folder};
+    for (size_t i = 0; i < folders.size(); ++i) {
+      for (const TFolderItem& item : system.ListFolder(folders[i])) {
+        const std::string path = WithTrailingBackslash(folders[i]) + item.Name;
+        if (item.Folder) folders.push_back(path);
+        else system.DeleteFile(path);
+      }
+    }
+    for (size_t i = folders.size(); i-- > 0;) system.RemoveFolder(folders[i]);
+  }
+}
+
+// ---------------------------------------------------------------- run operations
+
+void RunFile(TCompiledLine& line) {
+  const size_t before_group = line.Params.size() - 1;
+  const uint16_t group = static_cast<uint16_t>(std::atoi(line.Params.back().c_str()));
+  const std::string& install_dir = Globals().SetupInfo.InstallDir;
+  if (before_group == 1) {
+    ExtractGroup(install_dir, group);
+  } else if (before_group == 2) {
+    ExtractGroup(ResolveTargetFolder(Expanded(line.Params[1])), group);
+  } else if (before_group == 7) {
+    const auto& p = line.Params;
+    if (RegistryCondition(p[2], p[3], p[4], p[5], p[6])) {
+      ExtractGroup(WithTrailingBackslash(install_dir) + WithTrailingBackslash(p[1]), group);
+    }
+  } else {
+    Host().ShowMessageBox("TFileCommand.SFXProcess - Param Count Invalid!!!", "Error", kMbOk);
+  }
+}
+
+void RunCopyFile(TCompiledLine& line) {
+  const std::string source = Expanded(ResolveCdDrivePath(line.Params[0]));
+  const std::string target = Expanded(line.Params[1]);
+  CreateFolderPath(FolderPart(target));
+  ShowFileStatus(17, FileNamePart(source));
+  System().CopyFile(source, target);
+  UninstallList().AddFile(target);
+}
+
+void RunRename(TCompiledLine& line) {
+  const std::string from = Expanded(line.Params[0]);
+  if (System().FileExists(from)) System().RenameFile(from, Expanded(line.Params[1]));
+}
+
+void RunDelete(TCompiledLine& line) {
+  const std::string path = Expanded(line.Params[0]);
+  if (System().FileExists(path)) System().DeleteFile(path);
+}
+
+void RunCreateDirectory(TCompiledLine& line) {
+  const std::string folder = Expanded(line.Params[0]);
+  CreateFolderPath(folder);
+  UninstallList().AddFolder(folder);
+}
+
+void RunRmDir(TCompiledLine& line) { RemoveFolderTree(Expanded(line.Params[0])); }
+
+}  // namespace setup

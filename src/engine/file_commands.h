@@ -1,0 +1,45 @@
+// The commands that put files on disk or take them away, and the routines they share:
+// extraction of a package group, logged folder creation, target folders, registry conditions
+// and removal of folder trees.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/buffer_manager.h"
+#include "core/setup_info.h"
+
+namespace setup {
+
+// Large entries are copied to disk in chunks of this size.
+constexpr uint32_t kStreamChunk = 26214400;  // 25 MiB
+
+// Creates the missing folders of a drive path ("C:\a\b"), recording each in the install log.
+void CreateFolderPath(const std::string& path);
+// Creates the file's folders, then the file (replacing it) with the data.
+void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size);
+// Writes every entry of the group below the folder, logging each file, one progress step each.
+void ExtractGroup(const std::string& folder, uint16_t group);
+// Copies a large entry to a file in chunks, never holding it whole.
+void StreamLargeEntry(const std::string& path, const std::string& display_name, uint32_t size, int index);
+// A destination parameter as a folder: absolute drive paths as they are, others below the
+// install folder; always with a trailing backslash.
+std::string ResolveTargetFolder(const std::string& parameter);
+bool IsAbsolutePath(const std::string& path);
+// Compares a registry string with the expected text; sense "0", "false" or "f" negates.
+bool RegistryCondition(const std::string& root, const std::string& key, const std::string& name,
+                       const std::string& expected, const std::string& sense);
+// Removes a folder with everything in it; gives up on items that cannot be removed.
+void RemoveFolderTree(const std::string& folder);
+// The folder part of a path, without its trailing backslash ("" when there is none).
+std::string FolderPart(const std::string& path);
+
+// Run operations.
+void RunFile(TCompiledLine& line);
+void RunCopyFile(TCompiledLine& line);
+void RunRename(TCompiledLine& line);
+void RunDelete(TCompiledLine& line);
+void RunCreateDirectory(TCompiledLine& line);
+void RunRmDir(TCompiledLine& line);
+
+}  // namespace setup

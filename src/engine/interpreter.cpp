@@ -1,0 +1,63 @@
+#include "engine/interpreter.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "core/error.h"
+#include "core/host.h"
+#include "core/setup_state.h"
+#include "engine/file_commands.h"
+#include "engine/uninstall_list.h"
+#include "engine/uninstaller.h"
+
+namespace setup {
+
+TInterpreterState& Interpreter() {
+  static TInterpreterState state;
+  return state;
+}
+
+int32_t ParseLineIndex(const std::string& text) {
+  if (text.empty()) return -1;
+  errno = 0;
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return -1;
+  return static_cast<int32_t>(value);
+}
+
+std::string Expanded(const std::string& text) {
+  THost& host = Host();
+  return host.WideToAnsi(ExpandPathVariables(host.AnsiToWide(text)));
+}
+
+void RunLines() {
+  TSetupGlobals& g = Globals();
+  TInterpreterState& state = Interpreter();
+  const auto& lines = g.CompLines.Lines;
+  const int32_t last = static_cast<int32_t>(lines.size()) - 1;
+  if (lines.empty()) return;
+  do {
+    const int32_t current = ++state.CurrentLine;
+    if (current >= 0 && current <= last && lines[current].Command > 0) {
+      TCommandClass* command = g.Commands.ByNumber(lines[current].Command);
+      if (!command) {
+        throw ESetupError("Line " + std::to_string(current) + " names command " +
+                          std::to_string(lines[current].Command) + ", which does not exist");
+      }
+      command->SFXProcess(lines[current].LineIndex);
+    }
+  } while (state.CurrentLine <= last && !state.ScriptStopped);
+}
+
+void RunScript() {
+  RunLines();
+  TSetupInfoFile& info = Globals().SetupInfo;
+  CreateFolderPath(info.InstallDir);
+  if (info.HasUninstaller == 1) {
+    UninstallList().SaveLog(info.InstallDir, info.UninstallPrefix);
+    BuildUninstaller();
+  }
+}
+
+}  // namespace setup

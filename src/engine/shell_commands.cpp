@@ -1,0 +1,82 @@
+// Registry values, URL protocols, shell links, programs and status lines.
+#include "engine/shell_commands.h"
+
+#include "core/error.h"
+#include "core/host.h"
+#include "core/languages.h"
+#include "engine/file_commands.h"
+#include "engine/interpreter.h"
+#include "engine/status_channel.h"
+#include "engine/system.h"
+#include "engine/uninstall_list.h"
+
+namespace setup {
+
+namespace {
+
+constexpr int kClassesRoot = 2;
+
+// The URL protocol keys are written without checking their opens: a value that cannot be
+// written ends the install like a refused write.
+void WriteUrlValue(const std::string& key, const std::string& name, const std::string& value) {
+  if (!System().RegWriteString(kClassesRoot, key, name, value)) {
+    throw ESetupError("Failed to set data for '" + name + "'");
+  }
+}
+
+}  // namespace
+
+std::string RegistryEntryLine(const std::string& root, const std::string& key, const std::string& name,
+                              const std::string& value) {
+  return "\"" + root + "\" \"" + key + "\" \"" + name + "\" \"" + value + "\"";
+}
+
+void CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
+                     const std::string& icon_file) {
+  CreateFolderPath(FolderPart(link));
+  System().CreateShellLink(link, target, arguments, FolderPart(target), icon_file);
+}
+
+void RunWriteRegStr(TCompiledLine& line) {
+  const auto& p = line.Params;
+  System().RegWriteString(RootNameToIndex(p[0]), p[1], p[2], Expanded(p[3]));
+  UninstallList().AddRegistryEntry(RegistryEntryLine(p[0], p[1], p[2], p[3]));
+}
+
+void RunWriteRegStrUrl(TCompiledLine& line) {
+  const auto& p = line.Params;
+  const std::string& protocol = p[0];
+  WriteUrlValue(protocol, "", "URL:" + protocol + " Protocol");
+  WriteUrlValue(protocol, "URL Protocol", "");
+  WriteUrlValue(protocol + "\\DefaultIcon\\", "", Expanded(p[1]));
+  std::string command = "\"" + Expanded(p[2]) + "\"";
+  for (size_t i = 3; i < p.size(); ++i) command += " \"" + p[i] + "\"";
+  WriteUrlValue(protocol + "\\shell\\open\\command\\", "", command);
+  TUninstallList& log = UninstallList();
+  log.AddRegistryEntry(RegistryEntryLine("HKCR", protocol, "", ""));
+  log.AddRegistryEntry(RegistryEntryLine("HKCR", protocol, "URL Protocol", ""));
+  log.AddRegistryEntry(RegistryEntryLine("HKCR", protocol + "\\DefaultIcon\\", "", ""));
+  log.AddRegistryEntry(RegistryEntryLine("HKCR", protocol + "\\shell\\open\\command\\", "", ""));
+}
+
+void RunCreateShortcut(TCompiledLine& line) {
+  const auto& p = line.Params;
+  const std::string link = Expanded(p[0]);
+  const std::string target = Expanded(p[1]);
+  const std::string icon = p.size() >= 4 ? Expanded(p[3]) : target;
+  CreateShellLink(link, target, Expanded(p[2]), icon);
+  UninstallList().AddFile(link);
+}
+
+void RunExecute(TCompiledLine& line) {
+  const std::string file = Expanded(line.Params[0]);
+  const std::string parameters = line.Params.size() >= 2 ? Expanded(line.Params[1]) : std::string();
+  System().ExecuteAndWait(file, line.Params.size() >= 2 ? &parameters : nullptr,
+                          [] { return !Interpreter().ScriptStopped; });
+}
+
+void RunMessage(TCompiledLine& line) {
+  StatusChannel().SetStatusText(Languages().ExpandLanguageTokens(Host().AnsiToWide(line.Params[0])));
+}
+
+}  // namespace setup

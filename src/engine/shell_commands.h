@@ -1,0 +1,24 @@
+// Registry, shell-link, program and status-line commands.
+#pragma once
+
+#include <string>
+
+#include "core/setup_info.h"
+
+namespace setup {
+
+// The install log's record of a registry value: four double-quoted fields.
+std::string RegistryEntryLine(const std::string& root, const std::string& key, const std::string& name,
+                              const std::string& value);
+
+// A shell link whose working folder is the target's folder; its folders are created and logged.
+void CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
+                     const std::string& icon_file);
+
+void RunWriteRegStr(TCompiledLine& line);
+void RunWriteRegStrUrl(TCompiledLine& line);
+void RunCreateShortcut(TCompiledLine& line);
+void RunExecute(TCompiledLine& line);
+void RunMessage(TCompiledLine& line);
+
+}  // namespace setup

@@ -1,0 +1,167 @@
+// Building, registering and running the uninstaller.
+#include "engine/uninstaller.h"
+
+#include <algorithm>
+#include <tuple>
+
+#include "core/pak.h"
+#include "core/setup_state.h"
+#include "core/text.h"
+#include "engine/file_commands.h"
+#include "engine/interpreter.h"
+#include "engine/system.h"
+#include "engine/uninstall_list.h"
+
+namespace setup {
+
+namespace {
+
+constexpr int kLocalMachine = 0;
+constexpr char kUninstallPrefix[] = "UNINSTALL_";
+constexpr char kUninstallIcon[] = "UNINSTALL_ICON.ICO";
+
+// The registration key, or empty when the short name is empty: an empty name would make the
+// system's whole list of uninstall entries the key that removal deletes.
+std::string RegistrationKey() {
+  const std::string& name = Globals().SetupInfo.ShortName;
+  return name.empty() ? std::string() : kUninstallRegistryKey + name;
+}
+
+// The executable part of the running setup: the bytes before its package, or the whole file
+// when the package came from a separate file.
+TBytes ExecutablePart() {
+  TSetupGlobals& g = Globals();
+  const std::string self = System().RunningExecutablePath();
+  auto file = System().OpenFile(self, TFileMode::Read);
+  if (!file) return {};
+  uint64_t length = file->Size();
+  if (!g.State.PackageFromArgument && !g.Package->Directory().empty()) {
+    length = std::min<uint64_t>(length, g.Package->Directory().front().Offset);
+  }
+  TBytes bytes(static_cast<size_t>(length));
+  if (file->Read(bytes.data(), bytes.size()) != bytes.size()) return {};
+  return bytes;
+}
+
+}  // namespace
+
+void BuildUninstaller() {
+  TSetupGlobals& g = Globals();
+  TSetupInfoFile& info = g.SetupInfo;
+  TSystem& system = System();
+  const std::string key = RegistrationKey();
+  if (!key.empty()) {
+    system.RegWriteString(kLocalMachine, key, "DisplayName", info.ShortName);
+    system.RegWriteString(kLocalMachine, key, "UninstallString", info.InstallDir + "\\" + info.UninstallExeName);
+  }
+  TPak& pak = *g.Package;
+  if (pak.Directory().empty() || info.UninstallExeName.empty()) return;
+  const TBytes executable = ExecutablePart();
+  if (executable.empty()) return;
+
+  CreateFolderPath(info.InstallDir);
+  const std::string target = info.InstallDir + "\\" + info.UninstallExeName;
+  system.DeleteFile(target);
+  {
+    auto file = system.OpenFile(target, TFileMode::Create);
+    if (!file || file->Write(executable.data(), executable.size()) != executable.size()) return;
+  }
+
+  // The icon goes in before the package: a resource update rewrites the executable.
+  const std::string temp = system.TempFolder();
+  for (size_t i = 0; i < pak.Directory().size(); ++i) {
+    const TPakEntry& e = pak.Directory()[i];
+    if (e.Group != 0 || UpperAscii(e.Name) != kUninstallIcon) continue;
+    const TBytes icon = pak.Extract(static_cast<int>(i));
+    const std::string icon_path = WithTrailingBackslash(temp) + "icon.ico";
+    WriteBufferToFile(icon_path, icon.data(), icon.size());
+    system.ReplaceExeIcon(icon_path, target);
+    system.DeleteFile(icon_path);
+  }
+
+  TPak writer(target, pmAppend);
+  if (!writer.IsOpen()) return;
+  for (size_t i = 0; i < pak.Directory().size(); ++i) {
+    const TPakEntry e = pak.Directory()[i];
+    const std::string upper = UpperAscii(e.Name);
+    if (e.Group != 0 || upper.compare(0, 10, kUninstallPrefix) != 0 || upper == kUninstallIcon) continue;
+    const std::string name = e.Name.substr(10);
+    const int index = writer.AddEntry(name, name, 0);
+    const TBytes data = pak.Extract(static_cast<int>(i));
+    if (!data.empty()) writer.StoreFromMemory(index, data.data(), static_cast<uint32_t>(data.size()));
+  }
+  info.Mode = 1;
+  const std::string record = info.Serialize();
+  const int index = writer.AddEntry("SetupInfo", "", 0);
+  writer.StoreFromMemory(index, reinterpret_cast<const uint8_t*>(record.data()), static_cast<uint32_t>(record.size()));
+  writer.WriteDirectory();
+  writer.Close();
+}
+
+void RemoveLoggedFile(const std::string& logged_path) {
+  const std::string path = Expanded(logged_path);
+  if (System().FileExists(path)) System().DeleteFile(path);
+}
+
+void RemoveLoggedFolder(const std::string& folder) {
+  if (System().FolderExists(folder)) System().RemoveFolder(folder);
+}
+
+std::pair<std::string, std::string> SplitQuotedToken(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  const std::string trimmed = text.substr(begin, end - begin);
+  bool quoted = false;
+  size_t split = std::string::npos;
+  for (size_t i = 0; i < trimmed.size(); ++i) {
+    if (trimmed[i] == '"') quoted = !quoted;
+    else if (!quoted && (trimmed[i] == ' ' || trimmed[i] == '\t')) {
+      split = i;
+      break;
+    }
+  }
+  std::string token = trimmed.substr(0, split);
+  std::string rest = split == std::string::npos ? std::string() : trimmed.substr(split);
+  std::string unquoted;
+  for (char c : token) {
+    if (c != '"') unquoted.push_back(c);
+  }
+  return {unquoted, rest};
+}
+
+void RemoveRegistryEntry(const std::string& line) {
+  std::string tokens[4];
+  std::string rest = line;
+  for (int i = 0; i < 4; ++i) {
+    std::tie(tokens[i], rest) = SplitQuotedToken(rest);
+    if (rest.empty()) break;
+  }
+  const int root = RootNameToIndex(tokens[0]);
+  if (System().RegKeyExists(root, tokens[1])) System().RegDeleteValue(root, tokens[1], tokens[2]);
+}
+
+void RemoveUninstallRegistration() {
+  const std::string key = RegistrationKey();
+  if (key.empty() || !System().RegKeyExists(kLocalMachine, key)) return;
+  System().RegDeleteValue(kLocalMachine, key, "DisplayName");
+  System().RegDeleteValue(kLocalMachine, key, "UninstallString");
+  System().RegDeleteKeyTree(kLocalMachine, key);
+}
+
+void DeleteInstallLog() {
+  const TSetupInfoFile& info = Globals().SetupInfo;
+  System().DeleteFile(TUninstallList::LogPath(info.InstallDir, info.UninstallPrefix));
+}
+
+void LaunchFinaliser() {
+  TSetupGlobals& g = Globals();
+  if (!g.Package) return;
+  const TBytes data = g.Package->FindByName("FINALISE.EXE", 0);
+  if (data.empty()) return;
+  const std::string path = WithTrailingBackslash(System().TempFolder()) + "FINALISE.exe";
+  WriteBufferToFile(path, data.data(), data.size());
+  System().ShellOpen(path, "\"" + System().RunningExecutablePath() + "\"");
+}
+
+}  // namespace setup

@@ -1,0 +1,31 @@
+// The uninstaller: built at the end of an install from the running setup's own executable part
+// and the "UNINSTALL_" entries of its package, registered with the system's list of installed
+// programs, and the removals it makes when it runs.
+#pragma once
+
+#include <string>
+#include <utility>
+
+namespace setup {
+
+constexpr char kUninstallRegistryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// Registers and writes the uninstaller (install folder + UninstallExeName) and sets the running
+// record's Mode to 1.
+void BuildUninstaller();
+
+// The removals, in the order the uninstall page makes them.
+void RemoveLoggedFile(const std::string& logged_path);
+void RemoveLoggedFolder(const std::string& folder);
+void RemoveRegistryEntry(const std::string& line);
+void RemoveUninstallRegistration();
+void DeleteInstallLog();
+
+// The first blank-separated token outside double quotes (quotes removed) and the rest.
+std::pair<std::string, std::string> SplitQuotedToken(const std::string& text);
+
+// Writes the package's "FINALISE.EXE" to the temporary folder and starts it with the quoted
+// path of the running program; nothing happens when the package carries none.
+void LaunchFinaliser();
+
+}  // namespace setup
