@@ -1,0 +1,316 @@
+// The script commands and the interpreter against the fake system.
+#include <gtest/gtest.h>
+
+#include "core/languages.h"
+#include "core/pak.h"
+#include "core/setup_state.h"
+#include "engine/commands.h"
+#include "engine/file_commands.h"
+#include "engine/interpreter.h"
+#include "engine/shell_commands.h"
+#include "engine/status_channel.h"
+#include "engine/uninstall_list.h"
+#include "engine/uninstaller.h"
+#include "fake_system.h"
+#include "test_host.h"
+
+namespace setup {
+namespace {
+
+// Language strings the commands show.
+TBytes EnglishImage() {
+  TBytes image = {0xFF, 0xFE};
+  for (char c : std::string("English\r\n0409;\r\n17 Copying <%FILENAME%>\r\n18 Extracting <%FILENAME%>\r\n23 It failed\r\n")) {
+    image.push_back(static_cast<uint8_t>(c));
+    image.push_back(0);
+  }
+  return image;
+}
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Globals() = TSetupGlobals();
+    Languages() = TLanguages();
+    UninstallList().ClearLists();
+    Interpreter().CurrentLine = -1;
+    Interpreter().ScriptStopped = false;
+    const TBytes english = EnglishImage();
+    Languages().AddLanguage(english.data(), english.size());
+    SelectLanguage(0x0409);
+    RegisterCommands(Globals().Commands);
+    Globals().SetupInfo.InstallDir = "C:\\Games\\Demo";
+    StatusChannel().HasStatusLabel = true;
+    StatusChannel().HasGauge = true;
+    StatusChannel().FinishText = [this](const std::u16string& text, bool) { finish_text_ = text; };
+  }
+  void TearDown() override {
+    Globals() = TSetupGlobals();
+    Languages() = TLanguages();
+    UninstallList().ClearLists();
+    StatusChannel().FinishText = nullptr;
+  }
+
+  // The package the setup runs from: entries (name, group, bytes).
+  void Package(const std::vector<std::tuple<std::string, uint16_t, std::string>>& entries) {
+    const std::string path = testing::ScratchPath("engine-package.bin");
+    {
+      TPak pak(path, pmCreate);
+      for (const auto& [name, group, bytes] : entries) {
+        int i = pak.AddEntry(name, "", group);
+        pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+      }
+      pak.WriteDirectory();
+    }
+    Globals().Package = std::make_unique<TPak>(path, pmRead);
+  }
+
+  // Compiled lines from (command, params) pairs; positions are line indices.
+  void Script(const std::vector<std::pair<int, std::vector<std::string>>>& lines) {
+    auto& out = Globals().CompLines.Lines;
+    out.clear();
+    for (const auto& [command, params] : lines) {
+      out.push_back({command, params, static_cast<int32_t>(params.size()), static_cast<int32_t>(out.size())});
+    }
+  }
+
+  std::string Read(const std::string& path) {
+    const TBytes bytes = testing::ReadFile(system_.Map(path).string());
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  testing::TFakeSystem system_;
+  testing::TRecordingHost host_;
+  std::u16string finish_text_;
+};
+
+enum : int { kGoto = 1, kIfFileExists = 6, kFile = 7, kDelete = 8, kWriteRegStr = 9, kRmDir = 12,
+             kCreateDirectory = 13, kCreateShortcut = 14, kMessage = 15, kMessageBox = 16, kCopyFile = 17,
+             kFailure = 19, kWriteRegStrUrl = 29, kRename = 31, kExecute = 32 };
+
+TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
+  Package({{"SetupInfo", 0, "x"}, {"readme.txt", 1, "read me"}, {"data\\levels\\one.lvl", 1, std::string(5000, 'l')},
+           {"empty.txt", 1, ""}, {"other.txt", 2, "not this one"}});
+  Script({{kFile, {"files", "1"}}});
+  RunScript();
+  EXPECT_EQ(Read("C:\\Games\\Demo\\readme.txt"), "read me");
+  EXPECT_EQ(Read("C:\\Games\\Demo\\data\\levels\\one.lvl"), std::string(5000, 'l'));
+  EXPECT_EQ(Read("C:\\Games\\Demo\\empty.txt"), "");
+  EXPECT_FALSE(system_.FileExists("C:\\Games\\Demo\\other.txt"));
+  const TUninstallList& log = UninstallList();
+  EXPECT_EQ(log.FileList, (std::vector<std::string>{"$INSTDIR\\readme.txt", "$INSTDIR\\data\\levels\\one.lvl",
+                                                    "$INSTDIR\\empty.txt"}));
+  EXPECT_EQ(log.FolderList, (std::vector<std::string>{"C:\\Games\\", "C:\\Games\\Demo", "C:\\Games\\Demo\\data\\",
+                                                      "C:\\Games\\Demo\\data\\levels"}));
+  std::string status;
+  EXPECT_TRUE(StatusChannel().TakeStatusText(status));
+  EXPECT_EQ(status, "Extracting ");  // the walk's last look found nothing
+  uint32_t progress = 0;
+  EXPECT_TRUE(StatusChannel().TakeProgress(progress));
+  EXPECT_GE(progress, 3u);
+}
+
+TEST_F(Engine, FileFormsDestinationsAndConditions) {
+  Package({{"a.txt", 1, "a"}, {"b.txt", 2, "b"}, {"c.txt", 3, "c"}, {"d.txt", 4, "d"}, {"e.txt", 5, "e"}});
+  system_.Registry[testing::TFakeSystem::KeyId(1, "Software\\Demo")]["mode"] = {"full", true};
+  Script({{kFile, {"s", "D:\\Other", "1"}},
+          {kFile, {"s", "sub", "2"}},
+          {kFile, {"s", "cond", "HKCU", "Software\\Demo", "Mode", "full", "True", "3"}},
+          {kFile, {"s", "negated", "hkcu", "Software\\Demo", "Mode", "full", "False", "4"}},
+          {kFile, {"s", "x", "y", "5"}}});
+  system_.CreateFolder("D:");
+  std::filesystem::create_directories(system_.Map("D:\\"));
+  RunLines();
+  EXPECT_EQ(Read("D:\\Other\\a.txt"), "a");
+  EXPECT_EQ(Read("C:\\Games\\Demo\\sub\\b.txt"), "b");
+  EXPECT_EQ(Read("C:\\Games\\Demo\\cond\\c.txt"), "c");
+  EXPECT_FALSE(system_.FileExists("C:\\Games\\Demo\\negated\\d.txt"));  // "False" negates a true comparison
+  ASSERT_EQ(host_.Boxes.size(), 1u);
+  EXPECT_EQ(host_.Boxes[0].Text, "TFileCommand.SFXProcess - Param Count Invalid!!!");
+  EXPECT_EQ(ResolveTargetFolder("C:\\"), "C:\\Games\\Demo\\C:\\");  // a bare root counts as relative
+}
+
+TEST_F(Engine, CopyRenameDeleteAndFolders) {
+  std::filesystem::create_directories(system_.Map("C:\\src"));
+  testing::WriteFile(system_.Map("C:\\src\\a.cfg").string(), {'1', '2'});
+  Script({{kCopyFile, {"C:\\src\\a.cfg", "$INSTDIR\\cfg\\a.cfg"}},
+          {kRename, {"$INSTDIR\\cfg\\a.cfg", "$INSTDIR\\cfg\\b.cfg"}},
+          {kDelete, {"C:\\src\\a.cfg"}},
+          {kCreateDirectory, {"$INSTDIR\\saves"}},
+          {kCreateDirectory, {"$INSTDIR\\saves"}}});
+  RunLines();
+  EXPECT_EQ(Read("C:\\Games\\Demo\\cfg\\b.cfg"), "12");
+  EXPECT_FALSE(system_.FileExists("C:\\src\\a.cfg"));
+  EXPECT_EQ(UninstallList().FileList, std::vector<std::string>{"$INSTDIR\\cfg\\a.cfg"});
+  // The existing folder is logged once more by the second line.
+  const auto& folders = UninstallList().FolderList;
+  EXPECT_EQ(std::count(folders.begin(), folders.end(), "C:\\Games\\Demo\\saves"), 3);
+}
+
+TEST_F(Engine, RmDirRemovesAWholeTree) {
+  for (const char* f : {"C:\\Games\\Demo\\cache\\a.bin", "C:\\Games\\Demo\\cache\\deep\\er\\b.bin"}) {
+    std::filesystem::create_directories(system_.Map(f).parent_path());
+    testing::WriteFile(system_.Map(f).string(), {'x'});
+  }
+  Script({{kRmDir, {"$INSTDIR\\cache", "1"}}, {kRmDir, {"$INSTDIR\\never-there", "0"}}});
+  RunLines();
+  EXPECT_FALSE(system_.FolderExists("C:\\Games\\Demo\\cache"));
+  EXPECT_TRUE(system_.FolderExists("C:\\Games\\Demo"));
+}
+
+TEST_F(Engine, JumpsFollowTheLineRules) {
+  std::filesystem::create_directories(system_.Map("C:\\Games\\Demo\\folder.txt"));
+  // 0 label, 1 goto 4, 2 message (skipped), 3 label, 4 label, 5 iffileexists folder -> 7/8,
+  // 6 message, 7 message "exists", 8 message "missing", 9 goto last, 10 message (skipped), 11 label
+  Script({{0, {"top"}},
+          {kGoto, {"4"}},
+          {kMessage, {"skipped"}},
+          {0, {"a"}},
+          {0, {"b"}},
+          {kIfFileExists, {"$INSTDIR\\folder.txt", "6", "7"}},
+          {kMessage, {"not run"}},
+          {kMessage, {"exists"}},
+          {kMessage, {"missing"}},
+          {kGoto, {"11"}},
+          {kMessage, {"after the jump"}},
+          {0, {"end"}}});
+  RunScript();
+  std::string status;
+  StatusChannel().TakeStatusText(status);
+  EXPECT_EQ(status, "missing");  // a folder is not a file: the second target, then on from there
+  EXPECT_EQ(Interpreter().CurrentLine, 12);
+  EXPECT_TRUE(system_.FolderExists("C:\\Games\\Demo"));  // the closing steps ran
+}
+
+TEST_F(Engine, IfFileExistsWithBothTargetsZeroGoesOn) {
+  Script({{kIfFileExists, {"C:\\nothing", "-1", "-1"}}, {kMessage, {"next"}}});
+  RunLines();
+  std::string status;
+  StatusChannel().TakeStatusText(status);
+  EXPECT_EQ(status, "next");
+}
+
+TEST_F(Engine, MessageBoxNeverJumpsToLineZero) {
+  Script({{0, {"first"}}, {kMessageBox, {"Go?", "Demo", "0", "3"}}, {kMessage, {"ok path"}}, {0, {"cancel"}},
+          {kMessage, {"after cancel label"}}});
+  host_.Answer = kIdOk;
+  RunLines();
+  std::string status;
+  StatusChannel().TakeStatusText(status);
+  EXPECT_EQ(status, "after cancel label");  // OK target 0 is no jump: everything after runs
+  ASSERT_EQ(host_.Boxes.size(), 1u);
+
+  Interpreter().CurrentLine = -1;
+  host_.Answer = kIdCancel;
+  StatusChannel().SetStatusText(u"");
+  Script({{kMessageBox, {"Go?", "Demo", "-1", "3"}}, {kMessage, {"skipped"}}, {kMessage, {"skipped too"}},
+          {0, {"cancel"}}});
+  RunLines();
+  StatusChannel().TakeStatusText(status);
+  EXPECT_EQ(status, "");  // cancel ran the label line, nothing after it
+}
+
+TEST_F(Engine, FailureStopsTheScriptButNotTheClosingSteps) {
+  Globals().SetupInfo.HasUninstaller = 1;
+  Globals().SetupInfo.UninstallPrefix = "demo_";
+  Package({{"SetupInfo", 0, "x"}});
+  Script({{kCreateDirectory, {"$INSTDIR\\before"}}, {kFailure, {}}, {kCreateDirectory, {"$INSTDIR\\after"}}});
+  RunScript();
+  EXPECT_TRUE(Interpreter().ScriptStopped);
+  EXPECT_EQ(finish_text_, u"It failed");
+  EXPECT_TRUE(system_.FolderExists("C:\\Games\\Demo\\before"));
+  EXPECT_FALSE(system_.FolderExists("C:\\Games\\Demo\\after"));
+  EXPECT_TRUE(system_.FileExists("C:\\Games\\Demo\\demo_install.log"));
+}
+
+TEST_F(Engine, RegistryValuesAndUrlProtocols) {
+  Script({{kWriteRegStr, {"hkcu", "Software\\Demo", "Path", "$INSTDIR"}},
+          {kWriteRegStr, {"HKCU", "software\\demo", "path", "$instdir"}},
+          {kWriteRegStr, {"HKLM", "Software\\Demo", "", "default"}},
+          {kWriteRegStrUrl, {"demo", "$INSTDIR\\demo.exe,0", "$INSTDIR\\demo.exe", "A", "%1"}}});
+  RunLines();
+  std::string value;
+  ASSERT_TRUE(system_.RegReadString(1, "Software\\Demo", "Path", false, value));
+  EXPECT_EQ(value, "C:\\Games\\Demo");
+  ASSERT_TRUE(system_.RegReadString(0, "Software\\Demo", "", false, value));
+  EXPECT_EQ(value, "default");
+  ASSERT_TRUE(system_.RegReadString(2, "demo", "", false, value));
+  EXPECT_EQ(value, "URL:demo Protocol");
+  ASSERT_TRUE(system_.RegReadString(2, "demo\\shell\\open\\command\\", "", false, value));
+  EXPECT_EQ(value, "\"C:\\Games\\Demo\\demo.exe\" \"A\" \"%1\"");
+  EXPECT_EQ(UninstallList().RegistryList,
+            (std::vector<std::string>{"\"hkcu\" \"Software\\Demo\" \"Path\" \"$INSTDIR\"",
+                                      "\"HKLM\" \"Software\\Demo\" \"\" \"default\"", "\"HKCR\" \"demo\" \"\" \"\"",
+                                      "\"HKCR\" \"demo\" \"URL Protocol\" \"\"",
+                                      "\"HKCR\" \"demo\\DefaultIcon\\\" \"\" \"\"",
+                                      "\"HKCR\" \"demo\\shell\\open\\command\\\" \"\" \"\""}));
+  system_.RefuseWrites = true;
+  Script({{kWriteRegStrUrl, {"demo", "i", "p"}}});
+  Interpreter().CurrentLine = -1;
+  EXPECT_THROW(RunLines(), ESetupError);
+}
+
+TEST_F(Engine, ShortcutsProgramsAndMessages) {
+  Script({{kCreateShortcut, {"C:\\Desk\\Demo.lnk", "$INSTDIR\\demo.exe", "-play"}},
+          {kCreateShortcut, {"C:\\Desk\\Icon.lnk", "$INSTDIR\\demo.exe", "", "$INSTDIR\\demo.ico"}},
+          {kExecute, {"$INSTDIR\\tool.exe", "/quiet"}},
+          {kExecute, {"notepad.exe"}},
+          {kMessage, {"<LANG18> <LANG99>"}}});
+  RunLines();
+  ASSERT_EQ(system_.Links.size(), 2u);
+  EXPECT_EQ(system_.Links[0], (std::vector<std::string>{"C:\\Desk\\Demo.lnk", "C:\\Games\\Demo\\demo.exe", "-play",
+                                                        "C:\\Games\\Demo", "C:\\Games\\Demo\\demo.exe"}));
+  EXPECT_EQ(system_.Links[1][4], "C:\\Games\\Demo\\demo.ico");
+  EXPECT_TRUE(system_.FolderExists("C:\\Desk"));
+  EXPECT_EQ(UninstallList().FileList, (std::vector<std::string>{"C:\\Desk\\Demo.lnk", "C:\\Desk\\Icon.lnk"}));
+  EXPECT_EQ(system_.Executed, (std::vector<std::string>{"C:\\Games\\Demo\\tool.exe|/quiet", "notepad.exe"}));
+  std::string status;
+  StatusChannel().TakeStatusText(status);
+  EXPECT_EQ(status, "Extracting <%FILENAME%> NOT FOUND 99");
+}
+
+TEST_F(Engine, StatusIsDroppedWithoutItsControls) {
+  std::string status;
+  uint32_t count = 0;
+  StatusChannel().TakeStatusText(status);  // whatever earlier runs left
+  StatusChannel().TakeProgress(count);
+  StatusChannel().HasStatusLabel = false;
+  StatusChannel().HasGauge = false;
+  StatusChannel().SetStatusText(u"lost");
+  StatusChannel().StepProgress(true);
+  EXPECT_FALSE(StatusChannel().TakeStatusText(status));
+  EXPECT_FALSE(StatusChannel().TakeProgress(count));
+}
+
+TEST_F(Engine, UninstallRemovalsInTheirOrder) {
+  std::filesystem::create_directories(system_.Map("C:\\Games\\Demo\\A\\B"));
+  testing::WriteFile(system_.Map("C:\\Games\\Demo\\A\\B\\f.txt").string(), {'x'});
+  system_.RegWriteString(1, "Software\\My Demo", "Path", "x");
+  system_.RegWriteString(0, std::string(kUninstallRegistryKey) + "Demo", "DisplayName", "Demo");
+  Globals().SetupInfo.ShortName = "Demo";
+  RemoveLoggedFile("$INSTDIR\\A\\B\\f.txt");
+  for (const char* folder : {"C:\\Games\\Demo\\A\\B", "C:\\Games\\Demo\\A"}) RemoveLoggedFolder(folder);
+  RemoveRegistryEntry("\"HKCU\" \"Software\\My Demo\" \"Path\" \"x\"");
+  RemoveUninstallRegistration();
+  EXPECT_FALSE(system_.FolderExists("C:\\Games\\Demo\\A"));
+  std::string value = "?";
+  ASSERT_TRUE(system_.RegReadString(1, "Software\\My Demo", "Path", false, value));
+  EXPECT_EQ(value, "");  // the value goes, the key stays
+  EXPECT_FALSE(system_.RegKeyExists(0, std::string(kUninstallRegistryKey) + "Demo"));
+
+  // An empty short name never touches the list of uninstall entries itself.
+  system_.RegWriteString(0, kUninstallRegistryKey, "Other", "y");
+  Globals().SetupInfo.ShortName.clear();
+  RemoveUninstallRegistration();
+  EXPECT_TRUE(system_.RegKeyExists(0, kUninstallRegistryKey));
+}
+
+TEST(SplitQuotedToken, BlanksInsideQuotesStay) {
+  EXPECT_EQ(SplitQuotedToken("  \"HKLM\" \"a b\" \"\" \"v\" "), (std::pair<std::string, std::string>{"HKLM", " \"a b\" \"\" \"v\""}));
+  EXPECT_EQ(SplitQuotedToken("\"a b\" rest"), (std::pair<std::string, std::string>{"a b", " rest"}));
+  EXPECT_EQ(SplitQuotedToken("single"), (std::pair<std::string, std::string>{"single", ""}));
+  EXPECT_EQ(SplitQuotedToken("\"\""), (std::pair<std::string, std::string>{"", ""}));
+}
+
+}  // namespace
+}  // namespace setup
