@@ -1,0 +1,390 @@
+// TSystem on Windows. Every path and registry text stays in the ANSI code page, so the narrow
+// ("A") calls are used throughout; only the shell link's file name is widened, because
+// IPersistFile::Save takes nothing else.
+//
+// The icon file read by ReplaceExeIcon is outside data. Its head, little-endian:
+//
+//   0  u16 reserved (0)          6  u8  width        10  u16 planes
+//   2  u16 type (1 = icon)       7  u8  height       12  u16 bits per pixel
+//   4  u16 image count           8  u8  colours      14  u32 image size
+//                                9  u8  reserved     18  u32 image offset
+//
+// followed by the other directory entries (16 bytes each) and the images.
+#include "platform/win32/system.h"
+
+#include "platform/win32/windows_support.h"  // first: the other Windows headers need it
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "core/byte_order.h"
+#include "core/error.h"
+
+namespace setup::win32 {
+
+namespace {
+
+// The drive list must fit this many characters, or CdRomRoots gives up.
+constexpr DWORD kDriveListChars = 129;
+// Largest icon image taken over: a 256x256 true-colour image with its mask is about 270 KiB.
+constexpr uint32_t kMaxIconImageBytes = 4u << 20;
+// Registry keys nest at most 512 deep; a tree deeper than that is not followed.
+constexpr int kMaxKeyDepth = 512;
+// A key name is at most 255 characters, twice that in bytes in a double-byte code page.
+constexpr DWORD kMaxKeyNameBytes = 512;
+// One entry of the icon directory.
+constexpr size_t kIconEntryBytes = 16;
+// Reads of a registry value that keeps growing under us before the read gives up.
+constexpr int kValueReadAttempts = 8;
+
+// Owns a search handle of FindFirstFileA.
+class ScopedFind {
+ public:
+  ScopedFind(const std::string& pattern, WIN32_FIND_DATAA& data) : h_(FindFirstFileA(pattern.c_str(), &data)) {}
+  ~ScopedFind() {
+    if (Valid()) FindClose(h_);
+  }
+  ScopedFind(const ScopedFind&) = delete;
+  ScopedFind& operator=(const ScopedFind&) = delete;
+  bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// Owns an update session of BeginUpdateResourceA; discards the changes unless committed.
+class ScopedResourceUpdate {
+ public:
+  explicit ScopedResourceUpdate(const std::string& exe) : h_(BeginUpdateResourceA(exe.c_str(), FALSE)) {}
+  ~ScopedResourceUpdate() {
+    if (h_) EndUpdateResourceA(h_, TRUE);
+  }
+  ScopedResourceUpdate(const ScopedResourceUpdate&) = delete;
+  ScopedResourceUpdate& operator=(const ScopedResourceUpdate&) = delete;
+  HANDLE Get() const { return h_; }
+  // Writes the changes into the file; true when that worked.
+  bool Commit() {
+    HANDLE h = h_;
+    h_ = nullptr;
+    return EndUpdateResourceA(h, FALSE) != FALSE;
+  }
+
+ private:
+  HANDLE h_;
+};
+
+// Reads exactly n bytes at the current position.
+bool ReadExactly(HANDLE file, void* buffer, DWORD n) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (n > 0) {
+    DWORD got = 0;
+    if (!ReadFile(file, out, n, &got, nullptr) || got == 0) return false;
+    out += got;
+    n -= got;
+  }
+  return true;
+}
+
+bool IsFolderSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The key text without the trailing backslashes the scripts may give it.
+std::string WithoutTrailingBackslashes(std::string key) {
+  while (!key.empty() && key.back() == '\\') key.pop_back();
+  return key;
+}
+
+// Deletes the sub-keys of name below parent, depth first, then name itself. Keys that cannot
+// be opened or deleted are left; the rest goes.
+void DeleteKeyTree(HKEY parent, const std::string& name, int depth) {
+  if (depth > kMaxKeyDepth) return;
+  std::vector<std::string> children;
+  {
+    ScopedRegKey key;
+    if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS) {
+      // Names first, deletions after: deleting while enumerating shifts the indexes.
+      for (DWORD index = 0;; ++index) {
+        char child[kMaxKeyNameBytes + 1];
+        DWORD length = kMaxKeyNameBytes + 1;
+        LONG result = RegEnumKeyExA(key.Get(), index, child, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA) continue;
+        if (result != ERROR_SUCCESS) break;
+        children.emplace_back(child, length);
+      }
+      for (const std::string& child : children) DeleteKeyTree(key.Get(), child, depth + 1);
+    }
+  }
+  RegDeleteKeyA(parent, name.c_str());
+}
+
+}  // namespace
+
+std::string SystemMessageText(unsigned long code) {
+  char* text = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  std::string out = text ? std::string(text) : "System error " + std::to_string(code);
+  if (text) LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+bool FindFirstIconImage(const uint8_t* head, size_t head_size, uint64_t file_size, TIconImagePlace& place) {
+  if (head_size < kIconHeadBytes || file_size < kIconHeadBytes) return false;
+  const uint16_t reserved = LoadLE16(head + 0);
+  const uint16_t type = LoadLE16(head + 2);
+  const uint16_t count = LoadLE16(head + 4);
+  if (reserved != 0 || type != 1 || count == 0) return false;
+  const uint32_t size = LoadLE32(head + 14);
+  const uint32_t offset = LoadLE32(head + 18);
+  // The images follow the whole directory and end inside the file.
+  const uint64_t directory_end = 6 + uint64_t{count} * kIconEntryBytes;
+  if (size == 0 || size > kMaxIconImageBytes) return false;
+  if (directory_end > file_size || offset < directory_end) return false;
+  if (uint64_t{offset} + size > file_size) return false;
+  place.Offset = offset;
+  place.Size = size;
+  return true;
+}
+
+// --- files and folders ---
+
+bool TWin32System::FileExists(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  ScopedFind find(path, data);
+  return find.Valid() && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool TWin32System::FolderExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool TWin32System::CreateFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != FALSE; }
+
+bool TWin32System::RemoveFolder(const std::string& path) { return RemoveDirectoryA(path.c_str()) != FALSE; }
+
+bool TWin32System::DeleteFile(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return true;
+  if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return false;
+  if (!SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+  if (DeleteFileA(path.c_str())) return true;
+  // Still in use or otherwise held: leave the file as it was found.
+  SetFileAttributesA(path.c_str(), attributes);
+  return false;
+}
+
+bool TWin32System::CopyFile(const std::string& from, const std::string& to) {
+  return CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
+
+bool TWin32System::RenameFile(const std::string& from, const std::string& to) {
+  return MoveFileA(from.c_str(), to.c_str()) != FALSE;
+}
+
+std::vector<TFolderItem> TWin32System::ListFolder(const std::string& folder) {
+  std::vector<TFolderItem> items;
+  std::string pattern = folder;
+  if (!pattern.empty() && !IsFolderSeparator(pattern.back())) pattern += '\\';
+  pattern += "*.*";
+  WIN32_FIND_DATAA data;
+  ScopedFind find(pattern, data);
+  if (!find.Valid()) return items;
+  do {
+    const std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    items.push_back(TFolderItem{name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileA(find.Get(), &data));
+  return items;
+}
+
+std::vector<std::string> TWin32System::CdRomRoots() {
+  char list[kDriveListChars + 1] = {};  // one more for the closing zero of a full list
+  const DWORD length = GetLogicalDriveStringsA(kDriveListChars, list);
+  if (length > kDriveListChars) throw ESetupError(SystemMessageText(ERROR_OUTOFMEMORY));
+  std::vector<std::string> roots;
+  for (const char* root = list; root < list + length && *root; root += std::strlen(root) + 1) {
+    if (GetDriveTypeA(root) == DRIVE_CDROM) roots.emplace_back(root);
+  }
+  return roots;
+}
+
+std::string TWin32System::TempFolder() {
+  std::string path(MAX_PATH + 1, '\0');
+  DWORD length = GetTempPathA(static_cast<DWORD>(path.size()), path.data());
+  if (length >= path.size()) {
+    path.assign(length + 1, '\0');
+    length = GetTempPathA(static_cast<DWORD>(path.size()), path.data());
+    if (length >= path.size()) length = 0;
+  }
+  path.resize(length);
+  if (!path.empty() && path.back() != '\\') path += '\\';
+  return path;
+}
+
+std::string TWin32System::RunningExecutablePath() {
+  // The call truncates silently when the buffer is short: grow until the name fits.
+  std::string path(MAX_PATH + 1, '\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
+// --- registry ---
+
+bool TWin32System::RegWriteString(int root, const std::string& key, const std::string& name, const std::string& value) {
+  const HKEY root_key = RootIndexToHandle(root);
+  if (!root_key) return false;
+  ScopedRegKey opened;
+  if (RegCreateKeyExA(root_key, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.Receive(), nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD size = static_cast<DWORD>(value.size() + 1);  // with the closing zero
+  if (RegSetValueExA(opened.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), size) !=
+      ERROR_SUCCESS) {
+    throw ESetupError("Failed to set data for '" + name + "'");
+  }
+  return true;
+}
+
+bool TWin32System::RegReadString(int root, const std::string& key, const std::string& name, bool create,
+                                 std::string& value) {
+  const HKEY root_key = RootIndexToHandle(root);
+  if (!root_key) return false;
+  ScopedRegKey opened;
+  const LONG open_result =
+      create ? RegCreateKeyExA(root_key, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.Receive(), nullptr)
+             : RegOpenKeyExA(root_key, key.c_str(), 0, KEY_ALL_ACCESS, opened.Receive());
+  if (open_result != ERROR_SUCCESS) return false;
+
+  DWORD type = 0;
+  DWORD size = 0;
+  LONG result = RegQueryValueExA(opened.Get(), name.c_str(), nullptr, &type, nullptr, &size);
+  std::string data;
+  // The value may grow between asking for its size and reading it: ask again then.
+  for (int attempt = 0; result == ERROR_SUCCESS || result == ERROR_MORE_DATA; ++attempt) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ) throw ESetupError("Invalid data type for '" + name + "'");
+    if (attempt > 0 && result == ERROR_SUCCESS) break;
+    if (attempt == kValueReadAttempts) return false;
+    data.assign(size + 1, '\0');
+    size = static_cast<DWORD>(data.size());
+    result = RegQueryValueExA(opened.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+  }
+  if (result == ERROR_FILE_NOT_FOUND) {
+    value.clear();
+    return true;
+  }
+  if (result != ERROR_SUCCESS) return false;
+  data.resize(size);
+  while (!data.empty() && data.back() == '\0') data.pop_back();
+  value = data;
+  return true;
+}
+
+void TWin32System::RegDeleteValue(int root, const std::string& key, const std::string& name) {
+  const HKEY root_key = RootIndexToHandle(root);
+  if (!root_key) return;
+  ScopedRegKey opened;
+  if (RegOpenKeyExA(root_key, key.c_str(), 0, KEY_SET_VALUE, opened.Receive()) != ERROR_SUCCESS) return;
+  RegDeleteValueA(opened.Get(), name.c_str());
+}
+
+bool TWin32System::RegKeyExists(int root, const std::string& key) {
+  const HKEY root_key = RootIndexToHandle(root);
+  if (!root_key) return false;
+  ScopedRegKey opened;
+  return RegOpenKeyExA(root_key, key.c_str(), 0, KEY_READ, opened.Receive()) == ERROR_SUCCESS;
+}
+
+void TWin32System::RegDeleteKeyTree(int root, const std::string& key) {
+  const HKEY root_key = RootIndexToHandle(root);
+  if (!root_key) return;
+  // An empty key text names the root itself: its whole content would go. Never that.
+  const std::string name = WithoutTrailingBackslashes(key);
+  if (name.empty()) return;
+  DeleteKeyTree(root_key, name, 0);
+}
+
+// --- shell ---
+
+void TWin32System::CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
+                                   const std::string& working_folder, const std::string& icon_file) {
+  ScopedComPtr<IShellLinkA> shell_link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, shell_link.Receive())))
+    return;
+  shell_link->SetPath(target.c_str());
+  shell_link->SetArguments(arguments.c_str());
+  shell_link->SetWorkingDirectory(working_folder.c_str());
+  shell_link->SetShowCmd(SW_SHOWNORMAL);
+  if (icon_file != target) shell_link->SetIconLocation(icon_file.c_str(), 0);
+  ScopedComPtr<IPersistFile> file;
+  if (FAILED(shell_link->QueryInterface(IID_IPersistFile, file.Receive()))) return;
+  file->Save(Widen(link).c_str(), FALSE);
+}
+
+bool TWin32System::ExecuteAndWait(const std::string& file, const std::string* parameters,
+                                  const std::function<bool()>& keep_waiting) {
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = ApplicationWindow();
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters ? parameters->c_str() : nullptr;
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExA(&info)) return false;
+  // No process when the shell handed a document to a program that was already running.
+  ScopedHandle process(info.hProcess);
+  if (!process.Valid()) return true;
+  // The end of the process is read from its handle, not its exit code: a program may well
+  // end with the code that means "still active".
+  while (WaitForSingleObject(process.Get(), 1) == WAIT_TIMEOUT) {
+    if (keep_waiting && !keep_waiting()) break;
+  }
+  return true;
+}
+
+void TWin32System::ShellOpen(const std::string& file, const std::string& parameters) {
+  ShellExecuteA(nullptr, nullptr, file.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+bool TWin32System::ReplaceExeIcon(const std::string& icon_file, const std::string& exe_file) {
+  std::string image;
+  {
+    ScopedHandle icon(CreateFileA(icon_file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!icon.Valid()) return false;
+    LARGE_INTEGER file_size;
+    if (!GetFileSizeEx(icon.Get(), &file_size) || file_size.QuadPart < 0) return false;
+    uint8_t head[kIconHeadBytes];
+    if (static_cast<uint64_t>(file_size.QuadPart) < kIconHeadBytes) return false;
+    if (!ReadExactly(icon.Get(), head, kIconHeadBytes)) return false;
+    TIconImagePlace place;
+    if (!FindFirstIconImage(head, sizeof head, static_cast<uint64_t>(file_size.QuadPart), place)) return false;
+    LARGE_INTEGER position;
+    position.QuadPart = place.Offset;
+    if (!SetFilePointerEx(icon.Get(), position, nullptr, FILE_BEGIN)) return false;
+    image.resize(place.Size);
+    if (!ReadExactly(icon.Get(), image.data(), place.Size)) return false;
+  }
+  ScopedResourceUpdate update(exe_file);
+  if (!update.Get()) return false;
+  if (!UpdateResourceA(update.Get(), MAKEINTRESOURCEA(3) /* RT_ICON */, MAKEINTRESOURCEA(1),
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), image.data(), static_cast<DWORD>(image.size()))) {
+    return false;
+  }
+  return update.Commit();
+}
+
+}  // namespace setup::win32

@@ -1,0 +1,95 @@
+// The install engine's system operations on Windows: files and folders through the ANSI file
+// calls, the registry through the root table, shell links, programs started through the shell
+// and the icon of an executable replaced through the resource update calls.
+#pragma once
+
+#include "platform/win32/windows_support.h"  // first: the other Windows headers need it
+
+#include <cstdint>
+#include <string>
+
+// Under UNICODE <windows.h> maps DeleteFile and CopyFile to its wide calls. TSystem has
+// operations of those names, so wherever this header is seen they stay plain names, the same
+// as in the portable code that calls them.
+#ifdef DeleteFile
+#undef DeleteFile
+#endif
+#ifdef CopyFile
+#undef CopyFile
+#endif
+
+#include "engine/system.h"
+
+namespace setup::win32 {
+
+class TWin32System : public TSystem {
+ public:
+  bool FileExists(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
+  bool CreateFolder(const std::string& path) override;
+  bool RemoveFolder(const std::string& path) override;
+  bool DeleteFile(const std::string& path) override;
+  bool CopyFile(const std::string& from, const std::string& to) override;
+  bool RenameFile(const std::string& from, const std::string& to) override;
+  std::vector<TFolderItem> ListFolder(const std::string& folder) override;
+  std::vector<std::string> CdRomRoots() override;
+  std::string TempFolder() override;
+  std::string RunningExecutablePath() override;
+
+  bool RegWriteString(int root, const std::string& key, const std::string& name, const std::string& value) override;
+  bool RegReadString(int root, const std::string& key, const std::string& name, bool create,
+                     std::string& value) override;
+  void RegDeleteValue(int root, const std::string& key, const std::string& name) override;
+  bool RegKeyExists(int root, const std::string& key) override;
+  void RegDeleteKeyTree(int root, const std::string& key) override;
+
+  void CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
+                       const std::string& working_folder, const std::string& icon_file) override;
+  bool ExecuteAndWait(const std::string& file, const std::string* parameters,
+                      const std::function<bool()>& keep_waiting) override;
+  void ShellOpen(const std::string& file, const std::string& parameters) override;
+  bool ReplaceExeIcon(const std::string& icon_file, const std::string& exe_file) override;
+};
+
+// Owns one reference to a COM object.
+template <class T>
+class ScopedComPtr {
+ public:
+  ScopedComPtr() = default;
+  ~ScopedComPtr() {
+    if (p_) p_->Release();
+  }
+  ScopedComPtr(const ScopedComPtr&) = delete;
+  ScopedComPtr& operator=(const ScopedComPtr&) = delete;
+  T* Get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  // For the creating calls that hand out an interface through a void**.
+  void** Receive() {
+    if (p_) p_->Release();
+    p_ = nullptr;
+    return reinterpret_cast<void**>(&p_);
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
+// The first image of an icon file, as its directory places it.
+struct TIconImagePlace {
+  uint32_t Offset = 0;
+  uint32_t Size = 0;
+};
+
+// Bytes of an icon file's header and first directory entry.
+constexpr size_t kIconHeadBytes = 22;
+
+// Reads the header and first directory entry of an icon file (head holds the first
+// kIconHeadBytes bytes, or fewer when the file is shorter) and checks that the first image lies
+// inside a file of file_size bytes. False for a malformed icon file.
+bool FindFirstIconImage(const uint8_t* head, size_t head_size, uint64_t file_size, TIconImagePlace& place);
+
+// The system's message text for an error code, without the line break it ends in.
+std::string SystemMessageText(unsigned long code);
+
+}  // namespace setup::win32
