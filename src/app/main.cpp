@@ -15,6 +15,7 @@
 #include "platform/win32/error_log.h"
 #include "platform/win32/host.h"
 #include "platform/win32/startup_platform.h"
+#include "platform/win32/system.h"
 
 namespace {
 
@@ -48,6 +49,8 @@ TEnvironmentTable ReadEnvironmentTable() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   static win32::TWin32Host host;
   SetHost(&host);
+  static win32::TWin32System system;
+  SetSystem(&system);
   Globals().State.EnvironmentTable = ReadEnvironmentTable();
   RegisterPlaceholders();
   win32::ReadSystemFacts();

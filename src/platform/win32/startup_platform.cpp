@@ -8,24 +8,9 @@
 #include "core/error.h"
 #include "engine/commands.h"
 #include "platform/win32/error_log.h"
+#include "platform/win32/system.h"
 
 namespace setup::win32 {
-
-namespace {
-
-constexpr DWORD kDriveListChars = 129;
-
-std::string SystemErrorText(DWORD code) {
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-  std::string out = text ? Narrow(text) : "System error " + std::to_string(code);
-  if (text) LocalFree(text);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
-}  // namespace
 
 void TWin32StartupPlatform::PinToFirstProcessor() { SetProcessAffinityMask(GetCurrentProcess(), 1); }
 
@@ -61,13 +46,8 @@ void TWin32StartupPlatform::UpdateVerifyWindow(const std::string& status, int po
 void TWin32StartupPlatform::DestroyVerifyWindow() { verify_.reset(); }
 
 std::u16string TWin32StartupPlatform::FindCdDrive() {
-  wchar_t roots[kDriveListChars] = {};
-  DWORD needed = GetLogicalDriveStringsW(kDriveListChars, roots);
-  if (needed > kDriveListChars) throw ESetupError(SystemErrorText(ERROR_OUTOFMEMORY));
-  for (const wchar_t* root = roots; *root; root += 4) {
-    if (GetDriveTypeW(root) == DRIVE_CDROM) return ToU16(root);
-  }
-  return {};
+  const std::vector<std::string> roots = TWin32System().CdRomRoots();
+  return roots.empty() ? std::u16string() : ToU16(Widen(roots.front()));
 }
 
 std::u16string TWin32StartupPlatform::SpecialFolderPath(int csidl) {

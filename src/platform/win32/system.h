@@ -8,16 +8,6 @@
 #include <cstdint>
 #include <string>
 
-// Under UNICODE <windows.h> maps DeleteFile and CopyFile to its wide calls. TSystem has
-// operations of those names, so wherever this header is seen they stay plain names, the same
-// as in the portable code that calls them.
-#ifdef DeleteFile
-#undef DeleteFile
-#endif
-#ifdef CopyFile
-#undef CopyFile
-#endif
-
 #include "engine/system.h"
 
 namespace setup::win32 {

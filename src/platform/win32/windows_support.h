@@ -10,6 +10,11 @@
 #endif
 #include <windows.h>
 
+// Under UNICODE <windows.h> maps DeleteFile and CopyFile to its wide calls. The engine's system
+// interface has operations of those names; the Windows code calls the A and W forms by name.
+#undef DeleteFile
+#undef CopyFile
+
 #include <string>
 #include <string_view>
 
