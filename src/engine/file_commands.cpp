@@ -55,6 +55,7 @@ void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size
 
 void StreamLargeEntry(const std::string& path, const std::string& display_name, uint32_t size, int index) {
   TPak& pak = *Globals().Package;
+  CreateFolderPath(FolderPart(path));  // as for small entries: a large file may open a new folder
   auto file = System().OpenFile(path, TFileMode::Create);
   if (!file) return;
   const uint64_t offset = pak.Directory()[static_cast<size_t>(index)].Offset;
@@ -79,7 +80,8 @@ void ExtractGroup(const std::string& folder, uint16_t group) {
     ShowFileStatus(18, name);
     if (!found) break;
     const TPakEntry entry = pak.Directory()[static_cast<size_t>(index)];
-    const std::string path = folder + "\\" + entry.Name;
+    // Destination folders end in "\\" already; one separator keeps the logged paths comparable.
+    const std::string path = WithTrailingBackslash(folder) + entry.Name;
     UninstallList().AddFile(path);
     if (entry.Size >= kLargeEntryLimit) {
       StreamLargeEntry(path, entry.Name, entry.Size, index);

@@ -1,0 +1,284 @@
+// The install engine's commands on Windows: a script run against the real file system,
+// registry and shell, the uninstaller it builds, and the removals that undo the run.
+//
+// One run per test program: the fixture builds a package with the project's writer, runs the
+// script once, and every test checks one part of what the run left behind.
+#include "platform/win32/system.h"  // first: brings in the Windows headers
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "core/languages.h"
+#include "core/pak.h"
+#include "core/setup_state.h"
+#include "engine/commands.h"
+#include "engine/file_commands.h"
+#include "engine/interpreter.h"
+#include "engine/uninstall_list.h"
+#include "engine/uninstaller.h"
+#include "test_support.h"
+
+namespace setup::win32 {
+namespace {
+
+constexpr char kKey[] = "Software\\SetupSystemTests\\Engine";
+constexpr char kProtocol[] = "setupsystemtests-proto";
+constexpr char kShortName[] = "SetupSystemTests Engine";
+
+enum : int { kFile = 7, kDelete = 8, kWriteRegStr = 9, kRmDir = 12, kCreateDirectory = 13, kCreateShortcut = 14,
+             kCopyFile = 17, kWriteRegStrUrl = 29, kRename = 31, kExecute = 32 };
+
+std::string Folder() { return ScratchRoot() + "\\engine"; }
+std::string Install() { return Folder() + "\\Install Dir"; }
+
+std::string RegValue(HKEY root, const std::string& key, const std::string& name) {
+  ScopedRegKey k;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, k.Receive()) != ERROR_SUCCESS) return "<no key>";
+  char data[1024] = {};
+  DWORD size = sizeof data - 1;
+  if (RegQueryValueExA(k.Get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS) {
+    return "<no value>";
+  }
+  return data;
+}
+
+// A 16 x 16 icon file whose one image is recognisable by its bytes.
+std::string IconFile() {
+  std::string image(40 + 16 * 16 * 4 + 16 * 4, '\x5A');
+  std::string file("\0\0\1\0\1\0", 6);
+  file += std::string("\x10\x10\0\0\1\0\x20\0", 8);
+  const uint32_t size = static_cast<uint32_t>(image.size()), offset = 22;
+  file.append(reinterpret_cast<const char*>(&size), 4);
+  file.append(reinterpret_cast<const char*>(&offset), 4);
+  return file + image;
+}
+
+// Builds the package, runs the script once and keeps what the run recorded.
+class EngineRun : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    CreateDirectoryA(ScratchRoot().c_str(), nullptr);
+    RemoveTree(Folder());
+    CreateDirectoryA(Folder().c_str(), nullptr);
+    SetSystem(&system_);
+    TSetupGlobals& g = Globals();
+    g = TSetupGlobals();
+
+    // A large entry from a file of exactly the limit, all zeros but its last byte.
+    const std::string large = Folder() + "\\large.bin";
+    {
+      ScopedHandle f(CreateFileA(large.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      SetFilePointer(f.Get(), kLargeEntryLimit - 1, nullptr, FILE_BEGIN);
+      DWORD written = 0;
+      WriteFile(f.Get(), "L", 1, &written, nullptr);
+    }
+    WriteWholeFile(Folder() + "\\icon.ico", IconFile());
+    const std::string package = Folder() + "\\setup.bin";
+    {
+      TPak pak(package, pmCreate);
+      auto add = [&](const std::string& name, uint16_t group, const std::string& bytes) {
+        const int i = pak.AddEntry(name, "", group);
+        pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+      };
+      add("readme.txt", 1, "read me");
+      add("data\\levels\\one.lvl", 1, std::string(70000, 'l'));
+      pak.StoreFromFile(pak.AddEntry("movie.bik", large, 2));
+      add("cond.txt", 3, "condition held");
+      add("never.txt", 4, "condition failed");
+      add("UNINSTALL_Pages.txt", 0, "uninstall pages");
+      add("uninstall_language-English", 0, "language");
+      add("UNINSTALL_ICON.ICO", 0, IconFile());
+      ASSERT_TRUE(pak.WriteDirectory());
+    }
+    g.Package = std::make_unique<TPak>(package, pmRead);
+    g.State.PackageFromArgument = true;  // the uninstaller takes this whole program as its executable part
+    TSetupInfoFile& info = g.SetupInfo;
+    info.SetupName = info.ShortName = kShortName;
+    info.InstallDir = Install();
+    info.UninstallPrefix = "eng_";
+    info.UninstallExeName = "eng_Uninstall.exe";
+    info.HasUninstaller = 1;
+    WriteWholeFile(Folder() + "\\source.cfg", "settings");
+    WriteWholeFile(Folder() + "\\gone.txt", "x");
+    CreateDirectoryA((Folder() + "\\cache").c_str(), nullptr);
+    CreateDirectoryA((Folder() + "\\cache\\deep").c_str(), nullptr);
+    WriteWholeFile(Folder() + "\\cache\\deep\\a.bin", "a");
+    CreateDirectoryA(Install().c_str(), nullptr);  // exists already: createdirectory still logs it
+
+    const std::string f = Folder();
+    std::vector<std::pair<int, std::vector<std::string>>> script = {
+        {kFile, {"files", "1"}},
+        {kFile, {"movies", "Movies", "2"}},
+        {kWriteRegStr, {"HKCU", kKey, "Mode", "full"}},
+        {kFile, {"c", "cond", "HKCU", kKey, "Mode", "full", "1", "3"}},
+        {kFile, {"n", "never", "hkcu", kKey, "Mode", "full", "False", "4"}},
+        {kCopyFile, {f + "\\source.cfg", "$INSTDIR\\cfg\\copy.cfg"}},
+        {kRename, {"$INSTDIR\\cfg\\copy.cfg", "$INSTDIR\\cfg\\renamed.cfg"}},
+        {kDelete, {f + "\\gone.txt"}},
+        {kCreateDirectory, {"$INSTDIR"}},
+        {kCreateDirectory, {"$INSTDIR\\saves\\slot1"}},
+        {kRmDir, {f + "\\cache", "1"}},
+        {kWriteRegStr, {"hkcu", kKey, "", "default value"}},
+        {kWriteRegStr, {"HKCU", kKey, "Path", "$INSTDIR"}},
+        {kWriteRegStrUrl, {kProtocol, "$INSTDIR\\game.exe,0", "$INSTDIR\\game.exe", "-url", "%1"}},
+        {kCreateShortcut, {"$INSTDIR\\links\\Game.lnk", "$INSTDIR\\readme.txt", "-play", "$INSTDIR\\game.ico"}},
+        {kExecute, {"cmd.exe", "/c echo ran> \"" + Install() + "\\executed.txt\""}},
+    };
+    for (const auto& [command, params] : script) {
+      g.CompLines.Lines.push_back({command, params, static_cast<int32_t>(params.size()),
+                                   static_cast<int32_t>(g.CompLines.Lines.size())});
+    }
+    RegisterCommands(g.Commands);
+    UninstallList().ClearLists();
+    Interpreter().CurrentLine = -1;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    RunScript();
+    log_ = UninstallList();
+  }
+
+  void TearDown() override {
+    RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+    for (const char* sub : {"\\shell\\open\\command", "\\shell\\open", "\\shell", "\\DefaultIcon", ""}) {
+      RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kProtocol) + sub).c_str());
+    }
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kUninstallRegistryKey) + kShortName).c_str());
+    Globals() = TSetupGlobals();
+    SetSystem(nullptr);
+    CoUninitialize();
+  }
+
+  static TUninstallList log_;
+  TWin32System system_;
+};
+TUninstallList EngineRun::log_;
+[[maybe_unused]] const auto* g_engine_run = ::testing::AddGlobalTestEnvironment(new EngineRun);
+
+TEST(EngineOnWindows, ExtractionWritesEveryFileAndLogsFilesAndFolders) {
+  EXPECT_EQ(ReadWholeFile(Install() + "\\readme.txt"), "read me");
+  EXPECT_EQ(ReadWholeFile(Install() + "\\data\\levels\\one.lvl"), std::string(70000, 'l'));
+  const auto& files = EngineRun::log_.FileList;
+  EXPECT_EQ(files[0], "$INSTDIR\\readme.txt");
+  EXPECT_EQ(files[1], "$INSTDIR\\data\\levels\\one.lvl");
+  EXPECT_EQ(files[2], "$INSTDIR\\Movies\\movie.bik");  // one separator after a destination folder
+  const auto& folders = EngineRun::log_.FolderList;
+  EXPECT_NE(std::find(folders.begin(), folders.end(), Install() + "\\data\\"), folders.end());
+  EXPECT_NE(std::find(folders.begin(), folders.end(), Install() + "\\data\\levels"), folders.end());
+}
+
+TEST(EngineOnWindows, LargeEntryIsCopiedWhole) {
+  const std::string path = Install() + "\\Movies\\movie.bik";
+  const std::string bytes = ReadWholeFile(path);
+  ASSERT_EQ(bytes.size(), kLargeEntryLimit);
+  EXPECT_EQ(bytes.back(), 'L');
+  EXPECT_EQ(bytes[kStreamChunk - 1], '\0');
+}
+
+TEST(EngineOnWindows, RegistryConditionsChooseTheSevenParameterForm) {
+  EXPECT_EQ(ReadWholeFile(Install() + "\\cond\\cond.txt"), "condition held");
+  EXPECT_FALSE(Exists(Install() + "\\never\\never.txt"));  // "False" negates the true comparison
+}
+
+TEST(EngineOnWindows, CopyRenameDeleteCreateAndRemoveFolders) {
+  EXPECT_EQ(ReadWholeFile(Install() + "\\cfg\\renamed.cfg"), "settings");
+  EXPECT_FALSE(Exists(Install() + "\\cfg\\copy.cfg"));
+  EXPECT_FALSE(Exists(Folder() + "\\gone.txt"));
+  EXPECT_TRUE(Exists(Install() + "\\saves\\slot1"));
+  EXPECT_FALSE(Exists(Folder() + "\\cache"));
+  const auto& folders = EngineRun::log_.FolderList;
+  EXPECT_NE(std::find(folders.begin(), folders.end(), Install()), folders.end());  // existed, still logged
+}
+
+TEST(EngineOnWindows, RegistryStringsAndUrlProtocolReadBack) {
+  EXPECT_EQ(RegValue(HKEY_CURRENT_USER, kKey, ""), "default value");
+  EXPECT_EQ(RegValue(HKEY_CURRENT_USER, kKey, "Path"), Install());
+  EXPECT_EQ(RegValue(HKEY_CLASSES_ROOT, kProtocol, ""), std::string("URL:") + kProtocol + " Protocol");
+  EXPECT_EQ(RegValue(HKEY_CLASSES_ROOT, kProtocol, "URL Protocol"), "");
+  EXPECT_EQ(RegValue(HKEY_CLASSES_ROOT, std::string(kProtocol) + "\\DefaultIcon", ""), Install() + "\\game.exe,0");
+  EXPECT_EQ(RegValue(HKEY_CLASSES_ROOT, std::string(kProtocol) + "\\shell\\open\\command", ""),
+            "\"" + Install() + "\\game.exe\" \"-url\" \"%1\"");
+}
+
+TEST(EngineOnWindows, ShortcutReadsBackThroughTheShellLinkObject) {
+  IShellLinkA* link = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                             reinterpret_cast<void**>(&link)),
+            S_OK);
+  IPersistFile* file = nullptr;
+  link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+  ASSERT_EQ(file->Load(Widen(Install() + "\\links\\Game.lnk").c_str(), STGM_READ), S_OK);
+  char text[MAX_PATH] = {};
+  link->GetPath(text, MAX_PATH, nullptr, 0);
+  EXPECT_STRCASEEQ(text, (Install() + "\\readme.txt").c_str());
+  link->GetArguments(text, MAX_PATH);
+  EXPECT_STREQ(text, "-play");
+  link->GetWorkingDirectory(text, MAX_PATH);
+  EXPECT_STRCASEEQ(text, Install().c_str());
+  int icon = -1;
+  link->GetIconLocation(text, MAX_PATH, &icon);
+  EXPECT_STRCASEEQ(text, (Install() + "\\game.ico").c_str());
+  EXPECT_EQ(icon, 0);
+  file->Release();
+  link->Release();
+}
+
+TEST(EngineOnWindows, ExecuteWaitsForTheProgram) {
+  EXPECT_EQ(ReadWholeFile(Install() + "\\executed.txt").substr(0, 3), "ran");
+}
+
+TEST(EngineOnWindows, UninstallerCarriesItsEntriesAndAnUninstallerRecord) {
+  const std::string uninstaller = Install() + "\\eng_Uninstall.exe";
+  TPak pak(uninstaller, pmRead);
+  ASSERT_TRUE(pak.Trailer().HasMagic());
+  std::vector<std::string> names;
+  for (const TPakEntry& e : pak.Directory()) names.push_back(e.Name);
+  // The prefix goes whatever its case; the rest of the name stays as it was.
+  EXPECT_EQ(names, (std::vector<std::string>{"Pages.txt", "language-English", "SetupInfo"}));
+  const TBytes record = pak.FindByName("SetupInfo", 0);
+  TSetupInfoFile info;
+  info.LoadFromBuffer(record.data(), record.size());
+  EXPECT_EQ(info.Mode, 1);
+  EXPECT_EQ(info.InstallDir, Install());
+  // The icon went into the executable part, not the package.
+  HMODULE module = LoadLibraryExA(uninstaller.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  HRSRC icon = FindResourceA(module, MAKEINTRESOURCEA(1), reinterpret_cast<LPCSTR>(RT_ICON));
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(SizeofResource(module, icon), IconFile().size() - 22);
+  FreeLibrary(module);
+}
+
+TEST(EngineOnWindows, RegistrationAndInstallLog) {
+  const std::string key = std::string(kUninstallRegistryKey) + kShortName;
+  EXPECT_EQ(RegValue(HKEY_LOCAL_MACHINE, key, "DisplayName"), kShortName);
+  EXPECT_EQ(RegValue(HKEY_LOCAL_MACHINE, key, "UninstallString"), Install() + "\\eng_Uninstall.exe");
+  TUninstallList loaded;
+  loaded.LoadLog(Install(), "eng_");
+  EXPECT_EQ(loaded.FileList, EngineRun::log_.FileList);
+  EXPECT_EQ(loaded.RegistryList, EngineRun::log_.RegistryList);
+}
+
+// Runs last (gtest keeps declaration order): the uninstall undoes what the run made.
+TEST(EngineOnWindows, ZzRemovalsUndoTheRun) {
+  TUninstallList log;
+  log.LoadLog(Install(), "eng_");
+  for (const std::string& file : log.FileList) RemoveLoggedFile(file);
+  for (size_t i = log.FolderList.size(); i-- > 0;) RemoveLoggedFolder(log.FolderList[i]);
+  for (const std::string& line : log.RegistryList) RemoveRegistryEntry(line);
+  RemoveUninstallRegistration();
+  DeleteInstallLog();
+  for (const char* gone : {"\\readme.txt", "\\data", "\\Movies", "\\links", "\\eng_install.log"}) {
+    EXPECT_FALSE(Exists(Install() + gone)) << gone;
+  }
+  EXPECT_EQ(RegValue(HKEY_CURRENT_USER, kKey, "Path"), "<no value>");
+  EXPECT_EQ(RegValue(HKEY_CLASSES_ROOT, kProtocol, "URL Protocol"), "<no value>");
+  EXPECT_EQ(RegValue(HKEY_LOCAL_MACHINE, std::string(kUninstallRegistryKey) + kShortName, "DisplayName"), "<no key>");
+  EXPECT_TRUE(Exists(Install() + "\\eng_Uninstall.exe"));  // the finishing program removes it
+  EXPECT_TRUE(Exists(Install() + "\\cfg\\renamed.cfg"));  // a rename is not recorded
+}
+
+}  // namespace
+}  // namespace setup::win32
