@@ -7,6 +7,7 @@
 # deterministic) and the package build/bench/payload.pak (BIN_DIR/make_package), then runs
 # BIN_DIR/verify_bench on it. BENCH_ROUNDS sets the number of rounds (default 5);
 # SETUP_PAYLOAD_SCRIPT overrides where the payload generator is looked for.
+# Then the build-time benchmark, bench/builder_bench.sh BIN_DIR (needs makensis).
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
@@ -55,3 +56,10 @@ fi
 
 echo "bench: verify_bench on $(nproc) cores; figures vary from run to run on a shared machine"
 "$BIN/verify_bench" "$PACKAGE" "${BENCH_ROUNDS:-5}" </dev/null
+
+if command -v makensis >/dev/null 2>&1; then
+  echo
+  "$ROOT/bench/builder_bench.sh" "$BIN" </dev/null
+else
+  echo "bench: makensis is missing, so the build-time benchmark is skipped (make bootstrap installs it)"
+fi

@@ -5,7 +5,7 @@ set -euo pipefail
 
 # Native build and tests; Windows cross build; Wine with a display for the Windows tests.
 native_pkgs=(g++ cmake make ninja-build clang libclang-rt-14-dev zlib1g-dev libgtest-dev googletest
-             libjpeg62-turbo-dev python3)
+             libjpeg62-turbo-dev python3 nsis)
 win_pkgs=(g++-mingw-w64-i686 libz-mingw-w64-dev xvfb xauth imagemagick)
 wine_pkgs=(wine wine32:i386 wine64)
 
