@@ -305,6 +305,16 @@ TEST_F(Engine, UninstallRemovalsInTheirOrder) {
   EXPECT_TRUE(system_.RegKeyExists(0, kUninstallRegistryKey));
 }
 
+TEST_F(Engine, LogCommandsSaveAndTakeUpAnOlderLog) {
+  std::filesystem::create_directories(system_.Map("C:\\Old"));
+  UninstallList().AddFolder("C:\\Old\\kept");
+  Script({{26, {"C:\\Old", "old_"}}, {kCreateDirectory, {"C:\\New"}}, {25, {"C:\\Old", "old_"}}});
+  RunLines();
+  EXPECT_TRUE(system_.FileExists("C:\\Old\\old_install.log"));
+  // Loading replaced the lists with the saved ones: the folder made after the save is gone.
+  EXPECT_EQ(UninstallList().FolderList, std::vector<std::string>{"C:\\Old\\kept"});
+}
+
 TEST(SplitQuotedToken, BlanksInsideQuotesStay) {
   EXPECT_EQ(SplitQuotedToken("  \"HKLM\" \"a b\" \"\" \"v\" "), (std::pair<std::string, std::string>{"HKLM", " \"a b\" \"\" \"v\""}));
   EXPECT_EQ(SplitQuotedToken("\"a b\" rest"), (std::pair<std::string, std::string>{"a b", " rest"}));

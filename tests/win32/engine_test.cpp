@@ -20,6 +20,7 @@
 #include "engine/interpreter.h"
 #include "engine/uninstall_list.h"
 #include "engine/uninstaller.h"
+#include "platform/win32/setup_thread.h"
 #include "test_support.h"
 
 namespace setup::win32 {
@@ -278,6 +279,32 @@ TEST(EngineOnWindows, ZzRemovalsUndoTheRun) {
   EXPECT_EQ(RegValue(HKEY_LOCAL_MACHINE, std::string(kUninstallRegistryKey) + kShortName, "DisplayName"), "<no key>");
   EXPECT_TRUE(Exists(Install() + "\\eng_Uninstall.exe"));  // the finishing program removes it
   EXPECT_TRUE(Exists(Install() + "\\cfg\\renamed.cfg"));  // a rename is not recorded
+}
+
+}  // namespace
+}  // namespace setup::win32
+
+namespace setup::win32 {
+namespace {
+
+// The worker idles until asked, runs the script once and clears Running itself.
+TEST(SetupThread, RunsOneScriptWhenAskedAndReportsTheEnd) {
+  TWin32System system;
+  SetSystem(&system);
+  Globals() = TSetupGlobals();
+  Globals().SetupInfo.InstallDir = Folder() + "\\thread\\made by the closing steps";
+  Interpreter().CurrentLine = -1;
+  {
+    TSetupThread thread;
+    Sleep(20);
+    EXPECT_FALSE(Exists(Globals().SetupInfo.InstallDir));  // idle: nothing runs unasked
+    thread.Running = true;
+    for (int waited = 0; thread.Running && waited < 10000; waited += 5) Sleep(5);
+    EXPECT_FALSE(thread.Running);
+  }
+  EXPECT_TRUE(Exists(Globals().SetupInfo.InstallDir));
+  Globals() = TSetupGlobals();
+  SetSystem(nullptr);
 }
 
 }  // namespace

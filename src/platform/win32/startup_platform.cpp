@@ -7,6 +7,7 @@
 
 #include "core/error.h"
 #include "engine/commands.h"
+#include "engine/uninstall_list.h"
 #include "platform/win32/error_log.h"
 #include "platform/win32/system.h"
 
@@ -92,8 +93,10 @@ int64_t TWin32StartupPlatform::FreeBytesOnDrive(int drive) {
 
 void TWin32StartupPlatform::RegisterCommands(TCommandList& list) { setup::RegisterCommands(list); }
 
-// The install log and the wizard arrive with the engine and the wizard.
-void TWin32StartupPlatform::LoadInstallLog(const std::string&, const std::string&) {}
+// The wizard arrives later; until then start-up ends after its checks.
+void TWin32StartupPlatform::LoadInstallLog(const std::string& folder, const std::string& prefix) {
+  UninstallList().LoadLog(folder, prefix);
+}
 void TWin32StartupPlatform::HandOver(bool) {}
 
 void TWin32StartupPlatform::WriteErrorLog(const std::string& error_text, const std::string& error_type) {
