@@ -315,6 +315,16 @@ TEST_F(Engine, LogCommandsSaveAndTakeUpAnOlderLog) {
   EXPECT_EQ(UninstallList().FolderList, std::vector<std::string>{"C:\\Old\\kept"});
 }
 
+TEST_F(Engine, FinaliserIsWrittenAndStartedWithTheQuotedPath) {
+  Package({{"SetupInfo", 0, "x"}});
+  LaunchFinaliser();
+  EXPECT_TRUE(system_.Opened.empty());  // a package without one starts nothing
+  Package({{"SetupInfo", 0, "x"}, {"FINALISE.EXE", 0, "MZ finaliser"}});
+  LaunchFinaliser();
+  EXPECT_EQ(Read("T:\\FINALISE.exe"), "MZ finaliser");
+  EXPECT_EQ(system_.Opened, std::vector<std::string>{"T:\\FINALISE.exe|\"C:\\Setup\\setup.exe\""});
+}
+
 TEST(SplitQuotedToken, BlanksInsideQuotesStay) {
   EXPECT_EQ(SplitQuotedToken("  \"HKLM\" \"a b\" \"\" \"v\" "), (std::pair<std::string, std::string>{"HKLM", " \"a b\" \"\" \"v\""}));
   EXPECT_EQ(SplitQuotedToken("\"a b\" rest"), (std::pair<std::string, std::string>{"a b", " rest"}));
