@@ -208,6 +208,11 @@ TEST_F(Compiler, OutputIsTheSameForAnyThreadCount) {
     testing::WriteFile((root_ / "script" / "files" / ("gen" + std::to_string(i) + ".bin")).string(),
                        i % 3 ? testing::TextBytes(20000 + i) : testing::NoiseBytes(5000 + i, i));
   }
+  // Entries above a MiB are deflated in pieces: one that shrinks, one that does not.
+  TBytes varied = testing::TextBytes(3300000);
+  for (size_t i = 0; i < varied.size(); i += 7) varied[i] = static_cast<uint8_t>(i / 7919);
+  testing::WriteFile((root_ / "script" / "more" / "big.txt").string(), varied);
+  testing::WriteFile((root_ / "script" / "more" / "big.bin").string(), testing::NoiseBytes(2200000, 9));
   const TCompiler c = Compile("outfile x.exe\nfile files\nfile more\n");
   std::vector<TBytes> outputs;
   for (int threads : {1, 2, 5}) {
@@ -219,6 +224,21 @@ TEST_F(Compiler, OutputIsTheSameForAnyThreadCount) {
   }
   EXPECT_EQ(outputs[0], outputs[1]);
   EXPECT_EQ(outputs[0], outputs[2]);
+  // The joined pieces are one zlib stream that inflates to the file; noise stays plain.
+  TPak pak((root_ / "out1.bin").string(), pmRead);
+  uint32_t size = 0;
+  EXPECT_EQ(pak.FindByName("big.txt", 2, &size), varied);
+  int big_bin = -1;
+  for (size_t i = 0; i < pak.Directory().size(); ++i) {
+    if (pak.Directory()[i].Name == "big.bin") big_bin = static_cast<int>(i);
+  }
+  ASSERT_GE(big_bin, 0);
+  EXPECT_EQ(pak.Directory()[big_bin].PackedSize, 0u);
+  EXPECT_TRUE(pak.Verify(big_bin));
+  const TPakEntry& text = pak.Directory()[pak.Directory().size() - 2];
+  EXPECT_EQ(text.Name, "big.txt");
+  EXPECT_GT(text.PackedSize, 0u);
+  EXPECT_LT(text.PackedSize, text.Size / 2);
 }
 
 TEST_F(Compiler, FailedWriteLeavesNoFile) {
