@@ -30,3 +30,18 @@ SCRIPT
   start_setup "$src/Built.exe"
   expect_runs_to_end
 }
+
+# setupbuild.exe under Wine writes the same bytes as the native builder for the shipped example.
+test_windows_builder_matches_native_builder() {
+  local top
+  top=$(cd "$E2E_DIR/../.." && pwd)
+  [ -f "$E2E_BIN/setupbuild.exe" ] || fail "setupbuild.exe is missing"
+  "$E2E_BIN/setupbuild" -q -j 1 --stub "$E2E_BIN/setup.exe" --languages "$top/languages" \
+    -o "$CASE_DIR/native.exe" "$top/examples/demo/demo.script" >"$CASE_LOG/native.log" 2>&1 ||
+    fail "native setupbuild failed: $(cat "$CASE_LOG/native.log")"
+  wine "$E2E_BIN/setupbuild.exe" -q -j 2 --stub "$(winepath -w "$E2E_BIN/setup.exe" 2>/dev/null)" \
+    --languages "$(winepath -w "$top/languages" 2>/dev/null)" -o "$CASE_DIR_WIN\\windows.exe" \
+    "$(winepath -w "$top/examples/demo/demo.script" 2>/dev/null)" >"$CASE_LOG/windows.log" 2>&1 ||
+    fail "setupbuild.exe failed: $(cat "$CASE_LOG/windows.log")"
+  cmp -s "$CASE_DIR/native.exe" "$CASE_DIR/windows.exe" || fail "the two builders wrote different setups"
+}
