@@ -30,16 +30,15 @@ void TCompilerFileList::EnsureGroup(uint16_t group, const std::string& name) {
   Groups[group].Name = LowerAscii(name);
 }
 
-namespace {
-
-// Source paths are written with "\" in scripts; the building machine may want "/".
-fs::path NativePath(const std::string& text) {
+std::filesystem::path NativePath(const std::string& text) {
   std::string p = text;
 #ifndef _WIN32
   std::replace(p.begin(), p.end(), '\\', '/');
 #endif
   return fs::path(p);
 }
+
+namespace {
 
 std::string PackageName(const fs::path& relative) {
   std::string name;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,6 +51,9 @@ class TCompilerFileList {
   std::function<void(const std::string&)> OnReplace;  // "Replacing Previous Instance of ..."
   std::function<void(const std::string&)> OnAdd;      // "Adding To List ..."
 };
+
+// A script's source path ("\" separated) as a path of the building machine.
+std::filesystem::path NativePath(const std::string& text);
 
 // Listing order of the folder walk: ASCII letters folded, then bytes.
 bool NameOrderLess(const std::string& a, const std::string& b);

@@ -42,15 +42,6 @@ constexpr size_t kMaxLines = 0xFFFF;
 constexpr size_t kMaxEntries = 0xFFFF;
 constexpr size_t kMaxText = 0xFFFF;
 
-// Script paths use "\"; the building machine may want "/".
-fs::path LocalPath(const std::string& text) {
-  std::string p = text;
-#ifndef _WIN32
-  std::replace(p.begin(), p.end(), '\\', '/');
-#endif
-  return fs::path(p);
-}
-
 bool IsDecimal(const std::string& text) {
   size_t start = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
   return text.size() > start && text.find_first_not_of("0123456789", start) == std::string::npos;
@@ -184,7 +175,7 @@ void TCompiler::SetRecordField(const TScriptLine& line, int command, TCompiledLi
     }
     case kChangelog: {
       SetupInfo.Changelog = p[0];
-      const fs::path file = fs::path(options_.ScriptFolder) / LocalPath(line.Params[0]);
+      const fs::path file = fs::path(options_.ScriptFolder) / NativePath(line.Params[0]);
       std::error_code ec;
       if (!fs::is_regular_file(file, ec)) throw TBuildError(line.Number, "change log not found: " + file.string());
       AddFileEntry(line, line.Params[0], file.string(), false);
@@ -217,7 +208,7 @@ void TCompiler::AddGroupOwner(const TScriptLine& line, TCompiledLine& out, const
   out.Params.push_back(std::to_string(group));
   const std::string& source = line.Params[0];
   if (!FileList.AddSourceFolder(source, group, "", false, group_name)) {
-    throw TBuildError(line.Number, "source not found: " + (fs::path(options_.ScriptFolder) / LocalPath(source)).string());
+    throw TBuildError(line.Number, "source not found: " + (fs::path(options_.ScriptFolder) / NativePath(source)).string());
   }
 }
 
