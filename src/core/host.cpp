@@ -2,6 +2,7 @@
 #include "core/host.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace setup {
 
@@ -21,6 +22,12 @@ int TPortableHost::ShowMessageBox(const std::string& text, const std::string& ca
 
 // Latin-1 both ways: every byte is the code point of the same value; wide characters
 // outside it become "?", as the Windows conversion does for unmappable characters.
+void TPortableHost::FatalAppExit(const std::string& message) {
+  std::fprintf(stderr, "fatal: %s\n", message.c_str());
+  std::fflush(stderr);
+  std::_Exit(3);
+}
+
 std::u16string TPortableHost::AnsiToWide(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());

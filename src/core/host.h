@@ -15,12 +15,13 @@ enum : unsigned {
   kMbOk = 0x0,
   kMbOkCancel = 0x1,
   kMbYesNo = 0x4,
+  kMbRetryCancel = 0x5,
   kMbIconError = 0x10,
   kMbIconQuestion = 0x20,
   kMbIconWarning = 0x30,
   kMbIconInformation = 0x40,
 };
-enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
+enum : int { kIdOk = 1, kIdCancel = 2, kIdRetry = 4, kIdYes = 6, kIdNo = 7 };
 
 class THost {
  public:
@@ -35,6 +36,8 @@ class THost {
   virtual std::string LowerLocale(std::string_view text) = 0;
   // The current user's application-data folder, asked anew at every call; empty on failure.
   virtual std::u16string AppDataFolder() = 0;
+  // Shows the message as the system's fatal application exit and ends the process at once.
+  [[noreturn]] virtual void FatalAppExit(const std::string& message) = 0;
 };
 
 // The portable host described above.
@@ -45,6 +48,8 @@ class TPortableHost : public THost {
   std::string WideToAnsi(std::u16string_view text) override;
   std::string LowerLocale(std::string_view text) override;
   std::u16string AppDataFolder() override { return {}; }
+  // Prints the message and ends the process with exit code 3.
+  [[noreturn]] void FatalAppExit(const std::string& message) override;
 };
 
 // The host in use; the portable host until SetHost installs another.

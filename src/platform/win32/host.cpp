@@ -52,6 +52,11 @@ std::string TWin32Host::LowerLocale(std::string_view text) {
   return out;
 }
 
+void TWin32Host::FatalAppExit(const std::string& message) {
+  FatalAppExitA(0, message.c_str());
+  ExitProcess(3);  // not reached: the system ends the process
+}
+
 std::u16string TWin32Host::AppDataFolder() {
   wchar_t path[MAX_PATH] = {};
   if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK) return {};

@@ -13,6 +13,7 @@ class TWin32Host : public THost {
   std::string WideToAnsi(std::u16string_view text) override;
   std::string LowerLocale(std::string_view text) override;
   std::u16string AppDataFolder() override;
+  [[noreturn]] void FatalAppExit(const std::string& message) override;
 };
 
 }  // namespace setup::win32
