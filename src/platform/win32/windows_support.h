@@ -10,10 +10,12 @@
 #endif
 #include <windows.h>
 
-// Under UNICODE <windows.h> maps DeleteFile and CopyFile to its wide calls. The engine's system
-// interface has operations of those names; the Windows code calls the A and W forms by name.
+// Under UNICODE <windows.h> maps DeleteFile, CopyFile and FatalAppExit to its wide calls. The
+// portable interfaces have operations of those names; the Windows code calls the A and W forms
+// by name.
 #undef DeleteFile
 #undef CopyFile
+#undef FatalAppExit
 
 #include <string>
 #include <string_view>
