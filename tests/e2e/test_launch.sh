@@ -52,10 +52,25 @@ test_first_argument_that_is_no_file_leaves_package_in_setup() {
   expect_runs_to_end
 }
 
+# A silent run walks the layout without a window and ends with the "Compleated" box.
 test_silent_as_second_argument_runs_to_the_end() {
-  pack "$CASE_DIR/Demo.exe" --setupinfo "$DEMO_INFO" --lines
+  printf '[Pages]\r\nfinish.txt\r\n[PageTypes]\r\nFinish\r\n' >"$CASE_DIR/Pages.txt"
+  printf '[FinishText]\r\nType=TLabel\r\n' >"$CASE_DIR/finish.txt"
+  pack "$CASE_DIR/Demo.exe" --setupinfo "$DEMO_INFO" --lines --file Pages.txt 0 "$CASE_DIR/Pages.txt" \
+    --file finish.txt 0 "$CASE_DIR/finish.txt"
   start_setup "$CASE_DIR/Demo.exe" /x -SILENT
-  expect_runs_to_end
+  answer "Information" OK
+  expect_eq "$MESSAGE" "Compleated" "message"
+  expect_exit 0
+}
+
+# A silent run without a layout says which file is missing and ends with exit code 1.
+test_silent_run_without_layout_ends_with_an_error() {
+  pack "$CASE_DIR/Demo.exe" --setupinfo "$DEMO_INFO" --lines
+  start_setup "$CASE_DIR/Demo.exe" -silent
+  answer "Missing File" OK
+  expect_eq "$MESSAGE" "Error File Missing: Pages.txt" "message"
+  expect_exit 1
 }
 
 # A verification failure shows its message while the verification window is still up, so the

@@ -10,6 +10,7 @@
 #include "engine/uninstall_list.h"
 #include "platform/win32/error_log.h"
 #include "platform/win32/system.h"
+#include "platform/win32/wizard_platform.h"
 
 namespace setup::win32 {
 
@@ -93,11 +94,24 @@ int64_t TWin32StartupPlatform::FreeBytesOnDrive(int drive) {
 
 void TWin32StartupPlatform::RegisterCommands(TCommandList& list) { setup::RegisterCommands(list); }
 
-// The wizard arrives later; until then start-up ends after its checks.
 void TWin32StartupPlatform::LoadInstallLog(const std::string& folder, const std::string& prefix) {
   UninstallList().LoadLog(folder, prefix);
 }
-void TWin32StartupPlatform::HandOver(bool) {}
+// Silent runs are driven through the wizard's flow without a window: Next again and again until
+// the flow ends the process. A run that can go no further (no pages, or a last page that ends
+// nothing) ends with exit code 1 instead of looping. Interactive runs end here until the
+// wizard's window is built.
+void TWin32StartupPlatform::HandOver(bool silent) {
+  if (!silent) return;
+  TWin32WizardPlatform wizard_platform;
+  TWizard wizard(wizard_platform);
+  wizard.SetPagesUp();
+  for (;;) {
+    const int before = wizard.Pages.Current;
+    wizard.NextButtonClick();
+    if (wizard.Pages.Current == before) ::ExitProcess(1);
+  }
+}
 
 void TWin32StartupPlatform::WriteErrorLog(const std::string& error_text, const std::string& error_type) {
   win32::WriteErrorLog(error_text, error_type);

@@ -1,0 +1,281 @@
+// The page flow. Next is the engine of the run: it moves one page on and then acts on the kind
+// of page it arrived at (install-folder check, free space, the install, the uninstall, the end).
+#include "ui/wizard.h"
+
+#include <exception>
+
+#include "core/error.h"
+#include "core/host.h"
+#include "core/languages.h"
+#include "core/setup_state.h"
+#include "core/text.h"
+#include "engine/interpreter.h"
+#include "engine/status_channel.h"
+#include "engine/uninstall_list.h"
+#include "engine/uninstaller.h"
+
+namespace setup {
+
+namespace {
+
+std::u16string Wide(const std::string& text) { return Host().AnsiToWide(text); }
+std::string Narrow(const std::u16string& text) { return Host().WideToAnsi(text); }
+std::u16string Number(size_t n) { return WidenAscii(std::to_string(n)); }
+
+bool Uninstaller() { return Globals().SetupInfo.Mode == 1; }
+
+}  // namespace
+
+TWizard::TWizard(TWizardPlatform& platform)
+    : Pages(&BackButton, &NextButton, &CancelButton, &LanguageButton), platform_(platform) {
+  BackButton.Caption = u"< Back";
+  NextButton.Caption = u"Next >";
+  CancelButton.Caption = u"Cancel";
+  LanguageButton.Caption = u"English";
+}
+
+TPageType TWizard::CurrentType() {
+  TControlParser* page = Pages.CurrentPage();
+  return page ? page->Type : ptWelcome;
+}
+
+void TWizard::SetPagesUp() {
+  TSetupGlobals& g = Globals();
+  Title = Uninstaller() ? Wide(g.SetupInfo.ShortName) + u" " + GetString(26) : Wide(g.SetupInfo.SetupName);
+  Pages.LoadPages("Pages.txt");
+  FindNamedControls();
+  g.SetupInfo.InstallDir = Narrow(ExpandPathVariables(Wide(g.SetupInfo.InstallDir)));
+  if (ShellTreeView) ShellTreeView->Text = Wide(g.SetupInfo.InstallDir);
+  if (InstallDirEdit) InstallDirEdit->Text = ExpandPathVariables(Wide(g.SetupInfo.InstallDir));
+  BackButton.Caption = GetString(12);
+  NextButton.Caption = GetString(13);
+  CancelButton.Caption = GetString(14);
+  SetupLanguages();
+
+  TStatusChannel& channel = StatusChannel();
+  channel.HasStatusLabel = StatusLabel != nullptr;
+  channel.HasGauge = ProgressBar != nullptr;
+  channel.FinishText = [this](const std::u16string& text, bool) {
+    if (FinishText) FinishText->Caption = text;
+  };
+}
+
+void TWizard::FindNamedControls() {
+  struct TNamed {
+    const char* Name;
+    TControl** Slot;
+  } named[] = {{"patching_statuslabel", &StatusLabel}, {"patching_progressbar", &ProgressBar},
+               {"finishtext", &FinishText},            {"installdir_edit", &InstallDirEdit},
+               {"installdir_shelltreeview", &ShellTreeView}, {"spaceavalible", &SpaceAvailable}};
+  for (auto& page : Pages.Pages) {
+    for (TControl& control : page->Controls) {
+      for (TNamed& n : named) {
+        if (SameTextAscii(control.Name, n.Name)) *n.Slot = &control;  // the last one found wins
+      }
+    }
+  }
+}
+
+void TWizard::SetupLanguages() {
+  TLanguages& languages = Languages();
+  if (languages.CurrentValid()) LanguageButton.Caption = languages.Tables[static_cast<size_t>(languages.Current)]->Name;
+  LanguageButton.Visible = languages.Tables.size() > 1;
+  LanguageMenu.clear();
+  for (size_t i = 0; i < languages.Tables.size(); ++i) {
+    LanguageMenu.emplace_back(languages.Tables[i]->Name, static_cast<int>(i) == languages.Current);
+  }
+}
+
+void TWizard::LanguageItemClick(int index) {
+  TLanguages& languages = Languages();
+  if (index < 0 || static_cast<size_t>(index) >= languages.Tables.size()) return;
+  languages.Current = index;
+  LanguageButton.Caption = languages.Tables[static_cast<size_t>(index)]->Name;
+  for (size_t i = 0; i < LanguageMenu.size(); ++i) LanguageMenu[i].second = static_cast<int>(i) == index;
+  BackButton.Caption = GetString(12);
+  NextButton.Caption = GetString(13);
+  CancelButton.Caption = GetString(14);
+  Pages.ShowPage(Pages.Current);
+  Pages.RefreshLanguage();
+}
+
+void TWizard::NextButtonClick() {
+  TSetupGlobals& g = Globals();
+  // A silent run that stands on a finish page ends there, even when a page follows it.
+  if (g.State.SilentMode && CurrentType() == ptFinish) {
+    Finish();
+    return;
+  }
+  Pages.ShowPage(Pages.Current + 1);
+  switch (CurrentType()) {
+    case ptInstallDir:
+      if (!InstallDirShown) {
+        InstallDirShown = true;
+        if (InstallDirEdit) InstallDirEdit->Text = Wide(g.SetupInfo.InstallDir);
+      }
+      InstallDirEditChange();
+      break;
+    case ptPatch:
+      if (g.State.AvailableBytes < g.State.RequiredBytes) NextButton.Enabled = false;
+      if (SpaceAvailable) SpaceAvailable->Caption = ExpandTextChain(GetString(7));
+      break;
+    case ptPatching:
+      RunInstall();
+      break;
+    case ptFinish:
+      Finish();
+      break;
+    case ptUninstall:
+      RunUninstall();
+      break;
+    default:
+      break;
+  }
+}
+
+void TWizard::BackButtonClick() { Pages.ShowPage(Pages.Current - 1); }
+
+void TWizard::CancelButtonClick() {
+  if (FormCloseQuery()) {
+    FormClose();
+    platform_.CloseWindow();
+  }
+}
+
+void TWizard::Finish() {
+  if (Uninstaller()) LaunchFinaliser();
+  if (Globals().State.SilentMode) {
+    Host().ShowMessageBox("Compleated", "Information", kMbOk);
+    platform_.ExitProcess(Interpreter().ScriptStopped ? kExitScriptStopped : kExitCompleted);
+  }
+  platform_.CloseWindow();
+}
+
+void TWizard::SetStatus(const std::u16string& text) {
+  if (StatusLabel) StatusLabel->Caption = text;
+}
+
+void TWizard::SetGauge(int progress, int maximum) {
+  if (!ProgressBar) return;
+  if (maximum >= 0) ProgressBar->Max = maximum;
+  ProgressBar->Progress = progress;
+}
+
+void TWizard::RunInstall() {
+  TSetupGlobals& g = Globals();
+  try {
+    for (auto& page : Pages.Pages) {
+      if (page->Type != ptLanguageSelection) continue;
+      for (const TControl& c : page->Controls) {
+        if (c.Kind == TControlKind::Radio && c.Checked) {
+          g.State.LanguageSelection = Wide(Narrow(c.Caption));
+          break;
+        }
+      }
+    }
+    SetWorkingState(true);
+    const int total = g.Package ? g.Package->CountGrouped() : 0;
+    SetStatus(u"Status: 0 of " + Number(static_cast<size_t>(total)) + u" files extracted");
+    SetGauge(0, total);
+    UninstallList().AddFolder(g.SetupInfo.InstallDir);
+    Interpreter().CurrentLine = -1;
+    platform_.StartWorker();
+    TStatusChannel& channel = StatusChannel();
+    while (platform_.WorkerRunning()) {
+      platform_.ProcessMessages();
+      if (!g.State.SilentMode) {
+        std::string text;
+        uint32_t progress = 0;
+        if (channel.TakeStatusText(text)) SetStatus(Wide(text));
+        if (channel.TakeProgress(progress)) SetGauge(static_cast<int>(progress), -1);
+        platform_.Repaint();
+      }
+      platform_.Sleep1();
+    }
+    Pages.ShowPage(Pages.Current + 1);
+  } catch (const std::exception& e) {
+    SetWorkingState(false);
+    platform_.WriteErrorLog(e.what(), "");
+  }
+  SetWorkingState(false);
+  if (g.State.SilentMode) {
+    Host().ShowMessageBox("Compleated", "Information", kMbOk);
+    platform_.ExitProcess(Interpreter().ScriptStopped ? kExitScriptStopped : kExitCompleted);
+  }
+}
+
+std::u16string TWizard::ProgressText(const std::u16string& name, size_t n, size_t count) const {
+  std::u16string text = GetString(19);
+  text = ReplaceText(text, u"<%KZPNAME%>", name);
+  text = ReplaceText(text, u"<%FNUM%>", Number(n));
+  return ReplaceText(text, u"<%FTOTAL%>", Number(count));
+}
+
+void TWizard::RunUninstall() {
+  TUninstallList& log = UninstallList();
+  SetWorkingState(true);
+  const size_t files = log.FileList.size(), folders = log.FolderList.size(), values = log.RegistryList.size();
+  const size_t total = files + folders + values;
+  SetStatus(u"Status: 0 of " + Number(total) + u" items remaining");
+  SetGauge(0, static_cast<int>(total));
+  // The display of item n of a stage, once it has reached one percent of the stage.
+  auto show = [&](const std::u16string& name, size_t n, size_t count, size_t before) {
+    if (100 * n < count) return;
+    SetStatus(ProgressText(name, n, count));
+    SetGauge(static_cast<int>(before + n), -1);
+    platform_.Repaint();
+  };
+  for (size_t n = 1; n <= files; ++n) {
+    show(u"", n, files, 0);
+    RemoveLoggedFile(log.FileList[n - 1]);
+  }
+  for (size_t n = 1; n <= folders; ++n) {
+    show(GetString(25), n, folders, files);
+    RemoveLoggedFolder(log.FolderList[folders - n]);
+  }
+  for (size_t n = 1; n <= values; ++n) {
+    show(GetString(24), n, values, files + folders);
+    RemoveRegistryEntry(log.RegistryList[n - 1]);
+  }
+  RemoveUninstallRegistration();
+  DeleteInstallLog();
+  SetWorkingState(false);
+  Pages.ShowPage(Pages.Current + 1);
+}
+
+void TWizard::InstallDirEditChange() {
+  if (!InstallDirEdit) return;
+  TSetupGlobals& g = Globals();
+  if (CurrentType() == ptInstallDir) {
+    const std::string text = Narrow(InstallDirEdit->Text);
+    const int type = platform_.DriveType(text.substr(0, 3));
+    if (type == kDriveUnknown || type == kDriveNoRoot || type == kDriveCdRom || type == kDriveRamDisk) {
+      NextButton.Enabled = false;
+      return;
+    }
+    NextButton.Enabled = true;
+    if (InstallDirShown) g.SetupInfo.InstallDir = WithTrailingBackslash(text);
+    const char first = UpperAscii(g.SetupInfo.InstallDir.substr(0, 1))[0];
+    if (first >= 'A' && first <= 'Z') {
+      g.State.AvailableBytes = platform_.FreeBytesOnDrive(first - 'A' + 1);
+      g.State.AvailableText = SizeText(g.State.AvailableBytes);
+    }
+  }
+  if (ShellTreeView) ShellTreeView->Text = InstallDirEdit->Text;
+}
+
+bool TWizard::FormCloseQuery() {
+  if (Working) return false;
+  if (!Pages.Pages.empty() && CurrentType() != ptFinish) {
+    const int answer = Host().ShowMessageBox(Narrow(GetString(27)), Narrow(GetString(28)), kMbYesNo);
+    if (answer == kIdNo) return false;
+  }
+  return true;
+}
+
+void TWizard::FormClose() {
+  platform_.StopWorker();
+  if (CurrentType() == ptFinish && Uninstaller()) LaunchFinaliser();
+}
+
+}  // namespace setup

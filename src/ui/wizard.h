@@ -1,0 +1,87 @@
+// The wizard's flow: the page set, the three flow buttons and the language button, the install
+// and uninstall runs, and closing. It works on the page model; what it needs of the system and
+// of the window (drives, the worker thread, message pumping, ending the process) goes through
+// TWizardPlatform, so the flow runs the same in setup.exe and in the native tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ui/page_layout.h"
+
+namespace setup {
+
+// Drive types as the system reports them.
+enum : int { kDriveUnknown = 0, kDriveNoRoot = 1, kDriveRemovable = 2, kDriveFixed = 3, kDriveRemote = 4,
+             kDriveCdRom = 5, kDriveRamDisk = 6 };
+
+// Exit codes of a silent run.
+enum : int { kExitCompleted = 0, kExitScriptStopped = 2 };
+
+class TWizardPlatform {
+ public:
+  virtual ~TWizardPlatform() = default;
+  virtual int DriveType(const std::string& root) = 0;
+  virtual int64_t FreeBytesOnDrive(int drive) = 0;
+  // The worker: asked for one run, polled until it ends, stopped when the window closes.
+  virtual void StartWorker() = 0;
+  virtual bool WorkerRunning() = 0;
+  virtual void StopWorker() = 0;
+  virtual void ProcessMessages() = 0;
+  virtual void Sleep1() = 0;
+  // Shows the window's state at once (status label, gauge).
+  virtual void Repaint() = 0;
+  virtual void CloseWindow() = 0;
+  // Ends the process at once.
+  [[noreturn]] virtual void ExitProcess(int code) = 0;
+  [[noreturn]] virtual void WriteErrorLog(const std::string& text, const std::string& type) = 0;
+};
+
+class TWizard {
+ public:
+  explicit TWizard(TWizardPlatform& platform);
+
+  void SetPagesUp();
+  void NextButtonClick();
+  void BackButtonClick();
+  void CancelButtonClick();
+  // True when the window may close.
+  bool FormCloseQuery();
+  void FormClose();
+  void InstallDirEditChange();
+  void SetWorkingState(bool working) { Working = working; }
+  void SetupLanguages();
+  void LanguageItemClick(int index);
+
+  // What the window shows.
+  TButtonModel BackButton, NextButton, CancelButton, LanguageButton;
+  std::vector<std::pair<std::u16string, bool>> LanguageMenu;  // caption, checked
+  TSEPageControl Pages;
+  std::u16string Title;
+  bool InstallDirShown = false;
+  bool Working = false;
+
+  // Named controls of the layout (null when absent).
+  TControl* StatusLabel = nullptr;
+  TControl* ProgressBar = nullptr;
+  TControl* FinishText = nullptr;
+  TControl* InstallDirEdit = nullptr;
+  TControl* ShellTreeView = nullptr;
+  TControl* SpaceAvailable = nullptr;
+
+ private:
+  void FindNamedControls();
+  void RunInstall();
+  void RunUninstall();
+  void Finish();
+  void SetStatus(const std::u16string& text);
+  void SetGauge(int progress, int maximum);
+  std::u16string ProgressText(const std::u16string& name, size_t n, size_t count) const;
+  TPageType CurrentType();
+
+  TWizardPlatform& platform_;
+};
+
+}  // namespace setup
