@@ -4,9 +4,9 @@ JOBS ?= $(shell nproc)
 BIN := $(CURDIR)/build/bin
 CMAKE_GEN := -G Ninja
 
-.PHONY: all bootstrap native asan win32 fuzz test unit win32-test e2e fuzz-smoke demo bench clean
+.PHONY: all bootstrap native asan win32 stage fuzz test unit win32-test e2e fuzz-smoke demo bench clean
 
-all: bootstrap native win32
+all: bootstrap native win32 stage
 
 bootstrap:
 	@scripts/bootstrap.sh
@@ -24,6 +24,14 @@ win32:
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DSETUP_BIN_DIR=$(BIN) >/dev/null
 	@cmake --build build/win32 -j $(JOBS)
 
+# What the builder takes from beside itself: the shipped languages and layouts, and the
+# finishing program that uninstall layouts carry.
+stage:
+	@rm -rf $(BIN)/layout $(BIN)/languages
+	@cp -r layout $(BIN)/layout
+	@cp -r languages $(BIN)/languages
+	@if [ -f $(BIN)/finalise.exe ]; then cp $(BIN)/finalise.exe $(BIN)/layout/default-uninstall/finalise.exe; fi
+
 fuzz:
 	@cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
@@ -31,7 +39,7 @@ fuzz:
 
 # Every test: native unit tests under ASan/UBSan, fuzz smoke runs, Windows tests and
 # end-to-end runs under Wine + Xvfb.
-test: bootstrap native asan win32 fuzz
+test: bootstrap native asan win32 stage fuzz
 	@$(MAKE) --no-print-directory unit fuzz-smoke win32-test e2e
 
 unit:
