@@ -14,6 +14,9 @@ export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
 wine_prefix_open() {
   local name=$1
   WINE_WORK=$(mktemp -d "/tmp/setup-$name.XXXXXX")
+  # Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
+  export HOME=$WINE_WORK/home
+  mkdir -p "$HOME"
   if [ -n "${SETUP_WINEPREFIX:-}" ] && [ -f "$SETUP_WINEPREFIX/system.reg" ]; then
     export WINEPREFIX=$SETUP_WINEPREFIX
   else

@@ -78,6 +78,9 @@ export DISPLAY=":$(tr -d '\n' <"$E2E_WORK/display")"
 
 # ---- Wine prefix ----------------------------------------------------------------------
 export WINEPREFIX=$E2E_WORK/prefix
+# Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
+export HOME=$E2E_WORK/home
+mkdir -p "$HOME"
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="

@@ -1,0 +1,62 @@
+# A whole install and uninstall: the shipped example built with setupbuild, installed with
+# -silent, checked on disk and in the registry, then removed by its own uninstaller.
+
+# reg_value KEY NAME: the data of a registry string value, or nothing.
+reg_value() {
+  wine reg query "$1" /v "$2" >"$CASE_LOG/reg.out" 2>/dev/null </dev/null || return 0
+  tr -d '\r' <"$CASE_LOG/reg.out" | awk -v name="$2" -F'    ' '$2 == name { print $4 }'
+}
+reg_default() {
+  wine reg query "$1" /ve >"$CASE_LOG/reg.out" 2>/dev/null </dev/null || return 0
+  tr -d '\r' <"$CASE_LOG/reg.out" | awk -F'    ' 'tolower($2) ~ /default/ { print $4; exit }'
+}
+
+test_example_installs_silently_and_uninstalls_itself() {
+  local top install
+  top=$(cd "$E2E_DIR/../.." && pwd)
+  "$E2E_BIN/setupbuild" -q -o "$CASE_DIR/demo_setup.exe" "$top/examples/demo/demo.script" \
+    >"$CASE_LOG/setupbuild.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
+  start_setup "$CASE_DIR/demo_setup.exe" -silent
+  answer "Information" OK
+  expect_eq "$MESSAGE" "Compleated" "message"
+  expect_exit 0
+
+  install=$(unix_path 'C:\Program Files\Demo Game')
+  for f in readme.txt data/config.ini data/levels/level1.txt Manual/manual.txt data/config.default.ini \
+    demo_install.log demo_Uninstall.exe; do
+    expect_file "$install/$f"
+  done
+  [ -d "$install/saves" ] || fail "no saves folder"
+  expect_eq "$(reg_value 'HKLM\SOFTWARE\Demo Company\Demo Game' InstallPath)" 'C:\Program Files\Demo Game\' "InstallPath (the install folder page adds the backslash)"
+  expect_eq "$(reg_value 'HKCU\Software\Demo Company\Demo Game' Language)" 'English' "Language"
+  case "$(reg_default 'HKCR\demogame\shell\open\command')" in
+    *notepad.exe*) ;;
+    *) fail "URL command: $(cat "$CASE_LOG/reg.out")" ;;
+  esac
+  local link
+  link=$(find -L "$WINEPREFIX/drive_c/users" -maxdepth 3 -name 'Demo Game Readme.lnk' 2>/dev/null | head -n 1)
+  [ -n "$link" ] || fail "no desktop shortcut"
+  wine uninstaller --list >"$CASE_LOG/uninstall-list.txt" 2>/dev/null </dev/null
+  grep -q 'Demo Game' "$CASE_LOG/uninstall-list.txt" || fail "not in the list of installed programs"
+
+  start_setup "$install/demo_Uninstall.exe" -silent
+  answer "Information" OK
+  expect_eq "$MESSAGE" "Compleated" "uninstall message"
+  expect_exit 0
+  for f in readme.txt data/config.ini Manual/manual.txt demo_install.log; do
+    [ -e "$install/$f" ] && fail "$f is still there"
+  done
+  [ -e "$install/data" ] && fail "the data folder is still there"
+  [ -e "$link" ] && fail "the shortcut is still there"
+  expect_eq "$(reg_value 'HKLM\SOFTWARE\Demo Company\Demo Game' InstallPath)" '' "InstallPath after uninstall"
+  wine uninstaller --list >"$CASE_LOG/uninstall-list.txt" 2>/dev/null </dev/null
+  grep -q 'Demo Game' "$CASE_LOG/uninstall-list.txt" && fail "still in the list of installed programs"
+  # The finishing program removes the uninstaller once it has ended, and the emptied folder.
+  local i
+  for i in $(seq 1 100); do
+    [ -e "$install/demo_Uninstall.exe" ] || break
+    sleep 0.2
+  done
+  [ -e "$install/demo_Uninstall.exe" ] && fail "the uninstaller is still there"
+  return 0
+}
