@@ -1,0 +1,144 @@
+// "vfsupdate": one setup package group written into a VFS archive of the install folder.
+//
+// One archive at a time stays open between updates (a script can patch the same archive from
+// several groups and close it with the last); the next update saves and closes it first. A
+// missing archive is shown to the user and reported to the caller, which ends the script as
+// the "failure" command does.
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
+
+#include "archives/vfs_archive.h"
+#include "core/error.h"
+#include "core/host.h"
+#include "core/languages.h"
+#include "core/pak.h"
+#include "core/setup_state.h"
+#include "core/text.h"
+
+namespace setup {
+
+namespace {
+
+// The language strings of the archive status texts.
+constexpr uint16_t kStringAddingFiles = 19;  // "<%KZPNAME%>", "<%FNUM%>", "<%FTOTAL%>"
+constexpr uint16_t kStringSaving = 20;       // "<%KZPNAME%>"
+constexpr uint16_t kStringOpening = 29;      // "<%KZPNAME%>"
+
+struct TOpenArchive {
+  std::unique_ptr<TVFSFile> File;
+  std::string Name;
+};
+
+TOpenArchive& Current() {
+  static TOpenArchive open;
+  return open;
+}
+
+std::u16string Named(uint16_t string, const std::string& archive_name) {
+  return ReplaceText(GetString(string), u"<%KZPNAME%>", Host().AnsiToWide(archive_name));
+}
+
+void ClearReadOnly(const std::string& path) {
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_stat64(path.c_str(), &st) == 0 && (st.st_mode & _S_IWRITE) == 0) _chmod(path.c_str(), _S_IREAD | _S_IWRITE);
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) chmod(path.c_str(), st.st_mode | S_IWUSR);
+#endif
+}
+
+// The unpacked content of a package entry. Entries above the large-entry limit are kept plain
+// in the package and are read directly; any other entry that should hold bytes but extracts to
+// nothing is refused rather than written as an empty file.
+TBytes EntryContent(TPak& package, int index) {
+  const TPakEntry& e = package.Directory()[index];
+  if (e.Size >= kLargeEntryLimit && e.PackedSize == 0) {
+    TBytes content(e.Size);
+    size_t done = 0;
+    while (done < content.size()) {
+      const size_t n = package.ReadAt(static_cast<uint64_t>(e.Offset) + done, content.data() + done, content.size() - done);
+      if (n == 0) break;
+      done += n;
+    }
+    if (done == content.size()) return content;
+  } else {
+    TBytes content = package.Extract(index);
+    if (content.size() == e.Size) return content;
+  }
+  throw ESetupError("VFS update: package entry '" + e.Name + "' of " + std::to_string(e.Size) + " bytes could not be read");
+}
+
+void SaveAndClose(TOpenArchive& open, const TArchiveProgress& progress) {
+  if (!open.File) return;
+  // Closed even when the save fails, so that a later update does not save it again.
+  std::unique_ptr<TVFSFile> file = std::move(open.File);
+  const std::string name = std::move(open.Name);
+  open.Name.clear();
+  progress.Status(Named(kStringSaving, name));
+  file->Save(false);
+  file->Close();
+}
+
+}  // namespace
+
+TVFSFile* OpenVfsArchive() { return Current().File.get(); }
+
+const std::string& OpenVfsArchiveName() { return Current().Name; }
+
+void SaveAndCloseVfsArchive(const TArchiveProgress& progress) { SaveAndClose(Current(), progress); }
+
+TVfsUpdateResult VfsUpdateFromPackage(uint16_t group, const std::string& archive_name, bool close_after,
+                                      const TArchiveProgress& progress) {
+  TPak* package = Globals().Package.get();
+  const int total = package ? package->CountInGroup(group) : 0;
+  if (total == 0) return TVfsUpdateResult::NothingToDo;
+
+  const std::string path = Globals().SetupInfo.InstallDir + "\\" + archive_name;
+  if (!FileExists(path)) {
+    Host().ShowMessageBox("Error: Unable to find <" + archive_name + ">", "VFS Error", kMbOk);
+    return TVfsUpdateResult::ArchiveMissing;
+  }
+
+  TOpenArchive& open = Current();
+  SaveAndClose(open, progress);
+
+  progress.Status(Named(kStringOpening, archive_name));
+  ClearReadOnly(path);
+  auto file = std::make_unique<TVFSFile>();
+  if (!file->Open(path, true)) throw ESetupError("VFS archive " + path + ": " + file->ErrorText());
+  open.File = std::move(file);
+  open.Name = archive_name;
+
+  const std::u16string adding = ReplaceText(Named(kStringAddingFiles, archive_name), u"<%FTOTAL%>",
+                                            WidenAscii(std::to_string(total)));
+  progress.Status(ReplaceText(adding, u"<%FNUM%>", u"0"));
+  try {
+    int done = 0;
+    int index = 0;
+    for (bool found = package->FirstIndexInGroup(group, index); found; found = package->NextIndexInGroup(group, index)) {
+      progress.Status(ReplaceText(adding, u"<%FNUM%>", WidenAscii(std::to_string(done))));
+      // The package walk keeps its own cursor: the entry is read before the walk moves on.
+      const std::string name = package->Directory()[index].Name;
+      open.File->Tree().AddFile(name, EntryContent(*package, index));
+      open.File->Flush();
+      progress.Step();
+      ++done;
+    }
+  } catch (...) {
+    if (close_after) {
+      try {
+        SaveAndClose(open, progress);
+      } catch (const std::exception&) {
+        // The first error is the one the report names.
+      }
+    }
+    throw;
+  }
+  if (close_after) SaveAndClose(open, progress);
+  return TVfsUpdateResult::Updated;
+}
+
+}  // namespace setup
