@@ -406,6 +406,7 @@ bool TVFSFile::ReadContent(const TVFSEntry& entry, TBytes& out) {
 
 uint32_t TVFSFile::BlocksFor(uint64_t size) const {
   const uint64_t b = header_.BlockSize;
+  if (b == 0) return size == 0 ? 1 : UINT32_MAX;  // no archive open
   const uint64_t blocks = size == 0 ? 1 : (size + b - 1) / b;
   return blocks > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(blocks);
 }

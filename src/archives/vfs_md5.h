@@ -35,7 +35,7 @@ std::unique_ptr<TMd5> NewMd5();
 
 #ifdef _WIN32
 // A verify-only context of the full RSA provider type and its MD5 hash; null when the
-// context cannot be acquired.
+// context cannot be acquired, failing updates when the hash object cannot be made.
 std::unique_ptr<TMd5> NewCryptoApiMd5();
 #else
 std::unique_ptr<TMd5> NewLibcryptoMd5();

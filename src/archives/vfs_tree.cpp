@@ -298,6 +298,7 @@ void TVFSTree::WriteFileContent(int32_t index, const TBytes& content) {
 }
 
 int32_t TVFSTree::AddFile(const std::string& package_name, const TBytes& content) {
+  if (!file_.IsOpen()) throw ESetupError("VFS: no archive is open to add '" + package_name + "' to");
   // 1. The folders: a name with both a "." and a "\" goes below the part before its last "\";
   // any other name lands in the root under its last component. Names are cut to what a record
   // holds before they are looked up, so a long name finds the entry it made before.
