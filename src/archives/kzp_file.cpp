@@ -1,0 +1,117 @@
+// The archive code's files on the real system, through the C runtime on both builds.
+//
+// On Windows the archive is opened with sharing denied, as the game must not read it while
+// its directory is missing; the read-only attribute is the CRT's write permission. Elsewhere
+// (tools and tests) "\" in a path is taken as "/" so the setup's Windows-style paths work,
+// and the owner's write permission stands for the attribute.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "archives/kzp_archive.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <share.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace setup {
+
+namespace {
+
+#ifdef _WIN32
+const std::string& NativePath(const std::string& path) { return path; }
+int Seek64(std::FILE* f, uint64_t pos, int whence) { return _fseeki64(f, static_cast<int64_t>(pos), whence); }
+int64_t Tell64(std::FILE* f) { return _ftelli64(f); }
+int SetLength(std::FILE* f, uint64_t size) { return _chsize_s(_fileno(f), static_cast<int64_t>(size)); }
+bool StatFile(const std::string& path, bool& regular, bool& writable) {
+  struct _stat64 st;
+  if (_stat64(path.c_str(), &st) != 0) return false;
+  regular = (st.st_mode & _S_IFDIR) == 0;
+  writable = (st.st_mode & _S_IWRITE) != 0;
+  return true;
+}
+bool MakeWritable(const std::string& path) { return _chmod(path.c_str(), _S_IREAD | _S_IWRITE) == 0; }
+std::FILE* OpenExclusive(const std::string& path) { return _fsopen(path.c_str(), "r+b", _SH_DENYRW); }
+#else
+std::string NativePath(const std::string& path) {
+  std::string out = path;
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+  }
+  return out;
+}
+int Seek64(std::FILE* f, uint64_t pos, int whence) { return fseeko(f, static_cast<off_t>(pos), whence); }
+int64_t Tell64(std::FILE* f) { return ftello(f); }
+int SetLength(std::FILE* f, uint64_t size) { return ftruncate(fileno(f), static_cast<off_t>(size)); }
+bool StatFile(const std::string& path, bool& regular, bool& writable) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  regular = S_ISREG(st.st_mode);
+  writable = (st.st_mode & S_IWUSR) != 0;
+  return true;
+}
+bool MakeWritable(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+std::FILE* OpenExclusive(const std::string& path) { return std::fopen(path.c_str(), "r+b"); }
+#endif
+
+class TNativeKzpFile : public TKzpFile {
+ public:
+  explicit TNativeKzpFile(std::FILE* file) : file_(file) {}
+  ~TNativeKzpFile() override { std::fclose(file_); }
+
+  uint64_t Size() override {
+    if (Seek64(file_, 0, SEEK_END) != 0) return 0;
+    const int64_t end = Tell64(file_);
+    return end < 0 ? 0 : static_cast<uint64_t>(end);
+  }
+  size_t ReadAt(uint64_t offset, void* buffer, size_t n) override {
+    if (n == 0 || Seek64(file_, offset, SEEK_SET) != 0) return 0;
+    return std::fread(buffer, 1, n, file_);
+  }
+  size_t WriteAt(uint64_t offset, const void* buffer, size_t n) override {
+    if (n == 0 || Seek64(file_, offset, SEEK_SET) != 0) return 0;
+    return std::fwrite(buffer, 1, n, file_);
+  }
+  bool Truncate(uint64_t size) override { return std::fflush(file_) == 0 && SetLength(file_, size) == 0; }
+  bool Flush() override { return std::fflush(file_) == 0; }
+
+ private:
+  std::FILE* file_;
+};
+
+class TNativeKzpFileSystem : public TKzpFileSystem {
+ public:
+  bool Exists(const std::string& path) override {
+    bool regular = false, writable = false;
+    return StatFile(NativePath(path), regular, writable) && regular;
+  }
+  bool IsReadOnly(const std::string& path) override {
+    bool regular = false, writable = true;
+    return StatFile(NativePath(path), regular, writable) && !writable;
+  }
+  bool ClearAttributes(const std::string& path) override { return MakeWritable(NativePath(path)); }
+  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override {
+    std::FILE* f = OpenExclusive(NativePath(path));
+    return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
+  }
+  std::unique_ptr<TKzpFile> OpenForReading(const std::string& path) override {
+    std::FILE* f = std::fopen(NativePath(path).c_str(), "rb");
+    return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
+  }
+};
+
+}  // namespace
+
+TKzpFileSystem& NativeKzpFileSystem() {
+  static TNativeKzpFileSystem system;
+  return system;
+}
+
+}  // namespace setup

@@ -1,0 +1,145 @@
+// kzptool against archives written by the project's writers: listing, verifying, extracting,
+// and a clear error for a damaged archive.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "archives/kzp_archive.h"
+#include "core/byte_order.h"
+#include "kzp_fixtures.h"
+
+namespace setup {
+namespace {
+
+using namespace setup::testing;
+
+struct TRun {
+  int ExitCode = -1;
+  std::string Output;  // stdout and stderr
+};
+
+TRun RunTool(const std::string& arguments) {
+  TRun run;
+  const std::string command = std::string(KZPTOOL_PATH) + " " + arguments + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.Output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+// An archive with a text entry, an empty one and two sound payloads, under a password.
+std::string SampleArchive(const std::string& file) {
+  std::vector<TKzpRecord> records;
+  TBytes bytes = ArchiveBody({{"Data\\Text.txt", TextBytes(9000)}, {"empty.txt", {}}}, &records);
+  // Rebuild with sound payloads appended to the data region.
+  const TKzpIndex index = IndexOf(bytes);
+  bytes.resize(index.DirectoryStart);
+  for (const std::string name : {"Music\\Theme.wav", "Sound\\Effects\\Hit.wav"}) {
+    std::vector<int16_t> samples(3000);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
+    const TBytes wav = WavFile(1, 16, 22050, Samples(samples));
+    TBytes payload;
+    EXPECT_TRUE(BuildKzpWavPayload(name, wav.data(), wav.size(), payload));
+    TKzpRecord r;
+    r.Method = kKzpMethodWav;
+    r.StoredSize = static_cast<uint32_t>(payload.size());
+    r.ContentSize = static_cast<uint32_t>(wav.size());
+    r.Offset = static_cast<uint32_t>(bytes.size());
+    r.Name = name;
+    records.push_back(r);
+    bytes = Concat(bytes, payload);
+  }
+  const TBytes directory = EncodeKzpDirectory(records);
+  const TKzpFooter footer{static_cast<uint32_t>(directory.size()), static_cast<uint32_t>(records.size() * 152), 5,
+                          static_cast<uint32_t>(records.size()), 0};
+  bytes = Concat(Concat(Concat(bytes, directory), EncodeKzpFooter(footer)), EncodeKzpTrailer("hidden", 1, 40, 41));
+  const std::string path = ScratchPath(file);
+  WriteFile(path, bytes);
+  return path;
+}
+
+TEST(KzpTool, ListsVerifiesAndExtracts) {
+  const std::string path = SampleArchive("tool.kzp");
+  const TRun list = RunTool("list " + Quoted(path));
+  EXPECT_EQ(list.ExitCode, 0) << list.Output;
+  EXPECT_NE(list.Output.find("KZP3 EIH2"), std::string::npos) << list.Output;
+  EXPECT_NE(list.Output.find("password  hidden"), std::string::npos) << list.Output;
+  EXPECT_NE(list.Output.find("official  1"), std::string::npos) << list.Output;
+  EXPECT_NE(list.Output.find("Data\\Text.txt"), std::string::npos) << list.Output;
+  EXPECT_NE(list.Output.find("2001-02-03"), std::string::npos) << list.Output;
+
+  const TRun verify = RunTool("verify " + Quoted(path));
+  EXPECT_EQ(verify.ExitCode, 0) << verify.Output;
+  EXPECT_NE(verify.Output.find("4 entries, 0 failed"), std::string::npos) << verify.Output;
+
+  const std::string out = ScratchPath("tool_out");
+  const TRun extract = RunTool("extract " + Quoted(path) + " " + Quoted(out));
+  EXPECT_EQ(extract.ExitCode, 0) << extract.Output;
+  EXPECT_EQ(ReadFile(out + "/Data/Text.txt"), TextBytes(9000));
+  EXPECT_TRUE(std::filesystem::exists(out + "/empty.txt"));
+  const TBytes hit = ReadFile(out + "/Sound/Effects/Hit.wav");
+  ASSERT_EQ(hit.size(), 44u + 6000u);
+  EXPECT_EQ(LoadLE16(&hit[44 + 2 * 10]), static_cast<uint16_t>((10 * 37) % 2000 - 1000));
+  EXPECT_EQ(ReadFile(out + "/Music/Theme.wav").size(), 44u + 6000u);  // decoded from ADPCM
+}
+
+TEST(KzpTool, ReadsEveryTrailerForm) {
+  const TBytes body = ArchiveBody({{"a.txt", TextBytes(10)}});
+  for (const TBytes& trailer : {TBytes{}, OldTrailer("abc123xyz"), Eih1Trailer("pw", 2, 3)}) {
+    const std::string path = ScratchPath("form.kzp");
+    WriteFile(path, Concat(body, trailer));
+    const TRun verify = RunTool("verify " + Quoted(path));
+    EXPECT_EQ(verify.ExitCode, 0) << verify.Output;
+  }
+}
+
+TEST(KzpTool, DamagedArchivesGiveAClearError) {
+  TBytes bytes = ArchiveBody({{"a.txt", TextBytes(10)}});
+  StoreLE32(&bytes[bytes.size() - 12], 7);  // format version
+  const std::string path = ScratchPath("damaged.kzp");
+  WriteFile(path, bytes);
+  for (const char* command : {"list", "verify", "extract"}) {
+    const TRun run = RunTool(std::string(command) + " " + Quoted(path) + " " + Quoted(ScratchPath("damaged_out")));
+    if (std::string(command) != "extract") continue;
+    EXPECT_EQ(run.ExitCode, 1) << run.Output;
+    EXPECT_NE(run.Output.find("corrupted header: format version 7, 5 expected"), std::string::npos) << run.Output;
+  }
+  const TRun list = RunTool("list " + Quoted(path));
+  EXPECT_EQ(list.ExitCode, 1);
+  EXPECT_NE(list.Output.find("has a corrupted header"), std::string::npos) << list.Output;
+
+  // A payload damaged inside a sound directory entry: verify names the entry.
+  const std::string sample = SampleArchive("damaged_payload.kzp");
+  TBytes archive = ReadFile(sample);
+  archive[3] ^= 0xFF;  // inside the first entry's zlib stream
+  WriteFile(sample, archive);
+  const TRun verify = RunTool("verify " + Quoted(sample));
+  EXPECT_EQ(verify.ExitCode, 1) << verify.Output;
+  EXPECT_NE(verify.Output.find("FAILED 0 Data\\Text.txt"), std::string::npos) << verify.Output;
+  EXPECT_NE(verify.Output.find("1 failed"), std::string::npos) << verify.Output;
+
+  EXPECT_EQ(RunTool("list " + Quoted(ScratchPath("no_such.kzp"))).ExitCode, 1);
+  EXPECT_EQ(RunTool("frobnicate x").ExitCode, 2);
+}
+
+TEST(KzpTool, ExtractKeepsNamesInsideTheOutputFolder) {
+  const std::string path = ScratchPath("unsafe.kzp");
+  WriteFile(path, ArchiveBody({{"..\\evil.txt", TextBytes(5)}, {"C:\\abs.txt", TextBytes(5)}, {"ok\\fine.txt", TextBytes(5)}}));
+  const std::string out = ScratchPath("unsafe_out");
+  const TRun run = RunTool("extract " + Quoted(path) + " " + Quoted(out));
+  EXPECT_EQ(run.ExitCode, 1) << run.Output;
+  EXPECT_NE(run.Output.find("unsafe name \"..\\evil.txt\""), std::string::npos) << run.Output;
+  EXPECT_FALSE(std::filesystem::exists(ScratchPath("evil.txt")));
+  EXPECT_EQ(ReadFile(out + "/ok/fine.txt"), TextBytes(5));
+}
+
+}  // namespace
+}  // namespace setup
