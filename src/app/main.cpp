@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archives/vfs_md5.h"
 #include "core/languages.h"
 #include "core/setup_state.h"
 #include "core/startup.h"
@@ -51,6 +52,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   SetHost(&host);
   static win32::TWin32System system;
   SetSystem(&system);
+  SetMd5Factory(NewCryptoApiMd5);
   Globals().State.EnvironmentTable = ReadEnvironmentTable();
   RegisterPlaceholders();
   win32::ReadSystemFacts();

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/setup_state.h"
+#include "engine/archive_commands.h"
 #include "engine/file_commands.h"
 #include "engine/flow_commands.h"
 #include "engine/shell_commands.h"
@@ -61,7 +62,7 @@ SETUP_GROUP_COMMAND(TFileCommand, 6, RunFile)
 SETUP_COMMAND(TDeleteCommand, 7, RunDelete)
 SETUP_COMMAND(TWriteRegStrCommand, 8, RunWriteRegStr)
 SETUP_COMMAND(TChangelogCommand, 9, nullptr)
-SETUP_GROUP_COMMAND(TKZPUpdateCommand, 10, nullptr)
+SETUP_GROUP_COMMAND(TKZPUpdateCommand, 10, RunKzpUpdate)
 SETUP_COMMAND(TRMDirCommand, 11, RunRmDir)
 SETUP_COMMAND(TCreateDirectoryCommand, 12, RunCreateDirectory)
 SETUP_COMMAND(TCreateShortCutCommand, 13, RunCreateShortcut)
@@ -77,10 +78,10 @@ SETUP_COMMAND(TUninstallLanguageCommand, 22, nullptr)
 SETUP_COMMAND(TUninstallPrefixCommand, 23, nullptr)
 SETUP_COMMAND(TUninstallLogLoadCommand, 24, RunUninstallLogLoad)
 SETUP_COMMAND(TUninstallLogSaveCommand, 25, RunUninstallLogSave)
-SETUP_COMMAND(TKZPOfficialCommand, 26, nullptr)
-SETUP_COMMAND(TDuplicateEntryCommand, 27, nullptr)
+SETUP_COMMAND(TKZPOfficialCommand, 26, RunKzpOfficial)
+SETUP_COMMAND(TDuplicateEntryCommand, 27, RunDuplicateEntry)
 SETUP_COMMAND(TWriteRegStr_URLCommand, 28, RunWriteRegStrUrl)
-SETUP_GROUP_COMMAND(TVFSUpdateCommand, 29, nullptr)
+SETUP_GROUP_COMMAND(TVFSUpdateCommand, 29, RunVfsUpdate)
 SETUP_COMMAND(TRenameCommand, 30, RunRename)
 SETUP_COMMAND(TExecuteCommand, 31, RunExecute)
 

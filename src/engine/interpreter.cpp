@@ -6,6 +6,7 @@
 #include "core/error.h"
 #include "core/host.h"
 #include "core/setup_state.h"
+#include "engine/archive_commands.h"
 #include "engine/file_commands.h"
 #include "engine/uninstall_list.h"
 #include "engine/uninstaller.h"
@@ -52,6 +53,7 @@ void RunLines() {
 
 void RunScript() {
   RunLines();
+  CloseOpenArchives();
   TSetupInfoFile& info = Globals().SetupInfo;
   CreateFolderPath(info.InstallDir);
   if (info.HasUninstaller == 1) {
