@@ -4,12 +4,12 @@
 // its directory is missing; the read-only attribute is the CRT's write permission. Elsewhere
 // (tools and tests) "\" in a path is taken as "/" so the setup's Windows-style paths work,
 // and the owner's write permission stands for the attribute.
+#include "archives/kzp_archive.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
-
-#include "archives/kzp_archive.h"
 
 #ifdef _WIN32
 #include <io.h>

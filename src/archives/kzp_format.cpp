@@ -5,12 +5,13 @@
 // section that does not fit behind its "KZP3" block is refused rather than read past the end.
 // The footer's sizes are checked against the file, the deflate ratio and a named cap before
 // anything is allocated, and the entry count against the bytes that actually inflated.
+#include "archives/kzp_archive.h"
+
 #include <zlib.h>
 
 #include <cstring>
 
 #include "archives/kzp_adpcm.h"
-#include "archives/kzp_archive.h"
 #include "core/byte_order.h"
 #include "core/crc.h"
 #include "core/error.h"

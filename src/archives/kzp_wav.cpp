@@ -11,10 +11,11 @@
 // (so "xxxx" ends the scan), a chunk size beyond the end as 0, and a cue point counts only
 // when its 24 bytes are there. Chunk positions are 64-bit, so a chunk size near 4 GiB ends the
 // scan instead of wrapping round.
+#include "archives/kzp_archive.h"
+
 #include <cstring>
 
 #include "archives/kzp_adpcm.h"
-#include "archives/kzp_archive.h"
 #include "core/byte_order.h"
 
 namespace setup {

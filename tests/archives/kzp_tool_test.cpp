@@ -106,15 +106,13 @@ TEST(KzpTool, DamagedArchivesGiveAClearError) {
   StoreLE32(&bytes[bytes.size() - 12], 7);  // format version
   const std::string path = ScratchPath("damaged.kzp");
   WriteFile(path, bytes);
-  for (const char* command : {"list", "verify", "extract"}) {
-    const TRun run = RunTool(std::string(command) + " " + Quoted(path) + " " + Quoted(ScratchPath("damaged_out")));
-    if (std::string(command) != "extract") continue;
-    EXPECT_EQ(run.ExitCode, 1) << run.Output;
-    EXPECT_NE(run.Output.find("corrupted header: format version 7, 5 expected"), std::string::npos) << run.Output;
+  for (const std::string command : {"list", "verify", "extract"}) {
+    const std::string out = command == "extract" ? " " + Quoted(ScratchPath("damaged_out")) : "";
+    const TRun run = RunTool(command + " " + Quoted(path) + out);
+    EXPECT_EQ(run.ExitCode, 1) << command << ": " << run.Output;
+    EXPECT_NE(run.Output.find("has a corrupted header: format version 7, 5 expected"), std::string::npos)
+        << command << ": " << run.Output;
   }
-  const TRun list = RunTool("list " + Quoted(path));
-  EXPECT_EQ(list.ExitCode, 1);
-  EXPECT_NE(list.Output.find("has a corrupted header"), std::string::npos) << list.Output;
 
   // A payload damaged inside a sound directory entry: verify names the entry.
   const std::string sample = SampleArchive("damaged_payload.kzp");
