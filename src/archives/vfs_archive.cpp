@@ -148,6 +148,8 @@ bool TVFSFile::Create(const std::string& path, const TVFSGeometry& g) {
   }
   if (!file->Flush()) return false;
   file.reset();
+  // A new archive holds no files, so no index belongs beside it.
+  std::remove(HashFilePath(path).c_str());
   TVFSFile archive;
   if (!archive.Open(path, false)) return false;
   try {

@@ -32,6 +32,13 @@ TEST(VfsHeader, ANewArchiveOpensEmptyWithItsDigest) {
   EXPECT_EQ(file.DataOffset(), 52u + 256 + 8 * 64 + 88 * 4);
   EXPECT_EQ(file.Tree().LiveCount(), 0u);
   EXPECT_EQ(Problems(path), "");
+
+  // Made again over an old archive, it leaves no index of the old files beside it.
+  file.Close();
+  WriteFile(HashFilePath(path), TVFSHashFile::Serialize({{5, 1, 1, 0, 1, 1}}));
+  ASSERT_TRUE(TVFSFile::Create(path, TVFSGeometry()));
+  EXPECT_FALSE(FileExists(HashFilePath(path)));
+  EXPECT_EQ(Problems(path), "");
 }
 
 TEST(VfsHeader, SaveCarriesIdentifierValuesTextAndFurtherBytesOver) {

@@ -24,6 +24,11 @@ const std::string& ScratchArchive() {
     const char* folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     return std::string(folder) + "/fuzz_vfs_open-" + std::to_string(getpid()) + ".vfs";
   }();
+  static const bool removed_at_exit = std::atexit([] {
+    std::remove(path.c_str());
+    std::remove(HashFilePath(path).c_str());
+  }) == 0;
+  (void)removed_at_exit;
   return path;
 }
 
