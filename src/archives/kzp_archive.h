@@ -29,7 +29,9 @@
 //
 // Reading functions return false with a message naming offsets and sizes. TPakSystem ends the
 // program through the host's fatal application exit when an archive is corrupt, the disk is
-// full or a password is wrong, as the script commands expect.
+// full or a password is wrong, as the script commands expect; other unexpected conditions (a
+// package entry that does not read, a password the trailer cannot hold, an offset past 4 GiB)
+// raise ESetupError with the archive left whole.
 #pragma once
 
 #include <cstddef>

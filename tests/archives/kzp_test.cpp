@@ -44,30 +44,6 @@ std::vector<std::string> Names(const TKzpIndex& index) {
 
 // ---------------------------------------------------------------- reading
 
-TEST(KzpTrailer, FourFormsAreTold) {
-  const TBytes body = ArchiveBody(TwoEntries());
-  struct Case {
-    TBytes trailer;
-    TKzpTrailerForm form;
-    std::string password;
-    uint8_t official;
-  };
-  const std::vector<Case> cases = {
-      {{}, TKzpTrailerForm::None, "", 0},
-      {OldTrailer("secret123"), TKzpTrailerForm::Old, "secret123", 0},
-      {Eih1Trailer("pass", 3, 4), TKzpTrailerForm::Eih1, "pass", 0},
-      {EncodeKzpTrailer("pass", 1, 5, 6), TKzpTrailerForm::Eih2, "pass", 1},
-  };
-  for (const Case& c : cases) {
-    const TKzpIndex index = IndexOf(Concat(body, c.trailer));
-    EXPECT_EQ(index.Trailer.Form, c.form);
-    EXPECT_EQ(index.Trailer.Length, c.trailer.size());
-    EXPECT_EQ(index.Trailer.Password, c.password);
-    EXPECT_EQ(index.Trailer.Official, c.official);
-    EXPECT_EQ(Names(index), (std::vector<std::string>{"Data\\A.txt", "b.bin"}));
-  }
-}
-
 TEST(KzpTrailer, OldFormPasswordIsTheLeadingRunOfLettersAndDigits) {
   const TBytes body = ArchiveBody(TwoEntries());
   EXPECT_EQ(IndexOf(Concat(body, OldTrailer("abcdefghi"))).Trailer.Password, "abcdefghi");
@@ -113,19 +89,6 @@ TEST(KzpTrailer, SectionThatRunsPastTheEndIsRefused) {
   std::string error;
   EXPECT_FALSE(ParseKzpTrailer(tail.data(), tail.size(), read, error));
   EXPECT_NE(error.find("password of 9 bytes"), std::string::npos) << error;
-}
-
-TEST(KzpTrailer, WriterFormReadsBackForEveryPasswordLengthThatFits) {
-  for (size_t length = 0; length <= kKzpMaxPasswordBytes; ++length) {
-    const std::string password(length, 'p');
-    const TBytes trailer = EncodeKzpTrailer(password, 1, 11, 12);
-    const TKzpIndex index = IndexOf(Concat(ArchiveBody(TwoEntries()), trailer));
-    EXPECT_EQ(index.Trailer.Form, TKzpTrailerForm::Eih2) << length;
-    EXPECT_EQ(index.Trailer.Password, password) << length;
-  }
-  // 42 bytes put the "KZP3" block out of the reader's reach.
-  const TBytes too_long = EncodeKzpTrailer(std::string(kKzpMaxPasswordBytes + 1, 'p'), 1, 11, 12);
-  EXPECT_EQ(TrailerOf(Concat(ArchiveBody(TwoEntries()), too_long)).Form, TKzpTrailerForm::None);
 }
 
 // A body whose footer or directory says something else.
@@ -179,11 +142,6 @@ TEST(KzpReader, UnsoundEndingsAreRefusedWithSizesNamed) {
   TBytes bytes = DeflateBest(raw.data(), raw.size());
   const TBytes footer = EncodeKzpFooter({static_cast<uint32_t>(bytes.size()), 152, 5, 1, 0});
   EXPECT_NE(ReadError(Concat(bytes, footer)).find("name length 128"), std::string::npos);
-}
-
-TEST(KzpReader, FewerEntriesThanRecordsReadsTheCountedOnes) {
-  const TBytes bytes = WithFooter(TwoEntries(), [](TKzpFooter& f) { f.Count = 1; });
-  EXPECT_EQ(Names(IndexOf(bytes)), std::vector<std::string>{"Data\\A.txt"});
 }
 
 TEST(KzpReader, EveryTruncationAndByteFlipReadsSafely) {
@@ -262,7 +220,12 @@ TEST_F(KzpUpdate, EveryTrailerFormEndsAsEih2AfterAWrite) {
                                                             {OldTrailer("secret123"), "secret123"},
                                                             {Eih1Trailer("pass", 3, 4), "pass"},
                                                             {EncodeKzpTrailer("pass", 0, 5, 6), "pass"}};
-  for (const auto& [trailer, password] : forms) {
+  const TKzpTrailerForm read_as[] = {TKzpTrailerForm::None, TKzpTrailerForm::Old, TKzpTrailerForm::Eih1,
+                                     TKzpTrailerForm::Eih2};
+  for (size_t i = 0; i < forms.size(); ++i) {
+    const auto& [trailer, password] = forms[i];
+    EXPECT_EQ(IndexOf(Concat(body, trailer)).Trailer.Form, read_as[i]);
+    EXPECT_EQ(IndexOf(Concat(body, trailer)).Trailer.Password, password);
     files.Put(kPath, Concat(body, trailer));
     kzp.SetOfficial("game.kzp", "VorMelt", "true");
     const TBytes after = files.Bytes(kPath);
@@ -371,6 +334,9 @@ TEST_F(KzpUpdate, PasswordTheTrailerCannotHoldIsRefusedBeforeTheFileIsCut) {
   const std::string longest(kKzpMaxPasswordBytes, 'p');
   kzp.UpdateFromPackage(1, "game.kzp", longest);
   EXPECT_EQ(IndexOf(files.Bytes(kPath)).Trailer.Password, longest);
+  // One byte more would put the "KZP3" block out of the reader's reach.
+  const TBytes too_long = EncodeKzpTrailer(longest + "p", 0, 11, 12);
+  EXPECT_EQ(TrailerOf(Concat(ArchiveBody(TwoEntries()), too_long)).Form, TKzpTrailerForm::None);
 
   // An older EIH1 trailer can hold 42 bytes, which the new form cannot: left as it is.
   const TBytes eih1 = Concat(ArchiveBody(TwoEntries()), Eih1Trailer(std::string(42, 'q'), 3, 4));
