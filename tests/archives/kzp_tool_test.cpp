@@ -8,6 +8,8 @@
 
 #include "archives/kzp_archive.h"
 #include "core/byte_order.h"
+#include "core/languages.h"
+#include "core/setup_state.h"
 #include "kzp_fixtures.h"
 
 namespace setup {
@@ -137,6 +139,75 @@ TEST(KzpTool, ExtractKeepsNamesInsideTheOutputFolder) {
   EXPECT_NE(run.Output.find("unsafe name \"..\\evil.txt\""), std::string::npos) << run.Output;
   EXPECT_FALSE(std::filesystem::exists(ScratchPath("evil.txt")));
   EXPECT_EQ(ReadFile(out + "/ok/fine.txt"), TextBytes(5));
+}
+
+TEST(KzpTool, CreateWritesAnEmptyArchiveTheRuntimeUpdates) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(ScratchFolder()) / "created_game";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  const std::string path = (folder / "game.kzp").string();
+
+  const TRun create = RunTool("create " + Quoted(path));
+  ASSERT_EQ(create.ExitCode, 0) << create.Output;
+  const TBytes empty = ReadFile(path);
+  const TKzpIndex index = IndexOf(empty);
+  EXPECT_EQ(index.Trailer.Form, TKzpTrailerForm::Eih2);
+  EXPECT_EQ(index.Trailer.Length, empty.size() - index.DirectoryStart - index.Footer.CompressedSize - kKzpFooterSize);
+  EXPECT_EQ(index.Trailer.Password, "");
+  EXPECT_EQ(index.Trailer.Official, 0);
+  EXPECT_EQ(index.DirectoryStart, 0u);
+  EXPECT_EQ(index.Footer.Count, 0u);
+  EXPECT_TRUE(index.Records.empty());
+
+  const TRun list = RunTool("list " + Quoted(path));
+  EXPECT_EQ(list.ExitCode, 0) << list.Output;
+  EXPECT_NE(list.Output.find("KZP3 EIH2"), std::string::npos) << list.Output;
+  EXPECT_NE(list.Output.find("password  (none)"), std::string::npos) << list.Output;
+  EXPECT_NE(list.Output.find("directory 0 entries"), std::string::npos) << list.Output;
+  const TRun verify = RunTool("verify " + Quoted(path));
+  EXPECT_EQ(verify.ExitCode, 0) << verify.Output;
+  EXPECT_NE(verify.Output.find("0 entries, 0 failed"), std::string::npos) << verify.Output;
+
+  // An existing file is never overwritten.
+  WriteFile(path + ".other", TextBytes(7));
+  EXPECT_EQ(RunTool("create " + Quoted(path + ".other")).ExitCode, 1);
+  EXPECT_EQ(ReadFile(path + ".other"), TextBytes(7));
+  EXPECT_EQ(RunTool("create " + Quoted(path)).ExitCode, 1);
+  EXPECT_EQ(ReadFile(path), empty);
+
+  // The runtime opens the new archive, takes the script's password and stores entries in it.
+  Globals() = TSetupGlobals();
+  Languages() = TLanguages();
+  {
+    TFatalHost host;
+    Globals().SetupInfo.InstallDir = folder.string();
+    InstallPackage("created_update.pak",
+                   {{"SetupInfo", 0, TextBytes(100)}, {"Data\\a.txt", 1, TextBytes(5000)}, {"b.bin", 1, NoiseBytes(300)}});
+    TPakSystem kzp;
+    kzp.SeedRandom(3);
+    kzp.UpdateFromPackage(1, "game.kzp", "pw");
+    kzp.DuplicateEntry("game.kzp", "DATA\\A.TXT", "Copy.txt");
+    EXPECT_TRUE(host.Boxes.empty());
+  }
+  Globals() = TSetupGlobals();
+  Languages() = TLanguages();
+
+  const TKzpIndex updated = IndexOf(ReadFile(path));
+  EXPECT_EQ(updated.Trailer.Form, TKzpTrailerForm::Eih2);
+  EXPECT_EQ(updated.Trailer.Password, "pw");
+  ASSERT_EQ(updated.Records.size(), 3u);
+  EXPECT_EQ(updated.Records[0].Name, "Data\\a.txt");
+  EXPECT_EQ(updated.Records[1].Name, "b.bin");
+  EXPECT_EQ(updated.Records[2].Name, "copy.txt");
+  EXPECT_EQ(updated.Records[2].Offset, updated.Records[0].Offset);
+  EXPECT_EQ(RunTool("verify " + Quoted(path)).ExitCode, 0);
+  const std::string out = (folder / "out").string();
+  const TRun extract = RunTool("extract " + Quoted(path) + " " + Quoted(out));
+  EXPECT_EQ(extract.ExitCode, 0) << extract.Output;
+  EXPECT_EQ(ReadFile(out + "/Data/a.txt"), TextBytes(5000));
+  EXPECT_EQ(ReadFile(out + "/b.bin"), NoiseBytes(300));
+  EXPECT_EQ(ReadFile(out + "/copy.txt"), TextBytes(5000));
 }
 
 }  // namespace

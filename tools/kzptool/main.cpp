@@ -3,6 +3,8 @@
 //   kzptool list ARCHIVE            the trailer, the footer and one line per directory record
 //   kzptool verify ARCHIVE          decodes every payload; exit code 1 when any fails
 //   kzptool extract ARCHIVE [DIR]   writes every entry's content below DIR (default ".")
+//   kzptool create ARCHIVE          writes a new, empty archive (no entries, no password, the
+//                                   current trailer form); an existing file is left alone
 //
 // The tool reads every form the setup runtime reads (no trailer, the old "KZP2" form, "EIH1"
 // and "EIH2") with the same reader, and decodes both payload methods: scrambled zlib streams
@@ -11,11 +13,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "archives/kzp_archive.h"
 #include "core/error.h"
+#include "core/seeded_cipher.h"
 
 namespace {
 
@@ -25,7 +29,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: kzptool list ARCHIVE\n"
                "       kzptool verify ARCHIVE\n"
-               "       kzptool extract ARCHIVE [DIR]\n");
+               "       kzptool extract ARCHIVE [DIR]\n"
+               "       kzptool create ARCHIVE\n");
   return 2;
 }
 
@@ -182,6 +187,59 @@ int Extract(const std::string& path, const std::string& out_dir) {
   return bad ? 1 : 0;
 }
 
+// The bytes of an archive without entries: an empty directory stream, its footer and a
+// new-form trailer with no password and the official flag off, under seeds whose cipher keys
+// both hold digits (as the runtime's own trailers have).
+TBytes EmptyArchive() {
+  std::random_device device;
+  std::mt19937 random(device());
+  for (int attempt = 0; attempt < 65536; ++attempt) {
+    TMerinEncryptionType cipher;
+    cipher.FirstSeed = static_cast<uint8_t>(random() & 0xFF);
+    cipher.SecondSeed = static_cast<uint8_t>(random() & 0xFF);
+    if (cipher.SeedKey(true).empty() || cipher.SeedKey(false).empty()) continue;
+    TBytes out = EncodeKzpDirectory({});
+    TKzpFooter footer;
+    footer.CompressedSize = static_cast<uint32_t>(out.size());
+    footer.InflatedSize = 0;
+    footer.Version = kKzpFormatVersion;
+    footer.Count = 0;
+    const TBytes footer_bytes = EncodeKzpFooter(footer);
+    const TBytes trailer = EncodeKzpTrailer("", 0, cipher.FirstSeed, cipher.SecondSeed);
+    out.insert(out.end(), footer_bytes.begin(), footer_bytes.end());
+    out.insert(out.end(), trailer.begin(), trailer.end());
+    return out;
+  }
+  throw ESetupError("no cipher seeds with digits in both keys");
+}
+
+int Create(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) {
+    std::fprintf(stderr, "kzptool: %s exists already\n", path.c_str());
+    return 1;
+  }
+  const TBytes bytes = EmptyArchive();
+  // The bytes must read back as an empty archive of the new form before they are written.
+  TKzpMemoryFile memory(std::make_shared<TBytes>(bytes));
+  TKzpIndex index;
+  std::string error;
+  if (!ReadKzpIndex(memory, index, error) || index.Trailer.Form != TKzpTrailerForm::Eih2 ||
+      !index.Trailer.Password.empty() || index.Trailer.Official != 0 || !index.Records.empty()) {
+    std::fprintf(stderr, "kzptool: the empty archive does not read back: %s\n", error.c_str());
+    return 1;
+  }
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "kzptool: cannot write %s\n", path.c_str());
+    return 1;
+  }
+  std::printf("created %s, %zu bytes\n", path.c_str(), bytes.size());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -190,6 +248,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "list" && argc == 3) return List(argv[2]);
     if (command == "verify" && argc == 3) return Verify(argv[2]);
+    if (command == "create" && argc == 3) return Create(argv[2]);
     if (command == "extract" && (argc == 3 || argc == 4)) return Extract(argv[2], argc == 4 ? argv[3] : ".");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kzptool: %s\n", e.what());
