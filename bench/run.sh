@@ -7,7 +7,9 @@
 # deterministic) and the package build/bench/payload.pak (BIN_DIR/make_package), then runs
 # BIN_DIR/verify_bench on it. BENCH_ROUNDS sets the number of rounds (default 5);
 # SETUP_PAYLOAD_SCRIPT overrides where the payload generator is looked for.
-# Then the build-time benchmark, bench/builder_bench.sh BIN_DIR (needs makensis).
+# Then the build-time benchmark, bench/builder_bench.sh BIN_DIR (needs makensis), and the
+# silent install under Wine, bench/install_bench.sh BIN_DIR (needs makensis, Wine, Xvfb and the
+# Windows runtime from make win32 stage).
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
@@ -62,4 +64,20 @@ if command -v makensis >/dev/null 2>&1; then
   "$ROOT/bench/builder_bench.sh" "$BIN" </dev/null
 else
   echo "bench: makensis is missing, so the build-time benchmark is skipped (make bootstrap installs it)"
+fi
+
+# The silent install under Wine needs the Windows runtime, windriver.exe and the shipped layouts
+# (make win32 stage) besides makensis, Wine and Xvfb (make bootstrap).
+missing=""
+for tool in setup.exe windriver.exe layout/default; do
+  [ -e "$BIN/$tool" ] || missing="$missing $BIN/$tool"
+done
+for tool in makensis wine wineboot wineserver Xvfb; do
+  command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
+done
+echo
+if [ -z "$missing" ]; then
+  "$ROOT/bench/install_bench.sh" "$BIN" </dev/null
+else
+  echo "bench: the install benchmark is skipped, missing:$missing (make bootstrap win32 stage)"
 fi

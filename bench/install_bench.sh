@@ -1,0 +1,425 @@
+#!/usr/bin/env bash
+# Silent install of a 300 MB setup under Wine: our setup.exe against a makensis installer of the
+# same tree (see bench/README.md).
+#
+#   bench/install_bench.sh BIN_DIR        (make bench)
+#
+# Makes, when missing, the payload tree build/bench/payload300 (/work/shared/bench/make_payload.py,
+# deterministic, about 300 MB), builds once our setup of the whole tree (setupbuild -q, the shipped
+# page layout "default") and a makensis installer of it (-V1, zlib, not solid), then installs
+# both silently in one 32-bit Wine prefix on one Xvfb display, taking turns: ours with -silent
+# (its closing "Compleated" box answered by windriver.exe), the peer with /S /D=. Each install
+# gives its wall time and the peak memory of the installer process, and is checked against the
+# payload's manifest. Prints medians, throughput and the ratios ours / peer.
+#
+# INSTALL_BENCH_ROUNDS sets the timed installs of each side (default 5, at least 3 are
+# advisable); SETUP_PAYLOAD_SCRIPT overrides where the payload generator is looked for;
+# INSTALL_BENCH_KEEP=1 keeps the temporary folder (prefix, logs) for a look afterwards;
+# INSTALL_BENCH_WINE_MANAGED=1 keeps Wine's default window handling (see below). The run keeps
+# every install until it ends: about 0.6 GB per round in TMPDIR (default /tmp).
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 BIN_DIR" >&2
+  exit 2
+fi
+BIN=$(cd "$1" && pwd)
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+WORK=$ROOT/build/bench
+PAYLOAD=$WORK/payload300
+ROUNDS=${INSTALL_BENCH_ROUNDS:-5}
+
+if ! [[ "$ROUNDS" =~ ^[1-9][0-9]*$ ]]; then
+  echo "bench: INSTALL_BENCH_ROUNDS must be a positive number" >&2
+  exit 2
+fi
+for tool in setupbuild setup.exe windriver.exe layout/default; do
+  if [ ! -e "$BIN/$tool" ]; then
+    echo "bench: $BIN/$tool is missing (run make native win32 stage)" >&2
+    exit 1
+  fi
+done
+for tool in makensis wine wineboot wineserver Xvfb python3 sha256sum; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "bench: $tool is missing (run make bootstrap)" >&2
+    exit 1
+  fi
+done
+mkdir -p "$WORK"
+
+# ---------------------------------------------------------------- the payload
+if [ ! -d "$PAYLOAD" ] || [ ! -f "$PAYLOAD.stamp" ] || [ ! -f "$PAYLOAD.manifest" ]; then
+  script=${SETUP_PAYLOAD_SCRIPT:-}
+  if [ -z "$script" ]; then
+    for candidate in "$ROOT/../shared/bench/make_payload.py" /work/shared/bench/make_payload.py; do
+      if [ -f "$candidate" ]; then
+        script=$candidate
+        break
+      fi
+    done
+  fi
+  if [ -z "$script" ] || [ ! -f "$script" ]; then
+    echo "bench: make_payload.py not found (set SETUP_PAYLOAD_SCRIPT)" >&2
+    exit 1
+  fi
+  echo "bench: making the 300 MB payload in $PAYLOAD"
+  python3 "$script" --out "$PAYLOAD" --mb 300 </dev/null
+fi
+PAYLOAD_FILES=$(find "$PAYLOAD" -type f | wc -l)
+PAYLOAD_BYTES=$(find "$PAYLOAD" -type f -printf '%s\n' | awk '{s += $1} END {printf "%d", s}')
+
+# ---------------------------------------------------------------- the two installers
+OURS_SCRIPT=$WORK/install_bench.script
+OURS_EXE=install_bench_ours.exe
+PEER_SCRIPT=$WORK/install_bench.nsi
+PEER_EXE=install_bench_peer.exe
+
+cat >"$OURS_SCRIPT" <<'EOF'
+; The whole payload tree, installed silently (bench/install_bench.sh).
+name Bench
+outfile install_bench_ours.exe
+installdir "C:\Bench Ours"
+pages default
+file payload300
+EOF
+
+# makensis works from the folder of the .nsi, so the paths are relative to build/bench too.
+# zlib, not solid, is its default; written out so that a changed default shows.
+cat >"$PEER_SCRIPT" <<'EOF'
+; The whole payload tree, installed silently (bench/install_bench.sh).
+Name "Bench"
+OutFile "install_bench_peer.exe"
+InstallDir "C:\Bench Peer"
+RequestExecutionLevel user
+SetCompressor zlib
+
+Section
+  SetOutPath "$INSTDIR"
+  File /r "payload300\*"
+SectionEnd
+EOF
+
+echo "bench: building both installers of $PAYLOAD_FILES files, $PAYLOAD_BYTES bytes (about a minute)"
+rm -f "$WORK/$OURS_EXE" "$WORK/$PEER_EXE"
+"$BIN/setupbuild" -q "$OURS_SCRIPT" </dev/null >"$WORK/install_bench_build_ours.log" 2>&1 || {
+  cat "$WORK/install_bench_build_ours.log" >&2
+  echo "bench: setupbuild failed" >&2
+  exit 1
+}
+makensis -V1 "$PEER_SCRIPT" </dev/null >"$WORK/install_bench_build_peer.log" 2>&1 || {
+  cat "$WORK/install_bench_build_peer.log" >&2
+  echo "bench: makensis failed" >&2
+  exit 1
+}
+
+# ---------------------------------------------------------------- Wine and X
+TMP=$(mktemp -d "${TMPDIR:-/tmp}/setup-install-bench.XXXXXX")
+XVFB_PID=
+
+cleanup() {
+  local status=$?
+  trap - EXIT INT TERM
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  fi
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+  fi
+  if [ "${INSTALL_BENCH_KEEP:-0}" = 1 ]; then
+    echo "bench: kept $TMP"
+  else
+    rm -rf "$TMP"
+  fi
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Xvfb picks a free display number itself and writes it to the descriptor given.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$TMP/display" >"$TMP/xvfb.log" 2>&1 </dev/null &
+XVFB_PID=$!
+for _ in $(seq 1 100); do
+  [ -s "$TMP/display" ] && break
+  kill -0 "$XVFB_PID" 2>/dev/null || break
+  sleep 0.1
+done
+if [ ! -s "$TMP/display" ]; then
+  echo "bench: Xvfb did not start:" >&2
+  cat "$TMP/xvfb.log" >&2
+  exit 1
+fi
+DISPLAY=":$(tr -d '\n' <"$TMP/display")"
+export DISPLAY
+
+export WINEPREFIX=$TMP/prefix
+# Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
+export HOME=$TMP/home
+mkdir -p "$HOME" "$TMP/logs"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+export LC_ALL=C.UTF-8
+export SETUP_NO_SHELL_OPEN=1
+
+echo "bench: creating the Wine prefix (display $DISPLAY)"
+# The prefix's server, started first and kept up for the whole run with its service processes:
+# otherwise they end a few seconds after each install and start again inside the next one, on
+# its clock.
+mkdir -p "$WINEPREFIX"
+wineserver -p
+wineboot -i >"$TMP/wineboot.log" 2>&1 </dev/null || {
+  cat "$TMP/wineboot.log" >&2
+  echo "bench: wineboot failed" >&2
+  exit 1
+}
+# Xvfb has no window manager. Wine's default takes one for granted: when a window that it left
+# to the window manager is hidden, Wine first waits up to 2 s for the manager to confirm that
+# it is shown, so closing our "Compleated" box costs 2 s that no desktop would add (the peer
+# shows no window). "Managed"=N lets Wine place the windows itself; INSTALL_BENCH_WINE_MANAGED=1
+# keeps Wine's default for comparison.
+MANAGED_NOTE="windows placed by Wine (X11 Driver Managed=N: no window manager on the display)"
+if [ "${INSTALL_BENCH_WINE_MANAGED:-0}" = 1 ]; then
+  MANAGED_NOTE="Wine's default window handling (waits up to 2 s for a window manager when the box closes)"
+else
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >"$TMP/reg.log" 2>&1 </dev/null || {
+    cat "$TMP/reg.log" >&2
+    echo "bench: cannot set the X11 driver's Managed value" >&2
+    exit 1
+  }
+fi
+
+# Wine's desktop process ends some seconds after the last program with a window, and the next
+# one then starts about 10 s late: a Notepad window stays open for the whole run so that no
+# install pays for that.
+wine notepad >"$TMP/notepad.log" 2>&1 </dev/null &
+wine "$BIN/windriver.exe" wait "Untitled - Notepad" 60000 >"$TMP/notepad_wait.log" 2>&1 </dev/null || {
+  cat "$TMP/notepad_wait.log" >&2
+  echo "bench: Notepad did not open, so Wine's desktop may come and go between installs" >&2
+}
+
+# Both installers run from the prefix's C: drive, under the names they were built with (our
+# setup checks its own file name).
+mkdir -p "$WINEPREFIX/drive_c/bench"
+cp "$WORK/$OURS_EXE" "$WORK/$PEER_EXE" "$WINEPREFIX/drive_c/bench/"
+OURS_DIR="$WINEPREFIX/drive_c/Bench Ours"
+PEER_DIR="$WINEPREFIX/drive_c/Bench Peer"
+
+# ---------------------------------------------------------------- measuring
+# The measuring helper starts `wine EXE ARGS`, waits for it and prints one line:
+#   wall_s folder_s answered_s peak_kib children_kib cpu_s exit_code
+# wall_s       start of `wine` to the end of the installer process (wine returns when it ends);
+# folder_s     when the install folder appeared: for ours the first file written, once every
+#              entry has been verified; for the peer the start of its section, once it has
+#              checked the CRC of the whole installer;
+# answered_s   for ours, when windriver.exe had pressed OK in the "Compleated" box (-1 else);
+# peak_kib     the largest VmHWM read from /proc/PID/status of the installer's own process (the
+#              Linux process whose command line starts with the .exe, found by scanning /proc),
+#              sampled every 20 ms until it ends;
+# children_kib the kernel's account of the same run (ru_maxrss from wait4 on `wine`, which
+#              covers its waited descendants), a cross-check: Wine runs the .exe in a child of
+#              the `wine` command, so both must agree;
+# cpu_s        user + system time of the same (the installer process; Wine's server, which
+#              creates the files, is not in it).
+MEASURE=$TMP/measure.py
+cat >"$MEASURE" <<'EOF'
+import os, subprocess, sys, threading, time
+
+exe, folder, log_base = sys.argv[1].lower(), sys.argv[2], sys.argv[3]
+rest = sys.argv[4:]
+split = rest.index("--")
+answer_cmd, cmd = rest[:split], rest[split + 1:]
+
+peaks = {}
+folder_seen = [-1.0]
+answered = [-1.0]
+done = threading.Event()
+
+def installer_pids():
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            argv0 = open("/proc/%s/cmdline" % entry, "rb").read().split(b"\0")[0]
+        except OSError:
+            continue
+        if argv0.decode("utf-8", "replace").replace("\\", "/").lower().endswith("/" + exe):
+            found.append(entry)
+    return found
+
+def sample(start):
+    pids = []
+    scans = 0
+    while not done.is_set():
+        # Look for the process until it is there, then again now and then (it is one process).
+        if not pids or scans % 25 == 0:
+            pids = installer_pids() or pids
+        scans += 1
+        for pid in pids:
+            try:
+                for line in open("/proc/%s/status" % pid):
+                    if line.startswith("VmHWM:"):
+                        peaks[pid] = max(peaks.get(pid, 0), int(line.split()[1]))
+                        break
+            except OSError:
+                pass
+        if folder_seen[0] < 0 and os.path.isdir(folder):
+            folder_seen[0] = time.monotonic() - start
+        done.wait(0.02)
+
+answerer_process = []
+
+def answer(start):
+    with open(log_base + ".answer", "wb") as log:
+        process = subprocess.Popen(answer_cmd, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+        answerer_process.append(process)
+        if process.wait() == 0:
+            answered[0] = time.monotonic() - start
+
+with open(log_base + ".installer", "wb") as log:
+    start = time.monotonic()
+    installer = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+    sampler = threading.Thread(target=sample, args=(start,))
+    sampler.start()
+    answerer = None
+    if answer_cmd:
+        answerer = threading.Thread(target=answer, args=(start,))
+        answerer.start()
+    # The installer's own account, apart from the answerer's: wait4 on it.
+    _, status, usage = os.wait4(installer.pid, 0)
+    wall = time.monotonic() - start
+    installer.returncode = code = os.waitstatus_to_exitcode(status)
+    done.set()
+    sampler.join()
+    if answerer:
+        # The installer ended before its box was answered (it failed): do not wait for the
+        # answerer's time-out.
+        answerer.join(5)
+        for process in answerer_process:
+            if process.poll() is None:
+                process.kill()
+        answerer.join()
+print("%.3f %.3f %.3f %d %d %.3f %d" % (wall, folder_seen[0], answered[0], max(peaks.values(), default=0), usage.ru_maxrss,
+                                       usage.ru_utime + usage.ru_stime, code))
+EOF
+
+RESULTS=$WORK/install_bench.results
+: >"$RESULTS"
+
+failed() {
+  echo "bench: $*" >&2
+  exit 1
+}
+
+# check_tree SIDE DIR: the installed tree holds exactly the payload's files, byte for byte.
+check_tree() {
+  local side=$1 dir=$2 count
+  [ -d "$dir" ] || failed "the $side install left no folder $dir"
+  count=$(find "$dir" -type f | wc -l)
+  [ "$count" -eq "$PAYLOAD_FILES" ] || failed "the $side install holds $count files, the payload $PAYLOAD_FILES"
+  (cd "$dir" && sha256sum --quiet -c "$PAYLOAD.manifest") >"$TMP/logs/sha256_$side.log" 2>&1 ||
+    failed "the $side install differs from the payload: $(head -5 "$TMP/logs/sha256_$side.log")"
+}
+
+# The previous install of a side is moved out of the prefix rather than deleted, and all of them
+# are deleted at the end. Deleting 2,000 files just before creating 2,000 new ones makes the
+# next install slower and slower from round to round: ext4 looks at, and passes over, the
+# inodes freed in the last seconds when it allocates new ones, and Wine's server, which creates
+# the files, spent 0.3 s on that for one install after no deletion and up to 2 s after a few.
+MOVED=$TMP/moved
+mkdir -p "$MOVED"
+
+# install SIDE ROUND: moves the side's previous install away, flushes the disk, installs
+# silently and measures; ROUND 0 is the untimed warm-up. Timed rounds go to RESULTS as
+# "side round wall_s folder_s answered_s peak_kib children_kib cpu_s".
+install() {
+  local side=$1 round=$2 dir figures log=$TMP/logs/$1.$2
+  if [ "$side" = ours ]; then dir=$OURS_DIR; else dir=$PEER_DIR; fi
+  if [ -e "$dir" ]; then
+    mv "$dir" "$MOVED/$side.$round"
+  fi
+  sync
+  if [ "$side" = ours ]; then
+    figures=$(python3 "$MEASURE" "$OURS_EXE" "$dir" "$log" \
+      wine "$BIN/windriver.exe" answer Information OK 600000 -- \
+      wine "C:\\bench\\$OURS_EXE" -silent)
+  else
+    # /D= must come last and without quotes, even with a space in the folder.
+    figures=$(python3 "$MEASURE" "$PEER_EXE" "$dir" "$log" \
+      -- wine "C:\\bench\\$PEER_EXE" /S "/D=C:\\Bench Peer")
+  fi
+  local wall folder answered peak children cpu code
+  read -r wall folder answered peak children cpu code <<<"$figures"
+  [ "$code" = 0 ] || failed "the $side installer ended with exit code $code: $(tail -5 "$log.installer")"
+  if [ "$side" = ours ]; then
+    grep -q "Compleated" "$log.answer" || failed "windriver did not answer the Compleated box: $(cat "$log.answer")"
+  fi
+  check_tree "$side" "$dir"
+  if [ "$round" -eq 0 ]; then
+    printf 'bench:   warm-up %-5s %6.2f s  %7d KiB peak (not counted)\n' "$side" "$wall" "$peak"
+    return
+  fi
+  echo "$side $round $wall $folder $answered $peak $children $cpu" >>"$RESULTS"
+  printf 'bench:   round %d %-5s %6.2f s  %7d KiB peak  cpu %5.2f s  folder at %5.2f s' \
+    "$round" "$side" "$wall" "$peak" "$cpu" "$folder"
+  if [ "$side" = ours ]; then
+    printf ', box answered at %5.2f s' "$answered"
+  fi
+  printf '\n'
+}
+
+echo "bench: $PAYLOAD_FILES files, $PAYLOAD_BYTES bytes; $(nproc) cores; $ROUNDS rounds of each side"
+echo "bench: ours  = $OURS_EXE -silent ($(stat -c %s "$WORK/$OURS_EXE") bytes, setupbuild -q)"
+echo "bench: peer  = $PEER_EXE /S /D=... ($(stat -c %s "$WORK/$PEER_EXE") bytes, makensis -V1 $(makensis -VERSION 2>/dev/null || true))"
+echo "bench: $(wine --version) prefix $WINEARCH, $MANAGED_NOTE"
+echo "bench: every install checked against $PAYLOAD.manifest"
+echo "bench: figures vary from run to run on a shared machine; compare medians and ratios"
+
+# One untimed install of each side: the first start of a program in a new prefix pays for Wine
+# setting itself up.
+install ours 0
+install peer 0
+# Alternate which side goes first (ours peer, peer ours, ...), so neither always runs second.
+for ((r = 1; r <= ROUNDS; r++)); do
+  if ((r % 2)); then
+    install ours "$r"
+    install peer "$r"
+  else
+    install peer "$r"
+    install ours "$r"
+  fi
+done
+
+python3 - "$RESULTS" "$PAYLOAD_BYTES" <<'EOF'
+import statistics, sys
+
+results, payload = sys.argv[1], int(sys.argv[2])
+rows = {}
+for line in open(results):
+    side, _, wall, folder, answered, peak, children, cpu = line.split()
+    rows.setdefault(side, []).append((float(wall), float(folder), float(answered), int(peak), int(children), float(cpu)))
+
+def median(side, column):
+    return statistics.median(r[column] for r in rows[side])
+
+print()
+print("%-5s %6s %9s %7s %11s %7s %15s %17s" % ("side", "rounds", "median s", "MB/s", "folder at s", "cpu s",
+                                              "peak MiB (proc)", "peak MiB (rusage)"))
+for side in ("ours", "peer"):
+    wall = median(side, 0)
+    print("%-5s %6d %9.2f %7.1f %11.2f %7.2f %15.1f %17.1f" % (
+        side, len(rows[side]), wall, payload / 1e6 / wall, median(side, 1), median(side, 5),
+        median(side, 3) / 1024, median(side, 4) / 1024))
+ratio = median("ours", 0) / median("peer", 0)
+pairs = [o[0] / p[0] for o, p in zip(rows["ours"], rows["peer"])]
+print()
+print("wall time ours/peer: %.2f (medians); round by round %s" % (ratio, ", ".join("%.2f" % p for p in pairs)))
+print("cpu time ours/peer: %.2f (medians)" % (median("ours", 5) / median("peer", 5)))
+print("ours: Compleated box answered at %.2f s (median), the process ended %.2f s later" % (
+    median("ours", 2), statistics.median(r[0] - r[2] for r in rows["ours"])))
+print("peak memory ours/peer: %.2f" % (median("ours", 3) / median("peer", 3)))
+print("goal: wall time ratio <= 1.00 (no slower than the peer, though every entry is verified first)")
+EOF
