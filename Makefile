@@ -57,7 +57,7 @@ e2e:
 demo: all
 	@scripts/demo.sh $(BIN)
 
-bench: bootstrap native
+bench: bootstrap native win32 stage
 	@bench/run.sh $(BIN)
 
 clean:
