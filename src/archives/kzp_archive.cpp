@@ -13,6 +13,7 @@
 // "KZP3" (which the reader would take for the start of the trailer) or make the last 13 bytes
 // begin with "KZP2" (the old form). Every trailer is read back before it is written, and new
 // seeds are drawn until it reads as written.
+#include "archives/local_date.h"
 #include "archives/kzp_archive.h"
 
 #include <cstdlib>
@@ -262,13 +263,7 @@ void TPakSystem::OpenForUpdate(const std::string& path) {
 
 uint32_t TPakSystem::TodayDate() {
   if (Today) return Today();
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = LocalToday();
   return KzpDosDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 

@@ -6,6 +6,7 @@
 // error instead of running for ever or reading outside the file. New chains take the lowest
 // free blocks in ascending order; the space is counted before the first block is written, so
 // a full archive refuses a chain rather than leaving half of one.
+#include "archives/local_date.h"
 #include "archives/vfs_archive.h"
 
 #include <zlib.h>
@@ -56,13 +57,7 @@ std::unique_ptr<TMd5> NewMd5() {
 }
 
 uint32_t TodayDosDate() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = LocalToday();
   const uint32_t date = static_cast<uint32_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
   return date << 16;
 }
