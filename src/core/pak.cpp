@@ -8,7 +8,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "core/byte_order.h"
@@ -35,40 +37,6 @@ TBytes DeflateBest(const uint8_t* data, size_t size) {
   }
   out.resize(bound);
   return out;
-}
-
-bool InflateExact(const uint8_t* data, size_t size, uint32_t expected, TBytes& out, uint64_t* actual) {
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) throw ESetupError("error");
-  // A Size that the stream cannot reach is not allocated: deflate expands at most 1032:1.
-  const uint64_t reachable = static_cast<uint64_t>(size) * kDeflateMaxRatio + 1024;
-  const uint32_t capacity = expected < reachable ? expected : static_cast<uint32_t>(reachable);
-  out.assign(capacity, 0);
-  zs.next_in = const_cast<Bytef*>(data);
-  zs.avail_in = static_cast<uInt>(size);
-  zs.next_out = out.data();
-  zs.avail_out = capacity;
-  int rc = inflate(&zs, Z_FINISH);
-  uint64_t produced = zs.total_out;
-  if ((rc == Z_OK || rc == Z_BUF_ERROR) && zs.avail_out == 0) {
-    // More output than expected: count the rest so the message can name the real length.
-    uint8_t scratch[16384];
-    do {
-      zs.next_out = scratch;
-      zs.avail_out = sizeof scratch;
-      rc = inflate(&zs, Z_NO_FLUSH);
-      produced += sizeof scratch - zs.avail_out;
-    } while (rc == Z_OK && produced < 0xFFFFFFFFull);
-  }
-  inflateEnd(&zs);
-  if (rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_NEED_DICT || rc == Z_STREAM_ERROR) throw ESetupError("error");
-  if (rc != Z_STREAM_END && produced <= expected) throw ESetupError("error");  // stream cut short
-  if (actual) *actual = produced;
-  if (produced != expected) {
-    out.clear();
-    return false;
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------- construction
@@ -164,20 +132,97 @@ TBytes TPak::ReadStored(int index) {
 }
 
 TBytes TPak::Extract(int index) {
-  TBytes stored = ReadStored(index);
-  if (stored.empty()) return {};
-  const TPakEntry& e = directory_[index];
-  if (e.PackedSize == 0) return e.Size != 0 ? stored : TBytes{};
-  if (e.Size == 0) return {};
   TBytes out;
-  uint64_t actual = 0;
-  if (!InflateExact(stored.data(), stored.size(), e.Size, out, &actual)) {
-    Host().ShowMessageBox(e.Name + "\r\rError: DecompSize - " + std::to_string(actual) + " OrigSize - " +
-                          std::to_string(e.Size),
-                      "Error", kMbOk);
-    return {};
-  }
+  const bool whole = ExtractTo(index, [&](const uint8_t* data, size_t size) {
+    if (out.empty()) {
+      // Room for the whole entry, but never for more than its stream can give.
+      const TPakEntry& e = directory_[index];
+      const uint64_t reachable = static_cast<uint64_t>(e.StoredLength()) * kDeflateMaxRatio + 1024;
+      out.reserve(e.Size < reachable ? e.Size : static_cast<size_t>(reachable));
+    }
+    out.insert(out.end(), data, data + size);
+  });
+  if (!whole) return {};
   return out;
+}
+
+namespace {
+
+// One zlib inflate stream, ended whatever way the reading ends.
+class TInflateStream {
+ public:
+  TInflateStream() {
+    if (inflateInit(&zs_) != Z_OK) throw ESetupError("error");
+  }
+  ~TInflateStream() { inflateEnd(&zs_); }
+  TInflateStream(const TInflateStream&) = delete;
+  TInflateStream& operator=(const TInflateStream&) = delete;
+  z_stream* operator->() { return &zs_; }
+  z_stream* get() { return &zs_; }
+
+ private:
+  z_stream zs_{};
+};
+
+constexpr uint64_t kMostCounted = 0xFFFFFFFFull;  // a longer stream is not counted further
+
+}  // namespace
+
+bool TPak::ExtractTo(int index, const TPieceSink& sink) {
+  if (!ValidIndex(index) || !file_) return false;
+  const TPakEntry& e = directory_[index];
+  const uint32_t length = e.StoredLength();
+  if (length == 0 || e.Size == 0) return false;
+  if (static_cast<uint64_t>(e.Offset) + length > file_size_) return false;  // would read past the end
+  if (!file_->Seek(e.Offset)) return false;
+
+  const bool packed = e.PackedSize != 0;
+  stored_piece_.resize(kPieceSize);
+  std::optional<TInflateStream> zs;
+  if (packed) {
+    inflated_piece_.resize(kPieceSize);
+    zs.emplace();
+  }
+  // A stream error is only reported once the CRC has proven the stored bytes: damaged bytes
+  // fail verification, they are not an error.
+  bool broken = false;
+  bool ended = false;
+  uint64_t produced = 0;
+  uint32_t crc = 0;
+  for (uint32_t left = length; left > 0;) {
+    const uint32_t n = left < kPieceSize ? left : static_cast<uint32_t>(kPieceSize);
+    if (file_->Read(stored_piece_.data(), n) != n) return false;
+    crc = Crc32(stored_piece_.data(), n, crc);
+    left -= n;
+    if (!packed) {
+      sink(stored_piece_.data(), n);
+      continue;
+    }
+    (*zs)->next_in = stored_piece_.data();
+    (*zs)->avail_in = n;
+    while (!broken && !ended) {
+      (*zs)->next_out = inflated_piece_.data();
+      (*zs)->avail_out = static_cast<uInt>(kPieceSize);
+      const int rc = inflate(zs->get(), Z_NO_FLUSH);
+      const size_t got = kPieceSize - (*zs)->avail_out;
+      // Only the bytes up to Size are handed on; the rest is counted for the message.
+      if (got > 0 && produced < e.Size) sink(inflated_piece_.data(), std::min<uint64_t>(got, e.Size - produced));
+      produced += got;
+      if (rc == Z_STREAM_END || produced >= kMostCounted) ended = true;
+      else if (rc != Z_OK && rc != Z_BUF_ERROR) broken = true;
+      else if ((*zs)->avail_out != 0) break;  // the piece is used up
+    }
+  }
+  if (crc != e.Crc) return false;
+  if (!packed) return true;
+  if (broken || (!ended && produced <= e.Size)) throw ESetupError("error");  // not zlib, or cut short
+  if (produced != e.Size) {
+    Host().ShowMessageBox(e.Name + "\r\rError: DecompSize - " + std::to_string(produced) + " OrigSize - " +
+                              std::to_string(e.Size),
+                          "Error", kMbOk);
+    return false;
+  }
+  return true;
 }
 
 bool TPak::Verify(int index) {
@@ -185,7 +230,7 @@ bool TPak::Verify(int index) {
   const TPakEntry& e = directory_[index];
   // A large entry is not read, but it must be stored plain and lie inside the file.
   if (e.Size >= kLargeEntryLimit) return e.PackedSize == 0 && static_cast<uint64_t>(e.Offset) + e.Size <= file_size_;
-  return !Extract(index).empty();
+  return ExtractTo(index, [](const uint8_t*, size_t) {});
 }
 
 TBytes TPak::FindByName(const std::string& name, uint16_t group, uint32_t* size) {

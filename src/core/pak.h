@@ -58,6 +58,10 @@ struct TPakEntry {
 
 // What a group walk hands out: the data (when asked to extract), the Size and the Name.
 // An empty Name means the walk found no further entry.
+// Receives an entry's data piece by piece, in order.
+using TPieceSink = std::function<void(const uint8_t* data, size_t size)>;
+constexpr size_t kPieceSize = 1 << 20;
+
 struct TGroupItem {
   TBytes Data;
   uint32_t Size = 0;
@@ -75,6 +79,13 @@ class TPak {
   void ReadDirectory();
   TBytes ReadStored(int index);
   TBytes Extract(int index);
+  // Hands entry index to sink in pieces of at most kPieceSize bytes, reading its stored bytes
+  // piece by piece as well: two reused buffers whatever the entry's size. The result is
+  // Extract's: false without a box when the stored bytes are not all in the file or do not
+  // match the CRC; false after the "DecompSize" box when the stream gives another length;
+  // ESetupError("error") when the stream is not valid zlib. The sink may have been given
+  // pieces before a false result is known.
+  bool ExtractTo(int index, const TPieceSink& sink);
   bool Verify(int index);
   // The first entry of the group whose name matches without regard to case; Size in *size.
   TBytes FindByName(const std::string& name, uint16_t group, uint32_t* size = nullptr);
@@ -116,6 +127,8 @@ class TPak {
   bool CopyFileChunked(int index, TFileStream& source, uint64_t length);
 
   std::unique_ptr<TFileStream> file_;
+  TBytes stored_piece_;    // reused by ExtractTo
+  TBytes inflated_piece_;
   std::vector<TPakEntry> directory_;
   TPakTrailer trailer_;
   int32_t group_cursor_ = 0;
@@ -130,10 +143,5 @@ TBytes PackEntry(TPakEntry& entry, const uint8_t* data, uint32_t size);
 
 // Deflates at level 9 with the default window and memory level (a zlib stream).
 TBytes DeflateBest(const uint8_t* data, size_t size);
-
-// Inflates a zlib stream that should give exactly expected bytes. Returns true with the data
-// when it does; false with *actual set to the inflated length otherwise. A stream that is not
-// valid zlib raises ESetupError("error").
-bool InflateExact(const uint8_t* data, size_t size, uint32_t expected, TBytes& out, uint64_t* actual);
 
 }  // namespace setup

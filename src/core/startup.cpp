@@ -51,10 +51,13 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, int64_t& 
     if (e.Group != 0) total += e.Size;
     if (!silent) platform.UpdateVerifyWindow(VerifyStatus(i + 1, count), static_cast<int>(i + 1), static_cast<int>(count));
   }
-  const uint32_t ended = platform.TickCount();
-  while (static_cast<uint32_t>(platform.TickCount() - ended) < kVerifyWindowMinimumMs) {
+  // The pause keeps the verification window in sight; a silent run has no window to keep.
+  if (!silent) {
+    const uint32_t ended = platform.TickCount();
+    while (static_cast<uint32_t>(platform.TickCount() - ended) < kVerifyWindowMinimumMs) {
+    }
+    platform.DestroyVerifyWindow();
   }
-  if (!silent) platform.DestroyVerifyWindow();
   return true;
 }
 

@@ -72,6 +72,19 @@ void StreamLargeEntry(const std::string& path, const std::string& display_name, 
   }
 }
 
+void ExtractEntryToFile(const std::string& path, int index) {
+  TPak& pak = *Globals().Package;
+  CreateFolderPath(FolderPart(path));
+  auto file = System().OpenFile(path, TFileMode::Create);
+  if (!file || pak.Directory()[static_cast<size_t>(index)].Size == 0) return;
+  // Piece by piece: an entry is never held whole. Only a package changed since it was
+  // verified fails here; the file is then left empty rather than holding part of the entry.
+  if (!pak.ExtractTo(index, [&](const uint8_t* data, size_t size) { file->Write(data, size); })) {
+    file.reset();
+    System().OpenFile(path, TFileMode::Create);
+  }
+}
+
 void ExtractGroup(const std::string& folder, uint16_t group) {
   TPak& pak = *Globals().Package;
   int index = 0;
@@ -86,8 +99,7 @@ void ExtractGroup(const std::string& folder, uint16_t group) {
     if (entry.Size >= kLargeEntryLimit) {
       StreamLargeEntry(path, entry.Name, entry.Size, index);
     } else {
-      const TBytes data = pak.Extract(index);
-      WriteBufferToFile(path, data.data(), data.size());
+      ExtractEntryToFile(path, index);
     }
     StatusChannel().StepProgress(true);
   }

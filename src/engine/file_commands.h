@@ -18,6 +18,9 @@ constexpr uint32_t kStreamChunk = 26214400;  // 25 MiB
 void CreateFolderPath(const std::string& path);
 // Creates the file's folders, then the file (replacing it) with the data.
 void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size);
+// Creates the file's folders, then the file (replacing it) with the package entry, inflated
+// piece by piece.
+void ExtractEntryToFile(const std::string& path, int index);
 // Writes every entry of the group below the folder, logging each file, one progress step each.
 void ExtractGroup(const std::string& folder, uint16_t group);
 // Copies a large entry to a file in chunks, never holding it whole.

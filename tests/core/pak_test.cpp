@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -123,6 +124,64 @@ TEST(Pak, GroupWalksVisitTheGroupInOrder) {
   EXPECT_EQ(indices, std::vector<int>{4});
   int index = -1;
   EXPECT_FALSE(pak.FirstIndexInGroup(7, index));
+}
+
+// Noise with every other byte zero: deflate halves it, so the stream spans several pieces.
+TBytes HalfNoise(size_t n) {
+  TBytes out = NoiseBytes(n, 7);
+  for (size_t i = 0; i < n; i += 2) out[i] = 0;
+  return out;
+}
+
+TEST(Pak, EntriesLargerThanAPieceStreamInPieces) {
+  const std::vector<Item> items = {{"text", 1, TextBytes(3 * kPieceSize + 123)},
+                                   {"noise", 1, NoiseBytes(2 * kPieceSize + 5)},
+                                   {"half", 1, HalfNoise(3 * kPieceSize)}};
+  const std::string path = WritePackage("pieces.pak", items);
+  TPak pak(path, pmRead);
+  ASSERT_EQ(pak.Directory()[1].PackedSize, 0u);
+  ASSERT_GT(pak.Directory()[2].PackedSize, kPieceSize);
+  for (int i = 0; i < 3; ++i) {
+    TBytes joined;
+    size_t largest = 0;
+    EXPECT_TRUE(pak.ExtractTo(i, [&](const uint8_t* data, size_t size) {
+      largest = std::max(largest, size);
+      joined.insert(joined.end(), data, data + size);
+    }));
+    EXPECT_LE(largest, kPieceSize) << items[i].name;
+    EXPECT_EQ(joined, items[i].data) << items[i].name;
+    EXPECT_TRUE(pak.Verify(i));
+  }
+
+  // A byte changed in the last piece of the stream fails verification; it is not a zlib error
+  // even though the stream no longer inflates.
+  const TPakEntry half = pak.Directory()[2];
+  TBytes bytes = ReadFile(path);
+  bytes[half.Offset + half.PackedSize - 10] ^= 0xFF;
+  bytes[half.Offset + half.PackedSize / 2] ^= 0xFF;
+  WriteFile(path, bytes);
+  TPak damaged(path, pmRead);
+  EXPECT_FALSE(damaged.Verify(2));
+  EXPECT_TRUE(damaged.Verify(0));
+}
+
+TEST(Pak, AStreamCutShortWithAGoodCrcRaisesError) {
+  const TBytes data = HalfNoise(3 * kPieceSize);
+  const TBytes stream = DeflateBest(data.data(), data.size());
+  const TBytes cut(stream.begin(), stream.begin() + static_cast<long>(stream.size() * 3 / 4));
+  const std::string path = ScratchPath("cut-stream.pak");
+  {
+    TPak pak(path, pmCreate);
+    int i = pak.AddEntry("cut", "", 1);
+    TPakEntry& e = pak.Directory()[i];
+    e.Size = static_cast<uint32_t>(data.size());
+    e.PackedSize = static_cast<uint32_t>(cut.size());
+    e.Crc = Crc32(cut.data(), cut.size());
+    ASSERT_TRUE(pak.StorePacked(i, cut));
+    ASSERT_TRUE(pak.WriteDirectory());
+  }
+  TPak pak(path, pmRead);
+  EXPECT_THROW(pak.Verify(0), ESetupError);
 }
 
 TEST(Pak, OutOfRangeIndicesGiveNothing) {
@@ -268,6 +327,14 @@ TEST(Pak, AWrongSizeShowsTheLengthsAndGivesNothing) {
     EXPECT_EQ(host.Boxes.back().Text,
               "short.txt\r\rError: DecompSize - 1000 OrigSize - " + std::to_string(claimed));
   }
+  // The real length is counted past the claimed one, over several pieces.
+  const std::string long_path = WritePackage("wrong-size-long.pak", {{"long.txt", 1, TextBytes(3 * kPieceSize)}});
+  bytes = ReadFile(long_path);
+  const uint32_t long_dir = LoadLE32(bytes.data() + bytes.size() - kPakTrailerSize + 12);
+  WriteFile(long_path, Patched(bytes, long_dir + 2 + 8 + 12, 1000, 4));
+  TPak pak(long_path, pmRead);
+  EXPECT_FALSE(pak.Verify(0));
+  EXPECT_EQ(host.Boxes.back().Text, "long.txt\r\rError: DecompSize - " + std::to_string(3 * kPieceSize) + " OrigSize - 1000");
 }
 
 TEST(Pak, LargeEntryLimitDecidesCompressionAndVerification) {

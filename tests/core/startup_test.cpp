@@ -96,6 +96,7 @@ TEST_F(Startup, SoundPackageRunsThroughToTheHandOver) {
   EXPECT_EQ(platform_.Statuses.back(), "Status: 6 out of 6 files verifyed [6/6]");
   EXPECT_EQ(platform_.Calls, (std::vector<std::string>{"pin", "create wizard", "show verify", "destroy verify",
                                                        "hand over", "free wizard"}));
+  EXPECT_GE(platform_.Tick, 500u);  // the window stayed up half a second after the last entry
   const TSetupState& s = Globals().State;
   EXPECT_EQ(s.RequiredBytes, 3002);  // grouped entries only
   EXPECT_EQ(s.RequiredText, "2.93 KB");
@@ -116,6 +117,7 @@ TEST_F(Startup, SilentAnywhereInAnyCaseSkipsTheWindow) {
   EXPECT_TRUE(Globals().State.SilentMode);
   EXPECT_FALSE(Globals().State.PackageFromArgument);
   EXPECT_TRUE(platform_.Statuses.empty());
+  EXPECT_EQ(platform_.Tick, 0u);  // no window, so no pause to keep it in sight
   EXPECT_EQ(platform_.Calls.back(), "free wizard");
   EXPECT_EQ(platform_.Calls[platform_.Calls.size() - 2], "hand over silent");
 }

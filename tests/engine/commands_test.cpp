@@ -110,6 +110,25 @@ TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
   EXPECT_GE(progress, 3u);
 }
 
+TEST_F(Engine, FileWritesEntriesOfManyPiecesAndEmptiesOneChangedSinceVerification) {
+  std::string big(3 * kPieceSize + 17, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 5);
+  Package({{"SetupInfo", 0, "x"}, {"big.dat", 1, big}, {"changed.dat", 1, big}, {"small.txt", 1, "small"}});
+  // The package's bytes of changed.dat change after start-up verified them: that file is left
+  // empty, not half written, and the next entry still installs.
+  const TPakEntry e = Globals().Package->Directory()[2];
+  const std::string path = testing::ScratchPath("engine-package.bin");
+  TBytes bytes = testing::ReadFile(path);
+  bytes[e.Offset + e.StoredLength() - 3] ^= 0x55;
+  testing::WriteFile(path, bytes);
+  Globals().Package = std::make_unique<TPak>(path, pmRead);
+  Script({{kFile, {"files", "1"}}});
+  RunScript();
+  EXPECT_TRUE(Read("C:\\Games\\Demo\\big.dat") == big);
+  EXPECT_EQ(Read("C:\\Games\\Demo\\changed.dat").size(), 0u);
+  EXPECT_EQ(Read("C:\\Games\\Demo\\small.txt"), "small");
+}
+
 TEST_F(Engine, FileFormsDestinationsAndConditions) {
   Package({{"a.txt", 1, "a"}, {"b.txt", 2, "b"}, {"c.txt", 3, "c"}, {"d.txt", 4, "d"}, {"e.txt", 5, "e"}});
   system_.Registry[testing::TFakeSystem::KeyId(1, "Software\\Demo")]["mode"] = {"full", true};

@@ -68,7 +68,9 @@ TEST(Drives, FreeSpaceAndMissingDrives) {
   ASSERT_NE(missing, 0);
   EXPECT_EQ(platform.FreeBytesOnDrive(missing), -1);
   const std::u16string cd = platform.FindCdDrive();
-  if (!cd.empty()) EXPECT_EQ(cd.substr(1), u":\\");
+  if (!cd.empty()) {
+    EXPECT_EQ(cd.substr(1), u":\\");
+  }
 }
 
 TEST(ShellFolders, KnownFoldersExist) {

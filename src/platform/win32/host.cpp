@@ -58,9 +58,15 @@ void TWin32Host::FatalAppExit(const std::string& message) {
 }
 
 std::u16string TWin32Host::AppDataFolder() {
-  wchar_t path[MAX_PATH] = {};
-  if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK) return {};
-  return ToU16(path);
+  // Asked of the system once: the folder cannot move while setup runs, and the install log
+  // contracts it out of every logged path (a shell call per file is slow, under Wine very).
+  std::lock_guard<std::mutex> lock(app_data_lock_);
+  if (app_data_folder_.empty()) {
+    wchar_t path[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK) return {};
+    app_data_folder_ = ToU16(path);
+  }
+  return app_data_folder_;
 }
 
 }  // namespace setup::win32

@@ -2,6 +2,9 @@
 // application-data folder for the portable code.
 #pragma once
 
+#include <mutex>
+#include <string>
+
 #include "core/host.h"
 
 namespace setup::win32 {
@@ -14,6 +17,10 @@ class TWin32Host : public THost {
   std::string LowerLocale(std::string_view text) override;
   std::u16string AppDataFolder() override;
   [[noreturn]] void FatalAppExit(const std::string& message) override;
+
+ private:
+  std::mutex app_data_lock_;
+  std::u16string app_data_folder_;  // empty until the system has named it
 };
 
 }  // namespace setup::win32
