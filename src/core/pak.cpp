@@ -25,6 +25,25 @@ namespace {
 constexpr size_t kCopyChunk = 4 << 20;  // chunk of the plain copy of a large source file
 constexpr uint64_t kDeflateMaxRatio = 1032;  // most bytes one deflated byte can stand for
 
+// One zlib inflate stream, ended whatever way the reading ends.
+class TInflateStream {
+ public:
+  TInflateStream() {
+    if (inflateInit(&zs_) != Z_OK) throw ESetupError("error");
+  }
+  ~TInflateStream() { inflateEnd(&zs_); }
+  TInflateStream(const TInflateStream&) = delete;
+  TInflateStream& operator=(const TInflateStream&) = delete;
+  z_stream* operator->() { return &zs_; }
+  z_stream* get() { return &zs_; }
+
+ private:
+  z_stream zs_{};
+};
+
+constexpr uint64_t kMostCounted = 0xFFFFFFFFull;  // a longer stream is not counted further
+constexpr size_t kSmallestOutPiece = 16384;  // room to count what a stream gives past Size
+
 }  // namespace
 
 // ---------------------------------------------------------------- zlib
@@ -146,28 +165,6 @@ TBytes TPak::Extract(int index) {
   return out;
 }
 
-namespace {
-
-// One zlib inflate stream, ended whatever way the reading ends.
-class TInflateStream {
- public:
-  TInflateStream() {
-    if (inflateInit(&zs_) != Z_OK) throw ESetupError("error");
-  }
-  ~TInflateStream() { inflateEnd(&zs_); }
-  TInflateStream(const TInflateStream&) = delete;
-  TInflateStream& operator=(const TInflateStream&) = delete;
-  z_stream* operator->() { return &zs_; }
-  z_stream* get() { return &zs_; }
-
- private:
-  z_stream zs_{};
-};
-
-constexpr uint64_t kMostCounted = 0xFFFFFFFFull;  // a longer stream is not counted further
-
-}  // namespace
-
 bool TPak::ExtractTo(int index, const TPieceSink& sink) {
   if (!ValidIndex(index) || !file_) return false;
   const TPakEntry& e = directory_[index];
@@ -176,13 +173,18 @@ bool TPak::ExtractTo(int index, const TPieceSink& sink) {
   if (static_cast<uint64_t>(e.Offset) + length > file_size_) return false;  // would read past the end
   if (!file_->Seek(e.Offset)) return false;
 
+  // The buffers grow to what the entries need, up to a piece; small packages stay small.
   const bool packed = e.PackedSize != 0;
-  stored_piece_.resize(kPieceSize);
+  const size_t in_room = std::min<size_t>(length, kPieceSize);
+  if (stored_piece_.size() < in_room) stored_piece_.resize(in_room);
   std::optional<TInflateStream> zs;
   if (packed) {
-    inflated_piece_.resize(kPieceSize);
+    const size_t out_room = std::min<size_t>(std::max<size_t>(e.Size, kSmallestOutPiece), kPieceSize);
+    if (inflated_piece_.size() < out_room) inflated_piece_.resize(out_room);
     zs.emplace();
   }
+  const size_t in_piece = stored_piece_.size();
+  const size_t out_piece = inflated_piece_.size();
   // A stream error is only reported once the CRC has proven the stored bytes: damaged bytes
   // fail verification, they are not an error.
   bool broken = false;
@@ -190,7 +192,7 @@ bool TPak::ExtractTo(int index, const TPieceSink& sink) {
   uint64_t produced = 0;
   uint32_t crc = 0;
   for (uint32_t left = length; left > 0;) {
-    const uint32_t n = left < kPieceSize ? left : static_cast<uint32_t>(kPieceSize);
+    const uint32_t n = left < in_piece ? left : static_cast<uint32_t>(in_piece);
     if (file_->Read(stored_piece_.data(), n) != n) return false;
     crc = Crc32(stored_piece_.data(), n, crc);
     left -= n;
@@ -202,9 +204,9 @@ bool TPak::ExtractTo(int index, const TPieceSink& sink) {
     (*zs)->avail_in = n;
     while (!broken && !ended) {
       (*zs)->next_out = inflated_piece_.data();
-      (*zs)->avail_out = static_cast<uInt>(kPieceSize);
+      (*zs)->avail_out = static_cast<uInt>(out_piece);
       const int rc = inflate(zs->get(), Z_NO_FLUSH);
-      const size_t got = kPieceSize - (*zs)->avail_out;
+      const size_t got = out_piece - (*zs)->avail_out;
       // Only the bytes up to Size are handed on; the rest is counted for the message.
       if (got > 0 && produced < e.Size) sink(inflated_piece_.data(), std::min<uint64_t>(got, e.Size - produced));
       produced += got;

@@ -56,12 +56,12 @@ struct TPakEntry {
   uint32_t StoredLength() const { return (PackedSize != 0 || Size == 0) ? PackedSize : Size; }
 };
 
-// What a group walk hands out: the data (when asked to extract), the Size and the Name.
-// An empty Name means the walk found no further entry.
 // Receives an entry's data piece by piece, in order.
 using TPieceSink = std::function<void(const uint8_t* data, size_t size)>;
 constexpr size_t kPieceSize = 1 << 20;
 
+// What a group walk hands out: the data (when asked to extract), the Size and the Name.
+// An empty Name means the walk found no further entry.
 struct TGroupItem {
   TBytes Data;
   uint32_t Size = 0;

@@ -6,6 +6,9 @@
 // inflate and is allowed; a sanitizer report, a crash or a broken invariant is a fault:
 //   - the directory never holds more records than the file has room for;
 //   - Verify agrees with Extract, and extracted data is exactly Size bytes long;
+//   - an entry whose stored bytes lie in the file with the right CRC and inflate in one go to
+//     exactly Size bytes extracts to those bytes (the reader works in pieces; this reference
+//     does not); one whose bytes are outside the file or fail the CRC fails without an error;
 //   - a group walk ends within Count steps.
 //
 // TPak reads through a file name, so the input goes to one file per process: an anonymous
@@ -15,9 +18,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "core/error.h"
 #include "core/host.h"
@@ -89,7 +95,51 @@ TOutcome Attempt(F&& call) {
   return outcome;
 }
 
-void CheckEntries(setup::TPak& pak) {
+// The reference reading of one entry straight from the input bytes, all at once.
+enum class TReference { Unknown, Damaged, Sound };
+
+TReference ReferenceRead(const setup::TPakEntry& e, const uint8_t* input, size_t input_size, std::vector<uint8_t>& out) {
+  const uint32_t length = e.StoredLength();
+  if (length == 0 || e.Size == 0) return TReference::Unknown;
+  if (static_cast<uint64_t>(e.Offset) + length > input_size) return TReference::Damaged;
+  const uint8_t* stored = input + e.Offset;
+  if (static_cast<uint32_t>(crc32(0, stored, length)) != e.Crc) return TReference::Damaged;
+  if (e.PackedSize == 0) {
+    out.assign(stored, stored + length);
+    return TReference::Sound;
+  }
+  if (static_cast<uint64_t>(e.Size) > static_cast<uint64_t>(length) * 1032 + 1024) return TReference::Unknown;
+  out.assign(static_cast<size_t>(e.Size) + 1, 0);
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return TReference::Unknown;
+  zs.next_in = const_cast<Bytef*>(stored);
+  zs.avail_in = length;
+  zs.next_out = out.data();
+  zs.avail_out = static_cast<uInt>(out.size());
+  const int rc = inflate(&zs, Z_FINISH);
+  const uLong produced = zs.total_out;
+  inflateEnd(&zs);
+  if (rc != Z_STREAM_END || produced != e.Size) return TReference::Unknown;
+  out.resize(e.Size);
+  return TReference::Sound;
+}
+
+void CheckAgainstReference(setup::TPak& pak, size_t i, const uint8_t* input, size_t input_size) {
+  std::vector<uint8_t> expected;
+  const TReference reference = ReferenceRead(pak.Directory()[i], input, input_size, expected);
+  if (reference == TReference::Unknown) return;
+  const int index = static_cast<int>(i);
+  std::vector<uint8_t> extracted;
+  const TOutcome outcome = Attempt([&] {
+    extracted = pak.Extract(index);
+    return extracted.size();
+  });
+  if (outcome.Threw) Fail("entry " + std::to_string(i) + ": an error for stored bytes the reference reads");
+  if (reference == TReference::Damaged && !extracted.empty()) Fail("entry " + std::to_string(i) + ": damaged bytes extracted");
+  if (reference == TReference::Sound && extracted != expected) Fail("entry " + std::to_string(i) + ": extracted bytes differ from the reference");
+}
+
+void CheckEntries(setup::TPak& pak, const uint8_t* input, size_t input_size) {
   const auto& directory = pak.Directory();
   for (size_t i = 0; i < directory.size(); ++i) {
     const int index = static_cast<int>(i);
@@ -112,6 +162,7 @@ void CheckEntries(setup::TPak& pak) {
            std::to_string(size));
     }
     if ((verified.Length == 1) != (extracted.Length != 0)) Fail("entry " + std::to_string(i) + ": Verify and Extract disagree");
+    CheckAgainstReference(pak, i, input, input_size);
   }
 }
 
@@ -151,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (pak.Directory().size() * setup::kPakRecordFixedSize > size) {
     Fail(std::to_string(pak.Directory().size()) + " records read from " + std::to_string(size) + " bytes");
   }
-  CheckEntries(pak);
+  CheckEntries(pak, data, size);
   CheckFindByName(pak);
   CheckGroupWalk(pak);
   return 0;
