@@ -394,11 +394,13 @@ void TPakSystem::UpdateFromPackage(uint16_t group, const std::string& archive_na
   Progress.Status(StatusText(kStringProgress, archive_name, 0, total));
   int done = 0;
   int index = 0;
+  TPercentGate gauge(total);
   try {
     for (bool found = pak.FirstIndexInGroup(group, index); found; found = pak.NextIndexInGroup(group, index)) {
+      const bool refresh = gauge.Refresh(done);
       Progress.Status(StatusText(kStringProgress, archive_name, done, total));
       AddPackageEntry(index);
-      Progress.Step();
+      Progress.Step(refresh);
       ++done;
     }
   } catch (...) {

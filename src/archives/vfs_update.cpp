@@ -118,13 +118,15 @@ TVfsUpdateResult VfsUpdateFromPackage(uint16_t group, const std::string& archive
   try {
     int done = 0;
     int index = 0;
+    TPercentGate gauge(total);
     for (bool found = package->FirstIndexInGroup(group, index); found; found = package->NextIndexInGroup(group, index)) {
+      const bool refresh = gauge.Refresh(done);
       progress.Status(ReplaceText(adding, u"<%FNUM%>", WidenAscii(std::to_string(done))));
       // The package walk keeps its own cursor: the entry is read before the walk moves on.
       const std::string name = package->Directory()[index].Name;
       open.File->Tree().AddFile(name, EntryContent(*package, index));
       open.File->Flush();
-      progress.Step();
+      progress.Step(refresh);
       ++done;
     }
   } catch (...) {

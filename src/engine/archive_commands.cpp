@@ -18,7 +18,7 @@ namespace {
 TArchiveProgress ChannelProgress() {
   TArchiveProgress progress;
   progress.SetStatusText = [](const std::u16string& text) { StatusChannel().SetStatusText(text); };
-  progress.StepProgress = [] { StatusChannel().StepProgress(true); };
+  progress.StepProgress = [](bool publish) { StatusChannel().StepProgress(publish); };
   return progress;
 }
 

@@ -1,7 +1,10 @@
 // "vfsupdate": a setup package group written into an archive of the install folder, the
 // archive left open between updates, the missing archive, and failures on the way.
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+
+#include <algorithm>
 
 #include "archives/vfs_archive.h"
 #include "core/error.h"
@@ -36,7 +39,10 @@ class VfsUpdate : public ::testing::Test {
     // On Linux the "\" the update puts after the install folder is part of the file name.
     Globals().SetupInfo.InstallDir = ScratchPath("install");
     progress_.SetStatusText = [this](const std::u16string& text) { statuses_.push_back(text); };
-    progress_.StepProgress = [this] { ++steps_; };
+    progress_.StepProgress = [this](bool publish) {
+      ++steps_;
+      published_.push_back(publish);
+    };
   }
 
   void TearDown() override {
@@ -79,6 +85,7 @@ class VfsUpdate : public ::testing::Test {
   TArchiveProgress progress_;
   std::vector<std::u16string> statuses_;
   int steps_ = 0;
+  std::vector<bool> published_;
 
  private:
   int32_t saved_current_ = -1;
@@ -105,6 +112,8 @@ TEST_F(VfsUpdate, TheGroupIsWrittenAndTheArchiveSavedAndClosedWhenAsked) {
   EXPECT_EQ(VfsUpdateFromPackage(1, "game.vfs", true, progress_), TVfsUpdateResult::Updated);
   EXPECT_EQ(OpenVfsArchive(), nullptr);
   EXPECT_EQ(steps_, 5);
+  // The gauge is refreshed when the share done before an entry grows: 20 %, 40 %, 60 %, 80 %.
+  EXPECT_EQ(published_, (std::vector<bool>{false, true, true, true, true}));
   const std::vector<std::u16string> expected = {
       u"Opening game.vfs",       u"Adding 0 of 5 to game.vfs", u"Adding 0 of 5 to game.vfs", u"Adding 1 of 5 to game.vfs",
       u"Adding 2 of 5 to game.vfs", u"Adding 3 of 5 to game.vfs", u"Adding 4 of 5 to game.vfs", u"Saving game.vfs",
@@ -252,4 +261,19 @@ TEST_F(VfsUpdate, AnEntryThatDoesNotExtractIsRefusedNotWrittenEmpty) {
 }
 
 }  // namespace
+TEST(PercentGate, RefreshesOncePerWholePercentOfTheEntriesDone) {
+  for (int64_t total : {1, 7, 100, 1000, 2999}) {
+    TPercentGate gate(total);
+    int refreshes = 0;
+    for (int64_t done = 0; done < total; ++done) {
+      if (gate.Refresh(done)) ++refreshes;
+    }
+    // Each whole percentage the entries reach, once: one per entry for up to 100 entries, then
+    // one per percent up to the last entry's share.
+    const int64_t reachable = std::min<int64_t>(total - 1, (total - 1) * 100 / total);
+    EXPECT_EQ(refreshes, reachable) << total;
+  }
+  EXPECT_FALSE(TPercentGate(0).Refresh(0));
+}
+
 }  // namespace setup
