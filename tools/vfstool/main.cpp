@@ -84,7 +84,8 @@ int List(const std::string& path) {
   while (!stack.empty()) {
     const TVFSNode& n = tree.Node(stack.back());
     stack.pop_back();
-    std::printf("%-3s %10u %10u %8u %10s  %s\n", FlagText(n.Entry.Flags).c_str(), n.Entry.StoredSize, n.Entry.ContentSize,
+    // The content column is the file's length: a plain file keeps no separate content size.
+    std::printf("%-3s %10u %10u %8u %10s  %s\n", FlagText(n.Entry.Flags).c_str(), n.Entry.StoredSize, n.Entry.Length(),
                 n.Entry.FirstBlock, DateText(n.Entry.Date).c_str(), n.Path.c_str());
     for (size_t c = n.Children.size(); c-- > 0;) {
       if (n.Children[c] >= 0) stack.push_back(n.Children[c]);
