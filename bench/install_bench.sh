@@ -48,23 +48,9 @@ done
 mkdir -p "$WORK"
 
 # ---------------------------------------------------------------- the payload
-if [ ! -d "$PAYLOAD" ] || [ ! -f "$PAYLOAD.stamp" ] || [ ! -f "$PAYLOAD.manifest" ]; then
-  script=${SETUP_PAYLOAD_SCRIPT:-}
-  if [ -z "$script" ]; then
-    for candidate in "$ROOT/../shared/bench/make_payload.py" /work/shared/bench/make_payload.py; do
-      if [ -f "$candidate" ]; then
-        script=$candidate
-        break
-      fi
-    done
-  fi
-  if [ -z "$script" ] || [ ! -f "$script" ]; then
-    echo "bench: make_payload.py not found (set SETUP_PAYLOAD_SCRIPT)" >&2
-    exit 1
-  fi
-  echo "bench: making the 300 MB payload in $PAYLOAD"
-  python3 "$script" --out "$PAYLOAD" --mb 300 </dev/null
-fi
+# shellcheck source=bench/payload.sh
+. "$ROOT/bench/payload.sh"
+ensure_payload "$PAYLOAD" 300
 PAYLOAD_FILES=$(find "$PAYLOAD" -type f | wc -l)
 PAYLOAD_BYTES=$(find "$PAYLOAD" -type f -printf '%s\n' | awk '{s += $1} END {printf "%d", s}')
 

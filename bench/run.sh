@@ -31,23 +31,9 @@ for tool in make_package verify_bench; do
 done
 mkdir -p "$WORK"
 
-if [ ! -d "$PAYLOAD" ] || [ ! -f "$PAYLOAD.stamp" ] || [ ! -f "$PAYLOAD.manifest" ]; then
-  script=${SETUP_PAYLOAD_SCRIPT:-}
-  if [ -z "$script" ]; then
-    for candidate in "$ROOT/../shared/bench/make_payload.py" /work/shared/bench/make_payload.py; do
-      if [ -f "$candidate" ]; then
-        script=$candidate
-        break
-      fi
-    done
-  fi
-  if [ -z "$script" ] || [ ! -f "$script" ]; then
-    echo "bench: make_payload.py not found (set SETUP_PAYLOAD_SCRIPT)" >&2
-    exit 1
-  fi
-  echo "bench: making the $PAYLOAD_MB MB payload in $PAYLOAD"
-  python3 "$script" --out "$PAYLOAD" --mb "$PAYLOAD_MB" </dev/null
-fi
+# shellcheck source=bench/payload.sh
+. "$ROOT/bench/payload.sh"
+ensure_payload "$PAYLOAD" "$PAYLOAD_MB"
 
 if [ ! -f "$PACKAGE" ] || [ "$PAYLOAD.stamp" -nt "$PACKAGE" ]; then
   echo "bench: packing $PAYLOAD (level-9 zlib, one thread; takes a while)"
