@@ -131,6 +131,29 @@ TEST_F(Wizard, SettingsPageTypesAndControls) {
   EXPECT_EQ(wizard.Pages.Pages[1]->Controls[0].Caption, u"Other");  // a button shows its name
 }
 
+TEST_F(Wizard, ALanguageSwitchReExpandsCaptionsOnly) {
+  TBytes german = {0xFF, 0xFE};
+  for (char c : std::string("Deutsch\r\n0407;\r\n2 Hallo<br><%SETUPSHORTTITLE%>\r\n13 Weiter\r\n")) {
+    german.push_back(static_cast<uint8_t>(c));
+    german.push_back(0);
+  }
+  Languages().AddLanguage(german.data(), german.size());
+  Package({{"Pages.txt", "[Pages]\r\na.txt\r\n[Settings]\r\nColour=$D4D4D4\r\n"},
+           {"a.txt", "[Title]\r\nType=TLabel\r\nCaption=<LANG2>\r\n[Box]\r\nType=TPanel\r\nCaption=<LANG2>\r\n"
+                     "[Field]\r\nType=TEdit\r\nText=<LANG2>\r\n[Notes]\r\nType=TMemo\r\nText=<LANG1>\r\n"}});
+  TWizard w(platform_);
+  w.SetPagesUp();
+  EXPECT_EQ(w.Pages.PanelColour, 0xD4D4D4u);  // "Colour=": the key in any case, "=" as separator
+  const auto& controls = w.Pages.Pages[0]->Controls;
+  EXPECT_EQ(controls[0].Caption, u"Hello\rDemo");
+  w.LanguageItemClick(1);
+  EXPECT_EQ(w.NextButton.Caption, u"Weiter");
+  EXPECT_EQ(controls[0].Caption, u"Hallo\rDemo");  // labels and panels are texted again
+  EXPECT_EQ(controls[1].Caption, u"Hallo\rDemo");
+  EXPECT_EQ(controls[2].Text, u"Hello\rDemo");  // an edit field keeps its text
+  EXPECT_EQ(controls[3].Text, u"<LANG1>");  // a memo never expands
+}
+
 TEST_F(Wizard, NamingAndNumberErrors) {
   Package({{"Pages.txt", "[Pages]\r\na.txt\r\nb.txt\r\n"}, {"a.txt", "[Title]\r\nType=TLabel\r\n"},
            {"b.txt", "[title]\r\nType=TLabel\r\n"}});
