@@ -43,8 +43,6 @@ mkdir -p "$WORK"
 # shellcheck source=bench/payload.sh
 . "$ROOT/bench/payload.sh"
 ensure_payload "$PAYLOAD" 300
-PAYLOAD_FILES=$(find "$PAYLOAD" -type f | wc -l)
-PAYLOAD_BYTES=$(find "$PAYLOAD" -type f -printf '%s\n' | awk '{s += $1} END {printf "%d", s}')
 
 # ---------------------------------------------------------------- the two scripts
 # The stub of our setup is the Windows runtime beside the builder (make win32). Without it the

@@ -51,8 +51,6 @@ mkdir -p "$WORK"
 # shellcheck source=bench/payload.sh
 . "$ROOT/bench/payload.sh"
 ensure_payload "$PAYLOAD" 300
-PAYLOAD_FILES=$(find "$PAYLOAD" -type f | wc -l)
-PAYLOAD_BYTES=$(find "$PAYLOAD" -type f -printf '%s\n' | awk '{s += $1} END {printf "%d", s}')
 
 # ---------------------------------------------------------------- the two installers
 OURS_SCRIPT=$WORK/install_bench.script

@@ -3,13 +3,20 @@
 #   ensure_payload DIR MB
 #
 # DIR is made by make_payload.py (looked for beside the checkout, or SETUP_PAYLOAD_SCRIPT)
-# unless DIR, DIR.stamp and DIR.manifest are all there already.
+# unless DIR, DIR.stamp and DIR.manifest are all there already. Sets PAYLOAD_FILES and
+# PAYLOAD_BYTES, the tree's file count and byte total.
 
 ensure_payload() {
-  local dir=$1 mb=$2 script candidate here
-  if [ -d "$dir" ] && [ -f "$dir.stamp" ] && [ -f "$dir.manifest" ]; then
-    return 0
+  local dir=$1 mb=$2
+  if ! [ -d "$dir" ] || ! [ -f "$dir.stamp" ] || ! [ -f "$dir.manifest" ]; then
+    make_payload "$dir" "$mb"
   fi
+  PAYLOAD_FILES=$(find "$dir" -type f | wc -l)
+  PAYLOAD_BYTES=$(find "$dir" -type f -printf '%s\n' | awk '{s += $1} END {printf "%d", s}')
+}
+
+make_payload() {
+  local dir=$1 mb=$2 script candidate here
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   script=${SETUP_PAYLOAD_SCRIPT:-}
   if [ -z "$script" ]; then

@@ -22,11 +22,16 @@ wine_prefix_open() {
   else
     export WINEPREFIX=$WINE_WORK/prefix
     wineboot -i >"$WINE_WORK/wineboot.log" 2>&1 </dev/null
-    # No window manager runs on Xvfb: Wine places its windows itself, or hiding a window
-    # (closing a message box) first waits up to 2 s for a manager's answer that never comes.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >"$WINE_WORK/reg.log" 2>&1 </dev/null
+    wine_place_windows "$WINE_WORK/reg.log"
     wineserver -w
   fi
+}
+
+# wine_place_windows LOG: no window manager runs on Xvfb, so Wine places its windows itself;
+# otherwise hiding a window (closing a message box) first waits up to 2 s for a manager's
+# answer that never comes.
+wine_place_windows() {
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >"$1" 2>&1 </dev/null
 }
 
 wine_prefix_close() {

@@ -81,9 +81,9 @@ export WINEPREFIX=$E2E_WORK/prefix
 # Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
 export HOME=$E2E_WORK/home
 mkdir -p "$HOME"
-export WINEARCH=win32
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+# The quiet 32-bit settings every Wine runner shares, and wine_place_windows.
+# shellcheck source=tests/wine_prefix.sh
+. "$E2E_DIR/../wine_prefix.sh"
 # Wine turns the command line into wide text through the locale: non-ASCII names need UTF-8.
 export LC_ALL=C.UTF-8
 # setup.exe must not open its error report in a text viewer.
@@ -95,9 +95,7 @@ if ! wineboot -i >"$E2E_WORK/wineboot.log" 2>&1 </dev/null; then
   cat "$E2E_WORK/wineboot.log" >&2
   exit 1
 fi
-# No window manager runs on Xvfb: Wine places its windows itself, or hiding a window (closing
-# a message box) first waits up to 2 s for a manager's answer that never comes.
-if ! wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >"$E2E_WORK/reg.log" 2>&1 </dev/null; then
+if ! wine_place_windows "$E2E_WORK/reg.log"; then
   echo "e2e: cannot set Wine's X11 driver to place windows itself:" >&2
   cat "$E2E_WORK/reg.log" >&2
   exit 1
