@@ -7,7 +7,9 @@ set -euo pipefail
 native_pkgs=(g++ cmake make ninja-build clang libclang-rt-14-dev zlib1g-dev libgtest-dev googletest
              libjpeg62-turbo-dev python3 nsis)
 win_pkgs=(g++-mingw-w64-i686 libz-mingw-w64-dev xvfb xauth imagemagick)
-wine_pkgs=(wine wine32:i386 wine64)
+# fonts-wine: the system fonts the wizard draws with (Tahoma behind "MS Shell Dlg 2", Marlett for
+# the arrows of title bars and menu buttons); without it Wine shows letters in their place.
+wine_pkgs=(wine wine32:i386 wine64 fonts-wine)
 
 missing=()
 for p in "${native_pkgs[@]}" "${win_pkgs[@]}" "${wine_pkgs[@]}"; do

@@ -31,7 +31,17 @@ wine_prefix_open() {
 # otherwise hiding a window (closing a message box) first waits up to 2 s for a manager's
 # answer that never comes.
 wine_place_windows() {
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >"$1" 2>&1 </dev/null
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >"$1" 2>&1 </dev/null || return 1
+  wine_system_fonts
+}
+
+# wine_system_fonts: Debian's Wine does not find the fonts of its fonts-wine package by itself;
+# in the prefix's Fonts folder it does. Without them "MS Shell Dlg 2" falls back to another face
+# and Marlett's arrows (title bars, the language button) show as letters.
+wine_system_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  mkdir -p "$fonts"
+  cp /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
 }
 
 wine_prefix_close() {

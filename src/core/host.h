@@ -29,6 +29,10 @@ class THost {
 
   // A modal message box owned by the application; returns the button pressed.
   virtual int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
+  // The same box with Unicode texts; hosts without one show the texts in the ANSI code page.
+  virtual int ShowMessageBoxWide(const std::u16string& text, const std::u16string& caption, unsigned style) {
+    return ShowMessageBox(WideToAnsi(text), WideToAnsi(caption), style);
+  }
   // Narrow (system ANSI code page) and wide (UTF-16) text.
   virtual std::u16string AnsiToWide(std::string_view text) = 0;
   virtual std::string WideToAnsi(std::u16string_view text) = 0;

@@ -159,7 +159,11 @@ void TControlParser::SetProperty(TControl& c, const std::string& key, const std:
   using K = TControlKind;
   const bool font = c.Kind == K::Label || c.Kind == K::Radio || c.Kind == K::Edit || c.Kind == K::Panel ||
                     c.Kind == K::Memo || c.Kind == K::RichEdit;
-  if (font && (key == "fontface" || key == "fontcolour" || key == "fontbold")) {
+  if (font && key == "fontcolour") {
+    c.Style[key] = std::to_string(ParseColour(value));
+    return;
+  }
+  if (font && (key == "fontface" || key == "fontbold")) {
     c.Style[key] = value;
     return;
   }
@@ -206,6 +210,7 @@ void TControlParser::SetProperty(TControl& c, const std::string& key, const std:
           // A setup without a change log leaves "<%CHANGELOG%>" empty: nothing to load.
         } else if (ReadEntryText(entry, content)) {
           c.Text = Wide(content);
+          c.ContentEntry = entry;
         } else {
           Host().ShowMessageBox("Error: File \"" + entry + "\" Missing", "Rich Edit Error", kMbOk);
         }
@@ -227,7 +232,11 @@ void TControlParser::SetProperty(TControl& c, const std::string& key, const std:
         if (Globals().Package && !Globals().Package->FindByName(value, 0).empty()) c.PictureEntry = value;
       } else if (key == "tile") {
         // Only a picture already loaded can be tiled: "tile" before "file" does nothing.
-        if (Boolean(value) && !c.PictureEntry.empty()) c.Tiled = true;
+        if (Boolean(value) && !c.PictureEntry.empty()) {
+          c.Tiled = true;
+          c.TileWidth = c.Width;
+          c.TileHeight = c.Height;
+        }
       } else if (key == "stretch" || key == "center" || key == "transparent") {
         c.Style[key] = value;
       }

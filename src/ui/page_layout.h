@@ -44,7 +44,9 @@ struct TControl {
   std::u16string Text;        // edit fields, memos, rich-text boxes
   std::u16string RawText;     // the unexpanded caption or text, for a language switch
   std::string PictureEntry;   // pictures: the package entry loaded
-  bool Tiled = false;
+  bool Tiled = false;         // pictures: tiled over TileWidth x TileHeight, the size when "tile" came
+  int TileWidth = 0, TileHeight = 0;
+  std::string ContentEntry;   // rich-text boxes: the package entry whose bytes they show
   int Progress = 0, Max = 100;             // gauges
   std::map<std::string, std::string> Style;  // font, colour and other look keys, lower-case key
 };

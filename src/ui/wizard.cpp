@@ -26,8 +26,8 @@ bool Uninstaller() { return Globals().SetupInfo.Mode == 1; }
 
 }  // namespace
 
-TWizard::TWizard(TWizardPlatform& platform)
-    : Pages(&BackButton, &NextButton, &CancelButton, &LanguageButton), platform_(platform) {
+TWizard::TWizard(TWizardSystem& system, TWizardView& view)
+    : Pages(&BackButton, &NextButton, &CancelButton, &LanguageButton), system_(system), view_(view) {
   BackButton.Caption = u"< Back";
   NextButton.Caption = u"Next >";
   CancelButton.Caption = u"Cancel";
@@ -45,7 +45,10 @@ void TWizard::SetPagesUp() {
   Pages.LoadPages("Pages.txt");
   FindNamedControls();
   g.SetupInfo.InstallDir = Narrow(ExpandPathVariables(Wide(g.SetupInfo.InstallDir)));
-  if (ShellTreeView) ShellTreeView->Text = Wide(g.SetupInfo.InstallDir);
+  if (ShellTreeView) {
+    ShellTreeView->Text = Wide(g.SetupInfo.InstallDir);
+    view_.SyncTree(ShellTreeView->Text, false);
+  }
   if (InstallDirEdit) InstallDirEdit->Text = ExpandPathVariables(Wide(g.SetupInfo.InstallDir));
   BackButton.Caption = GetString(12);
   NextButton.Caption = GetString(13);
@@ -135,20 +138,22 @@ void TWizard::NextButtonClick() {
 
 void TWizard::BackButtonClick() { Pages.ShowPage(Pages.Current - 1); }
 
-void TWizard::CancelButtonClick() {
-  if (FormCloseQuery()) {
-    FormClose();
-    platform_.CloseWindow();
-  }
-}
+// Cancel asks the window to close; the window's close runs FormCloseQuery and FormClose.
+void TWizard::CancelButtonClick() { view_.CloseWindow(); }
 
 void TWizard::Finish() {
-  if (Uninstaller()) LaunchFinaliser();
+  if (Uninstaller()) LaunchFinaliserOnce();
   if (Globals().State.SilentMode) {
     Host().ShowMessageBox("Compleated", "Information", kMbOk);
-    platform_.ExitProcess(Interpreter().ScriptStopped ? kExitScriptStopped : kExitCompleted);
+    system_.ExitProcess(Interpreter().ScriptStopped ? kExitScriptStopped : kExitCompleted);
   }
-  platform_.CloseWindow();
+  view_.CloseWindow();
+}
+
+void TWizard::LaunchFinaliserOnce() {
+  if (FinaliserLaunched) return;
+  FinaliserLaunched = true;
+  LaunchFinaliser();
 }
 
 void TWizard::SetStatus(const std::u16string& text) {
@@ -179,28 +184,36 @@ void TWizard::RunInstall() {
     SetGauge(0, total);
     UninstallList().AddFolder(g.SetupInfo.InstallDir);
     Interpreter().CurrentLine = -1;
-    platform_.StartWorker();
+    view_.Repaint();  // the run's buttons and its first status line
+    system_.StartWorker();
     TStatusChannel& channel = StatusChannel();
-    while (platform_.WorkerRunning()) {
-      platform_.ProcessMessages();
+    while (system_.WorkerRunning()) {
+      view_.ProcessMessages();
       if (!g.State.SilentMode) {
         std::string text;
         uint32_t progress = 0;
-        if (channel.TakeStatusText(text)) SetStatus(Wide(text));
-        if (channel.TakeProgress(progress)) SetGauge(static_cast<int>(progress), -1);
-        platform_.Repaint();
+        bool changed = false;
+        if (channel.TakeStatusText(text)) {
+          SetStatus(Wide(text));
+          changed = true;
+        }
+        if (channel.TakeProgress(progress)) {
+          SetGauge(static_cast<int>(progress), -1);
+          changed = true;
+        }
+        if (changed) view_.Repaint();
       }
-      platform_.Sleep1();
+      system_.Sleep1();
     }
     Pages.ShowPage(Pages.Current + 1);
   } catch (const std::exception& e) {
     SetWorkingState(false);
-    platform_.WriteErrorLog(e.what(), "");
+    system_.WriteErrorLog(e.what(), "");
   }
   SetWorkingState(false);
   if (g.State.SilentMode) {
     Host().ShowMessageBox("Compleated", "Information", kMbOk);
-    platform_.ExitProcess(Interpreter().ScriptStopped ? kExitScriptStopped : kExitCompleted);
+    system_.ExitProcess(Interpreter().ScriptStopped ? kExitScriptStopped : kExitCompleted);
   }
 }
 
@@ -218,12 +231,13 @@ void TWizard::RunUninstall() {
   const size_t total = files + folders + values;
   SetStatus(u"Status: 0 of " + Number(total) + u" items remaining");
   SetGauge(0, static_cast<int>(total));
+  view_.Repaint();
   // The display of item n of a stage, once it has reached one percent of the stage.
   auto show = [&](const std::u16string& name, size_t n, size_t count, size_t before) {
     if (100 * n < count) return;
     SetStatus(ProgressText(name, n, count));
     SetGauge(static_cast<int>(before + n), -1);
-    platform_.Repaint();
+    view_.Repaint();
   };
   for (size_t n = 1; n <= files; ++n) {
     show(u"", n, files, 0);
@@ -248,7 +262,7 @@ void TWizard::InstallDirEditChange() {
   TSetupGlobals& g = Globals();
   if (CurrentType() == ptInstallDir) {
     const std::string text = Narrow(InstallDirEdit->Text);
-    const int type = platform_.DriveType(text.substr(0, 3));
+    const int type = system_.DriveType(text.substr(0, 3));
     if (type == kDriveUnknown || type == kDriveNoRoot || type == kDriveCdRom || type == kDriveRamDisk) {
       NextButton.Enabled = false;
       return;
@@ -257,25 +271,36 @@ void TWizard::InstallDirEditChange() {
     if (InstallDirShown) g.SetupInfo.InstallDir = WithTrailingBackslash(text);
     const char first = UpperAscii(g.SetupInfo.InstallDir.substr(0, 1))[0];
     if (first >= 'A' && first <= 'Z') {
-      g.State.AvailableBytes = platform_.FreeBytesOnDrive(first - 'A' + 1);
+      g.State.AvailableBytes = system_.FreeBytesOnDrive(first - 'A' + 1);
       g.State.AvailableText = SizeText(g.State.AvailableBytes);
     }
   }
-  if (ShellTreeView) ShellTreeView->Text = InstallDirEdit->Text;
+  if (ShellTreeView && !view_.TreeSyncing()) {
+    ShellTreeView->Text = InstallDirEdit->Text;
+    view_.SyncTree(InstallDirEdit->Text, true);
+  }
+}
+
+void TWizard::ShellTreeViewChange(const std::u16string& selected_path) {
+  if (!InstallDirEdit || CurrentType() != ptInstallDir) return;
+  const int type = system_.DriveType(Narrow(selected_path.substr(0, 3)));
+  if (type != kDriveRemovable && type != kDriveFixed && type != kDriveRemote) return;
+  InstallDirEdit->Text = selected_path;
+  InstallDirEditChange();
 }
 
 bool TWizard::FormCloseQuery() {
   if (Working) return false;
   if (!Pages.Pages.empty() && CurrentType() != ptFinish) {
-    const int answer = Host().ShowMessageBox(Narrow(GetString(27)), Narrow(GetString(28)), kMbYesNo);
+    const int answer = Host().ShowMessageBoxWide(GetString(27), GetString(28), kMbYesNo);
     if (answer == kIdNo) return false;
   }
   return true;
 }
 
 void TWizard::FormClose() {
-  platform_.StopWorker();
-  if (CurrentType() == ptFinish && Uninstaller()) LaunchFinaliser();
+  system_.StopWorker();
+  if (CurrentType() == ptFinish && Uninstaller()) LaunchFinaliserOnce();
 }
 
 }  // namespace setup

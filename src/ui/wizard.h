@@ -1,7 +1,8 @@
 // The wizard's flow: the page set, the three flow buttons and the language button, the install
 // and uninstall runs, and closing. It works on the page model; what it needs of the system and
 // of the window (drives, the worker thread, message pumping, ending the process) goes through
-// TWizardPlatform, so the flow runs the same in setup.exe and in the native tests.
+// TWizardSystem and TWizardView, so the flow runs the same in setup.exe, in silent runs and in
+// the native tests.
 #pragma once
 
 #include <cstdint>
@@ -20,28 +21,45 @@ enum : int { kDriveUnknown = 0, kDriveNoRoot = 1, kDriveRemovable = 2, kDriveFix
 // Exit codes of a silent run.
 enum : int { kExitCompleted = 0, kExitScriptStopped = 2 };
 
-class TWizardPlatform {
+// What the flow asks of the system: drives, the worker thread, the end of the process.
+class TWizardSystem {
  public:
-  virtual ~TWizardPlatform() = default;
+  virtual ~TWizardSystem() = default;
   virtual int DriveType(const std::string& root) = 0;
   virtual int64_t FreeBytesOnDrive(int drive) = 0;
   // The worker: asked for one run, polled until it ends, stopped when the window closes.
   virtual void StartWorker() = 0;
   virtual bool WorkerRunning() = 0;
   virtual void StopWorker() = 0;
-  virtual void ProcessMessages() = 0;
   virtual void Sleep1() = 0;
-  // Shows the window's state at once (status label, gauge).
-  virtual void Repaint() = 0;
-  virtual void CloseWindow() = 0;
   // Ends the process at once.
   [[noreturn]] virtual void ExitProcess(int code) = 0;
   [[noreturn]] virtual void WriteErrorLog(const std::string& text, const std::string& type) = 0;
 };
 
+// What the flow asks of the window. The view follows the page model by itself after every
+// event it hands to the flow; these calls are for the moments inside a handler when the screen
+// must catch up at once (a long run) or the window must act. A silent run has no window: the
+// defaults do nothing.
+class TWizardView {
+ public:
+  virtual ~TWizardView() = default;
+  // Lets the window handle its pending messages (the long runs keep it responsive).
+  virtual void ProcessMessages() {}
+  // Shows the model's state at once (status label, gauge, buttons).
+  virtual void Repaint() {}
+  virtual void CloseWindow() {}
+  // Moves the folder tree to a folder (see SyncTreeToPath); true while a move is under way.
+  virtual void SyncTree(const std::u16string& path, bool expand) {
+    (void)path;
+    (void)expand;
+  }
+  virtual bool TreeSyncing() { return false; }
+};
+
 class TWizard {
  public:
-  explicit TWizard(TWizardPlatform& platform);
+  TWizard(TWizardSystem& system, TWizardView& view);
 
   void SetPagesUp();
   void NextButtonClick();
@@ -51,6 +69,8 @@ class TWizard {
   bool FormCloseQuery();
   void FormClose();
   void InstallDirEditChange();
+  // The folder tree's selection changed to a folder (by the user).
+  void ShellTreeViewChange(const std::u16string& selected_path);
   void SetWorkingState(bool working) { Working = working; }
   void SetupLanguages();
   void LanguageItemClick(int index);
@@ -62,6 +82,9 @@ class TWizard {
   std::u16string Title;
   bool InstallDirShown = false;
   bool Working = false;
+  // The uninstaller starts its finishing program once per run, whether the finish page's
+  // button or the close box ends it.
+  bool FinaliserLaunched = false;
 
   // Named controls of the layout (null when absent).
   TControl* StatusLabel = nullptr;
@@ -79,9 +102,14 @@ class TWizard {
   void SetStatus(const std::u16string& text);
   void SetGauge(int progress, int maximum);
   std::u16string ProgressText(const std::u16string& name, size_t n, size_t count) const;
+  void LaunchFinaliserOnce();
+
+ public:
   TPageType CurrentType();
 
-  TWizardPlatform& platform_;
+ private:
+  TWizardSystem& system_;
+  TWizardView& view_;
 };
 
 }  // namespace setup

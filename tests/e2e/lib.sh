@@ -236,3 +236,162 @@ line_of() {
 report_line() {
   grep -a -m1 "^$2 " "$1" | tr -d '\r'
 }
+
+# ---- wizard window --------------------------------------------------------------------
+# The wizard is read and driven through windriver. SELECTOR names one visible control of the
+# window: a decimal control id, a class name (the first visible one) or CLASS#N (the N-th).
+# Texts come back as windriver writes them: CR, LF and TAB as \r, \n and \t.
+
+# How long wait_control_text waits for a text to show up.
+E2E_TEXT_TIMEOUT_S=${E2E_TEXT_TIMEOUT_S:-20}
+
+# driver_step WHAT ARG...: runs windriver; a failure ends the case with windriver's message
+# and keeps the visible windows in the log.
+driver_step() {
+  local what=$1
+  shift
+  windriver "$@" && return 0
+  save_window_list "$DRIVER_RUNS"
+  fail "$what: $(cat "$CASE_LOG/windriver.$DRIVER_RUNS.err")"
+}
+
+# wizard_wait CAPTION: waits for the window to show up.
+wizard_wait() {
+  driver_step "no window \"$1\"" wait "$1" "$E2E_WINDOW_TIMEOUT_MS"
+}
+
+# wizard_controls CAPTION: every control of the window in WIZARD_CONTROLS, one per line:
+# CLASS ID VISIBLE ENABLED LEFT TOP WIDTH HEIGHT TEXT, tab-separated, the rectangle relative
+# to the window's client area; also kept in the case's log.
+wizard_controls() {
+  driver_step "cannot read the controls of \"$1\"" controls "$1"
+  WIZARD_CONTROLS=$(cat "$DRIVER_OUT")
+}
+
+# wizard_text CAPTION SELECTOR: the control's text in WIZARD_TEXT.
+wizard_text() {
+  driver_step "cannot read control $2 of \"$1\"" text "$1" "$2"
+  WIZARD_TEXT=$(cat "$DRIVER_OUT")
+}
+
+# wizard_set_text CAPTION SELECTOR TEXT: replaces the control's text; an edit field tells the
+# program as if the user had typed it.
+wizard_set_text() {
+  note "set control $2 of \"$1\" to \"$3\""
+  driver_step "cannot set the text of control $2 of \"$1\"" settext "$1" "$2" "$3"
+}
+
+# wizard_press CAPTION BUTTONTEXT: presses the visible, enabled button of that text ("&"
+# accelerators need not be written).
+wizard_press() {
+  note "press \"$2\" in \"$1\""
+  driver_step "cannot press \"$2\" in \"$1\"" press "$1" "$2"
+}
+
+# wizard_click CAPTION SELECTOR: clicks a control, a radio button for example.
+wizard_click() {
+  note "click control $2 of \"$1\""
+  driver_step "cannot click control $2 of \"$1\"" click "$1" "$2"
+}
+
+# wizard_key CAPTION KEY: types Tab, ShiftTab, Return, Escape, Down, Up, Space, Home or End
+# into the window's focused control (the window becomes the foreground one).
+wizard_key() {
+  note "key $2 in \"$1\""
+  driver_step "cannot type $2 in \"$1\"" key "$1" "$2"
+}
+
+# wizard_focus CAPTION: the focused control as CLASS<TAB>ID<TAB>TEXT in WIZARD_FOCUS.
+wizard_focus() {
+  driver_step "no focused control in \"$1\"" focus "$1"
+  WIZARD_FOCUS=$(cat "$DRIVER_OUT")
+}
+
+# wizard_close CAPTION: clicks the window's close box.
+wizard_close() {
+  note "close \"$1\""
+  driver_step "cannot close \"$1\"" close "$1"
+}
+
+# wizard_choose_menu CAPTION BUTTONTEXT INDEX: presses the button that pops up a menu (the
+# language button, captioned with the current language) and chooses item INDEX, from 0.
+wizard_choose_menu() {
+  note "choose item $3 of the menu of \"$2\" in \"$1\""
+  wizard_press "$1" "$2"
+  driver_step "cannot choose item $3 of the menu of \"$2\"" menu "$1" "$3" "$E2E_WINDOW_TIMEOUT_MS"
+}
+
+# wizard_tree CAPTION: the shown items of the window's folder tree in WIZARD_TREE, one per
+# line: DEPTH SELECTED EXPANDED TEXT, tab-separated, in display order.
+wizard_tree() {
+  driver_step "cannot read the folder tree of \"$1\"" tree "$1"
+  WIZARD_TREE=$(cat "$DRIVER_OUT")
+}
+
+# wizard_select_tree CAPTION PATH: expands the folder tree down PATH (item texts joined by
+# backslashes from the top level; a drive "C:" also matches "C:\" or "Local Disk (C:)") and
+# selects its last item, as a click would.
+wizard_select_tree() {
+  note "select \"$2\" in the folder tree of \"$1\""
+  driver_step "cannot select \"$2\" in the folder tree of \"$1\"" treeselect "$1" "$2"
+}
+
+# wizard_client_size CAPTION: WIDTHxHEIGHT of the window's client area in WIZARD_CLIENT_SIZE.
+wizard_client_size() {
+  driver_step "cannot measure \"$1\"" clientsize "$1"
+  WIZARD_CLIENT_SIZE=$(cat "$DRIVER_OUT")
+}
+
+# wizard_screenshot CAPTION FILE: the window's client area as it is on the screen, as BMP, or
+# as PNG when FILE ends in .png; FILE is a Unix path (Wine's Z: drive reaches it).
+wizard_screenshot() {
+  local file=$2 bmp
+  case "$file" in
+    /*) ;;
+    *) file=$PWD/$file ;;
+  esac
+  bmp=$file
+  [[ "$file" == *.png ]] && bmp=${file%.png}.bmp
+  driver_step "cannot take a picture of \"$1\"" screenshot "$1" "Z:${bmp//\//\\}"
+  if [ "$bmp" != "$file" ]; then
+    convert "$bmp" "$file" >"$CASE_LOG/convert.log" 2>&1 || fail "cannot convert $bmp: $(cat "$CASE_LOG/convert.log")"
+    rm -f "$bmp"
+  fi
+  note "picture of \"$1\" in $file"
+}
+
+# expect_control_text CAPTION SELECTOR TEXT: the control shows TEXT (\r, \n, \t escaped).
+expect_control_text() {
+  wizard_text "$1" "$2"
+  expect_eq "$WIZARD_TEXT" "$3" "text of control $2 of \"$1\""
+}
+
+# wait_control_text CAPTION SELECTOR TEXT: waits up to E2E_TEXT_TIMEOUT_S for the control to
+# show TEXT, for pages that change on their own (progress, finish).
+wait_control_text() {
+  local ticks=$((E2E_TEXT_TIMEOUT_S * 5)) text=
+  while [ "$ticks" -gt 0 ]; do
+    if windriver text "$1" "$2"; then
+      text=$(cat "$DRIVER_OUT")
+      [ "$text" = "$3" ] && return 0
+    fi
+    ticks=$((ticks - 1))
+    sleep 0.2
+  done
+  save_window_list "text"
+  fail "control $2 of \"$1\" did not show [$3] within ${E2E_TEXT_TIMEOUT_S} s (last [$text])"
+}
+
+# expect_button_enabled CAPTION BUTTONTEXT yes|no: the visible button of that text (without
+# "&" accelerators) is enabled or not.
+expect_button_enabled() {
+  local state
+  wizard_controls "$1"
+  state=$(printf '%s\n' "$WIZARD_CONTROLS" |
+    WANT=$2 awk -F'\t' 'tolower($1) == "button" && $3 == 1 {
+        text = $9; gsub(/&&/, "\001", text); gsub(/&/, "", text); gsub(/\001/, "\\&", text)
+        if (text == ENVIRON["WANT"]) { print ($4 == 1 ? "yes" : "no"); exit }
+      }')
+  [ -n "$state" ] || fail "window \"$1\" has no visible button \"$2\""
+  expect_eq "$state" "$3" "button \"$2\" of \"$1\" enabled"
+}

@@ -26,7 +26,7 @@ TBytes LanguageImage() {
   return image;
 }
 
-class TFakeWizardPlatform : public TWizardPlatform {
+class TFakeWizardPlatform : public TWizardSystem, public TWizardView {
  public:
   int DriveType(const std::string& root) override { return root == "E:\\" ? kDriveCdRom : kDriveFixed; }
   int64_t FreeBytesOnDrive(int) override { return Free; }
@@ -39,12 +39,14 @@ class TFakeWizardPlatform : public TWizardPlatform {
     if (Watch) Shown.push_back(Watch->Progress);
   }
   void CloseWindow() override { Closed = true; }
+  void SyncTree(const std::u16string& path, bool expand) override { Synced.emplace_back(path, expand); }
   void ExitProcess(int code) override { throw code; }
   void WriteErrorLog(const std::string& text, const std::string&) override { throw ESetupError(text); }
 
   int64_t Free = 1 << 30;
   bool Started = false, Stopped = false, Closed = false;
   TControl* Watch = nullptr;
+  std::vector<std::pair<std::u16string, bool>> Synced;
   std::vector<int> Shown;
 };
 
@@ -114,7 +116,7 @@ TEST_F(Wizard, SettingsPageTypesAndControls) {
                        "[Picture]\r\nType=TImage\r\nTile=true\r\nFile=one.txt\r\n[Picture2]\r\nType=TImage\r\nFile=one.txt\r\nTile=TRUE\r\n"},
            {"two.txt", "[Other]\r\nType=TButton\r\n"},
            {"three.txt", ""}});
-  TWizard wizard(platform_);
+  TWizard wizard(platform_, platform_);
   wizard.SetPagesUp();
   EXPECT_EQ(wizard.Pages.PanelColour, 0u);  // "colour $000000": any separator
   EXPECT_EQ(wizard.Pages.FontColour, 0xFFu);
@@ -141,7 +143,7 @@ TEST_F(Wizard, ALanguageSwitchReExpandsCaptionsOnly) {
   Package({{"Pages.txt", "[Pages]\r\na.txt\r\n[Settings]\r\nColour=$D4D4D4\r\n"},
            {"a.txt", "[Title]\r\nType=TLabel\r\nCaption=<LANG2>\r\n[Box]\r\nType=TPanel\r\nCaption=<LANG2>\r\n"
                      "[Field]\r\nType=TEdit\r\nText=<LANG2>\r\n[Notes]\r\nType=TMemo\r\nText=<LANG1>\r\n"}});
-  TWizard w(platform_);
+  TWizard w(platform_, platform_);
   w.SetPagesUp();
   EXPECT_EQ(w.Pages.PanelColour, 0xD4D4D4u);  // "Colour=": the key in any case, "=" as separator
   const auto& controls = w.Pages.Pages[0]->Controls;
@@ -157,23 +159,23 @@ TEST_F(Wizard, ALanguageSwitchReExpandsCaptionsOnly) {
 TEST_F(Wizard, NamingAndNumberErrors) {
   Package({{"Pages.txt", "[Pages]\r\na.txt\r\nb.txt\r\n"}, {"a.txt", "[Title]\r\nType=TLabel\r\n"},
            {"b.txt", "[title]\r\nType=TLabel\r\n"}});
-  TWizard twice(platform_);
+  TWizard twice(platform_, platform_);
   EXPECT_THROW(twice.SetPagesUp(), ESetupError);
   Package({{"Pages.txt", "[Pages]\r\na.txt\r\n"}, {"a.txt", "[1st]\r\nType=TLabel\r\n"}});
-  TWizard bad_name(platform_);
+  TWizard bad_name(platform_, platform_);
   EXPECT_THROW(bad_name.SetPagesUp(), ESetupError);
   Package({{"Pages.txt", "[Pages]\r\na.txt\r\n"}, {"a.txt", "[X]\r\nType=TLabel\r\nLeft=ten\r\n"}});
-  TWizard bad_number(platform_);
+  TWizard bad_number(platform_, platform_);
   EXPECT_THROW(bad_number.SetPagesUp(), ESetupError);
   Package({{"Other.txt", "x"}});
-  TWizard missing(platform_);
+  TWizard missing(platform_, platform_);
   missing.SetPagesUp();
   EXPECT_EQ(host_.Boxes.back().Text, "Error File Missing: Pages.txt");
 }
 
 TEST_F(Wizard, ButtonsFollowThePageTypes) {
   Layout({"Welcome", "InstallDir", "Patch", "Finish", "MainLayout"});
-  TWizard w(platform_);
+  TWizard w(platform_, platform_);
   w.SetPagesUp();
   EXPECT_FALSE(w.BackButton.Visible);  // page 0
   EXPECT_EQ(w.NextButton.Caption, u"Next");
@@ -198,7 +200,7 @@ TEST_F(Wizard, TooLittleSpaceAndRefusedDrives) {
   Layout({"InstallDir", "Patch", "Finish"});
   Globals().State.RequiredBytes = 5000;
   platform_.Free = 4000;
-  TWizard w(platform_);
+  TWizard w(platform_, platform_);
   w.SetPagesUp();
   w.NextButtonClick();  // patch
   EXPECT_FALSE(w.NextButton.Enabled);
@@ -213,7 +215,7 @@ TEST_F(Wizard, TooLittleSpaceAndRefusedDrives) {
 
 TEST_F(Wizard, NextOnTheLastPageRunsItsActionAgain) {
   Layout({"Welcome", "InstallDir"});
-  TWizard w(platform_);
+  TWizard w(platform_, platform_);
   w.SetPagesUp();
   w.NextButtonClick();
   w.InstallDirEdit->Text = u"D:\\Other";
@@ -229,13 +231,13 @@ TEST_F(Wizard, UninstallTotalsAndProgress) {
   log.FileList = {"C:\\a.txt", "C:\\b.txt", "C:\\c.txt"};
   log.FolderList = {"C:\\one", "C:\\two"};
   log.RegistryList = {"\"HKCU\" \"Software\\X\" \"v\" \"\""};
-  TWizard w(platform_);
+  TWizard w(platform_, platform_);
   w.SetPagesUp();
   EXPECT_EQ(w.Title, u"Demo Uninstall");
   platform_.Watch = w.ProgressBar;
   w.NextButtonClick();
   EXPECT_EQ(w.ProgressBar->Max, 6);
-  EXPECT_EQ(platform_.Shown, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(platform_.Shown, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));  // the empty gauge first
   EXPECT_EQ(w.StatusLabel->Caption, u"1/1 values");
   EXPECT_EQ(w.Pages.Current, 2);  // the page after the uninstall is shown
 }
@@ -243,7 +245,7 @@ TEST_F(Wizard, UninstallTotalsAndProgress) {
 TEST_F(Wizard, SilentRunsEndOnTheFinishPage) {
   Layout({"Welcome", "Uninstall", "Finish", "MainLayout"});
   Globals().State.SilentMode = true;
-  TWizard w(platform_);
+  TWizard w(platform_, platform_);
   w.SetPagesUp();
   w.NextButtonClick();  // the uninstall, then the finish page is shown
   try {
@@ -257,7 +259,7 @@ TEST_F(Wizard, SilentRunsEndOnTheFinishPage) {
 
 TEST_F(Wizard, LanguageMenuAndClosing) {
   Layout({"Welcome", "Finish"});
-  TWizard w(platform_);
+  TWizard w(platform_, platform_);
   w.SetPagesUp();
   EXPECT_FALSE(w.LanguageButton.Visible);  // one language
   host_.Answer = kIdNo;
@@ -266,6 +268,47 @@ TEST_F(Wizard, LanguageMenuAndClosing) {
   EXPECT_TRUE(w.FormCloseQuery());
   w.Working = true;
   EXPECT_FALSE(w.FormCloseQuery());
+}
+
+TEST_F(Wizard, TheFolderTreeFollowsTheFieldAndTheFieldTheTree) {
+  Package({{"Pages.txt", "[Pages]\r\na.txt\r\nb.txt\r\n[PageTypes]\r\nWelcome\r\nInstallDir\r\n"},
+           {"a.txt", "[Title]\r\nType=TLabel\r\n"},
+           {"b.txt", "[InstallDir_Edit]\r\nType=TEdit\r\n[InstallDir_ShellTreeView]\r\nType=TShellTreeView\r\n"}});
+  TWizard w(platform_, platform_);
+  w.SetPagesUp();
+  ASSERT_EQ(platform_.Synced.size(), 1u);  // set-up: moved to the install folder, not expanded
+  EXPECT_EQ(platform_.Synced[0], std::make_pair(std::u16string(u"C:\\Games\\Demo"), false));
+  w.ShellTreeViewChange(u"C:\\Elsewhere");  // off the install-folder page: nothing
+  EXPECT_EQ(w.InstallDirEdit->Text, u"C:\\Games\\Demo");
+  w.NextButtonClick();
+  EXPECT_EQ(platform_.Synced.back(), std::make_pair(std::u16string(u"C:\\Games\\Demo"), true));
+  w.ShellTreeViewChange(u"D:\\Chosen");
+  EXPECT_EQ(w.InstallDirEdit->Text, u"D:\\Chosen");
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, "D:\\Chosen\\");
+  w.ShellTreeViewChange(u"E:\\Disc");  // a CD-ROM folder is not taken
+  EXPECT_EQ(w.InstallDirEdit->Text, u"D:\\Chosen");
+}
+
+TEST_F(Wizard, TheUninstallerStartsItsFinishingProgramOnce) {
+  Package({{"Pages.txt", "[Pages]\r\na.txt\r\n[PageTypes]\r\nFinish\r\n"}, {"a.txt", ""}, {"FINALISE.EXE", "MZ"}});
+  Globals().SetupInfo.Mode = 1;
+  TWizard w(platform_, platform_);
+  w.SetPagesUp();
+  w.NextButtonClick();  // Next on the last page: the finish action, which closes the window
+  EXPECT_TRUE(platform_.Closed);
+  EXPECT_TRUE(w.FormCloseQuery());  // a finish page closes without a question
+  w.FormClose();
+  EXPECT_EQ(system_.Opened.size(), 1u);  // not once more from the close
+}
+
+TEST_F(Wizard, CancelOnlyAsksTheWindowToClose) {
+  Layout({"Welcome", "Finish"});
+  TWizard w(platform_, platform_);
+  w.SetPagesUp();
+  w.CancelButtonClick();
+  EXPECT_TRUE(platform_.Closed);
+  EXPECT_TRUE(host_.Boxes.empty());  // the question comes from the window's close
+  EXPECT_FALSE(platform_.Stopped);
 }
 
 }  // namespace

@@ -9,7 +9,8 @@ source "$here/../wine_prefix.sh"
 wine_prefix_open win32
 trap wine_prefix_close EXIT
 log=$WINE_WORK/win32_tests.log
-if wine "$bin/win32_tests.exe" >"$log" 2>&1; then
+# The view tests create windows: they need a display.
+if xvfb-run -a -s "-screen 0 1024x768x24" wine "$bin/win32_tests.exe" >"$log" 2>&1; then
   grep -E '^\[  PASSED  \]|^\[==========\]' "$log" | sed 's/^/win32: /'
 else
   cat "$log"

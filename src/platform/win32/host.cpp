@@ -42,6 +42,12 @@ int TWin32Host::ShowMessageBox(const std::string& text, const std::string& capti
   return MessageBoxW(ApplicationWindow(), Widen(text).c_str(), Widen(caption).c_str(), style);
 }
 
+// The quit question has no owner window; task-modal keeps the wizard's buttons from being
+// pressed while it is open.
+int TWin32Host::ShowMessageBoxWide(const std::u16string& text, const std::u16string& caption, unsigned style) {
+  return MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(caption).c_str(), style | MB_TASKMODAL);
+}
+
 std::u16string TWin32Host::AnsiToWide(std::string_view text) { return ToU16(Widen(text)); }
 
 std::string TWin32Host::WideToAnsi(std::u16string_view text) { return Narrow(ToWide(text)); }

@@ -10,7 +10,8 @@
 #include "engine/uninstall_list.h"
 #include "platform/win32/error_log.h"
 #include "platform/win32/system.h"
-#include "platform/win32/wizard_platform.h"
+#include "platform/win32/view/main_form.h"
+#include "platform/win32/wizard_system.h"
 
 namespace setup::win32 {
 
@@ -99,18 +100,24 @@ void TWin32StartupPlatform::LoadInstallLog(const std::string& folder, const std:
 }
 // Silent runs are driven through the wizard's flow without a window: Next again and again until
 // the flow ends the process. A run that can go no further (no pages, or a last page that ends
-// nothing) ends with exit code 1 instead of looping. Interactive runs end here until the
-// wizard's window is built.
+// nothing) ends with exit code 1 instead of looping. Interactive runs show the wizard's window
+// and run its message loop until it closes.
 void TWin32StartupPlatform::HandOver(bool silent) {
-  if (!silent) return;
-  TWin32WizardPlatform wizard_platform;
-  TWizard wizard(wizard_platform);
-  wizard.SetPagesUp();
-  for (;;) {
-    const int before = wizard.Pages.Current;
-    wizard.NextButtonClick();
-    if (wizard.Pages.Current == before) ::ExitProcess(1);
+  TWin32WizardSystem system;
+  if (silent) {
+    TWizardView no_window;
+    TWizard wizard(system, no_window);
+    wizard.SetPagesUp();
+    for (;;) {
+      const int before = wizard.Pages.Current;
+      wizard.NextButtonClick();
+      if (wizard.Pages.Current == before) ::ExitProcess(1);
+    }
   }
+  TFrmMain form(system);
+  form.SetPagesUp();
+  form.Show();
+  form.Run();
 }
 
 void TWin32StartupPlatform::WriteErrorLog(const std::string& error_text, const std::string& error_type) {

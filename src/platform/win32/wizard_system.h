@@ -1,5 +1,5 @@
-// The wizard's view of Windows until its window is built: drives, the worker thread, message
-// pumping and the end of the process.
+// The wizard's view of the system on Windows: drives, free space, the worker thread and the end
+// of the process. The window is the view's (view/main_form.h); a silent run has none.
 #pragma once
 
 #include <memory>
@@ -9,23 +9,18 @@
 
 namespace setup::win32 {
 
-class TWin32WizardPlatform : public TWizardPlatform {
+class TWin32WizardSystem : public TWizardSystem {
  public:
-  TWin32WizardPlatform();
-  ~TWin32WizardPlatform() override;
+  TWin32WizardSystem();
+  ~TWin32WizardSystem() override;
   int DriveType(const std::string& root) override;
   int64_t FreeBytesOnDrive(int drive) override;
   void StartWorker() override;
   bool WorkerRunning() override;
   void StopWorker() override;
-  void ProcessMessages() override;
   void Sleep1() override;
-  void Repaint() override {}
-  void CloseWindow() override { Closed = true; }
   [[noreturn]] void ExitProcess(int code) override;
   [[noreturn]] void WriteErrorLog(const std::string& text, const std::string& type) override;
-
-  bool Closed = false;
 
  private:
   std::unique_ptr<TSetupThread> worker_;
