@@ -16,9 +16,11 @@
 //   windriver settext CAPTION SELECTOR TEXT        WM_SETTEXT, as typing would (EN_CHANGE follows)
 //   windriver click CAPTION SELECTOR               posts BM_CLICK to the selected control
 //   windriver close CAPTION                        posts SC_CLOSE, the close box
-//   windriver key CAPTION KEY                      Tab ShiftTab Return Escape Down Up Space
+//   windriver key CAPTION KEY                      types Tab ShiftTab Return Escape Down Up Space
+//                                                  Home or End into the window's focused control
 //   windriver focus CAPTION                        prints CLASS<TAB>ID<TAB>TEXT of the focus
-//   windriver menu CAPTION INDEX [TIMEOUT_MS]      chooses item INDEX (from 0) of the open popup menu
+//   windriver menu CAPTION INDEX [TIMEOUT_MS]      chooses item INDEX (from 0) of the popup menu
+//                                                  the window has open or opens within the time
 //   windriver tree CAPTION                         prints DEPTH<TAB>SELECTED<TAB>EXPANDED<TAB>TEXT
 //                                                  per shown item of the first visible tree
 //   windriver treeselect CAPTION PATH              expands down PATH ("C:\Program Files") and
@@ -39,8 +41,12 @@
 //
 // Keys reach the program as hardware input (SendInput after making its window the foreground
 // one), so that they pass through its message loop and its dialog navigation with the shift
-// state they need. The popup menu is driven by keys posted to the menu window: the menu's own
-// loop reads the keyboard messages of its thread whatever window they are addressed to.
+// state they need: key messages posted to the focus move through a dialog as well, but carry
+// no shift state, so a posted Shift+Tab moves forward. The popup menu is driven by keys
+// posted to the menu window: the menu's own loop reads the keyboard messages of its thread
+// whatever window they are addressed to. The items of another process's menu cannot be read
+// (under Wine a menu lives in its own process), so INDEX is not checked against their number:
+// past the last item the choice wraps round to the first, and a test checks what it chose.
 //
 // The driver stands apart from the code it tests: it uses <windows.h> directly and nothing
 // of setup.exe's own sources.
@@ -309,7 +315,7 @@ std::vector<HWND> TopLevelWindows() {
   return windows;
 }
 
-// Every descendant, children before their own children (EnumChildWindows recurses).
+// Every descendant, each before its own children (EnumChildWindows recurses).
 std::vector<HWND> ChildWindows(HWND parent) {
   std::vector<HWND> children;
   EnumChildWindows(parent, CollectAll, reinterpret_cast<LPARAM>(&children));
@@ -691,10 +697,8 @@ HWND RequireMenu(HWND window, const std::wstring& caption, DWORD timeout_ms) {
 }
 
 // Home selects the first item whatever was selected when the menu opened; each Down moves to
-// the next item (separators are skipped, as for the user; past the last item the selection
-// wraps to the first); Return chooses it. The menu's own loop reads the keyboard messages of
-// its thread whichever of its windows they are posted to. The choice is done when the menu
-// window has gone; a menu still open at the time-out did not take the keys.
+// the next item (separators are skipped, as for the user); Return chooses it. The choice is
+// done when the menu window has gone; a menu still open at the time-out did not take the keys.
 int CommandMenu(const std::wstring& caption, DWORD index, DWORD timeout_ms) {
   HWND hwnd = RequireWindow(caption);
   if (!hwnd) return kExitNotFound;
@@ -738,7 +742,7 @@ struct TreeReader {
 
   UINT State(HTREEITEM item) const {
     DWORD_PTR result = 0;
-    Send(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED | TVIS_SELECTED, &result);
+    Send(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED, &result);
     return static_cast<UINT>(result);
   }
 

@@ -96,7 +96,7 @@ RECT ToRect(const TCanvasRect& r) { return RECT{r.X0, r.Y0, r.X1, r.Y1}; }
 
 // TCanvas on a DC. The DC's state (colours, modes, selections) is saved on construction and
 // restored when the canvas goes.
-class GdiCanvas : public TCanvas {
+class GdiCanvas final : public TCanvas {
  public:
   GdiCanvas(HDC dc, HFONT font) : dc_(dc), font_(font), saved_(SaveDC(dc)) {}
   ~GdiCanvas() override {
@@ -156,7 +156,7 @@ class GdiCanvas : public TCanvas {
 };
 
 // The state of one gauge window, reached through GWLP_USERDATA.
-class GaugeWindow : public TGaugeHost {
+class GaugeWindow final : public TGaugeHost {
  public:
   explicit GaugeWindow(HWND hwnd) : hwnd_(hwnd) {}
 

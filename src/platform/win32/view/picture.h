@@ -39,7 +39,8 @@ class TPicture {
 
   // Becomes a width x height picture (the control's size in layout pixels) covered with copies
   // of the current one from the top-left corner on. Ignored when the picture is empty or the
-  // size is not positive or beyond the pixel limits.
+  // size is not positive or beyond the pixel limits. A tiled picture drawn transparent keys the
+  // colour of its own bottom-left pixel, which is the copy's pixel that lands there.
   void Tile(int width, int height);
 
   // Draws into the control's rectangle (device pixels), clipped to it. A picture without alpha
