@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BIN := $(CURDIR)/build/bin
 CMAKE_GEN := -G Ninja
 
-.PHONY: all bootstrap native asan win32 stage fuzz test unit win32-test e2e fuzz-smoke demo bench clean
+.PHONY: all bootstrap native asan win32 stage fuzz test unit win32-test e2e fuzz-smoke demo bench screenshots clean
 
 all: bootstrap native win32 stage
 
@@ -56,6 +56,10 @@ e2e:
 
 demo: all
 	@scripts/demo.sh $(BIN)
+
+# Pictures of every page of the default layouts (English, German, 150 %) in build/screenshots.
+screenshots: all
+	@scripts/screenshots.sh $(BIN)
 
 bench: bootstrap native win32 stage
 	@bench/run.sh $(BIN)

@@ -292,8 +292,9 @@ void TWizard::ShellTreeViewChange(const std::u16string& selected_path) {
 bool TWizard::FormCloseQuery() {
   if (Working) return false;
   if (!Pages.Pages.empty() && CurrentType() != ptFinish) {
+    // Only Yes ends the setup: a box closed another way, or one that could not be shown, keeps it.
     const int answer = Host().ShowMessageBoxWide(GetString(27), GetString(28), kMbYesNo);
-    if (answer == kIdNo) return false;
+    if (answer != kIdYes) return false;
   }
   return true;
 }

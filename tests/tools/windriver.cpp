@@ -36,8 +36,8 @@
 //
 // Messages go through SendMessageTimeout so that a hung program cannot hang the driver;
 // captions are read from the window manager's copy, which never sends a message. CR, LF and
-// TAB in texts are written as \r, \n and \t so that every control stays on one line. Output
-// is UTF-8.
+// TAB in texts are written as \r, \n and \t, other control characters as \xHH, so that every
+// control stays on one line. Output is UTF-8.
 //
 // Keys reach the program as hardware input (SendInput after making its window the foreground
 // one), so that they pass through its message loop and its dialog navigation with the shift
@@ -133,6 +133,8 @@ std::wstring Hex(HWND hwnd) {
   return buffer;
 }
 
+// Other control characters (a binary file shown in a text box holds NULs) are written as
+// \xHH, so that they cannot cut or garble a line for the shell that reads it.
 std::wstring Escape(const std::wstring& text) {
   std::wstring out;
   out.reserve(text.size());
@@ -140,7 +142,13 @@ std::wstring Escape(const std::wstring& text) {
     if (c == L'\r') out += L"\\r";
     else if (c == L'\n') out += L"\\n";
     else if (c == L'\t') out += L"\\t";
-    else out += c;
+    else if (c < 0x20 || c == 0x7F) {
+      wchar_t code[8];
+      swprintf(code, 8, L"\\x%02X", static_cast<unsigned>(c));
+      out += code;
+    } else {
+      out += c;
+    }
   }
   return out;
 }

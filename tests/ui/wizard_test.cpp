@@ -264,6 +264,10 @@ TEST_F(Wizard, LanguageMenuAndClosing) {
   EXPECT_FALSE(w.LanguageButton.Visible);  // one language
   host_.Answer = kIdNo;
   EXPECT_FALSE(w.FormCloseQuery());
+  host_.Answer = kIdCancel;  // the box closed without an answer
+  EXPECT_FALSE(w.FormCloseQuery());
+  host_.Answer = 0;  // the box could not be shown
+  EXPECT_FALSE(w.FormCloseQuery());
   host_.Answer = kIdYes;
   EXPECT_TRUE(w.FormCloseQuery());
   w.Working = true;

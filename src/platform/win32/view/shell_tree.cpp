@@ -8,7 +8,10 @@
 //
 // Items are drawn here rather than by the control, so that the custom colours apply and the
 // shell's folder icons can be shown without an image list of every icon; an empty image list
-// keeps the icons' room between the expand button and the text.
+// keeps the icons' room between the expand button and the text. The drawing happens after the
+// control's own (post-paint), over the whole text area: an item whose default drawing is
+// skipped loses its lines and expand button too, which only the control draws well (themed
+// or not).
 #include "platform/win32/view/shell_tree.h"
 
 #include <commctrl.h>
@@ -16,6 +19,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "platform/win32/view/view_support.h"
 
@@ -36,7 +41,7 @@ constexpr int kTextOffset = 2;
 bool Skipped(const WIN32_FIND_DATAW& data) {
   if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
   if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) return true;
-  // Folders the system keeps to itself ("System Volume Information", old-name junctions).
+  // Folders the system keeps to itself ("System Volume Information", "Documents and Settings").
   const DWORD hidden_system = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   return (data.dwFileAttributes & hidden_system) == hidden_system;
 }
@@ -131,6 +136,10 @@ COLORREF OrSystem(LRESULT colour, int system_colour) {
   return static_cast<COLORREF>(colour) == CLR_NONE ? GetSysColor(system_colour) : static_cast<COLORREF>(colour);
 }
 
+HTREEITEM NextItem(HWND tree, HTREEITEM item, UINT how) {
+  return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
+}
+
 bool GetItemRect(HWND tree, HTREEITEM item, bool text_only, RECT& rect) {
   // TVM_GETITEMRECT takes the item in the rectangle it fills.
   std::memcpy(&rect, &item, sizeof item);
@@ -171,6 +180,7 @@ TSE_ShellTreeView::TSE_ShellTreeView(HWND parent, int x, int y, int width, int h
 }
 
 TSE_ShellTreeView::~TSE_ShellTreeView() {
+  OnChange = nullptr;  // the items go with the window; that is no change of the user's
   if (tree_) DestroyWindow(tree_);
   if (spacer_) ImageList_Destroy(spacer_);
 }
@@ -238,9 +248,7 @@ const std::vector<HTREEITEM>& TSE_ShellTreeView::Flat() {
   if (flat_valid_) return flat_;
   flat_.clear();
   // Depth first, a parent before its children, collapsed children included.
-  auto next = [this](HTREEITEM item, UINT how) {
-    return reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
-  };
+  auto next = [this](HTREEITEM item, UINT how) { return NextItem(tree_, item, how); };
   HTREEITEM item = next(nullptr, TVGN_ROOT);
   while (item) {
     flat_.push_back(item);
@@ -269,7 +277,7 @@ std::u16string TSE_ShellTreeView::NodePath(size_t index) {
 
 bool TSE_ShellTreeView::IsFirstSibling(size_t index) {
   HTREEITEM item = At(index);
-  return item && !SendMessageW(tree_, TVM_GETNEXTITEM, TVGN_PREVIOUS, reinterpret_cast<LPARAM>(item));
+  return item && !NextItem(tree_, item, TVGN_PREVIOUS);
 }
 
 void TSE_ShellTreeView::ExpandNode(size_t index) {
@@ -286,12 +294,11 @@ void TSE_ShellTreeView::SetCurrentPath(const std::u16string& folder) {
   HTREEITEM found = nullptr;
   for (const std::u16string& part : FolderChain(folder)) {
     if (found) Expand(found);
-    HTREEITEM child = reinterpret_cast<HTREEITEM>(
-        SendMessageW(tree_, TVM_GETNEXTITEM, found ? TVGN_CHILD : TVGN_ROOT, reinterpret_cast<LPARAM>(found)));
+    HTREEITEM child = NextItem(tree_, found, found ? TVGN_CHILD : TVGN_ROOT);
     while (child) {
       const TNode* node = NodeOf(child);
       if (node && SameFolder(ToU16(node->Path), part)) break;
-      child = reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)));
+      child = NextItem(tree_, child, TVGN_NEXT);
     }
     if (!child) break;
     found = child;
@@ -328,9 +335,7 @@ void TSE_ShellTreeView::SyncTreeToPath(const std::u16string& path, bool expand) 
 
 std::u16string TSE_ShellTreeView::SelectedPath() const {
   if (!tree_) return {};
-  HTREEITEM item =
-      reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_GETNEXTITEM, TVGN_CARET, 0));
-  const TNode* node = NodeOf(item);
+  const TNode* node = NodeOf(NextItem(tree_, nullptr, TVGN_CARET));
   return node ? ToU16(node->Path) : std::u16string();
 }
 
@@ -401,8 +406,10 @@ LRESULT TSE_ShellTreeView::OnCustomDraw(NMTVCUSTOMDRAW* draw) {
     case CDDS_PREPAINT:
       return CDRF_NOTIFYITEMDRAW;
     case CDDS_ITEMPREPAINT:
+      return CDRF_NOTIFYPOSTPAINT;
+    case CDDS_ITEMPOSTPAINT:
       DrawItem(draw->nmcd.hdc, reinterpret_cast<HTREEITEM>(draw->nmcd.dwItemSpec));
-      return CDRF_SKIPDEFAULT;
+      return CDRF_DODEFAULT;
     default:
       return CDRF_DODEFAULT;
   }
@@ -434,6 +441,8 @@ void TSE_ShellTreeView::DrawItem(HDC dc, HTREEITEM item) {
   if (!SendMessageW(tree_, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return;
 
   TSavedDc saved(dc);
+  // After its own drawing the control has put its font back out of the DC.
+  if (HFONT font = reinterpret_cast<HFONT>(SendMessageW(tree_, WM_GETFONT, 0, 0))) SelectObject(dc, font);
   const TTreeItemColours colours = ItemColours(CurrentColours(), (tv.state & TVIS_SELECTED) != 0);
   Fill(dc, text, colours.Background);
   SetBkMode(dc, TRANSPARENT);

@@ -206,15 +206,14 @@ HBRUSH TPageView::Brush(COLORREF colour) {
 }
 
 TControlView* TPageView::ViewOf(const TControl* control) {
-  for (auto& view : views_) {
-    if (view->Model == control) return view.get();
-  }
-  return nullptr;
+  auto found = by_model_.find(control);
+  return found == by_model_.end() ? nullptr : found->second;
 }
 
 void TPageView::Build() {
   RegisterLabelClass(GetModuleHandleW(nullptr));
   for (auto& page : pages_.Pages) {
+    const size_t begin = views_.size();
     bool first = true;
     for (TControl& control : page->Controls) {
       auto view = std::make_unique<TControlView>();
@@ -222,8 +221,11 @@ void TPageView::Build() {
       view->FirstOfPage = first;
       first = false;
       Create(*view);
+      by_model_.emplace(&control, view.get());
+      if (view->Window) by_window_.emplace(view->Window, view.get());
       views_.push_back(std::move(view));
     }
+    page_views_.emplace_back(begin, views_.size());
   }
   // A background page lies behind every other page: its first control ends up bottom-most.
   for (auto& page : pages_.Pages) {
@@ -498,30 +500,33 @@ void TPageView::PaintWindowless(HDC dc, const TControlView& view) {
 
 void TPageView::PaintPanel(HDC dc, const RECT& area) {
   FillRect(dc, &area, Brush(PanelColour()));
-  auto paint_page = [&](const TControlParser& page) {
-    for (const TControl& control : page.Controls) {
-      if (!control.Visible) continue;
-      const TControlView* view = ViewOf(&control);
+  auto paint_page = [&](size_t page) {
+    for (size_t i = page_views_[page].first; i < page_views_[page].second; ++i) {
+      const TControlView& view = *views_[i];
       RECT overlap{};
-      if (view && !view->Window && IntersectRect(&overlap, &view->Bounds, &area)) PaintWindowless(dc, *view);
+      if (!view.Window && view.Model->Visible && IntersectRect(&overlap, &view.Bounds, &area)) {
+        PaintWindowless(dc, view);
+      }
     }
   };
   // Background pages first (the last one sent back lies lowest), then the others in order.
-  for (auto it = pages_.Pages.rbegin(); it != pages_.Pages.rend(); ++it) {
-    if ((*it)->SentToBack) paint_page(**it);
+  const size_t pages = std::min(page_views_.size(), pages_.Pages.size());
+  for (size_t page = pages; page-- > 0;) {
+    if (pages_.Pages[page]->SentToBack) paint_page(page);
   }
-  for (auto& page : pages_.Pages) {
-    if (!page->SentToBack) paint_page(*page);
+  for (size_t page = 0; page < pages; ++page) {
+    if (!pages_.Pages[page]->SentToBack) paint_page(page);
   }
 }
 
 bool TPageView::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
   switch (msg) {
     case WM_COMMAND: {
-      HWND from = reinterpret_cast<HWND>(lp);
-      for (auto& item : views_) {
-        TControlView& view = *item;
-        if (view.Window != from || !from) continue;
+      auto found = by_window_.find(reinterpret_cast<HWND>(lp));
+      if (found == by_window_.end()) return false;
+      HWND from = found->first;
+      {
+        TControlView& view = *found->second;
         const TControlKind kind = view.Model->Kind;
         if ((kind == TControlKind::Edit || kind == TControlKind::Memo) && HIWORD(wp) == EN_CHANGE && !applying_) {
           view.Model->Text = ReadWindowText(from);
@@ -537,7 +542,6 @@ bool TPageView::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
         *result = 0;
         return true;
       }
-      return false;
     }
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lp);
@@ -549,11 +553,11 @@ bool TPageView::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
-      HWND from = reinterpret_cast<HWND>(lp);
+      auto found = by_window_.find(reinterpret_cast<HWND>(lp));
+      if (found == by_window_.end()) return false;
       HDC dc = reinterpret_cast<HDC>(wp);
-      for (auto& item : views_) {
-        TControlView& view = *item;
-        if (view.Window != from) continue;
+      {
+        TControlView& view = *found->second;
         if (view.Look.Font.Colour) SetTextColor(dc, *view.Look.Font.Colour & 0xFFFFFF);
         COLORREF background = PanelColour();
         if (view.Model->Kind == TControlKind::Edit || view.Model->Kind == TControlKind::Memo) {
@@ -564,7 +568,6 @@ bool TPageView::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
         *result = reinterpret_cast<LRESULT>(Brush(background));
         return true;
       }
-      return false;
     }
   }
   return false;

@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/view/view_support.h"  // first: the other Windows headers need it
@@ -118,7 +120,10 @@ class TPageView {
   int dpi_;
   TSEPageControl& pages_;
   TFontCache fonts_;
-  std::vector<std::unique_ptr<TControlView>> views_;
+  std::vector<std::unique_ptr<TControlView>> views_;  // page by page, in control order
+  std::vector<std::pair<size_t, size_t>> page_views_;  // each page's range in views_
+  std::unordered_map<const TControl*, TControlView*> by_model_;
+  std::unordered_map<HWND, TControlView*> by_window_;
   std::map<COLORREF, HBRUSH> brushes_;
   bool applying_ = false;  // the view is changing a control: its notifications are not the user's
 };
