@@ -6,7 +6,7 @@
 # Builds a setup of the shipped example with the default layouts, runs it under Wine on its own
 # Xvfb display and takes a picture of every page: the installer's welcome, change log, install
 # folder, patch, patching (caught half way) and finish pages and the uninstaller's welcome,
-# uninstall and finish pages, in English, in German and in English at 150 % scale. The pictures
+# uninstall (caught half way) and finish pages, in English, in German and in English at 150 % scale. The pictures
 # go to OUT_DIR (default build/screenshots) as LANGUAGE-PAGE.png; the few that README.md shows
 # are copied to docs/screenshots.
 set -euo pipefail
@@ -47,13 +47,12 @@ echo "screenshots: creating a Wine prefix"
 wineboot -i >"$WORK/wineboot.log" 2>&1 </dev/null
 wine_place_windows "$WORK/reg.log"
 
-# The example, held half way for the patching page's picture: its script waits a few seconds
-# for a program between the first half of its files and a second half.
+# The example with a few thousand small files more, so that the patching page can be caught
+# half way.
 SRC=$WORK/src
 cp -r "$ROOT/examples/demo" "$SRC"
-mkdir -p "$SRC/extras"
-cp -r "$SRC/files/." "$SRC/extras/"
-sed -i 's/^file manual Manual/execute cmd.exe "\/c ping -n 5 127.0.0.1"\nfile extras Extras\nfile manual Manual/' "$SRC/demo.script"
+mkdir -p "$SRC/files/data/maps"
+for i in $(seq 1 4000); do echo "map $i" >"$SRC/files/data/maps/map$i.txt"; done
 "$BIN/setupbuild" -q -o "$WORK/prefix/drive_c/demo_setup.exe" "$SRC/demo.script" >"$WORK/build.log" 2>&1 ||
   { cat "$WORK/build.log" >&2; exit 1; }
 
@@ -119,7 +118,9 @@ pages() {
   wait_button "$caption" "Next >"
   shot "$caption" "$name-7-uninstall-welcome"
   press "$caption" "Next >"
-  wait_button "$caption" "Finish"; shot "$caption" "$name-8-uninstall-finish"
+  wait_half_way "$caption"
+  shot "$caption" "$name-8-uninstall-progress"
+  wait_button "$caption" "Finish"; shot "$caption" "$name-9-uninstall-finish"
   press "$caption" "Finish"
   wait "$pid"
   sleep 1

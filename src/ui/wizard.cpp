@@ -233,11 +233,13 @@ void TWizard::RunUninstall() {
   SetGauge(0, static_cast<int>(total));
   view_.Repaint();
   // The display of item n of a stage, once it has reached one percent of the stage.
+  // The window stays responsive (it refuses to close while Working) as during the install.
   auto show = [&](const std::u16string& name, size_t n, size_t count, size_t before) {
     if (100 * n < count) return;
     SetStatus(ProgressText(name, n, count));
     SetGauge(static_cast<int>(before + n), -1);
     view_.Repaint();
+    view_.ProcessMessages();
   };
   for (size_t n = 1; n <= files; ++n) {
     show(u"", n, files, 0);
