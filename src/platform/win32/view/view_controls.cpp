@@ -431,6 +431,16 @@ void TPageView::ApplyText(TControlView& view) {
 
 void TPageView::Sync() {
   applying_ = true;
+  // A page change shows and hides whole pages: the panel is drawn once afterwards rather than
+  // after every control (a page of a thousand controls took seconds).
+  bool page_change = false;
+  for (auto& item : views_) {
+    if (item->Model->Visible != item->ShownVisible) {
+      page_change = true;
+      break;
+    }
+  }
+  if (page_change) SendMessageW(panel_, WM_SETREDRAW, FALSE, 0);
   for (auto& item : views_) {
     TControlView& view = *item;
     const TControl& c = *view.Model;
@@ -459,6 +469,10 @@ void TPageView::Sync() {
       else InvalidateRect(panel_, &view.Bounds, FALSE);
       view.ShownVisible = c.Visible;
     }
+  }
+  if (page_change) {
+    SendMessageW(panel_, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(panel_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
   }
   applying_ = false;
 }
