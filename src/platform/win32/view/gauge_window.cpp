@@ -16,38 +16,6 @@ namespace setup::win32 {
 
 namespace {
 
-// Owns a pen, brush, font or bitmap.
-class ScopedGdiObject {
- public:
-  explicit ScopedGdiObject(HGDIOBJ object = nullptr) : object_(object) {}
-  ~ScopedGdiObject() { Reset(); }
-  ScopedGdiObject(const ScopedGdiObject&) = delete;
-  ScopedGdiObject& operator=(const ScopedGdiObject&) = delete;
-  HGDIOBJ Get() const { return object_; }
-  void Reset(HGDIOBJ object = nullptr) {
-    if (object_) DeleteObject(object_);
-    object_ = object;
-  }
-
- private:
-  HGDIOBJ object_;
-};
-
-// Selects an object into a DC for the guard's lifetime and selects the previous one back.
-class ScopedSelection {
- public:
-  ScopedSelection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(object ? SelectObject(dc, object) : nullptr) {}
-  ~ScopedSelection() {
-    if (previous_) SelectObject(dc_, previous_);
-  }
-  ScopedSelection(const ScopedSelection&) = delete;
-  ScopedSelection& operator=(const ScopedSelection&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
-
 // A memory DC with a bitmap of a given size selected, kept from paint to paint.
 class BackBuffer {
  public:
@@ -87,7 +55,7 @@ class BackBuffer {
   }
 
   HDC dc_ = nullptr;
-  ScopedGdiObject bitmap_;
+  ScopedGdi<> bitmap_;
   HGDIOBJ previous_ = nullptr;
   int width_ = 0, height_ = 0;
 };
@@ -115,13 +83,13 @@ class GdiCanvas final : public TCanvas {
     std::vector<POINT> path;
     path.reserve(points.size());
     for (const TCanvasPoint& p : points) path.push_back({p.X, p.Y});
-    ScopedGdiObject pen(CreatePen(PS_SOLID, 1, colour));
+    ScopedGdi<> pen(CreatePen(PS_SOLID, 1, colour));
     ScopedSelection use_pen(dc_, pen.Get());
     ::Polyline(dc_, path.data(), static_cast<int>(path.size()));
   }
 
   void FrameRect(const TCanvasRect& rect, uint32_t colour) override {
-    ScopedGdiObject pen(CreatePen(PS_SOLID, 1, colour));
+    ScopedGdi<> pen(CreatePen(PS_SOLID, 1, colour));
     ScopedSelection use_pen(dc_, pen.Get());
     ScopedSelection clear_brush(dc_, GetStockObject(NULL_BRUSH));
     ::Rectangle(dc_, rect.X0, rect.Y0, rect.X1, rect.Y1);

@@ -331,18 +331,14 @@ LRESULT CALLBACK TFrmMain::WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM l
 void TFrmMain::PaintPanel(HWND panel, HDC target) {
   RECT client{};
   GetClientRect(panel, &client);
-  HDC dc = CreateCompatibleDC(target);
-  HBITMAP bitmap = CreateCompatibleBitmap(target, std::max<int>(client.right, 1), std::max<int>(client.bottom, 1));
-  HGDIOBJ old = SelectObject(dc, bitmap);
+  TMemoryDc buffer(target, client.right, client.bottom);
+  HDC dc = buffer.Dc();
   if (pages_) {
     pages_->PaintPanel(dc, client);
   } else {
     FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   }
   BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
-  SelectObject(dc, old);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
 }
 
 LRESULT TFrmMain::OnPanelMessage(HWND panel, UINT msg, WPARAM wp, LPARAM lp) {

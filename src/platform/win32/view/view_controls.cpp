@@ -37,27 +37,6 @@ std::u16string ReadWindowText(HWND window) {
   return ToU16(text);
 }
 
-// A memory DC with a bitmap of a window's client size; copied to the window DC once.
-class TBuffer {
- public:
-  TBuffer(HDC target, int width, int height)
-      : dc_(CreateCompatibleDC(target)), bitmap_(CreateCompatibleBitmap(target, std::max(width, 1), std::max(height, 1))) {
-    old_ = SelectObject(dc_, bitmap_.Get());
-  }
-  ~TBuffer() {
-    SelectObject(dc_, old_);
-    DeleteDC(dc_);
-  }
-  TBuffer(const TBuffer&) = delete;
-  TBuffer& operator=(const TBuffer&) = delete;
-  HDC Dc() const { return dc_; }
-
- private:
-  HDC dc_;
-  ScopedGdi<HBITMAP> bitmap_;
-  HGDIOBJ old_;
-};
-
 // ---------------------------------------------------------------- the label window
 
 TControlView* LabelView(HWND window) { return reinterpret_cast<TControlView*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
@@ -66,7 +45,7 @@ void PaintLabel(HWND window, HDC target) {
   TControlView* view = LabelView(window);
   RECT client{};
   GetClientRect(window, &client);
-  TBuffer buffer(target, client.right, client.bottom);
+  TMemoryDc buffer(target, client.right, client.bottom);
   HDC dc = buffer.Dc();
   const COLORREF fill = view ? view->Look.Background.value_or(0xFFFFFF) : 0xFFFFFF;
   if (view && view->Look.Transparent) {

@@ -28,27 +28,6 @@
 
 namespace setup::win32 {
 
-// Owns a GDI object.
-template <typename T>
-class ScopedGdi {
- public:
-  ScopedGdi() = default;
-  explicit ScopedGdi(T object) : object_(object) {}
-  ~ScopedGdi() {
-    if (object_) DeleteObject(object_);
-  }
-  ScopedGdi(const ScopedGdi&) = delete;
-  ScopedGdi& operator=(const ScopedGdi&) = delete;
-  T Get() const { return object_; }
-  void Reset(T object = nullptr) {
-    if (object_) DeleteObject(object_);
-    object_ = object;
-  }
-
- private:
-  T object_ = nullptr;
-};
-
 // Fonts by face, size and weight, made once at the window's DPI.
 class TFontCache {
  public:

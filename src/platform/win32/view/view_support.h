@@ -17,6 +17,65 @@ namespace setup::win32 {
 // with its own background).
 constexpr UINT kMsgPaintBehind = WM_APP + 1;
 
+// Owns a GDI object (pen, brush, bitmap, font) and deletes it.
+template <typename T = HGDIOBJ>
+class ScopedGdi {
+ public:
+  explicit ScopedGdi(T object = nullptr) : object_(object) {}
+  ~ScopedGdi() { Reset(); }
+  ScopedGdi(const ScopedGdi&) = delete;
+  ScopedGdi& operator=(const ScopedGdi&) = delete;
+  T Get() const { return object_; }
+  void Reset(T object = nullptr) {
+    if (object_) DeleteObject(object_);
+    object_ = object;
+  }
+
+ private:
+  T object_;
+};
+
+// Selects an object into a DC for the guard's lifetime and selects the previous one back.
+class ScopedSelection {
+ public:
+  ScopedSelection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(object ? SelectObject(dc, object) : nullptr) {}
+  ~ScopedSelection() {
+    if (previous_) SelectObject(dc_, previous_);
+  }
+  ScopedSelection(const ScopedSelection&) = delete;
+  ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// A memory DC with a bitmap the size of what is painted, for drawing off screen and copying once.
+class TMemoryDc {
+ public:
+  TMemoryDc(HDC target, int width, int height)
+      : dc_(CreateCompatibleDC(target)),
+        bitmap_(CreateCompatibleBitmap(target, width > 0 ? width : 1, height > 0 ? height : 1)),
+        selection_(dc_.Get(), bitmap_.Get()) {}
+  ~TMemoryDc() = default;
+  TMemoryDc(const TMemoryDc&) = delete;
+  TMemoryDc& operator=(const TMemoryDc&) = delete;
+  HDC Dc() const { return dc_.Get(); }
+
+ private:
+  struct TDcOwner {
+    explicit TDcOwner(HDC dc) : dc_(dc) {}
+    ~TDcOwner() {
+      if (dc_) DeleteDC(dc_);
+    }
+    HDC Get() const { return dc_; }
+    HDC dc_;
+  };
+  TDcOwner dc_;  // destroyed last: the bitmap is selected out, then deleted, then the DC
+  ScopedGdi<HBITMAP> bitmap_;
+  ScopedSelection selection_;
+};
+
 // A length in 96-DPI layout pixels at the given DPI (rounded to nearest).
 inline int Scale(int value, int dpi) { return MulDiv(value, dpi, 96); }
 
