@@ -15,7 +15,7 @@ layout folder into the setup, so the page files refer to them by these names.
 
 Shapes are described by signed distance functions (negative inside, in pixels) and filled with
 a one-pixel ramp across the edge, which gives clean anti-aliasing without supersampling. Only
-+, *, / and sqrt are used on floats, so the pixels come out the same on every machine; the PNG
+basic arithmetic and sqrt touch floats, so the pixels come out the same on every machine; the PNG
 bytes also depend on the zlib that compresses them, which is why --check compares pixels.
 
 Usage:
@@ -28,6 +28,7 @@ Python 3 standard library only.
 """
 
 import argparse
+import math
 import os
 import struct
 import sys
@@ -47,7 +48,7 @@ TEAL = (12, 126, 132)
 BOX_TOP = (242, 248, 252)
 BOX_LEFT = ((206, 228, 240), (178, 210, 228))
 BOX_RIGHT = ((138, 184, 210), (112, 160, 192))
-TAPE = ((118, 214, 214), (84, 186, 192), (62, 150, 164))  # on the top, left and right faces
+TAPE = ((118, 214, 214), (62, 150, 164))  # on the top and on the right face
 WHITE = (255, 255, 255)
 BLACK = (0, 0, 0)
 
@@ -60,6 +61,11 @@ def clamp01(v):
 
 def mix(a, b, t):
     return tuple(a[k] + (b[k] - a[k]) * t for k in range(3))
+
+
+def distance(dx, dy):
+    # sqrt is exactly rounded everywhere; math.hypot's algorithm differs between Python versions.
+    return math.sqrt(dx * dx + dy * dy)
 
 
 def smoothstep(t):
@@ -113,7 +119,7 @@ class Canvas:
         for y in range(y0, y1):
             for x in range(x0, x1):
                 dx, dy = (x + 0.5 - cx) / rx, (y + 0.5 - cy) / ry
-                self.blend(x, y, colour, opacity * (1.0 - smoothstep((dx * dx + dy * dy) ** 0.5)))
+                self.blend(x, y, colour, opacity * (1.0 - smoothstep(distance(dx, dy))))
 
     def rgb_rows(self):
         """8-bit rows, 3 bytes per pixel (alpha must be 1 everywhere)."""
@@ -137,13 +143,13 @@ class Canvas:
 
 def circle(cx, cy, r):
     def sdf(x, y):
-        return ((x - cx) ** 2 + (y - cy) ** 2) ** 0.5 - r
+        return distance(x - cx, y - cy) - r
     return sdf, (cx - r - 2, cy - r - 2, cx + r + 2, cy + r + 2)
 
 
 def ring(cx, cy, r, thickness):
     def sdf(x, y):
-        return abs(((x - cx) ** 2 + (y - cy) ** 2) ** 0.5 - r) - thickness / 2.0
+        return abs(distance(x - cx, y - cy) - r) - thickness / 2.0
     reach = r + thickness + 2
     return sdf, (cx - reach, cy - reach, cx + reach, cy + reach)
 
@@ -154,7 +160,7 @@ def rounded_rect(x0, y0, x1, y1, r):
 
     def sdf(x, y):
         qx, qy = abs(x - cx) - hx, abs(y - cy) - hy
-        outside = (max(qx, 0.0) ** 2 + max(qy, 0.0) ** 2) ** 0.5
+        outside = distance(max(qx, 0.0), max(qy, 0.0))
         return outside + min(max(qx, qy), 0.0) - r
     return sdf, (x0 - 6, y0 - 6, x1 + 6, y1 + 6)
 
@@ -167,7 +173,7 @@ def polygon(points):
     edges = []
     for i in range(n):
         (ax, ay), (bx, by) = points[i], points[(i + 1) % n]
-        length = ((bx - ax) ** 2 + (by - ay) ** 2) ** 0.5
+        length = distance(bx - ax, by - ay)
         # Outward normal of edge a->b for the polygon's winding.
         nx, ny = sign * (by - ay) / length, -sign * (bx - ax) / length
         edges.append((nx, ny, nx * ax + ny * ay))
@@ -185,7 +191,7 @@ def segment(ax, ay, bx, by, thickness):
     def sdf(x, y):
         t = clamp01(((x - ax) * dx + (y - ay) * dy) / length2)
         px, py = ax + t * dx - x, ay + t * dy - y
-        return (px * px + py * py) ** 0.5 - thickness / 2.0
+        return distance(px, py) - thickness / 2.0
     return sdf, (min(ax, bx) - thickness - 2, min(ay, by) - thickness - 2,
                  max(ax, bx) + thickness + 2, max(ay, by) + thickness + 2)
 
@@ -224,7 +230,7 @@ def draw_box(canvas, cx, top, half_width, height, edge_light=0.55):
     canvas.fill(*polygon([lerp_point(l, t, lo), lerp_point(l, t, hi), lerp_point(b, r, hi), lerp_point(b, r, lo)]),
                 TAPE[0])
     front = [lerp_point(b, r, lo), lerp_point(b, r, hi)]
-    canvas.fill(*polygon([front[0], front[1], down(front[1]), down(front[0])]), TAPE[2])
+    canvas.fill(*polygon([front[0], front[1], down(front[1]), down(front[0])]), TAPE[1])
 
     # A light front edge and top rim lift the box off the background.
     thin = max(0.8, w / 40.0)
@@ -318,13 +324,16 @@ def unfilter_row(kind, row, prior, bpp):
     return bytes(out)
 
 
-def encode_png(width, height, rows, alpha):
-    """A PNG of 8-bit RGB or RGBA rows; each row takes the filter that leaves the smallest sum."""
+def encode_png(width, height, rows, alpha, filtered=True):
+    """A PNG of 8-bit RGB or RGBA rows; each row takes the filter that leaves the smallest sum.
+
+    Unfiltered (filtered=False) is much quicker and good enough for throw-away mock-ups.
+    """
     bpp = 4 if alpha else 3
     prior = bytes(width * bpp)
     raw = bytearray()
     for row in rows:
-        candidates = [filter_row(kind, row, prior, bpp) for kind in range(5)]
+        candidates = [filter_row(kind, row, prior, bpp) for kind in range(5)] if filtered else [row]
         costs = [sum(v if v < 128 else 256 - v for v in f) for f in candidates]
         kind = costs.index(min(costs))
         raw.append(kind)
@@ -472,7 +481,7 @@ def render_mocks(drawn, out_dir):
                 c = render_page(fit, page, background, languages.get(language, {}), drawn, path)
                 name = f"{os.path.basename(folder)}-{os.path.splitext(page.file_name)[0]}-{language}.png"
                 with open(os.path.join(out_dir, name), "wb") as f:
-                    f.write(encode_png(c.width, c.height, c.rgb_rows(), False))
+                    f.write(encode_png(c.width, c.height, c.rgb_rows(), False, filtered=False))
                 print(f"mock-up {os.path.join(out_dir, name)}")
 
 

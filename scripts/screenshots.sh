@@ -103,7 +103,7 @@ pages() {
   press "$caption" "$next"; wait_button "$caption" "$next"; shot "$caption" "$name-3-installdir"
   press "$caption" "$next"
   install=$([ "$language" = 1 ] && echo "Installieren" || echo "Install")
-  finish=$([ "$language" = 1 ] && echo "Fertig stellen" || echo "Finish")
+  finish=$([ "$language" = 1 ] && echo "Fertig" || echo "Finish")
   wait_button "$caption" "$install"; shot "$caption" "$name-4-patch"
   press "$caption" "$install"
   wait_half_way "$caption"

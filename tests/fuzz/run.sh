@@ -18,7 +18,7 @@ fi
 BUILD_DIR=$(cd "$1" 2>/dev/null && pwd) || { echo "fuzz: no build folder $1 (run make fuzz)" >&2; exit 2; }
 SECONDS_PER_TARGET=$2
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-TARGETS=(fuzz_pak_directory fuzz_setup_info fuzz_comp_lines fuzz_vfs_open fuzz_kzp_open fuzz_kzp_wav)
+TARGETS=(fuzz_pak_directory fuzz_setup_info fuzz_comp_lines fuzz_vfs_open fuzz_kzp_open fuzz_kzp_wav fuzz_page_layout)
 
 # Limits of one execution: a unit slower than UNIT_TIMEOUT seconds or a process above RSS_LIMIT
 # MB is reported as a fault, as is a single allocation above MALLOC_LIMIT MB.

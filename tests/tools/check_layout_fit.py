@@ -387,8 +387,14 @@ def check_text(path, c, languages, report, verbose):
             if widest is None or line_width > widest[0]:
                 widest = (line_width, language)
     if verbose and most_lines:
-        print(f"{os.path.relpath(path, ROOT)}: [{c.name}] {width} x {height}: at most {most_lines[0]} lines "
+        print(f"{shown(path)}: [{c.name}] {width} x {height}: at most {most_lines[0]} lines "
               f"({most_lines[1]}, {most_lines[0] * line_height(em)} px), widest line {widest[0]:.0f} px ({widest[1]})")
+
+
+def shown(path):
+    """A path as printed: relative to the tree when it lies in it."""
+    relative = os.path.relpath(path, ROOT)
+    return path if relative.startswith("..") else relative
 
 
 def main(argv):
@@ -400,7 +406,7 @@ def main(argv):
     faults = []
 
     def report(place, message):
-        print(f"{os.path.relpath(place, ROOT)}: {message}")
+        print(f"{shown(place)}: {message}")
         faults.append(message)
 
     for folder in folders:
