@@ -7,9 +7,10 @@
 # deterministic) and the package build/bench/payload.pak (BIN_DIR/make_package), then runs
 # BIN_DIR/verify_bench on it. BENCH_ROUNDS sets the number of rounds (default 5);
 # SETUP_PAYLOAD_SCRIPT overrides where the payload generator is looked for.
-# Then the build-time benchmark, bench/builder_bench.sh BIN_DIR (needs makensis), and the
-# silent install under Wine, bench/install_bench.sh BIN_DIR (needs makensis, Wine, Xvfb and the
-# Windows runtime from make win32 stage).
+# Then the build-time benchmark, bench/builder_bench.sh BIN_DIR (needs makensis), the silent
+# install under Wine, bench/install_bench.sh BIN_DIR (needs makensis, Wine, Xvfb and the Windows
+# runtime from make win32 stage), and the install clicked through the wizard against the silent
+# one, bench/wizard_bench.sh BIN_DIR (Wine, Xvfb and the Windows runtime).
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
@@ -66,4 +67,19 @@ if [ -z "$missing" ]; then
   "$ROOT/bench/install_bench.sh" "$BIN" </dev/null
 else
   echo "bench: the install benchmark is skipped, missing:$missing (make bootstrap win32 stage)"
+fi
+
+# The wizard benchmark needs no makensis, but the English language file for the wizard's texts.
+missing=""
+for tool in setup.exe windriver.exe layout/default languages/English.wri; do
+  [ -e "$BIN/$tool" ] || missing="$missing $BIN/$tool"
+done
+for tool in wine wineboot wineserver Xvfb; do
+  command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
+done
+echo
+if [ -z "$missing" ]; then
+  "$ROOT/bench/wizard_bench.sh" "$BIN" </dev/null
+else
+  echo "bench: the wizard benchmark is skipped, missing:$missing (make bootstrap win32 stage)"
 fi

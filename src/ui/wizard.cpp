@@ -187,24 +187,27 @@ void TWizard::RunInstall() {
     view_.Repaint();  // the run's buttons and its first status line
     system_.StartWorker();
     TStatusChannel& channel = StatusChannel();
+    auto take = [&] {
+      std::string text;
+      uint32_t progress = 0;
+      bool changed = false;
+      if (channel.TakeStatusText(text)) {
+        SetStatus(Wide(text));
+        changed = true;
+      }
+      if (channel.TakeProgress(progress)) {
+        SetGauge(static_cast<int>(progress), -1);
+        changed = true;
+      }
+      if (changed) view_.Repaint();
+    };
     while (system_.WorkerRunning()) {
       view_.ProcessMessages();
-      if (!g.State.SilentMode) {
-        std::string text;
-        uint32_t progress = 0;
-        bool changed = false;
-        if (channel.TakeStatusText(text)) {
-          SetStatus(Wide(text));
-          changed = true;
-        }
-        if (channel.TakeProgress(progress)) {
-          SetGauge(static_cast<int>(progress), -1);
-          changed = true;
-        }
-        if (changed) view_.Repaint();
-      }
+      if (!g.State.SilentMode) take();
       system_.Sleep1();
     }
+    // What the worker published just before it ended: otherwise the gauge could stay a step short.
+    if (!g.State.SilentMode) take();
     Pages.ShowPage(Pages.Current + 1);
   } catch (const std::exception& e) {
     SetWorkingState(false);

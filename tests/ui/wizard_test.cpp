@@ -1,6 +1,8 @@
 // The page layout and the wizard's flow on the page model.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/error.h"
 #include "core/languages.h"
 #include "core/pak.h"
@@ -30,7 +32,10 @@ class TFakeWizardPlatform : public TWizardSystem, public TWizardView {
  public:
   int DriveType(const std::string& root) override { return root == "E:\\" ? kDriveCdRom : kDriveFixed; }
   int64_t FreeBytesOnDrive(int) override { return Free; }
-  void StartWorker() override { Started = true; }
+  void StartWorker() override {
+    Started = true;
+    if (OnStart) OnStart();
+  }
   bool WorkerRunning() override { return false; }
   void StopWorker() override { Stopped = true; }
   void ProcessMessages() override {}
@@ -47,6 +52,7 @@ class TFakeWizardPlatform : public TWizardSystem, public TWizardView {
   bool Started = false, Stopped = false, Closed = false;
   TControl* Watch = nullptr;
   std::vector<std::pair<std::u16string, bool>> Synced;
+  std::function<void()> OnStart;  // what the worker does in its run
   std::vector<int> Shown;
 };
 
@@ -303,6 +309,22 @@ TEST_F(Wizard, TheUninstallerStartsItsFinishingProgramOnce) {
   EXPECT_TRUE(w.FormCloseQuery());  // a finish page closes without a question
   w.FormClose();
   EXPECT_EQ(system_.Opened.size(), 1u);  // not once more from the close
+}
+
+TEST_F(Wizard, TheLastThingTheWorkerPublishesIsShown) {
+  Layout({"Welcome", "Patching", "Finish"});
+  TWizard w(platform_, platform_);
+  w.SetPagesUp();
+  // The worker publishes its last step and its last line and has ended before the window looks.
+  platform_.OnStart = [] {
+    StatusChannel().StepProgress(true);
+    StatusChannel().SetStatusText(u"last file");
+  };
+  w.NextButtonClick();
+  EXPECT_EQ(w.StatusLabel->Caption, u"last file");
+  EXPECT_GT(w.ProgressBar->Progress, 0);
+  EXPECT_FALSE(w.Working);
+  EXPECT_EQ(w.Pages.Current, 2);
 }
 
 TEST_F(Wizard, CancelOnlyAsksTheWindowToClose) {

@@ -15,7 +15,8 @@ class TFrmVerify {
   TFrmVerify& operator=(const TFrmVerify&) = delete;
 
   void Show();
-  // Sets the status text and progress and repaints at once (no message loop runs meanwhile).
+  // Sets the status text and progress and repaints at once (no message loop runs meanwhile),
+  // at most once a display frame but always for the last position of a range.
   void Update(const std::string& status, int position, int maximum);
 
  private:
@@ -24,6 +25,9 @@ class TFrmVerify {
   HWND status_label_ = nullptr;
   HWND progress_bar1_ = nullptr;
   HFONT font_ = nullptr;
+  static constexpr DWORD kUpdateIntervalMs = 16;
+  DWORD last_update_ = 0;
+  int shown_maximum_ = -1;
 };
 
 }  // namespace setup::win32

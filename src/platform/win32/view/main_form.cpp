@@ -144,6 +144,7 @@ void TFrmMain::SyncButton(HWND button, const TButtonModel& model, TButtonModel& 
 
 void TFrmMain::SyncAll() {
   if (!window_ || closed_) return;
+  repaint_pending_ = false;  // everything the model says is on screen from here
   if (wizard_.Title != shown_title_) {
     SetWindowTextW(window_, (L" " + Text(wizard_.Title)).c_str());
     shown_title_ = wizard_.Title;
@@ -169,7 +170,20 @@ void TFrmMain::SyncAll() {
   }
 }
 
+// The worker may report hundreds of files a second. The screen shows what is new at most once
+// a display frame; a report that came in between is shown by the next ProcessMessages once the
+// frame is over, so the last one is never left unshown.
 void TFrmMain::Repaint() {
+  repaint_pending_ = true;
+  RepaintIfDue();
+}
+
+void TFrmMain::RepaintIfDue() {
+  if (!repaint_pending_) return;
+  const DWORD now = GetTickCount();
+  if (now - last_repaint_ < kRepaintIntervalMs) return;
+  repaint_pending_ = false;
+  last_repaint_ = now;
   SyncAll();
   if (panel_) RedrawWindow(panel_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   if (window_) UpdateWindow(window_);
@@ -205,7 +219,17 @@ void TFrmMain::Run() {
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) PumpOne(msg);
 }
 
+// Called every millisecond while the worker runs. Each look into the message queue is a trip to
+// the window system (under Wine a server call), and on the one processor the setup runs on it is
+// taken from the worker: the window looks every few milliseconds, still far quicker than anyone
+// clicks or than a display frame.
 void TFrmMain::ProcessMessages() {
+  const DWORD now = GetTickCount();
+  if (now - last_pump_ < kPumpIntervalMs) {
+    RepaintIfDue();
+    return;
+  }
+  last_pump_ = now;
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (!PumpOne(msg)) {
@@ -213,6 +237,7 @@ void TFrmMain::ProcessMessages() {
       return;
     }
   }
+  RepaintIfDue();
 }
 
 void TFrmMain::CloseWindow() {
@@ -328,17 +353,23 @@ LRESULT CALLBACK TFrmMain::WindowProc(HWND window, UINT msg, WPARAM wp, LPARAM l
 
 // ---------------------------------------------------------------- Panel1
 
-void TFrmMain::PaintPanel(HWND panel, HDC target) {
-  RECT client{};
-  GetClientRect(panel, &client);
-  TMemoryDc buffer(target, client.right, client.bottom);
+// Paints the part of the panel that needs it (the whole client area for WM_PRINTCLIENT).
+void TFrmMain::PaintPanel(HWND panel, HDC target, const RECT* part) {
+  RECT area{};
+  GetClientRect(panel, &area);
+  if (part) IntersectRect(&area, &area, part);
+  const int width = area.right - area.left, height = area.bottom - area.top;
+  if (width <= 0 || height <= 0) return;
+  TMemoryDc buffer(target, width, height);
   HDC dc = buffer.Dc();
+  SetViewportOrgEx(dc, -area.left, -area.top, nullptr);
   if (pages_) {
-    pages_->PaintPanel(dc, client);
+    pages_->PaintPanel(dc, area);
   } else {
-    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   }
-  BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+  SetViewportOrgEx(dc, 0, 0, nullptr);
+  BitBlt(target, area.left, area.top, width, height, dc, 0, 0, SRCCOPY);
 }
 
 LRESULT TFrmMain::OnPanelMessage(HWND panel, UINT msg, WPARAM wp, LPARAM lp) {
@@ -348,12 +379,12 @@ LRESULT TFrmMain::OnPanelMessage(HWND panel, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(panel, &ps);
-      PaintPanel(panel, dc);
+      PaintPanel(panel, dc, &ps.rcPaint);
       EndPaint(panel, &ps);
       return 0;
     }
     case WM_PRINTCLIENT:
-      PaintPanel(panel, reinterpret_cast<HDC>(wp));
+      PaintPanel(panel, reinterpret_cast<HDC>(wp), nullptr);
       return 0;
     case kMsgPaintBehind: {
       if (!pages_) return 0;

@@ -55,7 +55,8 @@ class TFrmMain : public TWizardView {
   void SyncAll();
   void SyncButton(HWND button, const TButtonModel& model, TButtonModel& shown);
   bool PumpOne(MSG& msg);
-  void PaintPanel(HWND panel, HDC target);
+  void PaintPanel(HWND panel, HDC target, const RECT* part);
+  void RepaintIfDue();
   void PaintBevel(HDC dc);
 
   TWizard wizard_;
@@ -70,6 +71,13 @@ class TFrmMain : public TWizardView {
   TPageType shown_type_ = ptWelcome;
   std::optional<std::pair<std::u16string, bool>> pending_tree_sync_;
   bool closed_ = false;
+  // Repaints during a run: at most one a display frame.
+  static constexpr DWORD kRepaintIntervalMs = 16;
+  bool repaint_pending_ = false;
+  DWORD last_repaint_ = 0;
+  // Looks into the message queue during a run: at most one every few milliseconds.
+  static constexpr DWORD kPumpIntervalMs = 8;
+  DWORD last_pump_ = 0;
 };
 
 }  // namespace setup::win32
