@@ -150,7 +150,6 @@ void TFrmMain::SyncAll() {
     shown_title_ = wizard_.Title;
   }
   if (pages_) pages_->Sync();
-  // A button that is about to be hidden or disabled gives the keyboard to the next one first.
   SyncButton(back_, wizard_.BackButton, shown_back_);
   SyncButton(next_, wizard_.NextButton, shown_next_);
   SyncButton(cancel_, wizard_.CancelButton, shown_cancel_);
@@ -163,6 +162,7 @@ void TFrmMain::SyncAll() {
     SendMessageW(cancel_, BM_SETSTYLE, finish ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
     shown_type_ = type;
   }
+  // A hidden or disabled control cannot keep the keyboard: Next takes it, or Cancel.
   HWND focus = GetFocus();
   if (!focus || !IsWindowVisible(focus) || !IsWindowEnabled(focus)) {
     if (IsWindowVisible(next_) && IsWindowEnabled(next_)) SetFocus(next_);
@@ -170,9 +170,9 @@ void TFrmMain::SyncAll() {
   }
 }
 
-// The worker may report hundreds of files a second. The screen shows what is new at most once
-// a display frame; a report that came in between is shown by the next ProcessMessages once the
-// frame is over, so the last one is never left unshown.
+// The worker may report hundreds of files a second. The screen shows what is new about 30 times
+// a second; a report that came in between is shown by the next ProcessMessages once the interval
+// is over, so the last one is never left unshown.
 void TFrmMain::Repaint() {
   repaint_pending_ = true;
   RepaintIfDue();
