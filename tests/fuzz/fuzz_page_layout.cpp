@@ -76,6 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)languages_ready;
   static const std::string path =
       (std::filesystem::temp_directory_path() / ("fuzz-page-layout-" + std::to_string(::getpid()) + ".pak")).string();
+  static const struct TRemover {
+    ~TRemover() {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+  } remover;
+  (void)remover;
   const std::vector<std::string> parts = Split(data, size);
   static const char* const kNames[] = {"Pages.txt", "a.txt", "b.txt", "c.txt"};
   {
