@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The demo: the example setup (examples/demo) built with setupbuild, shown verifying itself on
-# a virtual display (screenshot in build/demo/verify.png), installed with -silent under Wine,
-# what it installed printed, then removed by its own uninstaller.
+# The demo: the example setup (examples/demo) built with setupbuild, on a virtual display under
+# Wine: shown verifying itself, then installed by clicking through its wizard (pictures of the
+# pages in build/demo/), what it installed printed, removed by clicking through its uninstaller,
+# and installed and removed once more with -silent.
 # Usage: scripts/demo.sh BIN_DIR
 set -euo pipefail
 bin=${1:?usage: demo.sh BIN_DIR}
@@ -30,25 +31,72 @@ answer() {
   say "box \"$1\": $(sed -n 's/^Static\t65535\t//p' "$WINE_WORK/answer.txt")"
 }
 
-say "verifying (interactive start, no wizard window yet)"
-wine "$setup" >"$WINE_WORK/verify.log" 2>&1 &
-verify_pid=$!
-if wine "$bin/windriver.exe" wait "Verifying Contents" 20000 >/dev/null 2>&1; then
+driver() { wine "$bin/windriver.exe" "$@" 2>>"$WINE_WORK/driver.err" </dev/null; }
+# shot CAPTION NAME: a picture of the window's client area in build/demo/NAME.png.
+shot() {
+  sleep 0.3
+  driver screenshot "$1" "Z:${WINE_WORK//\//\\}\\shot.bmp" >/dev/null && convert "$WINE_WORK/shot.bmp" "$out/$2.png" &&
+    say "picture of the $2 page: build/demo/$2.png"
+}
+# press CAPTION BUTTON, then wait until a visible button reads NEXT (the page that follows).
+press_until() {
+  driver press "$1" "$2" >/dev/null || { say "no button \"$2\" in \"$1\""; return 1; }
+  local i
+  for i in $(seq 1 300); do
+    driver controls "$1" 2>/dev/null | awk -F'\t' -v t="$3" '$1 == "Button" && $3 == 1 && $9 == t { f = 1 } END { exit !f }' && return 0
+    sleep 0.1
+  done
+  say "no button \"$3\" after \"$2\""
+  return 1
+}
+
+say "starting the setup: it verifies itself, then shows its wizard"
+wine "$setup" >"$WINE_WORK/setup.log" 2>&1 &
+setup_pid=$!
+if driver wait "Verifying Contents" 20000 >/dev/null; then
   import -window root "$out/verify.png"
   say "screenshot of the verification window: build/demo/verify.png"
 fi
-wait $verify_pid || true
+caption=" Demo Game"
+driver wait "$caption" 30000 >/dev/null
+shot "$caption" welcome
+press_until "$caption" "Next >" "Next >"
+shot "$caption" changelog
+press_until "$caption" "Next >" "Next >"
+say "install folder: $(driver text "$caption" Edit)"
+shot "$caption" installdir
+press_until "$caption" "Next >" "Install"
+shot "$caption" ready
+press_until "$caption" "Install" "Finish"
+shot "$caption" finish
+driver press "$caption" "Finish" >/dev/null
+wait $setup_pid && rc=0 || rc=$?
+say "the clicked install ended with exit code $rc"
+
+install="$WINEPREFIX/drive_c/Program Files/Demo Game"
+say "installed files:"
+(cd "$install" && find . -type f | sort | sed 's|^\./|  |')
+
+say "uninstalling by clicking through the uninstaller"
+wine "$install/demo_Uninstall.exe" >"$WINE_WORK/uninstall.log" 2>&1 &
+uninstall_pid=$!
+caption=" Demo Game Uninstall"
+driver wait "$caption" 30000 >/dev/null
+shot "$caption" uninstall
+press_until "$caption" "Next >" "Finish"
+driver press "$caption" "Finish" >/dev/null
+wait $uninstall_pid || true
+for _ in $(seq 1 50); do [ -e "$install/demo_Uninstall.exe" ] || break; sleep 0.2; done
+left=$( (cd "$install" 2>/dev/null && find . -type f | sort) || true)
+say "left in the install folder after uninstalling: ${left:-nothing}"
 
 say "installing with -silent"
 wine "$setup" -silent >"$WINE_WORK/install.log" 2>&1 &
 install_pid=$!
 answer "Information"
-wait $install_pid && rc=0 || rc=$?
-say "setup ended with exit code $rc"
-
-install="$WINEPREFIX/drive_c/Program Files/Demo Game"
-say "installed files:"
-(cd "$install" && find . -type f | sort | sed 's|^\./|  |')
+wait $install_pid && silent_rc=0 || silent_rc=$?
+say "the silent install ended with exit code $silent_rc"
+[ "$rc" -ne 0 ] || rc=$silent_rc
 say "registry values:"
 for key in 'HKLM\SOFTWARE\Demo Company\Demo Game' 'HKCU\Software\Demo Company\Demo Game' \
   'HKCR\demogame\shell\open\command' 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Demo Game'; do
