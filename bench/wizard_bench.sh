@@ -102,10 +102,7 @@ cleanup() {
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
   fi
-  if [ -n "$XVFB_PID" ]; then
-    kill "$XVFB_PID" 2>/dev/null || true
-    wait "$XVFB_PID" 2>/dev/null || true
-  fi
+  wine_display_close
   if [ "${WIZARD_BENCH_KEEP:-0}" = 1 ]; then
     echo "wizard bench: kept $TMP"
   else
@@ -117,29 +114,14 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Xvfb picks a free display number itself and writes it to the descriptor given.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$TMP/display" >"$TMP/xvfb.log" 2>&1 </dev/null &
-XVFB_PID=$!
-for _ in $(seq 1 100); do
-  [ -s "$TMP/display" ] && break
-  kill -0 "$XVFB_PID" 2>/dev/null || break
-  sleep 0.1
-done
-if [ ! -s "$TMP/display" ]; then
-  echo "wizard bench: Xvfb did not start:" >&2
-  cat "$TMP/xvfb.log" >&2
-  exit 1
-fi
-DISPLAY=":$(tr -d '\n' <"$TMP/display")"
-export DISPLAY
+# shellcheck source=tests/wine_prefix.sh
+. "$ROOT/tests/wine_prefix.sh"
+wine_display_open "$TMP" || exit 1
 
 export WINEPREFIX=$TMP/prefix
 # Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
 export HOME=$TMP/home
 mkdir -p "$HOME" "$TMP/logs"
-# The quiet 32-bit settings of every Wine runner, and wine_place_windows.
-# shellcheck source=tests/wine_prefix.sh
-. "$ROOT/tests/wine_prefix.sh"
 export LC_ALL=C.UTF-8
 export SETUP_NO_SHELL_OPEN=1
 

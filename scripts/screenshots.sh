@@ -29,20 +29,17 @@ XVFB_PID=
 cleanup() {
   local status=$?
   [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+  wine_display_close
   rm -rf "$WORK"
   exit "$status"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 </dev/null &
-XVFB_PID=$!
-for _ in $(seq 1 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(tr -d '\n' <"$WORK/display")"
-export WINEPREFIX=$WORK/prefix HOME=$WORK/home LC_ALL=C.UTF-8
-mkdir -p "$HOME"
 # shellcheck source=tests/wine_prefix.sh
 . "$ROOT/tests/wine_prefix.sh"
+wine_display_open "$WORK" 1280x1024x24
+export WINEPREFIX=$WORK/prefix HOME=$WORK/home LC_ALL=C.UTF-8
+mkdir -p "$HOME"
 echo "screenshots: creating a Wine prefix"
 wineboot -i >"$WORK/wineboot.log" 2>&1 </dev/null
 wine_place_windows "$WORK/reg.log"

@@ -4,6 +4,8 @@
 #                        prefix and exports WINEPREFIX and the quiet Wine settings; WINE_WORK
 #                        is a scratch folder for logs.
 # wine_prefix_close      stops this prefix's wineserver and removes what open created.
+# wine_display_open DIR  starts an Xvfb display of its own for the windows (wine_display_close
+#                        ends it).
 #
 # Creating a prefix takes 20-75 s, so `make test` prepares one and hands it to every runner.
 
@@ -47,4 +49,32 @@ wine_system_fonts() {
 wine_prefix_close() {
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINE_WORK"  # holds the prefix when open created it
+}
+
+# wine_display_open DIR [SCREEN]: starts Xvfb on a free display number (Xvfb writes it to
+# DIR/display), exports DISPLAY and keeps the server in XVFB_PID; its log is DIR/xvfb.log.
+# Returns 1, with that log on stderr, when the server does not come up.
+wine_display_open() {
+  local dir=$1 screen=${2:-1024x768x24} _
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 </dev/null &
+  XVFB_PID=$!
+  for _ in $(seq 1 100); do
+    [ -s "$dir/display" ] && break
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ ! -s "$dir/display" ]; then
+    echo "Xvfb did not start:" >&2
+    cat "$dir/xvfb.log" >&2
+    return 1
+  fi
+  export DISPLAY=":$(tr -d '\n' <"$dir/display")"
+}
+
+# wine_display_close: ends the display wine_display_open started, if any.
+wine_display_close() {
+  [ -n "${XVFB_PID:-}" ] || return 0
+  kill "$XVFB_PID" 2>/dev/null || true
+  wait "$XVFB_PID" 2>/dev/null || true
+  XVFB_PID=
 }

@@ -45,10 +45,7 @@ void TWizard::SetPagesUp() {
   Pages.LoadPages("Pages.txt");
   FindNamedControls();
   g.SetupInfo.InstallDir = Narrow(ExpandPathVariables(Wide(g.SetupInfo.InstallDir)));
-  if (ShellTreeView) {
-    ShellTreeView->Text = Wide(g.SetupInfo.InstallDir);
-    view_.SyncTree(ShellTreeView->Text, false);
-  }
+  if (ShellTreeView) view_.SyncTree(Wide(g.SetupInfo.InstallDir), false);
   if (InstallDirEdit) InstallDirEdit->Text = ExpandPathVariables(Wide(g.SetupInfo.InstallDir));
   BackButton.Caption = GetString(12);
   NextButton.Caption = GetString(13);
@@ -280,10 +277,7 @@ void TWizard::InstallDirEditChange() {
       g.State.AvailableText = SizeText(g.State.AvailableBytes);
     }
   }
-  if (ShellTreeView && !view_.TreeSyncing()) {
-    ShellTreeView->Text = InstallDirEdit->Text;
-    view_.SyncTree(InstallDirEdit->Text, true);
-  }
+  if (ShellTreeView && !view_.TreeSyncing()) view_.SyncTree(InstallDirEdit->Text, true);
 }
 
 void TWizard::ShellTreeViewChange(const std::u16string& selected_path) {

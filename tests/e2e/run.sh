@@ -44,10 +44,7 @@ cleanup() {
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
   fi
-  if [ -n "$XVFB_PID" ]; then
-    kill "$XVFB_PID" 2>/dev/null
-    wait "$XVFB_PID" 2>/dev/null
-  fi
+  wine_display_close
   if [ "${E2E_KEEP:-0}" = 1 ]; then
     echo "e2e: kept $E2E_WORK"
   else
@@ -60,30 +57,16 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # ---- X display ------------------------------------------------------------------------
-# Xvfb picks a free display number itself and writes it to the descriptor given.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_WORK/display" \
-  >"$E2E_WORK/xvfb.log" 2>&1 </dev/null &
-XVFB_PID=$!
-for _ in $(seq 1 100); do
-  [ -s "$E2E_WORK/display" ] && break
-  kill -0 "$XVFB_PID" 2>/dev/null || break
-  sleep 0.1
-done
-if [ ! -s "$E2E_WORK/display" ]; then
-  echo "e2e: Xvfb did not start:" >&2
-  cat "$E2E_WORK/xvfb.log" >&2
-  exit 1
-fi
-export DISPLAY=":$(tr -d '\n' <"$E2E_WORK/display")"
+# The quiet 32-bit settings every Wine runner shares, wine_place_windows and the display.
+# shellcheck source=tests/wine_prefix.sh
+. "$E2E_DIR/../wine_prefix.sh"
+wine_display_open "$E2E_WORK" || exit 1
 
 # ---- Wine prefix ----------------------------------------------------------------------
 export WINEPREFIX=$E2E_WORK/prefix
 # Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
 export HOME=$E2E_WORK/home
 mkdir -p "$HOME"
-# The quiet 32-bit settings every Wine runner shares, and wine_place_windows.
-# shellcheck source=tests/wine_prefix.sh
-. "$E2E_DIR/../wine_prefix.sh"
 # Wine turns the command line into wide text through the locale: non-ASCII names need UTF-8.
 export LC_ALL=C.UTF-8
 # setup.exe must not open its error report in a text viewer.

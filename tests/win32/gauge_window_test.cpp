@@ -34,14 +34,9 @@ LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 class GaugeWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = PageProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"GaugeTestPage";
-    RegisterClassExW(&wc);  // a second registration fails harmlessly
+    ASSERT_TRUE(RegisterWindowClass(L"GaugeTestPage", PageProc));
     page_ = CreateWindowExW(0, L"GaugeTestPage", L"Gauge test", WS_OVERLAPPEDWINDOW, 0, 0, 400, 200, nullptr, nullptr,
-                            wc.hInstance, nullptr);
+                            GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(page_, nullptr);
     SetPropW(page_, L"PaintsBehind", reinterpret_cast<HANDLE>(1));
     gauge_ = CreateGaugeWindow(page_, 10, 10, 200, 40);

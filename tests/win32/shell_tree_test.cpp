@@ -31,14 +31,9 @@ std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin
 class ShellTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = ParentProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ShellTreeTestParent";
-    RegisterClassExW(&wc);  // a second registration fails harmlessly
-    parent_ = CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 500, 400, nullptr, nullptr,
-                              wc.hInstance, nullptr);
+    ASSERT_TRUE(RegisterWindowClass(L"ShellTreeTestParent", ParentProc));
+    parent_ = CreateWindowExW(0, L"ShellTreeTestParent", L"", WS_OVERLAPPEDWINDOW, 0, 0, 500, 400, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(parent_, nullptr);
     tree_ = std::make_unique<TSE_ShellTreeView>(parent_, 8, 8, 460, 340, true);
     ASSERT_NE(tree_->Handle(), nullptr);

@@ -17,19 +17,6 @@ LRESULT CALLBACK VerifyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-void RegisterVerifyClass(HINSTANCE instance) {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = VerifyProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
-  RegisterClassExW(&wc);
-  registered = true;
-}
 
 HFONT DialogFont() {
   NONCLIENTMETRICSW metrics{};
@@ -44,7 +31,7 @@ HFONT DialogFont() {
 
 TFrmVerify::TFrmVerify() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  RegisterVerifyClass(instance);
+  RegisterWindowClass(kClassName, VerifyProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   const DWORD style = WS_POPUP | WS_CAPTION;
   const DWORD ex_style = WS_EX_TOOLWINDOW;
   RECT r{0, 0, kClientWidth, kClientHeight};

@@ -66,6 +66,21 @@ inline std::u16string ToU16(std::wstring_view text) { return std::u16string(text
 // The platform root key of a registry root index, or null outside the table.
 HKEY RootIndexToHandle(int index);
 
+// Registers a window class of this program once; a second call for the same name succeeds
+// without registering again. False when the system refuses the class.
+inline bool RegisterWindowClass(const wchar_t* name, WNDPROC procedure, HBRUSH background = nullptr,
+                                HICON icon = nullptr) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = procedure;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.hbrBackground = background;
+  wc.hIcon = icon;
+  wc.lpszClassName = name;
+  return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
 // The application window that owns message boxes and shell calls (null until one exists).
 HWND ApplicationWindow();
 void SetApplicationWindow(HWND window);

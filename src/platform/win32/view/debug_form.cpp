@@ -29,20 +29,8 @@ LRESULT CALLBACK DebugProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
 
 void ShowDebugDump(HWND owner, const std::vector<std::string>& lines, int dpi) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  static bool registered = false;
-  if (!registered) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DebugProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kDebugClass;
-    RegisterClassExW(&wc);
-    registered = true;
-  }
-  static HMODULE rich_library = LoadLibraryW(L"riched20.dll");
-  (void)rich_library;
+  RegisterWindowClass(kDebugClass, DebugProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+  LoadRichEdit();
   const int w = Scale(kWidth, dpi), h = Scale(kHeight, dpi);
   const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
   HWND window = CreateWindowExW(0, kDebugClass, L"Debug", WS_OVERLAPPEDWINDOW, x, y, w, h, owner, nullptr, instance,

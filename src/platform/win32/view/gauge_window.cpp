@@ -7,6 +7,9 @@
 // rectangle (no brush made), and the gradient is stretched as runs of equal rows.
 #include "platform/win32/view/gauge_window.h"
 
+#include <cwchar>
+#include <iterator>
+
 #include <new>
 #include <vector>
 
@@ -250,30 +253,19 @@ LRESULT CALLBACK GaugeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-ATOM GaugeClass() {
-  static const ATOM atom = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = GaugeProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.lpszClassName = kGaugeClassName;
-    return RegisterClassExW(&wc);
-  }();
-  return atom;
-}
-
 }  // namespace
 
 HWND CreateGaugeWindow(HWND parent, int x, int y, int width, int height) {
-  if (!GaugeClass()) return nullptr;
+  if (!RegisterWindowClass(kGaugeClassName, GaugeProc)) return nullptr;
   return CreateWindowExW(0, kGaugeClassName, L"", WS_CHILD | WS_VISIBLE, x, y, width, height, parent, nullptr,
                          GetModuleHandleW(nullptr), nullptr);
 }
 
 TGradGauge* GaugeOf(HWND gauge) {
-  const ATOM atom = GaugeClass();
-  if (!gauge || !atom || GetClassLongPtrW(gauge, GCW_ATOM) != atom) return nullptr;
+  wchar_t name[std::size(kGaugeClassName) + 1] = {};
+  if (!gauge || !GetClassNameW(gauge, name, static_cast<int>(std::size(name))) || wcscmp(name, kGaugeClassName) != 0) {
+    return nullptr;
+  }
   DWORD process = 0;
   GetWindowThreadProcessId(gauge, &process);
   if (process != GetCurrentProcessId()) return nullptr;

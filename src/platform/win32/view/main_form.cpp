@@ -41,26 +41,6 @@ int ScreenDpi() {
   return dpi > 0 ? dpi : 96;
 }
 
-void RegisterClasses(HINSTANCE instance, WNDPROC form, WNDPROC panel) {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = form;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-  wc.lpszClassName = kFormClass;
-  RegisterClassExW(&wc);
-  wc.lpfnWndProc = panel;
-  wc.hbrBackground = nullptr;
-  wc.hIcon = nullptr;
-  wc.lpszClassName = kPanelClass;
-  RegisterClassExW(&wc);
-  registered = true;
-}
-
 std::wstring Text(const std::u16string& text) { return ToWide(text); }
 
 }  // namespace
@@ -69,7 +49,9 @@ std::wstring Text(const std::u16string& text) { return ToWide(text); }
 
 TFrmMain::TFrmMain(TWizardSystem& system) : wizard_(system, *this), dpi_(ScreenDpi()), fonts_(dpi_) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  RegisterClasses(instance, WindowProc, PanelProc);
+  RegisterWindowClass(kFormClass, WindowProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                      LoadIconW(instance, MAKEINTRESOURCEW(1)));
+  RegisterWindowClass(kPanelClass, PanelProc);
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   const DWORD ex_style = WS_EX_CONTROLPARENT;
   RECT r{0, 0, Scale(kClientWidth, dpi_), Scale(kClientHeight, dpi_)};

@@ -55,8 +55,7 @@ void PaintLabel(HWND window, HDC target) {
     FillRect(dc, &client, brush);
     DeleteObject(brush);
   }
-  HFONT font = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
-  HGDIOBJ old_font = font ? SelectObject(dc, font) : nullptr;
+  ScopedSelection use_font(dc, view ? view->Font : nullptr);
   SetBkMode(dc, TRANSPARENT);
   COLORREF colour = view && view->Look.Font.Colour ? (*view->Look.Font.Colour & 0xFFFFFF) : GetSysColor(COLOR_WINDOWTEXT);
   if (!IsWindowEnabled(window)) colour = GetSysColor(COLOR_GRAYTEXT);
@@ -68,7 +67,6 @@ void PaintLabel(HWND window, HDC target) {
   UINT format = DT_LEFT | DT_TOP | DT_EXPANDTABS;
   if (view && view->Look.WordWrap) format |= DT_WORDBREAK;
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client, format);
-  if (old_font) SelectObject(dc, old_font);
   BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
 }
 
@@ -92,11 +90,13 @@ LRESULT CALLBACK LabelProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
       PaintLabel(window, reinterpret_cast<HDC>(wp));
       return 0;
     case WM_SETFONT:
-      SetPropW(window, L"SetupLabelFont", reinterpret_cast<HANDLE>(wp));
+      if (TControlView* view = LabelView(window)) view->Font = reinterpret_cast<HFONT>(wp);
       if (LOWORD(lp)) InvalidateRect(window, nullptr, FALSE);
       return 0;
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(GetPropW(window, L"SetupLabelFont"));
+    case WM_GETFONT: {
+      TControlView* view = LabelView(window);
+      return reinterpret_cast<LRESULT>(view ? view->Font : nullptr);
+    }
     case WM_SETTEXT:
     case WM_ENABLE: {
       const LRESULT result = DefWindowProcW(window, msg, wp, lp);
@@ -107,24 +107,8 @@ LRESULT CALLBACK LabelProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
       return HTTRANSPARENT;  // a label is part of the page: clicks go to the panel
     case WM_GETDLGCODE:
       return DLGC_STATIC;
-    case WM_DESTROY:
-      RemovePropW(window, L"SetupLabelFont");
-      break;
   }
   return DefWindowProcW(window, msg, wp, lp);
-}
-
-void RegisterLabelClass(HINSTANCE instance) {
-  static bool registered = false;
-  if (registered) return;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = LabelProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  wc.lpszClassName = kLabelClass;
-  RegisterClassExW(&wc);
-  registered = true;
 }
 
 // ---------------------------------------------------------------- rich text
@@ -190,7 +174,7 @@ TControlView* TPageView::ViewOf(const TControl* control) {
 }
 
 void TPageView::Build() {
-  RegisterLabelClass(GetModuleHandleW(nullptr));
+  RegisterWindowClass(kLabelClass, LabelProc);
   for (auto& page : pages_.Pages) {
     const size_t begin = views_.size();
     bool first = true;
@@ -246,8 +230,7 @@ void TPageView::Create(TControlView& view) {
       view.Window = make(ex_border, L"EDIT", group | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN);
       break;
     case K::RichEdit: {
-      static HMODULE rich = LoadLibraryW(L"riched20.dll");
-      (void)rich;
+      LoadRichEdit();
       view.Window = make(ex_border, RICHEDIT_CLASSW,
                          group | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL);
       if (view.Window && look.Background) {

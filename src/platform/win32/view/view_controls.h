@@ -49,6 +49,7 @@ struct TControlView {
   TControlLook Look;
   bool FirstOfPage = false;
   HWND Window = nullptr;  // null for windowless controls
+  HFONT Font = nullptr;   // labels: the font they draw with (owned by the font cache)
   std::unique_ptr<TSE_ShellTreeView> Tree;
   std::unique_ptr<TPicture> Picture;
   // What the screen shows now, compared with the model by Sync().

@@ -76,6 +76,12 @@ class TMemoryDc {
   ScopedSelection selection_;
 };
 
+// Loads the rich-text control's library once (the class RICHEDIT_CLASSW lives in it).
+inline void LoadRichEdit() {
+  static const HMODULE library = LoadLibraryW(L"riched20.dll");
+  (void)library;
+}
+
 // A length in 96-DPI layout pixels at the given DPI (rounded to nearest).
 inline int Scale(int value, int dpi) { return MulDiv(value, dpi, 96); }
 
