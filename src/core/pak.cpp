@@ -235,18 +235,24 @@ bool TPak::Verify(int index) {
   return ExtractTo(index, [](const uint8_t*, size_t) {});
 }
 
-TBytes TPak::FindByName(const std::string& name, uint16_t group, uint32_t* size) {
-  if (size) *size = 0;
+int TPak::IndexOfName(const std::string& name, uint16_t group) const {
   THost& host = Host();
   const std::string wanted = host.LowerLocale(name);
   for (size_t i = 0; i < directory_.size(); ++i) {
     const TPakEntry& e = directory_[i];
     if (e.Group == group && e.Name.size() == name.size() && host.LowerLocale(e.Name) == wanted) {
-      if (size) *size = e.Size;
-      return Extract(static_cast<int>(i));
+      return static_cast<int>(i);
     }
   }
-  return {};
+  return -1;
+}
+
+TBytes TPak::FindByName(const std::string& name, uint16_t group, uint32_t* size) {
+  if (size) *size = 0;
+  const int index = IndexOfName(name, group);
+  if (index < 0) return {};
+  if (size) *size = directory_[static_cast<size_t>(index)].Size;
+  return Extract(index);
 }
 
 bool TPak::FirstIndexInGroup(uint16_t group, int& index) {

@@ -89,6 +89,8 @@ class TPak {
   bool Verify(int index);
   // The first entry of the group whose name matches without regard to case; Size in *size.
   TBytes FindByName(const std::string& name, uint16_t group, uint32_t* size = nullptr);
+  // The directory index of that entry (names compared as FindByName does), or -1; reads nothing.
+  int IndexOfName(const std::string& name, uint16_t group) const;
   TGroupItem FirstInGroup(uint16_t group, bool extract);
   TGroupItem NextInGroup(uint16_t group, bool extract);
   bool FirstIndexInGroup(uint16_t group, int& index);

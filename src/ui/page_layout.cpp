@@ -229,7 +229,7 @@ void TControlParser::SetProperty(TControl& c, const std::string& key, const std:
     case K::Image:
       if (key == "file") {
         // A missing entry is passed over; the view decodes what the entry holds.
-        if (Globals().Package && !Globals().Package->FindByName(value, 0).empty()) c.PictureEntry = value;
+        if (Globals().Package && Globals().Package->IndexOfName(value, 0) >= 0) c.PictureEntry = value;
       } else if (key == "tile") {
         // Only a picture already loaded can be tiled: "tile" before "file" does nothing.
         if (Boolean(value) && !c.PictureEntry.empty()) {
