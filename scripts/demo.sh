@@ -12,11 +12,9 @@ source "$top/tests/wine_prefix.sh"
 mkdir -p "$out"
 
 wine_prefix_open demo
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
-xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null || true; wine_prefix_close' EXIT
-export DISPLAY=$display SETUP_NO_SHELL_OPEN=1
+trap 'wine_display_close; wine_prefix_close' EXIT
+wine_display_open "$WINE_WORK"
+export SETUP_NO_SHELL_OPEN=1
 
 setup=$WINEPREFIX/drive_c/demo/demo_setup.exe
 mkdir -p "$(dirname "$setup")"
