@@ -3,8 +3,11 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BIN := $(CURDIR)/build/bin
 CMAKE_GEN := -G Ninja
+# WERROR=ON (as CI runs it) makes every warning in our own code an error.
+WERROR ?= OFF
+CMAKE_OPTS := $(CMAKE_GEN) -DSETUP_WERROR=$(WERROR)
 
-.PHONY: all bootstrap native asan win32 stage fuzz test unit win32-test e2e fuzz-smoke demo bench screenshots clean
+.PHONY: all bootstrap native asan win32 stage fuzz test layers unit win32-test e2e fuzz-smoke demo bench screenshots clean
 
 all: bootstrap native win32 stage
 
@@ -12,15 +15,17 @@ bootstrap:
 	@scripts/bootstrap.sh
 
 native:
-	@cmake -S . -B build/native $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DSETUP_TESTS=OFF -DSETUP_BIN_DIR=$(BIN) >/dev/null
+	@cmake -S . -B build/native $(CMAKE_OPTS) -DCMAKE_BUILD_TYPE=Release -DSETUP_TESTS=OFF -DSETUP_BIN_DIR=$(BIN) >/dev/null
 	@cmake --build build/native -j $(JOBS)
+	@[ -e compile_commands.json ] || ln -s build/native/compile_commands.json compile_commands.json
 
 asan:
-	@cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DSETUP_SANITIZE=ON >/dev/null
+	@cmake -S . -B build/asan $(CMAKE_OPTS) -DCMAKE_BUILD_TYPE=Debug -DSETUP_SANITIZE=ON >/dev/null
 	@cmake --build build/asan -j $(JOBS)
+	@ln -sfn build/asan/compile_commands.json compile_commands.json
 
 win32:
-	@cmake -S . -B build/win32 $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	@cmake -S . -B build/win32 $(CMAKE_OPTS) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DSETUP_BIN_DIR=$(BIN) >/dev/null
 	@cmake --build build/win32 -j $(JOBS)
 
@@ -33,7 +38,7 @@ stage:
 	@if [ -f $(BIN)/finalise.exe ]; then cp $(BIN)/finalise.exe $(BIN)/layout/default-uninstall/finalise.exe; fi
 
 fuzz:
-	@cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_FUZZ=ON \
+	@cmake -S . -B build/fuzz $(CMAKE_OPTS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_FUZZ=ON \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 	@cmake --build build/fuzz -j $(JOBS)
 
@@ -41,6 +46,10 @@ fuzz:
 # end-to-end runs under Wine + Xvfb.
 test: bootstrap native asan win32 stage fuzz
 	@$(MAKE) --no-print-directory unit fuzz-smoke win32-test e2e
+
+# Which folder may include which: docs/architecture.md.
+layers:
+	@tests/tools/check_layers.py
 
 unit:
 	@cd build/asan && ctest --output-on-failure -j $(JOBS)
