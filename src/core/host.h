@@ -38,7 +38,8 @@ class THost {
   virtual std::string WideToAnsi(std::u16string_view text) = 0;
   // The system's locale-aware lower-casing of narrow text.
   virtual std::string LowerLocale(std::string_view text) = 0;
-  // The current user's application-data folder, asked anew at every call; empty on failure.
+  // The current user's application-data folder, asked of the system once and kept (it cannot
+  // move while setup runs); empty on failure.
   virtual std::u16string AppDataFolder() = 0;
   // Shows the message as the system's fatal application exit and ends the process at once.
   [[noreturn]] virtual void FatalAppExit(const std::string& message) = 0;

@@ -51,8 +51,8 @@ struct TControl {
   std::map<std::string, std::string> Style;  // font, colour and other look keys, lower-case key
 };
 
-// The three buttons of the wizard the page set drives (the language button only by Part of the
-// flow that hides it).
+// One of the wizard's buttons as the page set drives it: Back, Next and Cancel follow each
+// page; the language button is only hidden, on the pages that patch or uninstall.
 struct TButtonModel {
   bool Visible = true;
   bool Enabled = true;
