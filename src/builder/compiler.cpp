@@ -16,27 +16,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Command numbers the compiler treats specially.
-enum : int {
-  kGoto = 1,
-  kName = 2,
-  kOutFile = 3,
-  kInstallDir = 4,
-  kInstallDirRegKey = 5,
-  kIfFileExists = 6,
-  kFile = 7,
-  kChangelog = 10,
-  kKzpUpdate = 11,
-  kMessageBox = 16,
-  kLanguage = 18,
-  kPages = 20,
-  kShortName = 21,
-  kUninstallPages = 22,
-  kUninstallLanguage = 23,
-  kPrefix = 24,
-  kKzpOfficial = 27,
-  kVfsUpdate = 30,
-};
+constexpr int kGoto = CommandNumberOf("goto");
+constexpr int kName = CommandNumberOf("name");
+constexpr int kOutFile = CommandNumberOf("outfile");
+constexpr int kInstallDir = CommandNumberOf("installdir");
+constexpr int kInstallDirRegKey = CommandNumberOf("installdirregkey");
+constexpr int kIfFileExists = CommandNumberOf("iffileexists");
+constexpr int kFile = CommandNumberOf("file");
+constexpr int kChangelog = CommandNumberOf("changelog");
+constexpr int kKzpUpdate = CommandNumberOf("kzpupdate");
+constexpr int kMessageBox = CommandNumberOf("messagebox");
+constexpr int kLanguage = CommandNumberOf("language");
+constexpr int kPages = CommandNumberOf("pages");
+constexpr int kShortName = CommandNumberOf("shortname");
+constexpr int kUninstallPages = CommandNumberOf("uninstallpages");
+constexpr int kUninstallLanguage = CommandNumberOf("uninstalllanguage");
+constexpr int kPrefix = CommandNumberOf("prefix");
+constexpr int kKzpOfficial = CommandNumberOf("kzpofficial");
+constexpr int kVfsUpdate = CommandNumberOf("vfsupdate");
 
 constexpr size_t kMaxLines = 0xFFFF;
 constexpr size_t kMaxEntries = 0xFFFF;

@@ -84,9 +84,14 @@ class Engine : public ::testing::Test {
   std::u16string finish_text_;
 };
 
-enum : int { kGoto = 1, kIfFileExists = 6, kFile = 7, kDelete = 8, kWriteRegStr = 9, kRmDir = 12,
-             kCreateDirectory = 13, kCreateShortcut = 14, kMessage = 15, kMessageBox = 16, kCopyFile = 17,
-             kFailure = 19, kWriteRegStrUrl = 29, kRename = 31, kExecute = 32 };
+constexpr int kGoto = CommandNumberOf("goto"), kIfFileExists = CommandNumberOf("iffileexists"),
+              kFile = CommandNumberOf("file"), kDelete = CommandNumberOf("delete"),
+              kWriteRegStr = CommandNumberOf("writeregstr"), kRmDir = CommandNumberOf("rmdir"),
+              kCreateDirectory = CommandNumberOf("createdirectory"),
+              kCreateShortcut = CommandNumberOf("createshortcut"), kMessage = CommandNumberOf("message"),
+              kMessageBox = CommandNumberOf("messagebox"), kCopyFile = CommandNumberOf("copyfile"),
+              kFailure = CommandNumberOf("failure"), kWriteRegStrUrl = CommandNumberOf("writeregstr_url"),
+              kRename = CommandNumberOf("rename"), kExecute = CommandNumberOf("execute");
 
 TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
   Package({{"SetupInfo", 0, "x"}, {"readme.txt", 1, "read me"}, {"data\\levels\\one.lvl", 1, std::string(5000, 'l')},
@@ -327,7 +332,9 @@ TEST_F(Engine, UninstallRemovalsInTheirOrder) {
 TEST_F(Engine, LogCommandsSaveAndTakeUpAnOlderLog) {
   std::filesystem::create_directories(system_.Map("C:\\Old"));
   UninstallList().AddFolder("C:\\Old\\kept");
-  Script({{26, {"C:\\Old", "old_"}}, {kCreateDirectory, {"C:\\New"}}, {25, {"C:\\Old", "old_"}}});
+  Script({{CommandNumberOf("uninstalllogsave"), {"C:\\Old", "old_"}},
+          {kCreateDirectory, {"C:\\New"}},
+          {CommandNumberOf("uninstalllogload"), {"C:\\Old", "old_"}}});
   RunLines();
   EXPECT_TRUE(system_.FileExists("C:\\Old\\old_install.log"));
   // Loading replaced the lists with the saved ones: the folder made after the save is gone.
