@@ -154,6 +154,36 @@ TEST_F(Engine, FileFormsDestinationsAndConditions) {
   EXPECT_EQ(ResolveTargetFolder("C:\\"), "C:\\Games\\Demo\\C:\\");  // a bare root counts as relative
 }
 
+TEST_F(Engine, ShortLinesShowTheCountBoxAndRunNothing) {
+  // Every command gets a line without parameters and one with one fewer than its compiled lines
+  // carry. Those with a run operation refuse both with their box; the others pass like labels.
+  int refused = 0;
+  for (int n = 1; n <= kCommandCount; ++n) {
+    const TCommandInfo& info = kCommandTable[n - 1];
+    SCOPED_TRACE(info.Keyword);
+    const size_t least = CompiledMinParams(info);
+    for (size_t count : {size_t{0}, least - 1}) {
+      if (count >= least) continue;
+      host_.Boxes.clear();
+      Interpreter().CurrentLine = -1;
+      Script({{n, std::vector<std::string>(count, "1")}, {kMessage, {"next"}}});
+      RunLines();
+      std::string status;
+      StatusChannel().TakeStatusText(status);
+      EXPECT_EQ(status, "next");  // no jump, no stop: the script went on
+      if (host_.Boxes.empty()) continue;
+      ASSERT_EQ(host_.Boxes.size(), 1u);
+      EXPECT_EQ(host_.Boxes[0].Text, std::string(info.ClassName) + ".SFXProcess - Param Count Invalid!!!");
+      EXPECT_EQ(host_.Boxes[0].Caption, "Error");
+      ++refused;
+    }
+  }
+  EXPECT_EQ(refused, 2 * 20);  // every command with a run operation that reads a parameter
+  EXPECT_TRUE(system_.Registry.empty() && system_.Links.empty() && system_.Executed.empty());
+  EXPECT_TRUE(UninstallList().FileList.empty() && UninstallList().FolderList.empty());
+  EXPECT_FALSE(Interpreter().ScriptStopped);
+}
+
 TEST_F(Engine, CopyRenameDeleteAndFolders) {
   std::filesystem::create_directories(system_.Map("C:\\src"));
   testing::WriteFile(system_.Map("C:\\src\\a.cfg").string(), {'1', '2'});
