@@ -118,7 +118,8 @@ class TMemorySystem : public TSystem {
     const auto source = files_.find(Key(from));
     if (source == files_.end() || !OpenFile(to, TFileMode::Create)) return false;
     std::error_code ec;
-    return fs::copy_file(Content(source->second), Content(files_.at(Key(to))), fs::copy_options::overwrite_existing, ec);
+    const fs::path target = Content(files_.at(Key(to)));
+    return fs::copy_file(Content(source->second), target, fs::copy_options::overwrite_existing, ec);
   }
   bool RenameFile(const std::string& from, const std::string& to) override {
     const std::string target = Key(to);
