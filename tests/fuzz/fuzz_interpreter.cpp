@@ -213,15 +213,12 @@ void OpenPackage(const fs::path& path) {
   Globals().Package = std::make_unique<TPak>(path.string(), pmRead);
 }
 
+// The strings whose placeholders the commands fill with names from the input.
 void LoadLanguage() {
-  const std::string text = "English\r\n0409;\r\n17 Copying <%FILENAME%>\r\n18 Extracting <%FILENAME%>\r\n"
-                           "19 <%FNUM%> of <%FTOTAL%> <%KZPNAME%>\r\n23 It failed\r\n";
-  TBytes image = {0xFF, 0xFE};
-  for (char c : text) {
-    image.push_back(static_cast<uint8_t>(c));
-    image.push_back(0);
-  }
-  Languages().AddLanguage(image.data(), image.size());
+  const std::u16string text =  // UTF-16 with its byte-order mark, as the tables are stored on x86
+      u"\uFEFFEnglish\r\n0409;\r\n17 Copying <%FILENAME%>\r\n18 Extracting <%FILENAME%>\r\n"
+      u"19 <%FNUM%> of <%FTOTAL%> <%KZPNAME%>\r\n20 Saving <%KZPNAME%>\r\n23 It failed\r\n";
+  Languages().AddLanguage(reinterpret_cast<const uint8_t*>(text.data()), text.size() * sizeof(char16_t));
   Languages().Current = 0;
 }
 
