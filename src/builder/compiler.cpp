@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Command numbers the compiler treats specially.
 constexpr int kGoto = CommandNumberOf("goto");
 constexpr int kName = CommandNumberOf("name");
 constexpr int kOutFile = CommandNumberOf("outfile");
