@@ -17,26 +17,29 @@ namespace fs = std::filesystem;
 namespace {
 
 // Command numbers the compiler treats specially.
-enum : int {
-  kGoto = 1,
-  kName = 2,
-  kOutFile = 3,
-  kInstallDir = 4,
-  kInstallDirRegKey = 5,
-  kIfFileExists = 6,
-  kFile = 7,
-  kChangelog = 10,
-  kKzpUpdate = 11,
-  kMessageBox = 16,
-  kLanguage = 18,
-  kPages = 20,
-  kShortName = 21,
-  kUninstallPages = 22,
-  kUninstallLanguage = 23,
-  kPrefix = 24,
-  kKzpOfficial = 27,
-  kVfsUpdate = 30,
-};
+constexpr int kGoto = CommandNumberOf("goto");
+constexpr int kName = CommandNumberOf("name");
+constexpr int kOutFile = CommandNumberOf("outfile");
+constexpr int kInstallDir = CommandNumberOf("installdir");
+constexpr int kInstallDirRegKey = CommandNumberOf("installdirregkey");
+constexpr int kIfFileExists = CommandNumberOf("iffileexists");
+constexpr int kFile = CommandNumberOf("file");
+constexpr int kWriteRegStr = CommandNumberOf("writeregstr");
+constexpr int kChangelog = CommandNumberOf("changelog");
+constexpr int kKzpUpdate = CommandNumberOf("kzpupdate");
+constexpr int kMessageBox = CommandNumberOf("messagebox");
+constexpr int kLanguage = CommandNumberOf("language");
+constexpr int kPages = CommandNumberOf("pages");
+constexpr int kShortName = CommandNumberOf("shortname");
+constexpr int kUninstallPages = CommandNumberOf("uninstallpages");
+constexpr int kUninstallLanguage = CommandNumberOf("uninstalllanguage");
+constexpr int kPrefix = CommandNumberOf("prefix");
+constexpr int kKzpOfficial = CommandNumberOf("kzpofficial");
+constexpr int kVfsUpdate = CommandNumberOf("vfsupdate");
+
+// The form of "file" that installs on a registry condition, and where its root name stands.
+constexpr size_t kConditionalFileParams = 7;
+constexpr size_t kConditionalFileRoot = 2;
 
 constexpr size_t kMaxLines = 0xFFFF;
 constexpr size_t kMaxEntries = 0xFFFF;
@@ -45,6 +48,15 @@ constexpr size_t kMaxText = 0xFFFF;
 bool IsDecimal(const std::string& text) {
   size_t start = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
   return text.size() > start && text.find_first_not_of("0123456789", start) == std::string::npos;
+}
+
+// The setup reads every root name it does not know as HKLM, so a misspelt or long name would
+// quietly change which part of the registry a line touches.
+void CheckRootName(const TScriptLine& line, const std::string& name) {
+  for (const char* root : kRegistryRootShortNames) {
+    if (SameTextAscii(name, root)) return;
+  }
+  throw TBuildError(line.Number, "unknown registry root '" + name + "' (write HKLM, HKCU, HKCR, HKU or HKCC)");
 }
 
 }  // namespace
@@ -96,6 +108,10 @@ void TCompiler::CompileLine(const TScriptLine& line, TCompiledLine& out) {
     throw TBuildError(line.Number, std::string("'") + info.Keyword + "' needs at least " +
                                        std::to_string(info.MinParams) + " parameter(s), got " +
                                        std::to_string(line.Params.size()));
+  }
+  if (command == kWriteRegStr || command == kInstallDirRegKey) CheckRootName(line, line.Params[0]);
+  if (command == kFile && line.Params.size() == kConditionalFileParams) {
+    CheckRootName(line, line.Params[kConditionalFileRoot]);
   }
   out.Command = command;
   for (const std::string& p : line.Params) out.Params.push_back(Stored(line, p));

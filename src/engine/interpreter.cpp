@@ -32,23 +32,27 @@ std::string Expanded(const std::string& text) {
   return host.WideToAnsi(ExpandPathVariables(host.AnsiToWide(text)));
 }
 
-void RunLines() {
+bool RunNextLine() {
   TSetupGlobals& g = Globals();
   TInterpreterState& state = Interpreter();
   const auto& lines = g.CompLines.Lines;
   const int32_t last = static_cast<int32_t>(lines.size()) - 1;
-  if (lines.empty()) return;
-  do {
-    const int32_t current = ++state.CurrentLine;
-    if (current >= 0 && current <= last && lines[current].Command > 0) {
-      TCommandClass* command = g.Commands.ByNumber(lines[current].Command);
-      if (!command) {
-        throw ESetupError("Line " + std::to_string(current) + " names command " +
-                          std::to_string(lines[current].Command) + ", which does not exist");
-      }
-      command->SFXProcess(lines[current].LineIndex);
+  const int32_t current = ++state.CurrentLine;
+  if (current >= 0 && current <= last && lines[current].Command > 0) {
+    TCommandClass* command = g.Commands.ByNumber(lines[current].Command);
+    if (!command) {
+      throw ESetupError("Line " + std::to_string(current) + " names command " +
+                        std::to_string(lines[current].Command) + ", which does not exist");
     }
-  } while (state.CurrentLine <= last && !state.ScriptStopped);
+    command->SFXProcess(lines[current].LineIndex);
+  }
+  return state.CurrentLine <= last && !state.ScriptStopped;
+}
+
+void RunLines() {
+  if (Globals().CompLines.Lines.empty()) return;
+  while (RunNextLine()) {
+  }
 }
 
 void RunScript() {

@@ -22,8 +22,13 @@ TInterpreterState& Interpreter();
 // A jump parameter as a line position: its integer value, or -1 when it is not an integer.
 int32_t ParseLineIndex(const std::string& text);
 
+// Runs the line after CurrentLine (none when that is beyond the last line); a line naming a
+// command beyond the registry raises ESetupError. True while a further line is to run: the
+// position is not beyond the last line and the script was not stopped.
+bool RunNextLine();
+
 // Runs the compiled lines from CurrentLine + 1 until the last line has run or the script was
-// stopped. A line naming a command beyond the registry raises ESetupError.
+// stopped; at least one line when there are any.
 void RunLines();
 
 // RunLines, then the closing steps: the install folder is created and, when the script

@@ -196,6 +196,14 @@ TEST_F(Compiler, BadScriptsNameTheirLine) {
   EXPECT_EQ(ErrorOf("\n\nwriteregstr HKLM a b\n"),
             (std::pair<int, std::string>{3, "'writeregstr' needs at least 4 parameter(s), got 3"}));
   EXPECT_EQ(ErrorOf("file nothing-here\n").first, 1);
+  // The setup would read a root name it does not know as HKLM.
+  EXPECT_EQ(ErrorOf("name x\nwriteregstr HKEY_CURRENT_USER a b c\n"),
+            (std::pair<int, std::string>{
+                2, "unknown registry root 'HKEY_CURRENT_USER' (write HKLM, HKCU, HKCR, HKU or HKCC)"}));
+  EXPECT_EQ(ErrorOf("installdirregkey HKLN a b\n").first, 1);
+  EXPECT_EQ(ErrorOf("file files x HKCUU k v e 1\n").first, 1);
+  EXPECT_EQ(ErrorOf("writeregstr hkcu a b c\ninstalldirregkey Hkcc a b\nfile files x hku k v e 1\n").second,
+            "no error");
   EXPECT_EQ(ErrorOf("name x\nlanguage Klingon\n").first, 2);
   EXPECT_EQ(ErrorOf("pages missing-layout\n").first, 1);
   EXPECT_EQ(ErrorOf("changelog nope.rtf\n").first, 1);

@@ -84,9 +84,14 @@ class Engine : public ::testing::Test {
   std::u16string finish_text_;
 };
 
-enum : int { kGoto = 1, kIfFileExists = 6, kFile = 7, kDelete = 8, kWriteRegStr = 9, kRmDir = 12,
-             kCreateDirectory = 13, kCreateShortcut = 14, kMessage = 15, kMessageBox = 16, kCopyFile = 17,
-             kFailure = 19, kWriteRegStrUrl = 29, kRename = 31, kExecute = 32 };
+constexpr int kGoto = CommandNumberOf("goto"), kIfFileExists = CommandNumberOf("iffileexists"),
+              kFile = CommandNumberOf("file"), kDelete = CommandNumberOf("delete"),
+              kWriteRegStr = CommandNumberOf("writeregstr"), kRmDir = CommandNumberOf("rmdir"),
+              kCreateDirectory = CommandNumberOf("createdirectory"),
+              kCreateShortcut = CommandNumberOf("createshortcut"), kMessage = CommandNumberOf("message"),
+              kMessageBox = CommandNumberOf("messagebox"), kCopyFile = CommandNumberOf("copyfile"),
+              kFailure = CommandNumberOf("failure"), kWriteRegStrUrl = CommandNumberOf("writeregstr_url"),
+              kRename = CommandNumberOf("rename"), kExecute = CommandNumberOf("execute");
 
 TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
   Package({{"SetupInfo", 0, "x"}, {"readme.txt", 1, "read me"}, {"data\\levels\\one.lvl", 1, std::string(5000, 'l')},
@@ -147,6 +152,36 @@ TEST_F(Engine, FileFormsDestinationsAndConditions) {
   ASSERT_EQ(host_.Boxes.size(), 1u);
   EXPECT_EQ(host_.Boxes[0].Text, "TFileCommand.SFXProcess - Param Count Invalid!!!");
   EXPECT_EQ(ResolveTargetFolder("C:\\"), "C:\\Games\\Demo\\C:\\");  // a bare root counts as relative
+}
+
+TEST_F(Engine, ShortLinesShowTheCountBoxAndRunNothing) {
+  // Every command gets a line without parameters and one with one fewer than its compiled lines
+  // carry. Those with a run operation refuse both with their box; the others pass like labels.
+  int refused = 0;
+  for (int n = 1; n <= kCommandCount; ++n) {
+    const TCommandInfo& info = kCommandTable[n - 1];
+    SCOPED_TRACE(info.Keyword);
+    const size_t least = CompiledMinParams(info);
+    for (size_t count : {size_t{0}, least - 1}) {
+      if (count >= least) continue;
+      host_.Boxes.clear();
+      Interpreter().CurrentLine = -1;
+      Script({{n, std::vector<std::string>(count, "1")}, {kMessage, {"next"}}});
+      RunLines();
+      std::string status;
+      StatusChannel().TakeStatusText(status);
+      EXPECT_EQ(status, "next");  // no jump, no stop: the script went on
+      if (host_.Boxes.empty()) continue;
+      ASSERT_EQ(host_.Boxes.size(), 1u);
+      EXPECT_EQ(host_.Boxes[0].Text, std::string(info.ClassName) + ".SFXProcess - Param Count Invalid!!!");
+      EXPECT_EQ(host_.Boxes[0].Caption, "Error");
+      ++refused;
+    }
+  }
+  EXPECT_EQ(refused, 2 * 20);  // every command with a run operation that reads a parameter
+  EXPECT_TRUE(system_.Registry.empty() && system_.Links.empty() && system_.Executed.empty());
+  EXPECT_TRUE(UninstallList().FileList.empty() && UninstallList().FolderList.empty());
+  EXPECT_FALSE(Interpreter().ScriptStopped);
 }
 
 TEST_F(Engine, CopyRenameDeleteAndFolders) {
@@ -327,7 +362,9 @@ TEST_F(Engine, UninstallRemovalsInTheirOrder) {
 TEST_F(Engine, LogCommandsSaveAndTakeUpAnOlderLog) {
   std::filesystem::create_directories(system_.Map("C:\\Old"));
   UninstallList().AddFolder("C:\\Old\\kept");
-  Script({{26, {"C:\\Old", "old_"}}, {kCreateDirectory, {"C:\\New"}}, {25, {"C:\\Old", "old_"}}});
+  Script({{CommandNumberOf("uninstalllogsave"), {"C:\\Old", "old_"}},
+          {kCreateDirectory, {"C:\\New"}},
+          {CommandNumberOf("uninstalllogload"), {"C:\\Old", "old_"}}});
   RunLines();
   EXPECT_TRUE(system_.FileExists("C:\\Old\\old_install.log"));
   // Loading replaced the lists with the saved ones: the folder made after the save is gone.

@@ -2,17 +2,22 @@
 //
 //   make_fuzz_seeds OUT_DIR
 //
-// creates OUT_DIR/<target>/<seed> for fuzz_pak_directory, fuzz_setup_info and fuzz_comp_lines.
+// creates OUT_DIR/<target>/<seed> for fuzz_pak_directory, fuzz_setup_info, fuzz_comp_lines and
+// fuzz_interpreter.
 // The committed corpus in tests/fuzz/corpus was made by it; run.sh adds a fresh set to each
 // run, so the seeds follow the writers when a format changes.
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "core/command_list.h"
 #include "core/error.h"
 #include "core/file_stream.h"
 #include "core/pak.h"
 #include "core/setup_info.h"
+#include "interpreter_input.h"
 
 namespace fs = std::filesystem;
 using setup::TPak;
@@ -73,6 +78,42 @@ bool WritePackage(const fs::path& path, const std::string& host, const std::init
   return ok;
 }
 
+// Scripts for the interpreter: a line of every command with the parameters its compiled lines
+// carry, then every command with none, then jumps and questions.
+std::vector<std::pair<std::string, std::string>> InterpreterSeeds() {
+  using setup::CommandNumberOf;
+  const auto line = [](int command, std::vector<std::string> params) {
+    const int32_t count = static_cast<int32_t>(params.size());
+    return setup::TCompiledLine{command, std::move(params), count, 0};
+  };
+  setup::fuzz::TInterpreterInput full, empty, jumps;
+  const std::vector<std::string> samples = {"$INSTDIR\\data", "HKCU", "Software\\Demo", "1", "2", "game.kzp"};
+  for (int n = 1; n <= setup::kCommandCount; ++n) {
+    std::vector<std::string> params;
+    for (size_t i = 0; i < setup::CompiledMinParams(setup::kCommandTable[n - 1]); ++i) {
+      params.push_back(samples[i % samples.size()]);
+    }
+    full.Lines.push_back(line(n, params));
+    empty.Lines.push_back(line(n, {}));
+  }
+  jumps.Answers = 0x5A;
+  jumps.Lines = {line(0, {"top"}),
+                 line(CommandNumberOf("messagebox"), {"Again?", "Demo", "3", "-1"}),
+                 line(CommandNumberOf("iffileexists"), {"$INSTDIR\\readme.txt", "0", "4"}),
+                 line(0, {"again"}),
+                 line(CommandNumberOf("file"), {"files", "1"}),
+                 line(CommandNumberOf("goto"), {"0"}),
+                 line(CommandNumberOf("failure"), {})};
+  std::vector<std::pair<std::string, std::string>> seeds;
+  for (auto* input : {&full, &empty, &jumps}) {
+    for (size_t i = 0; i < input->Lines.size(); ++i) input->Lines[i].LineIndex = static_cast<int32_t>(i);
+  }
+  seeds.emplace_back("every_command", setup::fuzz::EncodeInterpreterInput(full));
+  seeds.emplace_back("no_parameters", setup::fuzz::EncodeInterpreterInput(empty));
+  seeds.emplace_back("jumps", setup::fuzz::EncodeInterpreterInput(jumps));
+  return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,6 +157,9 @@ int main(int argc, char** argv) {
                       {"empty.cfg", "", 2}});
   ok &= WritePackage(pak_dir / "setup_info_only", "", {{"SetupInfo", info, 0}});
   ok &= WritePackage(pak_dir / "no_entries", "", {});
+  const fs::path interpreter_dir = out / "fuzz_interpreter";
+  fs::create_directories(interpreter_dir, ec);
+  for (const auto& [name, bytes] : InterpreterSeeds()) ok &= WriteBytes(interpreter_dir / name, bytes);
   if (!ok) {
     std::fprintf(stderr, "make_fuzz_seeds: cannot write the seeds under %s\n", out.string().c_str());
     return 1;

@@ -19,6 +19,7 @@ BUILD_DIR=$(cd "$1" 2>/dev/null && pwd) || { echo "fuzz: no build folder $1 (run
 SECONDS_PER_TARGET=$2
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 TARGETS=(fuzz_pak_directory fuzz_setup_info fuzz_comp_lines fuzz_vfs_open fuzz_kzp_open fuzz_kzp_wav fuzz_page_layout)
+TARGETS+=(fuzz_interpreter)
 
 # Limits of one execution: a unit slower than UNIT_TIMEOUT seconds or a process above RSS_LIMIT
 # MB is reported as a fault, as is a single allocation above MALLOC_LIMIT MB.

@@ -30,8 +30,12 @@ constexpr char kKey[] = "Software\\SetupSystemTests\\Engine";
 constexpr char kProtocol[] = "setupsystemtests-proto";
 constexpr char kShortName[] = "SetupSystemTests Engine";
 
-enum : int { kFile = 7, kDelete = 8, kWriteRegStr = 9, kRmDir = 12, kCreateDirectory = 13, kCreateShortcut = 14,
-             kCopyFile = 17, kWriteRegStrUrl = 29, kRename = 31, kExecute = 32 };
+constexpr int kFile = CommandNumberOf("file"), kDelete = CommandNumberOf("delete"),
+              kWriteRegStr = CommandNumberOf("writeregstr"), kRmDir = CommandNumberOf("rmdir"),
+              kCreateDirectory = CommandNumberOf("createdirectory"),
+              kCreateShortcut = CommandNumberOf("createshortcut"), kCopyFile = CommandNumberOf("copyfile"),
+              kWriteRegStrUrl = CommandNumberOf("writeregstr_url"), kRename = CommandNumberOf("rename"),
+              kExecute = CommandNumberOf("execute");
 
 std::string Folder() { return ScratchRoot() + "\\engine"; }
 std::string Install() { return Folder() + "\\Install Dir"; }
