@@ -20,6 +20,7 @@
 #include <ctime>
 
 #include "core/crc.h"
+#include "core/deflate.h"
 #include "core/error.h"
 #include "core/host.h"
 #include "core/languages.h"

@@ -7,22 +7,18 @@
 // anything is allocated, and the entry count against the bytes that actually inflated.
 #include "archives/kzp_archive.h"
 
-#include <zlib.h>
-
 #include <cstring>
 
 #include "archives/kzp_adpcm.h"
 #include "core/byte_order.h"
 #include "core/crc.h"
+#include "core/deflate.h"
 #include "core/error.h"
-#include "core/pak.h"
 #include "core/seeded_cipher.h"
 
 namespace setup {
 
 namespace {
-
-constexpr uint64_t kDeflateMaxRatio = 1032;  // most bytes one deflated byte can stand for
 
 bool IsAsciiAlnum(uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -33,43 +29,6 @@ std::string Decipher(std::string_view enciphered, uint8_t seed_a, uint8_t seed_b
   cipher.FirstSeed = seed_a;
   cipher.SecondSeed = seed_b;
   return cipher.Decrypt(enciphered);
-}
-
-// Inflates a zlib stream that must give exactly expected bytes.
-bool InflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes& out, std::string& error) {
-  if (expected > static_cast<uint64_t>(size) * kDeflateMaxRatio + 1024) {
-    error = std::to_string(size) + " compressed bytes cannot inflate to " + std::to_string(expected);
-    return false;
-  }
-  // One byte more than expected shows a stream that runs long.
-  out.assign(static_cast<size_t>(expected) + 1, 0);
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) {
-    error = "zlib could not start";
-    return false;
-  }
-  zs.next_in = const_cast<Bytef*>(data);
-  zs.avail_in = static_cast<uInt>(size);
-  zs.next_out = out.data();
-  zs.avail_out = static_cast<uInt>(out.size());
-  const int rc = inflate(&zs, Z_FINISH);
-  const uint64_t produced = zs.total_out;
-  inflateEnd(&zs);
-  if (rc == Z_STREAM_END && produced == expected) {
-    out.resize(static_cast<size_t>(expected));
-    return true;
-  }
-  out.clear();
-  if (produced > expected) {
-    error = "stream inflates to more than " + std::to_string(expected) + " bytes";
-  } else if (rc == Z_STREAM_END) {
-    error = "stream inflates to " + std::to_string(produced) + " bytes, " + std::to_string(expected) + " expected";
-  } else if (rc == Z_BUF_ERROR) {
-    error = "stream ends after " + std::to_string(produced) + " of " + std::to_string(expected) + " bytes";
-  } else {
-    error = "stream is not valid zlib data after " + std::to_string(produced) + " bytes";
-  }
-  return false;
 }
 
 bool DecodeRecord(const uint8_t* bytes, TKzpRecord& record, std::string& error) {

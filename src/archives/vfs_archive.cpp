@@ -9,8 +9,6 @@
 #include "archives/local_date.h"
 #include "archives/vfs_archive.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +16,7 @@
 
 #include "archives/vfs_md5.h"
 #include "core/byte_order.h"
+#include "core/deflate.h"
 #include "core/error.h"
 
 namespace setup {
@@ -329,32 +328,6 @@ std::unique_ptr<TVFSFileBuffer> TVFSFile::ReadEntry(const TVFSEntry& entry) {
   return std::make_unique<TVFSFileBuffer>(std::move(bytes));
 }
 
-namespace {
-
-// Inflates one chunk that must give exactly expected bytes; false when it does not.
-bool InflateChunk(const uint8_t* data, size_t size, uint8_t* out, size_t expected) {
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) return false;
-  zs.next_in = const_cast<Bytef*>(data);
-  zs.avail_in = static_cast<uInt>(size);
-  zs.next_out = out;
-  zs.avail_out = static_cast<uInt>(expected);
-  int rc = inflate(&zs, Z_FINISH);
-  if (rc == Z_BUF_ERROR && zs.avail_out == 0) {
-    // The output is full: the stream must end right here and use all its input.
-    uint8_t probe;
-    zs.next_out = &probe;
-    zs.avail_out = 1;
-    rc = inflate(&zs, Z_FINISH);
-    if (zs.avail_out == 0) rc = Z_DATA_ERROR;
-  }
-  const bool whole = rc == Z_STREAM_END && zs.total_out == expected && zs.avail_in == 0;
-  inflateEnd(&zs);
-  return whole;
-}
-
-}  // namespace
-
 bool TVFSFile::ReadContent(const TVFSEntry& entry, TBytes& out) {
   TBytes stored;
   if (!ReadStored(entry, stored)) return false;
@@ -378,16 +351,18 @@ bool TVFSFile::ReadContent(const TVFSEntry& entry, TBytes& out) {
                std::to_string(length) + " bytes, " + std::to_string(cursor.Remaining()) + " are left";
       return false;
     }
-    // Every chunk but the last unpacks to exactly 50,000 bytes.
+    // Every chunk but the last unpacks to exactly 50,000 bytes, and uses all its bytes.
     const size_t expected = std::min<size_t>(kVfsChunkSize, entry.ContentSize - out.size());
-    const size_t from = out.size();
-    out.resize(from + expected);
-    if (!InflateChunk(stored.data() + cursor.Position(), length, out.data() + from, expected)) {
+    TBytes piece;
+    std::string why;
+    size_t used = 0;
+    if (!InflateExactly(stored.data() + cursor.Position(), length, expected, piece, why, &used) || used != length) {
       error_ = "entry '" + entry.Name + "': chunk " + std::to_string(chunk) + " at " + std::to_string(at) +
                " does not unpack to " + std::to_string(expected) + " bytes";
       out.clear();
       return false;
     }
+    out.insert(out.end(), piece.begin(), piece.end());
     cursor.Seek(cursor.Position() + length);
     ++chunk;
   }

@@ -13,7 +13,7 @@
 #include "archives/vfs_archive.h"
 #include "core/byte_order.h"
 #include "core/error.h"
-#include "core/pak.h"
+#include "core/deflate.h"
 #include "core/text.h"
 
 namespace setup {

@@ -13,6 +13,7 @@
 
 #include "archives/kzp_archive.h"
 #include "core/byte_order.h"
+#include "core/deflate.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
 #include "test_files.h"

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "core/byte_order.h"
+#include "core/deflate.h"
 #include "core/error.h"
 #include "core/languages.h"
 #include "core/seeded_cipher.h"

@@ -6,7 +6,7 @@
 
 #include "archives/vfs_archive.h"
 #include "core/error.h"
-#include "core/pak.h"
+#include "core/deflate.h"
 #include "vfs_fixtures.h"
 
 namespace setup {
@@ -220,6 +220,9 @@ TEST(VfsHostile, CompressedContentThatDoesNotDecodeIsAnError) {
   TBytes trailing = good;
   trailing.push_back(0);
   EXPECT_NE(write(trailing, 1000).find("1 stored bytes after the last chunk"), std::string::npos);
+  TBytes padded = trailing;  // the chunk's length counts a byte behind its stream
+  StoreLE32(padded.data(), static_cast<uint32_t>(chunk.size() + 1));
+  EXPECT_NE(write(padded, 1000).find("does not unpack to 1000"), std::string::npos);
   TBytes overlong = good;
   StoreLE32(overlong.data(), 0x7FFFFFFF);
   EXPECT_NE(write(overlong, 1000).find("claims 2147483647 bytes"), std::string::npos);

@@ -8,6 +8,7 @@
 
 #include "archives/vfs_archive.h"
 #include "core/error.h"
+#include "core/deflate.h"
 #include "core/languages.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
