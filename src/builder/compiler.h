@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archives/compiler_file_list.h"
+#include "builder/compiler_file_list.h"
 #include "builder/script.h"
 #include "core/setup_info.h"
 
