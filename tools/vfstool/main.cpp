@@ -22,9 +22,11 @@
 #include <vector>
 
 #include "archives/vfs_archive.h"
-#include "archives/vfs_md5.h"
 #include "core/error.h"
 #include "core/file_stream.h"
+#ifdef _WIN32
+#include "platform/win32/md5_win32.h"
+#endif
 
 namespace {
 
