@@ -5,11 +5,12 @@
 // section that does not fit behind its "KZP3" block is refused rather than read past the end.
 // The footer's sizes are checked against the file, the deflate ratio and a named cap before
 // anything is allocated, and the entry count against the bytes that actually inflated.
-#include "archives/kzp_archive.h"
+#include "archives/kzp_format.h"
 
 #include <cstring>
 
 #include "archives/kzp_adpcm.h"
+#include "archives/kzp_wav.h"
 #include "core/byte_order.h"
 #include "core/crc.h"
 #include "core/deflate.h"
@@ -152,6 +153,18 @@ TBytes EncodeKzpDirectory(const std::vector<TKzpRecord>& records) {
   return DeflateBest(raw.data(), raw.size());
 }
 
+TBytes EncodeKzpDirectoryAndFooter(const std::vector<TKzpRecord>& records) {
+  TBytes out = EncodeKzpDirectory(records);
+  TKzpFooter footer;
+  footer.CompressedSize = static_cast<uint32_t>(out.size());
+  footer.InflatedSize = static_cast<uint32_t>(records.size() * kKzpRecordSize);
+  footer.Version = kKzpFormatVersion;
+  footer.Count = static_cast<uint32_t>(records.size());
+  const TBytes footer_bytes = EncodeKzpFooter(footer);
+  out.insert(out.end(), footer_bytes.begin(), footer_bytes.end());
+  return out;
+}
+
 bool ReadKzpIndex(TKzpFile& file, TKzpIndex& index, std::string& error) {
   index = TKzpIndex{};
   const uint64_t size = file.Size();
@@ -240,14 +253,6 @@ void ScrambleKzpStream(TBytes& stream) {
   StoreLE32(stream.data(), head);
 }
 
-bool IsKzpWavName(std::string_view name) {
-  const size_t dot = name.find_last_of(".\\:");
-  if (dot == std::string_view::npos || name[dot] != '.') return false;
-  const std::string_view extension = name.substr(dot);
-  return extension.size() == 4 && (extension[1] | 0x20) == 'w' && (extension[2] | 0x20) == 'a' &&
-         (extension[3] | 0x20) == 'v';
-}
-
 uint32_t KzpDosDate(int year, int month, int day) {
   const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
   return (date & 0xFFFF) << 16;
@@ -303,28 +308,6 @@ bool DecodeKzpPayload(const TKzpRecord& record, const TBytes& payload, TBytes& c
     return false;
   }
   content.insert(content.end(), pcm.begin(), pcm.end());
-  return true;
-}
-
-// ---------------------------------------------------------------- memory file
-
-size_t TKzpMemoryFile::ReadAt(uint64_t offset, void* buffer, size_t n) {
-  if (offset >= bytes_->size()) return 0;
-  const size_t take = n < bytes_->size() - offset ? n : static_cast<size_t>(bytes_->size() - offset);
-  if (take) std::memcpy(buffer, bytes_->data() + offset, take);
-  return take;
-}
-
-size_t TKzpMemoryFile::WriteAt(uint64_t offset, const void* buffer, size_t n) {
-  if (offset >= WriteLimit) return 0;
-  const size_t take = n < WriteLimit - offset ? n : static_cast<size_t>(WriteLimit - offset);
-  if (offset + take > bytes_->size()) bytes_->resize(static_cast<size_t>(offset + take));
-  if (take) std::memcpy(bytes_->data() + offset, buffer, take);
-  return take;
-}
-
-bool TKzpMemoryFile::Truncate(uint64_t size) {
-  bytes_->resize(static_cast<size_t>(size));
   return true;
 }
 

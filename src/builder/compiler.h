@@ -32,9 +32,6 @@ struct TPackageItem {
   std::string Bytes;
 };
 
-// A kzpupdate password must leave the archive trailer within reach of the end search.
-constexpr size_t kMaxArchivePasswordBytes = 41;
-
 class TCompiler {
  public:
   explicit TCompiler(TCompilerOptions options);

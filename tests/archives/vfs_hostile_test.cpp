@@ -4,9 +4,10 @@
 // raise ESetupError.
 #include <gtest/gtest.h>
 
-#include "archives/vfs_archive.h"
-#include "core/error.h"
+#include "archives/vfs_check.h"
+#include "archives/vfs_file.h"
 #include "core/deflate.h"
+#include "core/error.h"
 #include "vfs_fixtures.h"
 
 namespace setup {

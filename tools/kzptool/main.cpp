@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "archives/kzp_archive.h"
+#include "archives/kzp_file.h"
+#include "archives/kzp_format.h"
 #include "core/error.h"
 #include "core/seeded_cipher.h"
 
@@ -198,15 +199,8 @@ TBytes EmptyArchive() {
     cipher.FirstSeed = static_cast<uint8_t>(random() & 0xFF);
     cipher.SecondSeed = static_cast<uint8_t>(random() & 0xFF);
     if (cipher.SeedKey(true).empty() || cipher.SeedKey(false).empty()) continue;
-    TBytes out = EncodeKzpDirectory({});
-    TKzpFooter footer;
-    footer.CompressedSize = static_cast<uint32_t>(out.size());
-    footer.InflatedSize = 0;
-    footer.Version = kKzpFormatVersion;
-    footer.Count = 0;
-    const TBytes footer_bytes = EncodeKzpFooter(footer);
+    TBytes out = EncodeKzpDirectoryAndFooter({});
     const TBytes trailer = EncodeKzpTrailer("", 0, cipher.FirstSeed, cipher.SecondSeed);
-    out.insert(out.end(), footer_bytes.begin(), footer_bytes.end());
     out.insert(out.end(), trailer.begin(), trailer.end());
     return out;
   }

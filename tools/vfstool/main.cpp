@@ -21,7 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "archives/vfs_archive.h"
+#include "archives/vfs_check.h"
+#include "archives/vfs_file.h"
+#include "archives/vfs_hash_index.h"
 #include "core/error.h"
 #include "core/file_stream.h"
 #ifdef _WIN32

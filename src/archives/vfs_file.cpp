@@ -6,14 +6,13 @@
 // error instead of running for ever or reading outside the file. New chains take the lowest
 // free blocks in ascending order; the space is counted before the first block is written, so
 // a full archive refuses a chain rather than leaving half of one.
-#include "archives/local_date.h"
-#include "archives/vfs_archive.h"
+#include "archives/vfs_file.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
+#include "archives/local_date.h"
 #include "archives/vfs_md5.h"
 #include "core/byte_order.h"
 #include "core/deflate.h"
@@ -37,54 +36,7 @@ std::string Hex(uint64_t v) {
   return text;
 }
 
-TMd5Factory& InstalledMd5Factory() {
-#ifdef _WIN32
-  static TMd5Factory factory;
-#else
-  static TMd5Factory factory = [] { return NewLibcryptoMd5(); };
-#endif
-  return factory;
-}
-
 }  // namespace
-
-void SetMd5Factory(TMd5Factory factory) { InstalledMd5Factory() = std::move(factory); }
-
-std::unique_ptr<TMd5> NewMd5() {
-  const TMd5Factory& factory = InstalledMd5Factory();
-  return factory ? factory() : nullptr;
-}
-
-uint32_t TodayDosDate() {
-  const std::tm local = LocalToday();
-  const uint32_t date = static_cast<uint32_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
-  return date << 16;
-}
-
-// ---------------------------------------------------------------- records
-
-void EncodeEntryRecord(const TVFSEntry& entry, uint8_t record[kVfsEntryRecordSize]) {
-  std::memset(record, 0, kVfsEntryRecordSize);
-  std::memcpy(record, entry.Name.data(), std::min<size_t>(entry.Name.size(), kVfsNameLimit));
-  StoreLE32(record + 68, entry.Flags);
-  StoreLE32(record + 72, entry.Date);
-  StoreLE32(record + 76, entry.FirstBlock);
-  StoreLE32(record + 80, entry.StoredSize);
-  StoreLE32(record + 84, entry.ContentSize);
-}
-
-TVFSEntry DecodeEntryRecord(TBufferManager& cursor) {
-  char name[kVfsNameLimit + 3];
-  if (cursor.ReadInto(sizeof name, name) != sizeof name) throw ESetupError("VFS entry record cut short");
-  TVFSEntry entry;
-  entry.Name.assign(name, strnlen(name, kVfsNameLimit));
-  entry.Flags = ReadU32(cursor);
-  entry.Date = ReadU32(cursor);
-  entry.FirstBlock = ReadU32(cursor);
-  entry.StoredSize = ReadU32(cursor);
-  entry.ContentSize = ReadU32(cursor);
-  return entry;
-}
 
 size_t TVFSFileBuffer::Read(void* destination, size_t n) {
   const size_t left = bytes_.size() - position_;
