@@ -141,6 +141,19 @@ TEST(KzpTool, ExtractKeepsNamesInsideTheOutputFolder) {
   EXPECT_EQ(ReadFile(out + "/ok/fine.txt"), TextBytes(5));
 }
 
+TEST(KzpTool, ExtractThatCannotWriteSaysSoAndFails) {
+  const std::string path = ScratchPath("full_disk.kzp");
+  WriteFile(path, ArchiveBody({{"Data\\small.txt", TextBytes(100)}, {"other.txt", TextBytes(100)}}));
+  const std::string out = ScratchPath("full_disk_out");
+  std::filesystem::create_directories(out + "/Data");
+  // The disk is full under an entry small enough to wait in a write buffer until the end.
+  std::filesystem::create_symlink("/dev/full", out + "/Data/small.txt");
+  const TRun run = RunTool("extract " + Quoted(path) + " " + Quoted(out));
+  EXPECT_EQ(run.ExitCode, 1) << run.Output;
+  EXPECT_NE(run.Output.find("cannot write " + out + "/Data/small.txt"), std::string::npos) << run.Output;
+  EXPECT_EQ(ReadFile(out + "/other.txt"), TextBytes(100));
+}
+
 TEST(KzpTool, CreateWritesAnEmptyArchiveTheRuntimeUpdates) {
   namespace fs = std::filesystem;
   const fs::path folder = fs::path(ScratchFolder()) / "created_game";
