@@ -25,10 +25,11 @@
 #include <string>
 #include <vector>
 
-#include "archives/kzp_archive.h"
+#include "archives/kzp_format.h"
 #include "core/error.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "engine/kzp_update.h"
 
 namespace {
 
@@ -91,16 +92,9 @@ void MakeBaseArchive(const std::string& path) {
     std::fwrite(payload.data(), 1, payload.size(), f);
     offset += static_cast<uint32_t>(payload.size());
   }
-  const TBytes directory = EncodeKzpDirectory(records);
-  TKzpFooter footer;
-  footer.CompressedSize = static_cast<uint32_t>(directory.size());
-  footer.InflatedSize = static_cast<uint32_t>(records.size() * kKzpRecordSize);
-  footer.Version = kKzpFormatVersion;
-  footer.Count = static_cast<uint32_t>(records.size());
-  const TBytes footer_bytes = EncodeKzpFooter(footer);
+  const TBytes ending = EncodeKzpDirectoryAndFooter(records);
   const TBytes trailer = EncodeKzpTrailer("", 0, 1, 2);
-  std::fwrite(directory.data(), 1, directory.size(), f);
-  std::fwrite(footer_bytes.data(), 1, footer_bytes.size(), f);
+  std::fwrite(ending.data(), 1, ending.size(), f);
   std::fwrite(trailer.data(), 1, trailer.size(), f);
   if (std::fclose(f) != 0) throw ESetupError("cannot write " + path);
 }

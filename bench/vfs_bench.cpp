@@ -21,9 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "archives/vfs_archive.h"
+#include "archives/vfs_check.h"
+#include "archives/vfs_file.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "engine/vfs_update.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "archives/vfs_md5.h"
 #include "core/languages.h"
 #include "core/setup_state.h"
 #include "core/startup.h"
 #include "platform/win32/error_log.h"
 #include "platform/win32/host.h"
+#include "platform/win32/md5_win32.h"
 #include "platform/win32/startup_platform.h"
 #include "platform/win32/system.h"
 

@@ -1,14 +1,16 @@
-// The archive code's files on the real system, through the C runtime on both builds.
+// The archive code's files: on the real system through the C runtime on both builds, and in
+// memory.
 //
 // On Windows the archive is opened with sharing denied, as the game must not read it while
 // its directory is missing; the read-only attribute is the CRT's write permission. Elsewhere
 // (tools and tests) "\" in a path is taken as "/" so the setup's Windows-style paths work,
 // and the owner's write permission stands for the attribute.
-#include "archives/kzp_archive.h"
+#include "archives/kzp_file.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #ifdef _WIN32
@@ -112,6 +114,28 @@ class TNativeKzpFileSystem : public TKzpFileSystem {
 TKzpFileSystem& NativeKzpFileSystem() {
   static TNativeKzpFileSystem system;
   return system;
+}
+
+// ---------------------------------------------------------------- memory file
+
+size_t TKzpMemoryFile::ReadAt(uint64_t offset, void* buffer, size_t n) {
+  if (offset >= bytes_->size()) return 0;
+  const size_t take = n < bytes_->size() - offset ? n : static_cast<size_t>(bytes_->size() - offset);
+  if (take) std::memcpy(buffer, bytes_->data() + offset, take);
+  return take;
+}
+
+size_t TKzpMemoryFile::WriteAt(uint64_t offset, const void* buffer, size_t n) {
+  if (offset >= WriteLimit) return 0;
+  const size_t take = n < WriteLimit - offset ? n : static_cast<size_t>(WriteLimit - offset);
+  if (offset + take > bytes_->size()) bytes_->resize(static_cast<size_t>(offset + take));
+  if (take) std::memcpy(bytes_->data() + offset, buffer, take);
+  return take;
+}
+
+bool TKzpMemoryFile::Truncate(uint64_t size) {
+  bytes_->resize(static_cast<size_t>(size));
+  return true;
 }
 
 }  // namespace setup

@@ -5,24 +5,21 @@
 // section that does not fit behind its "KZP3" block is refused rather than read past the end.
 // The footer's sizes are checked against the file, the deflate ratio and a named cap before
 // anything is allocated, and the entry count against the bytes that actually inflated.
-#include "archives/kzp_archive.h"
-
-#include <zlib.h>
+#include "archives/kzp_format.h"
 
 #include <cstring>
 
 #include "archives/kzp_adpcm.h"
+#include "archives/kzp_wav.h"
 #include "core/byte_order.h"
 #include "core/crc.h"
+#include "core/deflate.h"
 #include "core/error.h"
-#include "core/pak.h"
 #include "core/seeded_cipher.h"
 
 namespace setup {
 
 namespace {
-
-constexpr uint64_t kDeflateMaxRatio = 1032;  // most bytes one deflated byte can stand for
 
 bool IsAsciiAlnum(uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -33,43 +30,6 @@ std::string Decipher(std::string_view enciphered, uint8_t seed_a, uint8_t seed_b
   cipher.FirstSeed = seed_a;
   cipher.SecondSeed = seed_b;
   return cipher.Decrypt(enciphered);
-}
-
-// Inflates a zlib stream that must give exactly expected bytes.
-bool InflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes& out, std::string& error) {
-  if (expected > static_cast<uint64_t>(size) * kDeflateMaxRatio + 1024) {
-    error = std::to_string(size) + " compressed bytes cannot inflate to " + std::to_string(expected);
-    return false;
-  }
-  // One byte more than expected shows a stream that runs long.
-  out.assign(static_cast<size_t>(expected) + 1, 0);
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) {
-    error = "zlib could not start";
-    return false;
-  }
-  zs.next_in = const_cast<Bytef*>(data);
-  zs.avail_in = static_cast<uInt>(size);
-  zs.next_out = out.data();
-  zs.avail_out = static_cast<uInt>(out.size());
-  const int rc = inflate(&zs, Z_FINISH);
-  const uint64_t produced = zs.total_out;
-  inflateEnd(&zs);
-  if (rc == Z_STREAM_END && produced == expected) {
-    out.resize(static_cast<size_t>(expected));
-    return true;
-  }
-  out.clear();
-  if (produced > expected) {
-    error = "stream inflates to more than " + std::to_string(expected) + " bytes";
-  } else if (rc == Z_STREAM_END) {
-    error = "stream inflates to " + std::to_string(produced) + " bytes, " + std::to_string(expected) + " expected";
-  } else if (rc == Z_BUF_ERROR) {
-    error = "stream ends after " + std::to_string(produced) + " of " + std::to_string(expected) + " bytes";
-  } else {
-    error = "stream is not valid zlib data after " + std::to_string(produced) + " bytes";
-  }
-  return false;
 }
 
 bool DecodeRecord(const uint8_t* bytes, TKzpRecord& record, std::string& error) {
@@ -193,6 +153,18 @@ TBytes EncodeKzpDirectory(const std::vector<TKzpRecord>& records) {
   return DeflateBest(raw.data(), raw.size());
 }
 
+TBytes EncodeKzpDirectoryAndFooter(const std::vector<TKzpRecord>& records) {
+  TBytes out = EncodeKzpDirectory(records);
+  TKzpFooter footer;
+  footer.CompressedSize = static_cast<uint32_t>(out.size());
+  footer.InflatedSize = static_cast<uint32_t>(records.size() * kKzpRecordSize);
+  footer.Version = kKzpFormatVersion;
+  footer.Count = static_cast<uint32_t>(records.size());
+  const TBytes footer_bytes = EncodeKzpFooter(footer);
+  out.insert(out.end(), footer_bytes.begin(), footer_bytes.end());
+  return out;
+}
+
 bool ReadKzpIndex(TKzpFile& file, TKzpIndex& index, std::string& error) {
   index = TKzpIndex{};
   const uint64_t size = file.Size();
@@ -281,14 +253,6 @@ void ScrambleKzpStream(TBytes& stream) {
   StoreLE32(stream.data(), head);
 }
 
-bool IsKzpWavName(std::string_view name) {
-  const size_t dot = name.find_last_of(".\\:");
-  if (dot == std::string_view::npos || name[dot] != '.') return false;
-  const std::string_view extension = name.substr(dot);
-  return extension.size() == 4 && (extension[1] | 0x20) == 'w' && (extension[2] | 0x20) == 'a' &&
-         (extension[3] | 0x20) == 'v';
-}
-
 uint32_t KzpDosDate(int year, int month, int day) {
   const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
   return (date & 0xFFFF) << 16;
@@ -344,28 +308,6 @@ bool DecodeKzpPayload(const TKzpRecord& record, const TBytes& payload, TBytes& c
     return false;
   }
   content.insert(content.end(), pcm.begin(), pcm.end());
-  return true;
-}
-
-// ---------------------------------------------------------------- memory file
-
-size_t TKzpMemoryFile::ReadAt(uint64_t offset, void* buffer, size_t n) {
-  if (offset >= bytes_->size()) return 0;
-  const size_t take = n < bytes_->size() - offset ? n : static_cast<size_t>(bytes_->size() - offset);
-  if (take) std::memcpy(buffer, bytes_->data() + offset, take);
-  return take;
-}
-
-size_t TKzpMemoryFile::WriteAt(uint64_t offset, const void* buffer, size_t n) {
-  if (offset >= WriteLimit) return 0;
-  const size_t take = n < WriteLimit - offset ? n : static_cast<size_t>(WriteLimit - offset);
-  if (offset + take > bytes_->size()) bytes_->resize(static_cast<size_t>(offset + take));
-  if (take) std::memcpy(bytes_->data() + offset, buffer, take);
-  return take;
-}
-
-bool TKzpMemoryFile::Truncate(uint64_t size) {
-  bytes_->resize(static_cast<size_t>(size));
   return true;
 }
 

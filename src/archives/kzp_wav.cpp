@@ -11,7 +11,7 @@
 // (so "xxxx" ends the scan), a chunk size beyond the end as 0, and a cue point counts only
 // when its 24 bytes are there. Chunk positions are 64-bit, so a chunk size near 4 GiB ends the
 // scan instead of wrapping round.
-#include "archives/kzp_archive.h"
+#include "archives/kzp_wav.h"
 
 #include <cstring>
 
@@ -83,6 +83,14 @@ bool ScanCues(const uint8_t* content, size_t size, uint32_t data_size, TCueOffse
 }
 
 }  // namespace
+
+bool IsKzpWavName(std::string_view name) {
+  const size_t dot = name.find_last_of(".\\:");
+  if (dot == std::string_view::npos || name[dot] != '.') return false;
+  const std::string_view extension = name.substr(dot);
+  return extension.size() == 4 && (extension[1] | 0x20) == 'w' && (extension[2] | 0x20) == 'a' &&
+         (extension[3] | 0x20) == 'v';
+}
 
 bool BuildKzpWavPayload(std::string_view name, const uint8_t* content, size_t size, TBytes& payload) {
   payload.clear();

@@ -1,10 +1,14 @@
 // Every invariant of a VFS archive and its ".ht" index, checked on a read-only opening: what
 // "vfstool check" reports and what the tests ask of each archive they change.
+#include "archives/vfs_check.h"
+
 #include <algorithm>
 #include <map>
 #include <set>
 
-#include "archives/vfs_archive.h"
+#include "archives/vfs_file.h"
+#include "archives/vfs_hash_index.h"
+#include "core/file_stream.h"
 #include "core/text.h"
 
 namespace setup {

@@ -1,8 +1,8 @@
 // The MD5 digest a VFS archive carries in its header, behind a small interface.
 //
-// The archive code is portable and links no cryptographic library: natively the digest comes
-// from libcrypto (md5_openssl.cpp), on Windows from the platform's cryptographic service
-// (src/platform/win32/md5_win32.cpp), which the program installs with SetMd5Factory at start-up.
+// The archive code is portable: natively the digest comes from libcrypto (md5_openssl.cpp), on
+// Windows from the platform's cryptographic service (platform/win32/md5_win32.h), which the
+// program and the Windows tools install with SetMd5Factory at start-up.
 #pragma once
 
 #include <cstddef>
@@ -29,15 +29,11 @@ using TMd5Factory = std::function<std::unique_ptr<TMd5>()>;
 
 // Installs the factory the archive code uses; an empty one means no digest is available.
 // Natively libcrypto is installed from the start; on Windows nothing is until the program
-// installs NewCryptoApiMd5.
+// installs the Windows layer's digest.
 void SetMd5Factory(TMd5Factory factory);
 std::unique_ptr<TMd5> NewMd5();
 
-#ifdef _WIN32
-// A verify-only context of the full RSA provider type and its MD5 hash; null when the
-// context cannot be acquired, failing updates when the hash object cannot be made.
-std::unique_ptr<TMd5> NewCryptoApiMd5();
-#else
+#ifndef _WIN32
 std::unique_ptr<TMd5> NewLibcryptoMd5();
 #endif
 

@@ -7,13 +7,15 @@
 //
 // Lookups by path go through an index of lower-cased full paths, so adding thousands of files
 // does not search the whole table for each path.
+#include "archives/vfs_tree.h"
+
 #include <algorithm>
 #include <cstdio>
 
-#include "archives/vfs_archive.h"
+#include "archives/vfs_file.h"
 #include "core/byte_order.h"
+#include "core/deflate.h"
 #include "core/error.h"
-#include "core/pak.h"
 #include "core/text.h"
 
 namespace setup {

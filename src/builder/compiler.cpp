@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "archives/kzp_format.h"
 #include "builder/codepage.h"
 #include "core/command_list.h"
 #include "core/digit_cipher.h"
@@ -138,8 +139,9 @@ void TCompiler::CompileLine(const TScriptLine& line, TCompiledLine& out) {
       AddGroupOwner(line, out, "");
       break;
     case kKzpUpdate:
-      if (out.Params[1].size() > kMaxArchivePasswordBytes) {
-        throw TBuildError(line.Number, "archive password longer than 41 bytes");
+      // The password must leave the archive trailer within reach of the end search.
+      if (out.Params[1].size() > kKzpMaxPasswordBytes) {
+        throw TBuildError(line.Number, "archive password longer than " + std::to_string(kKzpMaxPasswordBytes) + " bytes");
       }
       AddGroupOwner(line, out, out.Params[2]);
       out.Params[1] = EncipherDigits(kCommandKey, out.Params[1]);

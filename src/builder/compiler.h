@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archives/compiler_file_list.h"
+#include "builder/compiler_file_list.h"
 #include "builder/script.h"
 #include "core/setup_info.h"
 
@@ -31,9 +31,6 @@ struct TPackageItem {
   std::string SourcePath;  // empty for items built in memory
   std::string Bytes;
 };
-
-// A kzpupdate password must leave the archive trailer within reach of the end search.
-constexpr size_t kMaxArchivePasswordBytes = 41;
 
 class TCompiler {
  public:

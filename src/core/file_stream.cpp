@@ -49,6 +49,11 @@ size_t TFileStream::Write(const void* buffer, size_t n) { return n ? std::fwrite
 
 bool TFileStream::Flush() { return std::fflush(file_) == 0; }
 
+bool WriteWholeFile(const std::string& name, const void* data, size_t size) {
+  auto f = TFileStream::Open(name, TFileMode::Create);
+  return f && f->Write(data, size) == size && f->Flush();
+}
+
 int64_t FileLength(const std::string& name) {
   auto f = TFileStream::Open(name, TFileMode::Read);
   if (!f) return -1;

@@ -38,6 +38,10 @@ class TFileStream {
   std::FILE* file_;
 };
 
+// Creates or truncates the file and writes the bytes into it; false when it cannot be created
+// or not every byte reaches the system (a full disk shows at the flush).
+bool WriteWholeFile(const std::string& name, const void* data, size_t size);
+
 // Length of a file, or -1 when it cannot be opened.
 int64_t FileLength(const std::string& name);
 bool FileExists(const std::string& name);

@@ -15,6 +15,7 @@
 
 #include "core/byte_order.h"
 #include "core/crc.h"
+#include "core/deflate.h"
 #include "core/error.h"
 #include "core/host.h"
 
@@ -23,7 +24,6 @@ namespace setup {
 namespace {
 
 constexpr size_t kCopyChunk = 4 << 20;  // chunk of the plain copy of a large source file
-constexpr uint64_t kDeflateMaxRatio = 1032;  // most bytes one deflated byte can stand for
 
 // One zlib inflate stream, ended whatever way the reading ends.
 class TInflateStream {
@@ -45,18 +45,6 @@ constexpr uint64_t kMostCounted = 0xFFFFFFFFull;  // a longer stream is not coun
 constexpr size_t kSmallestOutPiece = 16384;  // room to count what a stream gives past Size
 
 }  // namespace
-
-// ---------------------------------------------------------------- zlib
-
-TBytes DeflateBest(const uint8_t* data, size_t size) {
-  uLongf bound = compressBound(static_cast<uLong>(size));
-  TBytes out(bound);
-  if (compress2(out.data(), &bound, data, static_cast<uLong>(size), Z_BEST_COMPRESSION) != Z_OK) {
-    throw ESetupError("deflate failed for " + std::to_string(size) + " bytes");
-  }
-  out.resize(bound);
-  return out;
-}
 
 // ---------------------------------------------------------------- construction
 
@@ -156,7 +144,7 @@ TBytes TPak::Extract(int index) {
     if (out.empty()) {
       // Room for the whole entry, but never for more than its stream can give.
       const TPakEntry& e = directory_[index];
-      const uint64_t reachable = static_cast<uint64_t>(e.StoredLength()) * kDeflateMaxRatio + 1024;
+      const uint64_t reachable = MostInflatedBytes(e.StoredLength());
       out.reserve(e.Size < reachable ? e.Size : static_cast<size_t>(reachable));
     }
     out.insert(out.end(), data, data + size);

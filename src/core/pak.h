@@ -143,7 +143,4 @@ class TPak {
 // no package, so several threads can pack entries side by side.
 TBytes PackEntry(TPakEntry& entry, const uint8_t* data, uint32_t size);
 
-// Deflates at level 9 with the default window and memory level (a zlib stream).
-TBytes DeflateBest(const uint8_t* data, size_t size);
-
 }  // namespace setup

@@ -168,6 +168,23 @@ std::string FileNamePart(std::string_view path) {
   return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
 }
 
+std::optional<std::vector<std::string>> SafeRelativeParts(std::string_view name) {
+  std::vector<std::string> parts(1);
+  for (char c : name) {
+    if (c == '\\' || c == '/') {
+      parts.emplace_back();
+    } else if (c == ':' || static_cast<unsigned char>(c) < 32) {
+      return std::nullopt;
+    } else {
+      parts.back().push_back(c);
+    }
+  }
+  for (const std::string& part : parts) {
+    if (part.empty() || part == "." || part == "..") return std::nullopt;
+  }
+  return parts;
+}
+
 std::u16string WidenAscii(std::string_view text) {
   std::u16string out;
   for (unsigned char c : text) out.push_back(c);

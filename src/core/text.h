@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace setup {
 
@@ -41,6 +43,12 @@ std::string StripCopyMarks(std::string_view name);
 
 // The part after the last "\", "/" or ":".
 std::string FileNamePart(std::string_view path);
+
+// The folder and file names of a stored entry name ("\" or "/" between them) when the name
+// stays below the folder it is extracted to; nullopt when it could reach outside it or name
+// something else: an empty part (a leading, trailing or doubled separator), "." or "..", a ":"
+// (drive letters, alternate streams) or a control character in any part.
+std::optional<std::vector<std::string>> SafeRelativeParts(std::string_view name);
 
 // Narrow ASCII text to UTF-16 and back (for the system's own fixed texts and tests).
 std::u16string WidenAscii(std::string_view text);

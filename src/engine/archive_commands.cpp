@@ -5,11 +5,11 @@
 
 #include <cstdlib>
 
-#include "archives/kzp_archive.h"
-#include "archives/vfs_archive.h"
 #include "core/digit_cipher.h"
 #include "engine/interpreter.h"
+#include "engine/kzp_update.h"
 #include "engine/status_channel.h"
+#include "engine/vfs_update.h"
 
 namespace setup {
 

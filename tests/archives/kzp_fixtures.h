@@ -1,61 +1,25 @@
-// Fixtures for the KZP archive tests, made with the project's own writers: setup packages,
-// archives with any trailer form, WAV files with cue chunks, a host whose fatal exit throws,
-// and an in-memory file system that can refuse to open or run out of room.
+// Fixtures for the KZP archive tests, made with the project's own writers: archives with any
+// trailer form, WAV files with cue chunks, and an in-memory file system that can refuse to
+// open or run out of room.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "archives/kzp_archive.h"
+#include "archives/kzp_file.h"
+#include "archives/kzp_format.h"
+#include "archives/kzp_wav.h"
 #include "core/byte_order.h"
-#include "core/pak.h"
-#include "core/setup_state.h"
+#include "core/deflate.h"
 #include "test_files.h"
-#include "test_host.h"
 
 namespace setup::testing {
-
-// What a fatal application exit throws in tests, so the test can see the message.
-struct TFatalStop {
-  std::string Message;
-};
-
-class TFatalHost : public TRecordingHost {
- public:
-  [[noreturn]] void FatalAppExit(const std::string& message) override { throw TFatalStop{message}; }
-};
-
-// A package entry for WritePackage.
-struct TPackageEntry {
-  std::string Name;
-  uint16_t Group;
-  TBytes Data;
-};
-
-// Writes a setup package and installs it as the process's package.
-inline void InstallPackage(const std::string& file, const std::vector<TPackageEntry>& entries) {
-  const std::string path = ScratchPath(file);
-  {
-    TPak pak(path, pmCreate);
-    for (const TPackageEntry& e : entries) {
-      const int i = pak.AddEntry(e.Name, "", e.Group);
-      if (e.Data.empty()) {
-        pak.Directory()[i].Size = 0;
-        pak.Directory()[i].Offset = 0;
-      } else {
-        pak.StoreFromMemory(i, e.Data.data(), static_cast<uint32_t>(e.Data.size()));
-      }
-    }
-    pak.WriteDirectory();
-    pak.Close();
-  }
-  Globals().Package = std::make_unique<TPak>(path, pmRead);
-}
 
 // One entry of a hand-made archive: its record fields and payload bytes.
 struct TArchiveEntry {
@@ -87,15 +51,8 @@ inline TBytes ArchiveBody(const std::vector<TArchiveEntry>& entries, std::vector
     records.push_back(r);
     out.insert(out.end(), payload.begin(), payload.end());
   }
-  const TBytes directory = EncodeKzpDirectory(records);
-  TKzpFooter footer;
-  footer.CompressedSize = static_cast<uint32_t>(directory.size());
-  footer.InflatedSize = static_cast<uint32_t>(records.size() * kKzpRecordSize);
-  footer.Version = kKzpFormatVersion;
-  footer.Count = static_cast<uint32_t>(records.size());
-  const TBytes footer_bytes = EncodeKzpFooter(footer);
-  out.insert(out.end(), directory.begin(), directory.end());
-  out.insert(out.end(), footer_bytes.begin(), footer_bytes.end());
+  const TBytes ending = EncodeKzpDirectoryAndFooter(records);
+  out.insert(out.end(), ending.begin(), ending.end());
   if (records_out) *records_out = records;
   return out;
 }
@@ -221,6 +178,61 @@ inline TBytes ContentOf(const TBytes& archive, const TKzpRecord& record) {
   std::string error;
   if (!DecodeKzpPayload(record, payload, content, error)) ADD_FAILURE() << record.Name << ": " << error;
   return content;
+}
+
+inline TBytes Tail(const TBytes& bytes) {
+  const size_t n = bytes.size() < kKzpTailBytes ? bytes.size() : kKzpTailBytes;
+  return TBytes(bytes.end() - static_cast<long>(n), bytes.end());
+}
+
+// The trailer of an archive's bytes; fails the test when it does not parse.
+inline TKzpTrailer TrailerOf(const TBytes& bytes) {
+  const TBytes tail = Tail(bytes);
+  TKzpTrailer trailer;
+  std::string error;
+  EXPECT_TRUE(ParseKzpTrailer(tail.data(), tail.size(), trailer, error)) << error;
+  return trailer;
+}
+
+inline std::vector<TArchiveEntry> TwoEntries() {
+  return {{"Data\\A.txt", TextBytes(3000)}, {"b.bin", NoiseBytes(500, 3)}};
+}
+
+inline std::vector<std::string> Names(const TKzpIndex& index) {
+  std::vector<std::string> names;
+  for (const TKzpRecord& r : index.Records) names.push_back(r.Name);
+  return names;
+}
+
+// A body whose footer says something else.
+inline TBytes WithFooter(std::vector<TArchiveEntry> entries, void (*change)(TKzpFooter&)) {
+  std::vector<TKzpRecord> records;
+  TBytes bytes = ArchiveBody(entries, &records);
+  TKzpFooter footer;
+  const size_t at = bytes.size() - kKzpFooterSize;
+  footer.CompressedSize = LoadLE32(&bytes[at]);
+  footer.InflatedSize = LoadLE32(&bytes[at + 4]);
+  footer.Version = LoadLE32(&bytes[at + 8]);
+  footer.Count = LoadLE32(&bytes[at + 12]);
+  footer.Reserved = LoadLE32(&bytes[at + 16]);
+  change(footer);
+  const TBytes encoded = EncodeKzpFooter(footer);
+  std::copy(encoded.begin(), encoded.end(), bytes.begin() + static_cast<long>(at));
+  return bytes;
+}
+
+// A deterministic 16-bit signal: two tones and a little noise.
+inline std::vector<int16_t> Signal(size_t samples, double phase = 0) {
+  std::vector<int16_t> out(samples);
+  uint32_t x = 12345;
+  for (size_t i = 0; i < samples; ++i) {
+    x = x * 1103515245u + 12345u;
+    const double t = static_cast<double>(i) / 22050.0;
+    const double v = 9000 * std::sin(2 * M_PI * 440 * t + phase) + 4000 * std::sin(2 * M_PI * 1250 * t) +
+                     static_cast<double>(static_cast<int>((x >> 16) % 601) - 300);
+    out[i] = static_cast<int16_t>(std::lround(v));
+  }
+  return out;
 }
 
 }  // namespace setup::testing

@@ -7,9 +7,9 @@
 #include <filesystem>
 
 #include "archives/kzp_archive.h"
+#include "archives/kzp_format.h"
+#include "archives/kzp_wav.h"
 #include "core/byte_order.h"
-#include "core/languages.h"
-#include "core/setup_state.h"
 #include "kzp_fixtures.h"
 
 namespace setup {
@@ -141,6 +141,19 @@ TEST(KzpTool, ExtractKeepsNamesInsideTheOutputFolder) {
   EXPECT_EQ(ReadFile(out + "/ok/fine.txt"), TextBytes(5));
 }
 
+TEST(KzpTool, ExtractThatCannotWriteSaysSoAndFails) {
+  const std::string path = ScratchPath("full_disk.kzp");
+  WriteFile(path, ArchiveBody({{"Data\\small.txt", TextBytes(100)}, {"other.txt", TextBytes(100)}}));
+  const std::string out = ScratchPath("full_disk_out");
+  std::filesystem::create_directories(out + "/Data");
+  // The disk is full under an entry small enough to wait in a write buffer until the end.
+  std::filesystem::create_symlink("/dev/full", out + "/Data/small.txt");
+  const TRun run = RunTool("extract " + Quoted(path) + " " + Quoted(out));
+  EXPECT_EQ(run.ExitCode, 1) << run.Output;
+  EXPECT_NE(run.Output.find("cannot write " + out + "/Data/small.txt"), std::string::npos) << run.Output;
+  EXPECT_EQ(ReadFile(out + "/other.txt"), TextBytes(100));
+}
+
 TEST(KzpTool, CreateWritesAnEmptyArchiveTheRuntimeUpdates) {
   namespace fs = std::filesystem;
   const fs::path folder = fs::path(ScratchFolder()) / "created_game";
@@ -176,22 +189,22 @@ TEST(KzpTool, CreateWritesAnEmptyArchiveTheRuntimeUpdates) {
   EXPECT_EQ(RunTool("create " + Quoted(path)).ExitCode, 1);
   EXPECT_EQ(ReadFile(path), empty);
 
-  // The runtime opens the new archive, takes the script's password and stores entries in it.
-  Globals() = TSetupGlobals();
-  Languages() = TLanguages();
+  // The archive code opens the new archive, takes a password and stores entries in it; a
+  // second name shares a payload.
   {
-    TFatalHost host;
-    Globals().SetupInfo.InstallDir = folder.string();
-    InstallPackage("created_update.pak",
-                   {{"SetupInfo", 0, TextBytes(100)}, {"Data\\a.txt", 1, TextBytes(5000)}, {"b.bin", 1, NoiseBytes(300)}});
-    TPakSystem kzp;
-    kzp.SeedRandom(3);
-    kzp.UpdateFromPackage(1, "game.kzp", "pw");
-    kzp.DuplicateEntry("game.kzp", "DATA\\A.TXT", "Copy.txt");
-    EXPECT_TRUE(host.Boxes.empty());
+    TKzpArchive archive;
+    archive.SeedRandom(3);
+    ASSERT_EQ(archive.Open(NativeKzpFileSystem(), path), TKzpOpenResult::Opened) << archive.ErrorText();
+    EXPECT_FALSE(archive.HasPassword);
+    archive.Password = "pw";
+    archive.CutAtDirectory();
+    ASSERT_TRUE(archive.AddPayload("Data\\a.txt", kKzpMethodZlib, 5000, ZlibPayloadOf(TextBytes(5000))));
+    ASSERT_TRUE(archive.AddPayload("b.bin", kKzpMethodZlib, 300, ZlibPayloadOf(NoiseBytes(300))));
+    TKzpRecord copy = *archive.Directory().Find("DATA\\A.TXT");
+    copy.Name = "copy.txt";
+    archive.Directory().Append(copy);
+    ASSERT_TRUE(archive.WriteDirectoryAndClose());
   }
-  Globals() = TSetupGlobals();
-  Languages() = TLanguages();
 
   const TKzpIndex updated = IndexOf(ReadFile(path));
   EXPECT_EQ(updated.Trailer.Form, TKzpTrailerForm::Eih2);

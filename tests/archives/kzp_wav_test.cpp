@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "archives/kzp_adpcm.h"
-#include "archives/kzp_archive.h"
+#include "archives/kzp_format.h"
+#include "archives/kzp_wav.h"
 #include "core/byte_order.h"
 #include "kzp_fixtures.h"
 
@@ -14,20 +15,6 @@ namespace setup {
 namespace {
 
 using namespace setup::testing;
-
-// A deterministic 16-bit signal: two tones and a little noise.
-std::vector<int16_t> Signal(size_t samples, double phase = 0) {
-  std::vector<int16_t> out(samples);
-  uint32_t x = 12345;
-  for (size_t i = 0; i < samples; ++i) {
-    x = x * 1103515245u + 12345u;
-    const double t = static_cast<double>(i) / 22050.0;
-    const double v = 9000 * std::sin(2 * M_PI * 440 * t + phase) + 4000 * std::sin(2 * M_PI * 1250 * t) +
-                     static_cast<double>(static_cast<int>((x >> 16) % 601) - 300);
-    out[i] = static_cast<int16_t>(std::lround(v));
-  }
-  return out;
-}
 
 struct TWavPayload {
   bool Built = false;
@@ -272,41 +259,6 @@ TEST(KzpWav, NameTellsWhichEntriesAreSound) {
   EXPECT_FALSE(IsKzpWavName("wav"));
   EXPECT_FALSE(IsKzpWavName("a.wav\\b"));
   EXPECT_FALSE(IsKzpWavName("a.wav.txt"));
-}
-
-TEST(KzpWav, UpdateStoresSoundAsMethodOneAndSkipsBrokenFiles) {
-  Globals() = TSetupGlobals();
-  Globals().SetupInfo.InstallDir = "C:\\Game";
-  TFatalHost host;
-  TMemoryFileSystem files;
-  TPakSystem kzp;
-  kzp.Files = &files;
-  const TBytes theme = WavFile(2, 16, 22050, Samples(Signal(6000)));
-  const TBytes hit = WavFile(1, 16, 22050, Samples(Signal(300)));
-  InstallPackage("kzp_wav.pak", {{"Music\\Theme.WAV", 1, theme},
-                                 {"Sound\\Effects\\Hit.wav", 1, hit},
-                                 {"broken.wav", 1, TextBytes(200)},
-                                 {"notes.wav.txt", 1, TextBytes(200)}});
-  files.Put("C:\\Game\\game.kzp", ArchiveBody({}));
-  kzp.UpdateFromPackage(1, "game.kzp", "");
-  const TBytes after = files.Bytes("C:\\Game\\game.kzp");
-  const TKzpIndex index = IndexOf(after);
-  ASSERT_EQ(index.Records.size(), 3u);
-  EXPECT_EQ(index.Records[0].Name, "Music\\Theme.WAV");
-  EXPECT_EQ(index.Records[0].Method, kKzpMethodWav);
-  EXPECT_EQ(index.Records[0].ContentSize, theme.size());
-  EXPECT_EQ(after[index.Records[0].Offset + 44], 1);
-  EXPECT_EQ(index.Records[1].Method, kKzpMethodWav);
-  EXPECT_EQ(after[index.Records[1].Offset + 44], 0);
-  EXPECT_EQ(ContentOf(after, index.Records[1]), hit);
-  EXPECT_EQ(index.Records[2].Name, "notes.wav.txt");
-  EXPECT_EQ(index.Records[2].Method, kKzpMethodZlib);
-
-  // Run again: sound payloads are compared the same way and nothing is appended.
-  const size_t size = after.size();
-  kzp.UpdateFromPackage(1, "game.kzp", "");
-  EXPECT_EQ(files.Bytes("C:\\Game\\game.kzp").size(), size);
-  Globals() = TSetupGlobals();
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "archives/vfs_archive.h"
+#include "archives/vfs_check.h"
+#include "archives/vfs_file.h"
+#include "archives/vfs_records.h"
 #include "core/byte_order.h"
 #include "test_files.h"
 

@@ -1,9 +1,10 @@
 // The open VFS archive: header round trip, chains written, rewritten, freed and read, the
 // digest, and the ".ht" file's name, hash and records.
-#include "archives/vfs_archive.h"
+#include "archives/vfs_file.h"
 
 #include <gtest/gtest.h>
 
+#include "archives/vfs_hash_index.h"
 #include "archives/vfs_md5.h"
 #include "core/error.h"
 #include "vfs_fixtures.h"

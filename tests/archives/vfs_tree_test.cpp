@@ -1,9 +1,12 @@
 // The tree of a VFS archive: files added at package paths, folders made on the way, replaced
 // files, compression, deletion, the tables that move or stay, and the ".ht" records.
+#include "archives/vfs_tree.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "archives/vfs_archive.h"
+#include "archives/vfs_file.h"
+#include "archives/vfs_hash_index.h"
 #include "core/error.h"
 #include "vfs_fixtures.h"
 

@@ -1,4 +1,4 @@
-#include "archives/compiler_file_list.h"
+#include "builder/compiler_file_list.h"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 
 #include "core/byte_order.h"
 #include "core/crc.h"
+#include "core/deflate.h"
 #include "core/error.h"
 #include "test_files.h"
 #include "test_host.h"

@@ -62,5 +62,15 @@ TEST(SmallHelpers, BackslashesNamesAndEquals) {
   EXPECT_FALSE(SameTextAscii("SetupInfo", "SetupInf"));
 }
 
+TEST(SafeRelativeParts, NamesThatCouldLeaveTheOutputFolderAreRefused) {
+  using Parts = std::vector<std::string>;
+  EXPECT_EQ(SafeRelativeParts("Data\\Maps/town.map"), (Parts{"Data", "Maps", "town.map"}));
+  EXPECT_EQ(SafeRelativeParts("a..b\\.hidden"), (Parts{"a..b", ".hidden"}));
+  for (const char* unsafe : {"", "..\\evil.txt", "a\\..\\..\\b", "\\abs.txt", "/etc/passwd", "C:\\abs.txt", "C:rel.txt",
+                             "a\\\\b", "a\\", ".", "a\\.\\b", "file.txt:stream", "tab\there"}) {
+    EXPECT_FALSE(SafeRelativeParts(unsafe)) << unsafe;
+  }
+}
+
 }  // namespace
 }  // namespace setup

@@ -15,11 +15,13 @@
 #include <memory>
 #include <string>
 
-#include "archives/kzp_archive.h"
+#include "archives/kzp_file.h"
+#include "archives/kzp_format.h"
 #include "core/error.h"
 #include "core/host.h"
 #include "core/setup_state.h"
 #include "core/text.h"
+#include "engine/kzp_update.h"
 
 namespace {
 

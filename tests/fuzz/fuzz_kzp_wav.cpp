@@ -16,7 +16,8 @@
 #include <string>
 
 #include "archives/kzp_adpcm.h"
-#include "archives/kzp_archive.h"
+#include "archives/kzp_format.h"
+#include "archives/kzp_wav.h"
 #include "core/byte_order.h"
 
 namespace {

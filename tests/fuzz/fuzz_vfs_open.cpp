@@ -12,7 +12,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "archives/vfs_archive.h"
+#include "archives/vfs_check.h"
+#include "archives/vfs_file.h"
 #include "core/error.h"
 
 namespace {

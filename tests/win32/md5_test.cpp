@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "archives/vfs_md5.h"
+#include "platform/win32/md5_win32.h"
 
 namespace setup::win32 {
 namespace {

@@ -12,14 +12,16 @@
 // the offsets and sizes the reader found wrong, never read past its end.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "archives/kzp_archive.h"
+#include "archives/kzp_file.h"
+#include "archives/kzp_format.h"
 #include "core/error.h"
+#include "core/file_stream.h"
 #include "core/seeded_cipher.h"
+#include "core/text.h"
 
 namespace {
 
@@ -136,35 +138,14 @@ int Verify(const std::string& path) {
   return bad ? 1 : 0;
 }
 
-// The folders and file of a stored name below the output folder; false for a name that could
-// reach outside it (empty parts, "..", drive letters, leading separators).
-bool SafeRelativePath(const std::string& name, std::filesystem::path& out) {
-  out.clear();
-  std::string part;
-  std::vector<std::string> parts;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i == name.size() || name[i] == '\\' || name[i] == '/') {
-      parts.push_back(part);
-      part.clear();
-    } else {
-      part.push_back(name[i]);
-    }
-  }
-  for (const std::string& p : parts) {
-    if (p.empty() || p == "." || p == ".." || p.find(':') != std::string::npos) return false;
-    out /= p;
-  }
-  return true;
-}
-
 int Extract(const std::string& path, const std::string& out_dir) {
   TArchive archive;
   if (!OpenArchive(path, archive)) return 1;
   int bad = 0;
   for (size_t i = 0; i < archive.Index.Records.size(); ++i) {
     const TKzpRecord& r = archive.Index.Records[i];
-    std::filesystem::path relative;
-    if (!SafeRelativePath(r.Name, relative)) {
+    const auto parts = SafeRelativeParts(r.Name);
+    if (!parts) {
       std::fprintf(stderr, "kzptool: skipping unsafe name \"%s\"\n", r.Name.c_str());
       ++bad;
       continue;
@@ -174,12 +155,11 @@ int Extract(const std::string& path, const std::string& out_dir) {
       ++bad;
       continue;
     }
-    const std::filesystem::path target = std::filesystem::path(out_dir) / relative;
+    std::filesystem::path target = out_dir;
+    for (const std::string& part : *parts) target /= part;
     std::error_code ec;
     std::filesystem::create_directories(target.parent_path(), ec);
-    std::ofstream out(target, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
-    if (!out) {
+    if (!WriteWholeFile(target.string(), content.data(), content.size())) {
       std::fprintf(stderr, "kzptool: cannot write %s\n", target.string().c_str());
       ++bad;
     }
@@ -198,15 +178,8 @@ TBytes EmptyArchive() {
     cipher.FirstSeed = static_cast<uint8_t>(random() & 0xFF);
     cipher.SecondSeed = static_cast<uint8_t>(random() & 0xFF);
     if (cipher.SeedKey(true).empty() || cipher.SeedKey(false).empty()) continue;
-    TBytes out = EncodeKzpDirectory({});
-    TKzpFooter footer;
-    footer.CompressedSize = static_cast<uint32_t>(out.size());
-    footer.InflatedSize = 0;
-    footer.Version = kKzpFormatVersion;
-    footer.Count = 0;
-    const TBytes footer_bytes = EncodeKzpFooter(footer);
+    TBytes out = EncodeKzpDirectoryAndFooter({});
     const TBytes trailer = EncodeKzpTrailer("", 0, cipher.FirstSeed, cipher.SecondSeed);
-    out.insert(out.end(), footer_bytes.begin(), footer_bytes.end());
     out.insert(out.end(), trailer.begin(), trailer.end());
     return out;
   }
@@ -229,10 +202,7 @@ int Create(const std::string& path) {
     std::fprintf(stderr, "kzptool: the empty archive does not read back: %s\n", error.c_str());
     return 1;
   }
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) {
+  if (!WriteWholeFile(path, bytes.data(), bytes.size())) {
     std::fprintf(stderr, "kzptool: cannot write %s\n", path.c_str());
     return 1;
   }

@@ -23,6 +23,7 @@
 
 #include "core/crc.h"
 #include "core/error.h"
+#include "core/file_stream.h"
 #include "core/pak.h"
 #include "core/setup_info.h"
 #include "core/text.h"
@@ -111,17 +112,15 @@ int Extract(const std::string& path, const std::string& out_dir) {
   int bad = 0;
   for (size_t i = 0; i < dir.size(); ++i) {
     const TPakEntry& e = dir[i];
-    std::string relative = e.Name;
-    for (char& c : relative) {
-      if (c == '\\') c = '/';
-    }
-    std::filesystem::path target = std::filesystem::path(out_dir) / std::to_string(e.Group) / relative;
     // Names come from the file: never let one climb out of the output folder.
-    if (relative.find("..") != std::string::npos || (!relative.empty() && relative[0] == '/')) {
+    const auto parts = SafeRelativeParts(e.Name);
+    if (!parts) {
       std::fprintf(stderr, "paktool: skipping unsafe name %s\n", e.Name.c_str());
       ++bad;
       continue;
     }
+    std::filesystem::path target = std::filesystem::path(out_dir) / std::to_string(e.Group);
+    for (const std::string& part : *parts) target /= part;
     TBytes data;
     if (e.Size >= kLargeEntryLimit) {
       data.resize(e.Size);
@@ -134,8 +133,12 @@ int Extract(const std::string& path, const std::string& out_dir) {
       ++bad;
       continue;
     }
-    std::filesystem::create_directories(target.parent_path());
-    std::ofstream(target, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
+    std::error_code ec;
+    std::filesystem::create_directories(target.parent_path(), ec);
+    if (!WriteWholeFile(target.string(), data.data(), data.size())) {
+      std::fprintf(stderr, "paktool: cannot write %s\n", target.string().c_str());
+      ++bad;
+    }
   }
   return bad ? 1 : 0;
 }

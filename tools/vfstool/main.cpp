@@ -21,10 +21,15 @@
 #include <string>
 #include <vector>
 
-#include "archives/vfs_archive.h"
-#include "archives/vfs_md5.h"
+#include "archives/vfs_check.h"
+#include "archives/vfs_file.h"
+#include "archives/vfs_hash_index.h"
 #include "core/error.h"
 #include "core/file_stream.h"
+#include "core/text.h"
+#ifdef _WIN32
+#include "platform/win32/md5_win32.h"
+#endif
 
 namespace {
 
@@ -103,15 +108,6 @@ int List(const std::string& path) {
   return 0;
 }
 
-// A name that stays inside the folder it is written to.
-bool SafeName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (unsigned char c : name) {
-    if (c < 32 || c == '/' || c == '\\' || c == ':') return false;
-  }
-  return true;
-}
-
 bool MakeFolder(const std::string& path) {
 #ifdef _WIN32
   return _mkdir(path.c_str()) == 0 || errno == EEXIST;
@@ -134,7 +130,8 @@ int Extract(const std::string& path, const std::string& folder) {
   for (const TVFSNode& n : tree.Nodes()) {
     if (n.Index < 0) continue;
     const std::string base = n.Parent < 0 ? folder : target[n.Parent];
-    if (base.empty() || !SafeName(n.Entry.Name)) {
+    const auto parts = SafeRelativeParts(n.Entry.Name);
+    if (base.empty() || !parts || parts->size() != 1) {
       std::fprintf(stderr, "vfstool: %s: skipped, the name does not stay inside %s\n", n.Path.c_str(), folder.c_str());
       ++failed;
       continue;
@@ -155,8 +152,7 @@ int Extract(const std::string& path, const std::string& folder) {
       ++failed;
       continue;
     }
-    auto stream = TFileStream::Open(out, TFileMode::Create);
-    if (!stream || stream->Write(content.data(), content.size()) != content.size()) {
+    if (!WriteWholeFile(out, content.data(), content.size())) {
       std::fprintf(stderr, "vfstool: cannot write %s\n", out.c_str());
       ++failed;
       continue;

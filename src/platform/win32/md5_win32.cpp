@@ -2,11 +2,11 @@
 // verify-only context of the full RSA provider type (no key container is touched). No
 // context means no digest (the archive keeps its old one); a context that will not hash
 // fails its updates, which the save turns into "MD5 Error".
-#include "platform/win32/windows_support.h"
+#include "platform/win32/md5_win32.h"
+
+#include "platform/win32/windows_support.h"  // before <wincrypt.h>, which needs it
 
 #include <wincrypt.h>
-
-#include "archives/vfs_md5.h"
 
 namespace setup {
 

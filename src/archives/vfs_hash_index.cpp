@@ -3,11 +3,13 @@
 // The game looks files up by the sdbm hash of their path, so the records are sorted by hash;
 // a hash that two files share keeps one record marked not valid, and the game falls back to
 // the archive's folders for it.
+#include "archives/vfs_hash_index.h"
+
 #include <algorithm>
 
-#include "archives/vfs_archive.h"
 #include "core/byte_order.h"
 #include "core/error.h"
+#include "core/file_stream.h"
 
 namespace setup {
 

@@ -1,13 +1,17 @@
 // "vfsupdate": a setup package group written into an archive of the install folder, the
 // archive left open between updates, the missing archive, and failures on the way.
+#include "engine/vfs_update.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
 
-#include "archives/vfs_archive.h"
+#include "archives/vfs_check.h"
+#include "archives/vfs_hash_index.h"
 #include "core/error.h"
+#include "core/deflate.h"
 #include "core/languages.h"
 #include "core/pak.h"
 #include "core/setup_state.h"

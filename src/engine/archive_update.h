@@ -1,10 +1,14 @@
-// How the game-archive code reports to the wizard while it works on the worker thread: the
-// install engine hands in its status channel as two callbacks (either may be empty).
+// What the KZP and VFS updates share: how they report to the wizard while they work on the
+// worker thread (the archive commands hand in the status channel as two callbacks, either may
+// be empty), when they refresh the gauge, and how they read a package entry whole.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "core/buffer_manager.h"
+#include "core/pak.h"
 
 namespace setup {
 
@@ -36,5 +40,10 @@ class TPercentGate {
   int64_t total_;
   int64_t last_ = 0;
 };
+
+// The unpacked content of a package entry. Entries at the large-entry limit are kept plain in
+// the package and are read directly. Raises ESetupError when the entry does not give all its
+// bytes, so a damaged entry is never stored as an empty or short file.
+TBytes PackageEntryContent(TPak& package, int index);
 
 }  // namespace setup

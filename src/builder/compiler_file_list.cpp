@@ -1,5 +1,5 @@
 // The build side's file list and its group rules.
-#include "archives/compiler_file_list.h"
+#include "builder/compiler_file_list.h"
 
 #include <algorithm>
 #include <deque>

@@ -4,12 +4,13 @@
 // several groups and close it with the last); the next update saves and closes it first. A
 // missing archive is shown to the user and reported to the caller, which ends the script as
 // the "failure" command does.
+#include "engine/vfs_update.h"
+
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
 #endif
 
-#include "archives/vfs_archive.h"
 #include "core/error.h"
 #include "core/host.h"
 #include "core/languages.h"
@@ -48,27 +49,6 @@ void ClearReadOnly(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) chmod(path.c_str(), st.st_mode | S_IWUSR);
 #endif
-}
-
-// The unpacked content of a package entry. Entries above the large-entry limit are kept plain
-// in the package and are read directly; any other entry that should hold bytes but extracts to
-// nothing is refused rather than written as an empty file.
-TBytes EntryContent(TPak& package, int index) {
-  const TPakEntry& e = package.Directory()[index];
-  if (e.Size >= kLargeEntryLimit && e.PackedSize == 0) {
-    TBytes content(e.Size);
-    size_t done = 0;
-    while (done < content.size()) {
-      const size_t n = package.ReadAt(static_cast<uint64_t>(e.Offset) + done, content.data() + done, content.size() - done);
-      if (n == 0) break;
-      done += n;
-    }
-    if (done == content.size()) return content;
-  } else {
-    TBytes content = package.Extract(index);
-    if (content.size() == e.Size) return content;
-  }
-  throw ESetupError("VFS update: package entry '" + e.Name + "' of " + std::to_string(e.Size) + " bytes could not be read");
 }
 
 void SaveAndClose(TOpenArchive& open, const TArchiveProgress& progress) {
@@ -124,7 +104,7 @@ TVfsUpdateResult VfsUpdateFromPackage(uint16_t group, const std::string& archive
       progress.Status(ReplaceText(adding, u"<%FNUM%>", WidenAscii(std::to_string(done))));
       // The package walk keeps its own cursor: the entry is read before the walk moves on.
       const std::string name = package->Directory()[index].Name;
-      open.File->Tree().AddFile(name, EntryContent(*package, index));
+      open.File->Tree().AddFile(name, PackageEntryContent(*package, index));
       open.File->Flush();
       progress.Step(refresh);
       ++done;

@@ -6,18 +6,16 @@
 // error instead of running for ever or reading outside the file. New chains take the lowest
 // free blocks in ascending order; the space is counted before the first block is written, so
 // a full archive refuses a chain rather than leaving half of one.
-#include "archives/local_date.h"
-#include "archives/vfs_archive.h"
-
-#include <zlib.h>
+#include "archives/vfs_file.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
+#include "archives/local_date.h"
 #include "archives/vfs_md5.h"
 #include "core/byte_order.h"
+#include "core/deflate.h"
 #include "core/error.h"
 
 namespace setup {
@@ -38,54 +36,7 @@ std::string Hex(uint64_t v) {
   return text;
 }
 
-TMd5Factory& InstalledMd5Factory() {
-#ifdef _WIN32
-  static TMd5Factory factory;
-#else
-  static TMd5Factory factory = [] { return NewLibcryptoMd5(); };
-#endif
-  return factory;
-}
-
 }  // namespace
-
-void SetMd5Factory(TMd5Factory factory) { InstalledMd5Factory() = std::move(factory); }
-
-std::unique_ptr<TMd5> NewMd5() {
-  const TMd5Factory& factory = InstalledMd5Factory();
-  return factory ? factory() : nullptr;
-}
-
-uint32_t TodayDosDate() {
-  const std::tm local = LocalToday();
-  const uint32_t date = static_cast<uint32_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
-  return date << 16;
-}
-
-// ---------------------------------------------------------------- records
-
-void EncodeEntryRecord(const TVFSEntry& entry, uint8_t record[kVfsEntryRecordSize]) {
-  std::memset(record, 0, kVfsEntryRecordSize);
-  std::memcpy(record, entry.Name.data(), std::min<size_t>(entry.Name.size(), kVfsNameLimit));
-  StoreLE32(record + 68, entry.Flags);
-  StoreLE32(record + 72, entry.Date);
-  StoreLE32(record + 76, entry.FirstBlock);
-  StoreLE32(record + 80, entry.StoredSize);
-  StoreLE32(record + 84, entry.ContentSize);
-}
-
-TVFSEntry DecodeEntryRecord(TBufferManager& cursor) {
-  char name[kVfsNameLimit + 3];
-  if (cursor.ReadInto(sizeof name, name) != sizeof name) throw ESetupError("VFS entry record cut short");
-  TVFSEntry entry;
-  entry.Name.assign(name, strnlen(name, kVfsNameLimit));
-  entry.Flags = ReadU32(cursor);
-  entry.Date = ReadU32(cursor);
-  entry.FirstBlock = ReadU32(cursor);
-  entry.StoredSize = ReadU32(cursor);
-  entry.ContentSize = ReadU32(cursor);
-  return entry;
-}
 
 size_t TVFSFileBuffer::Read(void* destination, size_t n) {
   const size_t left = bytes_.size() - position_;
@@ -329,32 +280,6 @@ std::unique_ptr<TVFSFileBuffer> TVFSFile::ReadEntry(const TVFSEntry& entry) {
   return std::make_unique<TVFSFileBuffer>(std::move(bytes));
 }
 
-namespace {
-
-// Inflates one chunk that must give exactly expected bytes; false when it does not.
-bool InflateChunk(const uint8_t* data, size_t size, uint8_t* out, size_t expected) {
-  z_stream zs{};
-  if (inflateInit(&zs) != Z_OK) return false;
-  zs.next_in = const_cast<Bytef*>(data);
-  zs.avail_in = static_cast<uInt>(size);
-  zs.next_out = out;
-  zs.avail_out = static_cast<uInt>(expected);
-  int rc = inflate(&zs, Z_FINISH);
-  if (rc == Z_BUF_ERROR && zs.avail_out == 0) {
-    // The output is full: the stream must end right here and use all its input.
-    uint8_t probe;
-    zs.next_out = &probe;
-    zs.avail_out = 1;
-    rc = inflate(&zs, Z_FINISH);
-    if (zs.avail_out == 0) rc = Z_DATA_ERROR;
-  }
-  const bool whole = rc == Z_STREAM_END && zs.total_out == expected && zs.avail_in == 0;
-  inflateEnd(&zs);
-  return whole;
-}
-
-}  // namespace
-
 bool TVFSFile::ReadContent(const TVFSEntry& entry, TBytes& out) {
   TBytes stored;
   if (!ReadStored(entry, stored)) return false;
@@ -378,16 +303,18 @@ bool TVFSFile::ReadContent(const TVFSEntry& entry, TBytes& out) {
                std::to_string(length) + " bytes, " + std::to_string(cursor.Remaining()) + " are left";
       return false;
     }
-    // Every chunk but the last unpacks to exactly 50,000 bytes.
+    // Every chunk but the last unpacks to exactly 50,000 bytes, and uses all its bytes.
     const size_t expected = std::min<size_t>(kVfsChunkSize, entry.ContentSize - out.size());
-    const size_t from = out.size();
-    out.resize(from + expected);
-    if (!InflateChunk(stored.data() + cursor.Position(), length, out.data() + from, expected)) {
+    TBytes piece;
+    std::string why;
+    size_t used = 0;
+    if (!InflateExactly(stored.data() + cursor.Position(), length, expected, piece, why, &used) || used != length) {
       error_ = "entry '" + entry.Name + "': chunk " + std::to_string(chunk) + " at " + std::to_string(at) +
                " does not unpack to " + std::to_string(expected) + " bytes";
       out.clear();
       return false;
     }
+    out.insert(out.end(), piece.begin(), piece.end());
     cursor.Seek(cursor.Position() + length);
     ++chunk;
   }

@@ -1,0 +1,64 @@
+// The deflate codec through zlib.
+//
+// Inflating asks for one byte more than expected, so a stream that runs long is told from one
+// that ends exactly; the byte is dropped again on success.
+#include "core/deflate.h"
+
+#include <zlib.h>
+
+#include "core/error.h"
+
+namespace setup {
+
+TBytes DeflateBest(const uint8_t* data, size_t size) {
+  uLongf bound = compressBound(static_cast<uLong>(size));
+  TBytes out(bound);
+  if (compress2(out.data(), &bound, data, static_cast<uLong>(size), Z_BEST_COMPRESSION) != Z_OK) {
+    throw ESetupError("deflate failed for " + std::to_string(size) + " bytes");
+  }
+  out.resize(bound);
+  return out;
+}
+
+bool InflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes& out, std::string& error,
+                    size_t* used) {
+  out.clear();
+  if (used) *used = 0;
+  // The codec takes each buffer in one call: neither may pass 32-bit lengths.
+  if (expected > MostInflatedBytes(size) || expected >= UINT32_MAX || size > UINT32_MAX) {
+    error = std::to_string(size) + " compressed bytes cannot inflate to " + std::to_string(expected);
+    return false;
+  }
+  out.assign(static_cast<size_t>(expected) + 1, 0);
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) {
+    out.clear();
+    error = "zlib could not start";
+    return false;
+  }
+  zs.next_in = const_cast<Bytef*>(data);
+  zs.avail_in = static_cast<uInt>(size);
+  zs.next_out = out.data();
+  zs.avail_out = static_cast<uInt>(out.size());
+  const int rc = inflate(&zs, Z_FINISH);
+  const uint64_t produced = zs.total_out;
+  if (used) *used = static_cast<size_t>(zs.total_in);
+  inflateEnd(&zs);
+  if (rc == Z_STREAM_END && produced == expected) {
+    out.resize(static_cast<size_t>(expected));
+    return true;
+  }
+  out.clear();
+  if (produced > expected) {
+    error = "stream inflates to more than " + std::to_string(expected) + " bytes";
+  } else if (rc == Z_STREAM_END) {
+    error = "stream inflates to " + std::to_string(produced) + " bytes, " + std::to_string(expected) + " expected";
+  } else if (rc == Z_BUF_ERROR) {
+    error = "stream ends after " + std::to_string(produced) + " of " + std::to_string(expected) + " bytes";
+  } else {
+    error = "stream is not valid zlib data after " + std::to_string(produced) + " bytes";
+  }
+  return false;
+}
+
+}  // namespace setup

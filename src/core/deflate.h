@@ -1,0 +1,35 @@
+// Deflate streams in the zlib wrapper (RFC 1950), the one compressed form of the system: setup
+// package entries, KZP payloads and directories, and VFS chunks all use it.
+//
+// The interface is two whole-buffer calls and a bound, so the codec behind them can change
+// without touching the formats. A reader never allocates for an inflated size before it has
+// checked the size against MostInflatedBytes of the bytes it holds: deflate cannot expand one
+// input byte into more than kDeflateMaxRatio output bytes, so a larger claim is a lie.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/buffer_manager.h"
+
+namespace setup {
+
+constexpr uint64_t kDeflateMaxRatio = 1032;  // most bytes one deflated byte can stand for
+
+// The most bytes a stream of compressed bytes can inflate to, with room for the wrapper and
+// the smallest blocks.
+constexpr uint64_t MostInflatedBytes(uint64_t compressed) { return compressed * kDeflateMaxRatio + 1024; }
+
+// Deflates at level 9 with the default window and memory level. Raises ESetupError when the
+// codec fails.
+TBytes DeflateBest(const uint8_t* data, size_t size);
+
+// Inflates the stream at data to exactly expected bytes into out. False, with out empty and a
+// message naming the sizes, when expected passes MostInflatedBytes(size) (checked before out
+// is allocated), or the stream is not valid, ends early or gives more. Bytes after the end of
+// the stream are not read; *used, when given, receives how many input bytes the stream took.
+bool InflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes& out, std::string& error,
+                    size_t* used = nullptr);
+
+}  // namespace setup

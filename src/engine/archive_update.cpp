@@ -1,0 +1,26 @@
+// Reading a package entry whole for the archive updates.
+#include "engine/archive_update.h"
+
+#include "core/error.h"
+
+namespace setup {
+
+TBytes PackageEntryContent(TPak& package, int index) {
+  const TPakEntry& e = package.Directory()[index];
+  if (e.Size >= kLargeEntryLimit && e.PackedSize == 0) {
+    TBytes content(e.Size);
+    size_t done = 0;
+    while (done < content.size()) {
+      const size_t n = package.ReadAt(static_cast<uint64_t>(e.Offset) + done, content.data() + done, content.size() - done);
+      if (n == 0) break;
+      done += n;
+    }
+    if (done == content.size()) return content;
+  } else {
+    TBytes content = package.Extract(index);
+    if (content.size() == e.Size) return content;
+  }
+  throw ESetupError("Package entry '" + e.Name + "' of " + std::to_string(e.Size) + " bytes could not be read");
+}
+
+}  // namespace setup
