@@ -12,7 +12,7 @@
 #include "archives/vfs_md5.h"
 #include "core/languages.h"
 #include "core/setup_state.h"
-#include "core/startup.h"
+#include "runtime/startup.h"
 #include "platform/win32/error_log.h"
 #include "platform/win32/host.h"
 #include "platform/win32/startup_platform.h"

@@ -1,6 +1,6 @@
 // The entry sequence. Every expected failure ends the run with a fixed English message box;
 // anything unexpected reaches one of the outer handlers, which write the error report.
-#include "core/startup.h"
+#include "runtime/startup.h"
 
 #include <exception>
 
@@ -33,7 +33,7 @@ int StopWith(TStartupPlatform& platform, const std::string& text, const std::str
   return kExitStopped;
 }
 
-// Steps 8.1 to 8.4: every entry proven against its CRC. Returns false when one fails (the
+// Verification: every entry proven against its CRC. Returns false when one fails (the
 // message has been shown); total receives the uncompressed size of every grouped entry.
 bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, int64_t& total) {
   const auto& directory = pak.Directory();
@@ -61,7 +61,8 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, int64_t& 
   return true;
 }
 
-// Step 10.2: the table of group kinds and the bytes the installation needs.
+// The kind of every script group (plain files or an archive update), in group order, and the
+// bytes the installation needs: plain files count unpacked, archive updates as stored.
 int64_t BuildArchiveGroups(TSetupGlobals& g) {
   std::vector<uint8_t>& groups = g.State.ArchiveGroups;
   groups.assign(1, 0);
@@ -89,7 +90,9 @@ int64_t BuildArchiveGroups(TSetupGlobals& g) {
   return total;
 }
 
-// Steps 1 to 17 without the outermost handler.
+// The sequence without the outermost handler: options, the verification window, the package
+// and its verification, the records, the file-name check, the languages, the install folder
+// and its free space, then the hand-over to the wizard and the shutdown.
 int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& arguments) {
   TSetupGlobals& g = Globals();
   TSetupState& s = g.State;
