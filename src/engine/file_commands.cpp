@@ -28,6 +28,13 @@ constexpr int kRemoveTreeAttempts = 3;
 
 }  // namespace
 
+void ShowExtractFailure(const TPak& pak) {
+  const TExtractResult& result = pak.LastExtract();
+  if (result.Status != kExtractWrongLength) return;
+  const TPakEntry& e = pak.Directory()[static_cast<size_t>(result.Index)];
+  Host().ShowMessageBox(DecompSizeMessage(e.Name, result.Inflated, e.Size), "Error", kMbOk);
+}
+
 std::string FolderPart(const std::string& path) {
   const size_t at = path.find_last_of("\\/");
   return at == std::string::npos ? std::string() : path.substr(0, at);
@@ -80,6 +87,7 @@ void ExtractEntryToFile(const std::string& path, int index) {
   // Piece by piece: an entry is never held whole. Only a package changed since it was
   // verified fails here; the file is then left empty rather than holding part of the entry.
   if (!pak.ExtractTo(index, [&](const uint8_t* data, size_t size) { file->Write(data, size); })) {
+    ShowExtractFailure(pak);
     file.reset();
     System().OpenFile(path, TFileMode::Create);
   }

@@ -9,6 +9,7 @@
 #include "core/languages.h"
 #include "core/setup_state.h"
 #include "core/text.h"
+#include "engine/file_commands.h"
 
 namespace setup {
 
@@ -44,6 +45,7 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, int64_t& 
     const TPakEntry& e = directory[i];
     const bool sound = e.Size == 0 || pak.Verify(static_cast<int>(i));
     if (!sound) {
+      ShowExtractFailure(pak);
       Host().ShowMessageBox(VerificationFailedMessage(static_cast<int>(i), e.Name), "Verification Error", kMbOk);
       platform.FreeWizard();
       return false;
@@ -120,6 +122,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   }
   g.Package = std::make_unique<TPak>(package_path, pmRead);
   TPak& pak = *g.Package;
+  pak.SetNameLowering([](std::string_view name) { return Host().LowerLocale(name); });
   // A directory whose records do not lie in the file is as unusable as a missing trailer.
   if (!pak.Trailer().HasMagic() || !pak.DirectorySound()) {
     Host().ShowMessageBox(kMsgInvalidHeader, "Error", kMbOk);
@@ -139,6 +142,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
 
   uint32_t size = 0;
   TBytes info = pak.FindByName("SetupInfo", 0, &size);
+  ShowExtractFailure(pak);
   if (info.empty()) return StopWith(platform, kMsgSetupInfoMissing, "Verification Error");
   g.SetupInfo.LoadFromBuffer(info.data(), info.size());
   info = TBytes();
@@ -152,6 +156,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
     s.RequiredBytes = 0;
   } else {
     TBytes lines = pak.FindByName("CompiledLines", 0, &size);
+    ShowExtractFailure(pak);
     if (lines.empty()) return StopWith(platform, kMsgCompiledLinesMissing, "Verification Error");
     g.CompLines.LoadFromBuffer(lines.data(), lines.size());
     lines = TBytes();
@@ -171,7 +176,9 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
     }
   }
 
-  for (TGroupItem item = pak.FirstInGroup(0, true); !item.Data.empty(); item = pak.NextInGroup(0, true)) {
+  for (TGroupItem item = pak.FirstInGroup(0, true);; item = pak.NextInGroup(0, true)) {
+    ShowExtractFailure(pak);
+    if (item.Data.empty()) break;
     if (UpperAscii(item.Name.substr(0, 9)) == "LANGUAGE-") {
       Languages().AddLanguage(item.Data.data(), item.Data.size());
     }

@@ -10,6 +10,7 @@
 #include "core/pak.h"
 #include "core/setup_state.h"
 #include "core/text.h"
+#include "engine/file_commands.h"
 
 namespace setup {
 
@@ -21,6 +22,7 @@ bool ReadEntryText(const std::string& name, std::string& text) {
   if (!pak) return false;
   uint32_t size = 0;
   const TBytes bytes = pak->FindByName(name, 0, &size);
+  ShowExtractFailure(*pak);
   if (bytes.empty()) return false;
   text.assign(bytes.begin(), bytes.end());
   const size_t zero = text.find('\0');
