@@ -228,13 +228,31 @@ TEST(Pak, FilesWithoutATrailerReadAsEmpty) {
 
 TEST(Pak, TruncatedPackagesOpenSafely) {
   const TBytes full = ReadFile(WritePackage("cut.pak", SampleItems()));
+  const uint32_t dir_offset = LoadLE32(full.data() + full.size() - kPakTrailerSize + 12);
   // Every length through the directory and trailer, a sample through the entry data.
-  const size_t dense_from = full.size() > 400 ? full.size() - 400 : 0;
-  for (size_t n = 0; n < full.size(); n += n < dense_from ? 97 : 1) {
+  for (size_t n = 0; n < full.size(); n += n < dir_offset ? 97 : 1) {
     const std::string path = ScratchPath("cut-short.pak");
     WriteFile(path, TBytes(full.begin(), full.begin() + static_cast<long>(n)));
+    {
+      // Cut anywhere, the trailer is gone and nothing of the package is read.
+      TPak pak(path, pmRead);
+      EXPECT_TRUE(pak.Directory().empty()) << "cut at " << n;
+      EXPECT_FALSE(pak.Verify(0)) << "cut at " << n;
+    }
+    if (n >= dir_offset) continue;
+    // The entry data cut short with the directory and trailer kept behind it: an entry that
+    // reached past the cut fails verification without an error, the entries before it stay sound.
+    TBytes spliced(full.begin(), full.begin() + static_cast<long>(n));
+    spliced.insert(spliced.end(), full.begin() + dir_offset, full.end());
+    StoreLE32(spliced.data() + spliced.size() - kPakTrailerSize + 12, static_cast<uint32_t>(n));
+    WriteFile(path, spliced);
     TPak pak(path, pmRead);
-    for (size_t i = 0; i < pak.Directory().size(); ++i) pak.Verify(static_cast<int>(i));
+    ASSERT_EQ(pak.Directory().size(), SampleItems().size()) << "cut at " << n;
+    for (size_t i = 0; i < pak.Directory().size(); ++i) {
+      const TPakEntry& e = pak.Directory()[i];
+      const bool whole = e.Size != 0 && e.Offset + e.StoredLength() <= n;
+      EXPECT_EQ(pak.Verify(static_cast<int>(i)), whole) << "entry " << i << ", cut at " << n;
+    }
   }
 }
 
