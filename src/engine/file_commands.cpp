@@ -18,8 +18,8 @@ namespace setup {
 
 namespace {
 
-// Status line: language string 17 or 18 with the file name in place of "<%FILENAME%>".
-void ShowFileStatus(uint16_t string_number, const std::string& name) {
+// Status line: the copying or extracting string with the file name in place of "<%FILENAME%>".
+void ShowFileStatus(TStringNumber string_number, const std::string& name) {
   StatusChannel().SetStatusText(ReplaceText(GetString(string_number), u"<%FILENAME%>", Host().AnsiToWide(name)));
 }
 
@@ -70,7 +70,7 @@ void StreamLargeEntry(const std::string& path, const std::string& display_name, 
   for (uint32_t remaining = size; remaining > 0;) {
     const uint32_t n = remaining < kStreamChunk ? remaining : kStreamChunk;
     const std::string progress = display_name + " - " + SizeText(size - remaining) + " / " + SizeText(size);
-    ShowFileStatus(18, progress);
+    ShowFileStatus(kStrExtracting, progress);
     chunk.resize(n);
     const size_t got = pak.ReadAt(offset + (size - remaining), chunk.data(), n);
     file->Write(chunk.data(), got);
@@ -98,7 +98,7 @@ void ExtractGroup(const std::string& folder, uint16_t group) {
   int index = 0;
   for (bool found = pak.FirstIndexInGroup(group, index);; found = pak.NextIndexInGroup(group, index)) {
     const std::string name = found ? pak.Directory()[static_cast<size_t>(index)].Name : std::string();
-    ShowFileStatus(18, name);
+    ShowFileStatus(kStrExtracting, name);
     if (!found) break;
     const TPakEntry entry = pak.Directory()[static_cast<size_t>(index)];
     // Destination folders end in "\\" already; one separator keeps the logged paths comparable.
@@ -176,7 +176,7 @@ void RunCopyFile(TCompiledLine& line) {
   const std::string source = Expanded(ResolveCdDrivePath(line.Params[0]));
   const std::string target = Expanded(line.Params[1]);
   CreateFolderPath(FolderPart(target));
-  ShowFileStatus(17, FileNamePart(source));
+  ShowFileStatus(kStrCopying, FileNamePart(source));
   System().CopyFile(source, target);
   UninstallList().AddFile(target);
 }
