@@ -11,7 +11,7 @@
 
 #include "core/languages.h"
 #include "core/setup_state.h"
-#include "core/startup.h"
+#include "runtime/startup.h"
 #include "platform/win32/error_log.h"
 #include "platform/win32/host.h"
 #include "platform/win32/md5_win32.h"

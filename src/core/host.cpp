@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/text.h"
+
 namespace setup {
 
 namespace {
@@ -42,13 +44,6 @@ std::string TPortableHost::WideToAnsi(std::u16string_view text) {
   return out;
 }
 
-std::string TPortableHost::LowerLocale(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) c = static_cast<char>(u + 32);
-  }
-  return out;
-}
+std::string TPortableHost::LowerLocale(std::string_view text) { return LowerLatin1(text); }
 
 }  // namespace setup

@@ -18,6 +18,28 @@
 
 namespace setup {
 
+// The strings the program shows itself, by number, named for what they say in English; every
+// table a setup carries defines them. Page files may use any other number.
+enum TStringNumber : uint16_t {
+  kStrSpaceAvailable = 7,    // "Space available: <%SPACEAVA%>", on the patch page
+  kStrBack = 12,             // the wizard's buttons
+  kStrNext = 13,
+  kStrCancel = 14,
+  kStrInstall = 15,          // Next on the patch page
+  kStrFinish = 16,           // Cancel on the finish page
+  kStrCopying = 17,          // "Copying <%FILENAME%>"
+  kStrExtracting = 18,       // "Extracting <%FILENAME%>"
+  kStrProgress = 19,         // "Progress: <%FNUM%> of <%FTOTAL%> <%KZPNAME%>"
+  kStrSaving = 20,           // "Saving <%KZPNAME%>..."
+  kStrInstallFailed = 23,    // the finish text after the script's "failure"
+  kStrRegistryEntries = 24,  // stages of the uninstall page, named in kStrProgress
+  kStrFolders = 25,
+  kStrUninstall = 26,        // after the short name in the uninstaller's title
+  kStrQuitQuestion = 27,     // the quit box: text and caption
+  kStrQuit = 28,
+  kStrOpening = 29,          // "Opening <%KZPNAME%>..."
+};
+
 // Lines of a UTF-16 language file image, split by the rules above.
 class TUnicodeStringList {
  public:

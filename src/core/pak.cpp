@@ -17,7 +17,7 @@
 #include "core/crc.h"
 #include "core/deflate.h"
 #include "core/error.h"
-#include "core/host.h"
+#include "core/text.h"
 
 namespace setup {
 
@@ -48,7 +48,7 @@ constexpr size_t kSmallestOutPiece = 16384;  // room to count what a stream give
 
 // ---------------------------------------------------------------- construction
 
-TPak::TPak(const std::string& file_name, TPakOpenMode mode) {
+TPak::TPak(const std::string& file_name, TPakOpenMode mode) : lower_(LowerLatin1) {
   switch (mode) {
     case pmRead:
       file_ = TFileStream::Open(file_name, TFileMode::Read);
@@ -140,7 +140,7 @@ TBytes TPak::ReadStored(int index) {
 
 TBytes TPak::Extract(int index) {
   TBytes out;
-  const bool whole = ExtractTo(index, [&](const uint8_t* data, size_t size) {
+  const TExtractResult whole = ExtractTo(index, [&](const uint8_t* data, size_t size) {
     if (out.empty()) {
       // Room for the whole entry, but never for more than its stream can give.
       const TPakEntry& e = directory_[index];
@@ -153,7 +153,18 @@ TBytes TPak::Extract(int index) {
   return out;
 }
 
-bool TPak::ExtractTo(int index, const TPieceSink& sink) {
+std::string DecompSizeMessage(const std::string& name, uint64_t inflated, uint32_t size) {
+  return name + "\r\rError: DecompSize - " + std::to_string(inflated) + " OrigSize - " + std::to_string(size);
+}
+
+TExtractResult TPak::ExtractTo(int index, const TPieceSink& sink) {
+  // A stream error leaves the entry unreadable rather than a stale outcome of an earlier read.
+  ForgetExtract(index);
+  if (ExtractPieces(index, sink)) last_extract_.Status = kExtractOk;
+  return last_extract_;
+}
+
+bool TPak::ExtractPieces(int index, const TPieceSink& sink) {
   if (!ValidIndex(index) || !file_) return false;
   const TPakEntry& e = directory_[index];
   const uint32_t length = e.StoredLength();
@@ -207,28 +218,31 @@ bool TPak::ExtractTo(int index, const TPieceSink& sink) {
   if (!packed) return true;
   if (broken || (!ended && produced <= e.Size)) throw ESetupError("error");  // not zlib, or cut short
   if (produced != e.Size) {
-    Host().ShowMessageBox(e.Name + "\r\rError: DecompSize - " + std::to_string(produced) + " OrigSize - " +
-                              std::to_string(e.Size),
-                          "Error", kMbOk);
+    last_extract_.Status = kExtractWrongLength;
+    last_extract_.Inflated = produced;
     return false;
   }
   return true;
 }
 
 bool TPak::Verify(int index) {
+  ForgetExtract(index);
   if (!ValidIndex(index)) return false;
   const TPakEntry& e = directory_[index];
   // A large entry is not read, but it must be stored plain and lie inside the file.
-  if (e.Size >= kLargeEntryLimit) return e.PackedSize == 0 && static_cast<uint64_t>(e.Offset) + e.Size <= file_size_;
-  return ExtractTo(index, [](const uint8_t*, size_t) {});
+  if (e.Size >= kLargeEntryLimit) {
+    const bool inside = e.PackedSize == 0 && static_cast<uint64_t>(e.Offset) + e.Size <= file_size_;
+    if (inside) last_extract_.Status = kExtractOk;
+    return inside;
+  }
+  return static_cast<bool>(ExtractTo(index, [](const uint8_t*, size_t) {}));
 }
 
 int TPak::IndexOfName(const std::string& name, uint16_t group) const {
-  THost& host = Host();
-  const std::string wanted = host.LowerLocale(name);
+  const std::string wanted = lower_(name);
   for (size_t i = 0; i < directory_.size(); ++i) {
     const TPakEntry& e = directory_[i];
-    if (e.Group == group && e.Name.size() == name.size() && host.LowerLocale(e.Name) == wanted) {
+    if (e.Group == group && e.Name.size() == name.size() && lower_(e.Name) == wanted) {
       return static_cast<int>(i);
     }
   }
@@ -237,6 +251,7 @@ int TPak::IndexOfName(const std::string& name, uint16_t group) const {
 
 TBytes TPak::FindByName(const std::string& name, uint16_t group, uint32_t* size) {
   if (size) *size = 0;
+  ForgetExtract();
   const int index = IndexOfName(name, group);
   if (index < 0) return {};
   if (size) *size = directory_[static_cast<size_t>(index)].Size;
@@ -267,6 +282,7 @@ TGroupItem TPak::FirstInGroup(uint16_t group, bool extract) {
 TGroupItem TPak::NextInGroup(uint16_t group, bool extract) {
   TGroupItem item;
   int index = 0;
+  if (extract) ForgetExtract();
   if (!NextIndexInGroup(group, index)) return item;
   if (extract) item.Data = Extract(index);
   item.Size = directory_[index].Size;

@@ -12,7 +12,8 @@
 // kLargeEntryLimit are always stored plain, carry Crc 0 and are never read whole.
 //
 // Reading operations return empty buffers, false or 0 on failure. A zlib stream that does
-// not inflate raises ESetupError("error").
+// not inflate raises ESetupError("error"). The reader shows nothing: how the latest read of an
+// entry's data ended stays on the reader (LastExtract) for the program to tell the user.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/buffer_manager.h"
@@ -56,6 +58,28 @@ struct TPakEntry {
   uint32_t StoredLength() const { return (PackedSize != 0 || Size == 0) ? PackedSize : Size; }
 };
 
+// How reading an entry's data ended.
+enum TExtractStatus {
+  kExtractOk,
+  kExtractUnreadable,   // no such entry or no data, bytes outside the file, a short read or a CRC mismatch
+  kExtractWrongLength,  // sound stored bytes that inflate to another length than Size
+};
+
+struct TExtractResult {
+  TExtractStatus Status = kExtractUnreadable;
+  int Index = -1;         // the entry read, -1 when none was
+  uint64_t Inflated = 0;  // what the stream gave for kExtractWrongLength (counted up to 4 GiB)
+
+  explicit operator bool() const { return Status == kExtractOk; }
+};
+
+// The text the program shows, captioned "Error", for an entry that inflates to another length
+// than its Size: the name, two carriage returns, "Error: DecompSize - 1000 OrigSize - 999".
+std::string DecompSizeMessage(const std::string& name, uint64_t inflated, uint32_t size);
+
+// Lowers entry names for the look-ups by name; the program installs the system's locale rule.
+using TNameLowering = std::string (*)(std::string_view text);
+
 // Receives an entry's data piece by piece, in order.
 using TPieceSink = std::function<void(const uint8_t* data, size_t size)>;
 constexpr size_t kPieceSize = 1 << 20;
@@ -81,16 +105,20 @@ class TPak {
   TBytes Extract(int index);
   // Hands entry index to sink in pieces of at most kPieceSize bytes, reading its stored bytes
   // piece by piece as well: two reused buffers whatever the entry's size. The result is
-  // Extract's: false without a box when the stored bytes are not all in the file or do not
-  // match the CRC; false after the "DecompSize" box when the stream gives another length;
-  // ESetupError("error") when the stream is not valid zlib. The sink may have been given
-  // pieces before a false result is known.
-  bool ExtractTo(int index, const TPieceSink& sink);
+  // Extract's: kExtractUnreadable when the stored bytes are not all in the file or do not match
+  // the CRC; kExtractWrongLength when the stream gives another length; ESetupError("error")
+  // when the stream is not valid zlib. The sink may have been given pieces before a failure is
+  // known.
+  TExtractResult ExtractTo(int index, const TPieceSink& sink);
   bool Verify(int index);
   // The first entry of the group whose name matches without regard to case; Size in *size.
   TBytes FindByName(const std::string& name, uint16_t group, uint32_t* size = nullptr);
   // The directory index of that entry (names compared as FindByName does), or -1; reads nothing.
   int IndexOfName(const std::string& name, uint16_t group) const;
+  // How the latest Extract, ExtractTo, Verify, FindByName or extracting group walk ended.
+  const TExtractResult& LastExtract() const { return last_extract_; }
+  // The lower-casing that name look-ups compare with (LowerLatin1 until set).
+  void SetNameLowering(TNameLowering lower) { lower_ = lower; }
   TGroupItem FirstInGroup(uint16_t group, bool extract);
   TGroupItem NextInGroup(uint16_t group, bool extract);
   bool FirstIndexInGroup(uint16_t group, int& index);
@@ -127,12 +155,16 @@ class TPak {
   bool ValidIndex(int index) const { return index >= 0 && static_cast<size_t>(index) < directory_.size(); }
   bool AppendStored(int index, const uint8_t* data, uint32_t length);
   bool CopyFileChunked(int index, TFileStream& source, uint64_t length);
+  bool ExtractPieces(int index, const TPieceSink& sink);
+  void ForgetExtract(int index = -1) { last_extract_ = TExtractResult{kExtractUnreadable, index, 0}; }
 
   std::unique_ptr<TFileStream> file_;
   TBytes stored_piece_;    // reused by ExtractTo
   TBytes inflated_piece_;
   std::vector<TPakEntry> directory_;
   TPakTrailer trailer_;
+  TExtractResult last_extract_;
+  TNameLowering lower_;
   int32_t group_cursor_ = 0;
   uint64_t file_size_ = 0;
   bool directory_sound_ = true;

@@ -15,6 +15,15 @@ std::string LowerAscii(std::string_view text) {
   return out;
 }
 
+std::string LowerLatin1(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) c = static_cast<char>(u + 32);
+  }
+  return out;
+}
+
 std::string UpperAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

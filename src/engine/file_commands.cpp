@@ -18,8 +18,8 @@ namespace setup {
 
 namespace {
 
-// Status line: language string 17 or 18 with the file name in place of "<%FILENAME%>".
-void ShowFileStatus(uint16_t string_number, const std::string& name) {
+// Status line: the copying or extracting string with the file name in place of "<%FILENAME%>".
+void ShowFileStatus(TStringNumber string_number, const std::string& name) {
   StatusChannel().SetStatusText(ReplaceText(GetString(string_number), u"<%FILENAME%>", Host().AnsiToWide(name)));
 }
 
@@ -27,6 +27,13 @@ void ShowFileStatus(uint16_t string_number, const std::string& name) {
 constexpr int kRemoveTreeAttempts = 3;
 
 }  // namespace
+
+void ShowExtractFailure(const TPak& pak) {
+  const TExtractResult& result = pak.LastExtract();
+  if (result.Status != kExtractWrongLength) return;
+  const TPakEntry& e = pak.Directory()[static_cast<size_t>(result.Index)];
+  Host().ShowMessageBox(DecompSizeMessage(e.Name, result.Inflated, e.Size), "Error", kMbOk);
+}
 
 std::string FolderPart(const std::string& path) {
   const size_t at = path.find_last_of("\\/");
@@ -63,7 +70,7 @@ void StreamLargeEntry(const std::string& path, const std::string& display_name, 
   for (uint32_t remaining = size; remaining > 0;) {
     const uint32_t n = remaining < kStreamChunk ? remaining : kStreamChunk;
     const std::string progress = display_name + " - " + SizeText(size - remaining) + " / " + SizeText(size);
-    ShowFileStatus(18, progress);
+    ShowFileStatus(kStrExtracting, progress);
     chunk.resize(n);
     const size_t got = pak.ReadAt(offset + (size - remaining), chunk.data(), n);
     file->Write(chunk.data(), got);
@@ -80,6 +87,7 @@ void ExtractEntryToFile(const std::string& path, int index) {
   // Piece by piece: an entry is never held whole. Only a package changed since it was
   // verified fails here; the file is then left empty rather than holding part of the entry.
   if (!pak.ExtractTo(index, [&](const uint8_t* data, size_t size) { file->Write(data, size); })) {
+    ShowExtractFailure(pak);
     file.reset();
     System().OpenFile(path, TFileMode::Create);
   }
@@ -90,7 +98,7 @@ void ExtractGroup(const std::string& folder, uint16_t group) {
   int index = 0;
   for (bool found = pak.FirstIndexInGroup(group, index);; found = pak.NextIndexInGroup(group, index)) {
     const std::string name = found ? pak.Directory()[static_cast<size_t>(index)].Name : std::string();
-    ShowFileStatus(18, name);
+    ShowFileStatus(kStrExtracting, name);
     if (!found) break;
     const TPakEntry entry = pak.Directory()[static_cast<size_t>(index)];
     // Destination folders end in "\\" already; one separator keeps the logged paths comparable.
@@ -168,7 +176,7 @@ void RunCopyFile(TCompiledLine& line) {
   const std::string source = Expanded(ResolveCdDrivePath(line.Params[0]));
   const std::string target = Expanded(line.Params[1]);
   CreateFolderPath(FolderPart(target));
-  ShowFileStatus(17, FileNamePart(source));
+  ShowFileStatus(kStrCopying, FileNamePart(source));
   System().CopyFile(source, target);
   UninstallList().AddFile(target);
 }

@@ -1,6 +1,7 @@
 // The commands that put files on disk or take them away, and the routines they share:
 // extraction of a package group, logged folder creation, target folders, registry conditions
-// and removal of folder trees.
+// and removal of folder trees. Also the box every reader of the running setup's package shows
+// when an entry inflates to another length than it should.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +12,15 @@
 
 namespace setup {
 
+class TPak;
+
 // Large entries are copied to disk in chunks of this size.
 constexpr uint32_t kStreamChunk = 26214400;  // 25 MiB
 
+// Shows the "DecompSize" box (caption "Error") when the package's latest read ended on an entry
+// that inflates to another length than its Size; nothing for any other outcome. Called right
+// after each read of the running setup's package, whose reader itself shows nothing.
+void ShowExtractFailure(const TPak& pak);
 // Creates the missing folders of a drive path ("C:\a\b"), recording each in the install log.
 void CreateFolderPath(const std::string& path);
 // Creates the file's folders, then the file (replacing it) with the data.

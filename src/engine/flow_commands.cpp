@@ -41,7 +41,7 @@ void RunMessageBox(TCompiledLine& line) {
 }
 
 void RunFailure(TCompiledLine&) {
-  StatusChannel().SetFinishText(GetString(23), true);
+  StatusChannel().SetFinishText(GetString(kStrInstallFailed), true);
   Interpreter().ScriptStopped = true;
 }
 

@@ -73,6 +73,7 @@ void BuildUninstaller() {
     const TPakEntry& e = pak.Directory()[i];
     if (e.Group != 0 || UpperAscii(e.Name) != kUninstallIcon) continue;
     const TBytes icon = pak.Extract(static_cast<int>(i));
+    ShowExtractFailure(pak);
     const std::string icon_path = WithTrailingBackslash(temp) + "icon.ico";
     WriteBufferToFile(icon_path, icon.data(), icon.size());
     system.ReplaceExeIcon(icon_path, target);
@@ -88,6 +89,7 @@ void BuildUninstaller() {
     const std::string name = e.Name.substr(10);
     const int index = writer.AddEntry(name, name, 0);
     const TBytes data = pak.Extract(static_cast<int>(i));
+    ShowExtractFailure(pak);
     if (!data.empty()) writer.StoreFromMemory(index, data.data(), static_cast<uint32_t>(data.size()));
   }
   info.Mode = 1;
@@ -158,6 +160,7 @@ void LaunchFinaliser() {
   TSetupGlobals& g = Globals();
   if (!g.Package) return;
   const TBytes data = g.Package->FindByName("FINALISE.EXE", 0);
+  ShowExtractFailure(*g.Package);
   if (data.empty()) return;
   const std::string path = WithTrailingBackslash(System().TempFolder()) + "FINALISE.exe";
   WriteBufferToFile(path, data.data(), data.size());

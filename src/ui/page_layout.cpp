@@ -10,6 +10,7 @@
 #include "core/pak.h"
 #include "core/setup_state.h"
 #include "core/text.h"
+#include "engine/file_commands.h"
 
 namespace setup {
 
@@ -21,6 +22,7 @@ bool ReadEntryText(const std::string& name, std::string& text) {
   if (!pak) return false;
   uint32_t size = 0;
   const TBytes bytes = pak->FindByName(name, 0, &size);
+  ShowExtractFailure(*pak);
   if (bytes.empty()) return false;
   text.assign(bytes.begin(), bytes.end());
   const size_t zero = text.find('\0');
@@ -317,9 +319,9 @@ void TSEPageControl::ShowPage(int index) {
   const TPageType type = Pages[static_cast<size_t>(index)]->Type;
   back_->Visible = index != 0;
   next_->Enabled = true;
-  next_->Caption = GetString(13);
+  next_->Caption = GetString(kStrNext);
   cancel_->Enabled = true;
-  if (type == ptPatch) next_->Caption = GetString(15);
+  if (type == ptPatch) next_->Caption = GetString(kStrInstall);
   if (type == ptPatching || type == ptUninstall) {
     back_->Visible = false;
     next_->Enabled = false;
@@ -329,7 +331,7 @@ void TSEPageControl::ShowPage(int index) {
   if (type == ptFinish) {
     back_->Visible = false;
     next_->Visible = false;
-    cancel_->Caption = GetString(16);
+    cancel_->Caption = GetString(kStrFinish);
   }
   for (size_t i = 0; i < Pages.size(); ++i) {
     if (static_cast<int>(i) == index || Pages[i]->Type == ptMainLayout) Pages[i]->ShowAll();

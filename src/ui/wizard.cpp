@@ -41,15 +41,15 @@ TPageType TWizard::CurrentType() {
 
 void TWizard::SetPagesUp() {
   TSetupGlobals& g = Globals();
-  Title = Uninstaller() ? Wide(g.SetupInfo.ShortName) + u" " + GetString(26) : Wide(g.SetupInfo.SetupName);
+  Title = Uninstaller() ? Wide(g.SetupInfo.ShortName) + u" " + GetString(kStrUninstall) : Wide(g.SetupInfo.SetupName);
   Pages.LoadPages("Pages.txt");
   FindNamedControls();
   g.SetupInfo.InstallDir = Narrow(ExpandPathVariables(Wide(g.SetupInfo.InstallDir)));
   if (ShellTreeView) view_.SyncTree(Wide(g.SetupInfo.InstallDir), false);
   if (InstallDirEdit) InstallDirEdit->Text = ExpandPathVariables(Wide(g.SetupInfo.InstallDir));
-  BackButton.Caption = GetString(12);
-  NextButton.Caption = GetString(13);
-  CancelButton.Caption = GetString(14);
+  BackButton.Caption = GetString(kStrBack);
+  NextButton.Caption = GetString(kStrNext);
+  CancelButton.Caption = GetString(kStrCancel);
   SetupLanguages();
 
   TStatusChannel& channel = StatusChannel();
@@ -92,9 +92,9 @@ void TWizard::LanguageItemClick(int index) {
   languages.Current = index;
   LanguageButton.Caption = languages.Tables[static_cast<size_t>(index)]->Name;
   for (size_t i = 0; i < LanguageMenu.size(); ++i) LanguageMenu[i].second = static_cast<int>(i) == index;
-  BackButton.Caption = GetString(12);
-  NextButton.Caption = GetString(13);
-  CancelButton.Caption = GetString(14);
+  BackButton.Caption = GetString(kStrBack);
+  NextButton.Caption = GetString(kStrNext);
+  CancelButton.Caption = GetString(kStrCancel);
   Pages.ShowPage(Pages.Current);
   Pages.RefreshLanguage();
 }
@@ -117,7 +117,7 @@ void TWizard::NextButtonClick() {
       break;
     case ptPatch:
       if (g.State.AvailableBytes < g.State.RequiredBytes) NextButton.Enabled = false;
-      if (SpaceAvailable) SpaceAvailable->Caption = ExpandTextChain(GetString(7));
+      if (SpaceAvailable) SpaceAvailable->Caption = ExpandTextChain(GetString(kStrSpaceAvailable));
       break;
     case ptPatching:
       RunInstall();
@@ -218,7 +218,7 @@ void TWizard::RunInstall() {
 }
 
 std::u16string TWizard::ProgressText(const std::u16string& name, size_t n, size_t count) const {
-  std::u16string text = GetString(19);
+  std::u16string text = GetString(kStrProgress);
   text = ReplaceText(text, u"<%KZPNAME%>", name);
   text = ReplaceText(text, u"<%FNUM%>", Number(n));
   return ReplaceText(text, u"<%FTOTAL%>", Number(count));
@@ -246,11 +246,11 @@ void TWizard::RunUninstall() {
     RemoveLoggedFile(log.FileList[n - 1]);
   }
   for (size_t n = 1; n <= folders; ++n) {
-    show(GetString(25), n, folders, files);
+    show(GetString(kStrFolders), n, folders, files);
     RemoveLoggedFolder(log.FolderList[folders - n]);
   }
   for (size_t n = 1; n <= values; ++n) {
-    show(GetString(24), n, values, files + folders);
+    show(GetString(kStrRegistryEntries), n, values, files + folders);
     RemoveRegistryEntry(log.RegistryList[n - 1]);
   }
   RemoveUninstallRegistration();
@@ -292,7 +292,7 @@ bool TWizard::FormCloseQuery() {
   if (Working) return false;
   if (!Pages.Pages.empty() && CurrentType() != ptFinish) {
     // Only Yes ends the setup: a box closed another way, or one that could not be shown, keeps it.
-    const int answer = Host().ShowMessageBoxWide(GetString(27), GetString(28), kMbYesNo);
+    const int answer = Host().ShowMessageBoxWide(GetString(kStrQuitQuestion), GetString(kStrQuit), kMbYesNo);
     if (answer != kIdYes) return false;
   }
   return true;

@@ -128,7 +128,9 @@ TEST(ShippedLanguages, LoadAndDefineTheProgramsStrings) {
     TLanguage l;
     ASSERT_NO_THROW(l.LoadFromImage(image.data(), image.size())) << entry.path();
     EXPECT_FALSE(l.Ids.empty()) << entry.path();
-    for (uint16_t n : {7, 12, 13, 14, 15, 16, 17, 18, 19, 20, 23, 24, 25, 26, 27, 28, 29}) {
+    for (TStringNumber n : {kStrSpaceAvailable, kStrBack, kStrNext, kStrCancel, kStrInstall, kStrFinish, kStrCopying,
+                            kStrExtracting, kStrProgress, kStrSaving, kStrInstallFailed, kStrRegistryEntries,
+                            kStrFolders, kStrUninstall, kStrQuitQuestion, kStrQuit, kStrOpening}) {
       EXPECT_NE(l.Find(n), nullptr) << entry.path() << " lacks string " << n;
     }
   }

@@ -229,13 +229,31 @@ TEST(Pak, FilesWithoutATrailerReadAsEmpty) {
 
 TEST(Pak, TruncatedPackagesOpenSafely) {
   const TBytes full = ReadFile(WritePackage("cut.pak", SampleItems()));
+  const uint32_t dir_offset = LoadLE32(full.data() + full.size() - kPakTrailerSize + 12);
   // Every length through the directory and trailer, a sample through the entry data.
-  const size_t dense_from = full.size() > 400 ? full.size() - 400 : 0;
-  for (size_t n = 0; n < full.size(); n += n < dense_from ? 97 : 1) {
+  for (size_t n = 0; n < full.size(); n += n < dir_offset ? 97 : 1) {
     const std::string path = ScratchPath("cut-short.pak");
     WriteFile(path, TBytes(full.begin(), full.begin() + static_cast<long>(n)));
+    {
+      // Cut anywhere, the trailer is gone and nothing of the package is read.
+      TPak pak(path, pmRead);
+      EXPECT_TRUE(pak.Directory().empty()) << "cut at " << n;
+      EXPECT_FALSE(pak.Verify(0)) << "cut at " << n;
+    }
+    if (n >= dir_offset) continue;
+    // The entry data cut short with the directory and trailer kept behind it: an entry that
+    // reached past the cut fails verification without an error, the entries before it stay sound.
+    TBytes spliced(full.begin(), full.begin() + static_cast<long>(n));
+    spliced.insert(spliced.end(), full.begin() + dir_offset, full.end());
+    StoreLE32(spliced.data() + spliced.size() - kPakTrailerSize + 12, static_cast<uint32_t>(n));
+    WriteFile(path, spliced);
     TPak pak(path, pmRead);
-    for (size_t i = 0; i < pak.Directory().size(); ++i) pak.Verify(static_cast<int>(i));
+    ASSERT_EQ(pak.Directory().size(), SampleItems().size()) << "cut at " << n;
+    for (size_t i = 0; i < pak.Directory().size(); ++i) {
+      const TPakEntry& e = pak.Directory()[i];
+      const bool whole = e.Size != 0 && e.Offset + e.StoredLength() <= n;
+      EXPECT_EQ(pak.Verify(static_cast<int>(i)), whole) << "entry " << i << ", cut at " << n;
+    }
   }
 }
 
@@ -312,7 +330,7 @@ TEST(Pak, ABrokenStreamWithAGoodCrcRaisesError) {
   }
 }
 
-TEST(Pak, AWrongSizeShowsTheLengthsAndGivesNothing) {
+TEST(Pak, AWrongSizeReportsTheLengthsAndGivesNothing) {
   testing::TRecordingHost host;
   const std::string path = WritePackage("wrong-size.pak", {{"short.txt", 1, TextBytes(1000)}});
   TBytes bytes = ReadFile(path);
@@ -323,11 +341,14 @@ TEST(Pak, AWrongSizeShowsTheLengthsAndGivesNothing) {
     WriteFile(path, Patched(bytes, size_field, claimed, 4));
     TPak pak(path, pmRead);
     EXPECT_TRUE(pak.Extract(0).empty());
-    ASSERT_FALSE(host.Boxes.empty());
-    EXPECT_EQ(host.Boxes.back().Caption, "Error");
-    EXPECT_EQ(host.Boxes.back().Text,
-              "short.txt\r\rError: DecompSize - 1000 OrigSize - " + std::to_string(claimed));
+    EXPECT_EQ(pak.LastExtract().Status, kExtractWrongLength);
+    EXPECT_EQ(pak.LastExtract().Index, 0);
+    EXPECT_EQ(pak.LastExtract().Inflated, 1000u);
+    // A later read of nothing leaves no stale outcome for the caller to report.
+    EXPECT_TRUE(pak.FindByName("nothing", 1).empty());
+    EXPECT_EQ(pak.LastExtract().Status, kExtractUnreadable);
   }
+  EXPECT_EQ(DecompSizeMessage("short.txt", 1000, 999), "short.txt\r\rError: DecompSize - 1000 OrigSize - 999");
   // The real length is counted past the claimed one, over several pieces.
   const std::string long_path = WritePackage("wrong-size-long.pak", {{"long.txt", 1, TextBytes(3 * kPieceSize)}});
   bytes = ReadFile(long_path);
@@ -335,7 +356,9 @@ TEST(Pak, AWrongSizeShowsTheLengthsAndGivesNothing) {
   WriteFile(long_path, Patched(bytes, long_dir + 2 + 8 + 12, 1000, 4));
   TPak pak(long_path, pmRead);
   EXPECT_FALSE(pak.Verify(0));
-  EXPECT_EQ(host.Boxes.back().Text, "long.txt\r\rError: DecompSize - " + std::to_string(3 * kPieceSize) + " OrigSize - 1000");
+  EXPECT_EQ(pak.LastExtract().Status, kExtractWrongLength);
+  EXPECT_EQ(pak.LastExtract().Inflated, 3 * kPieceSize);
+  EXPECT_TRUE(host.Boxes.empty());  // the reader shows nothing; the program decides
 }
 
 TEST(Pak, LargeEntryLimitDecidesCompressionAndVerification) {

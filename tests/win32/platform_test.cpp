@@ -11,7 +11,7 @@
 #include "core/crc.h"
 #include "core/pak.h"
 #include "core/seeded_cipher.h"
-#include "core/startup.h"
+#include "runtime/startup.h"
 #include "platform/win32/host.h"
 #include "platform/win32/startup_platform.h"
 

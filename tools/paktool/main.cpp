@@ -71,6 +71,15 @@ std::unique_ptr<TPak> OpenPackage(const std::string& path) {
   return pak;
 }
 
+// Names an entry whose stream inflates to another length than its Size.
+void ReportWrongLength(const TPak& pak) {
+  const TExtractResult& result = pak.LastExtract();
+  if (result.Status != kExtractWrongLength) return;
+  const TPakEntry& e = pak.Directory()[static_cast<size_t>(result.Index)];
+  std::fprintf(stderr, "paktool: entry %d (%s) inflates to %llu bytes, not its Size %u\n", result.Index, e.Name.c_str(),
+               static_cast<unsigned long long>(result.Inflated), e.Size);
+}
+
 int List(const std::string& path) {
   auto pak = OpenPackage(path);
   if (!pak) return 1;
@@ -97,6 +106,7 @@ int Verify(const std::string& path) {
       std::fprintf(stderr, "entry %zu (%s): %s\n", i, dir[i].Name.c_str(), e.what());
     }
     if (!sound) {
+      ReportWrongLength(*pak);
       std::printf("FAILED %zu %s\n", i, dir[i].Name.c_str());
       ++bad;
     }
@@ -129,6 +139,7 @@ int Extract(const std::string& path, const std::string& out_dir) {
       data = pak->Extract(static_cast<int>(i));
     }
     if (e.Size > 0 && data.empty()) {
+      ReportWrongLength(*pak);
       std::fprintf(stderr, "paktool: entry %zu (%s) does not extract\n", i, e.Name.c_str());
       ++bad;
       continue;

@@ -38,6 +38,14 @@ HKEY RootIndexToHandle(int index) {
   return kRoots[index];
 }
 
+int64_t FreeBytesOnDrive(int drive) {
+  if (drive < 1 || drive > 26) return -1;
+  const wchar_t root[] = {static_cast<wchar_t>(L'A' + drive - 1), L':', L'\\', 0};
+  ULARGE_INTEGER free_to_caller{};
+  if (!GetDiskFreeSpaceExW(root, &free_to_caller, nullptr, nullptr)) return -1;
+  return static_cast<int64_t>(free_to_caller.QuadPart);
+}
+
 int TWin32Host::ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) {
   return MessageBoxW(ApplicationWindow(), Widen(text).c_str(), Widen(caption).c_str(), style);
 }

@@ -86,12 +86,7 @@ bool TWin32StartupPlatform::ReadRegistryString(uint8_t root, const std::string& 
   return true;
 }
 
-int64_t TWin32StartupPlatform::FreeBytesOnDrive(int drive) {
-  wchar_t root[] = {static_cast<wchar_t>(L'A' + drive - 1), L':', L'\\', 0};
-  ULARGE_INTEGER free_to_caller{};
-  if (!GetDiskFreeSpaceExW(root, &free_to_caller, nullptr, nullptr)) return -1;
-  return static_cast<int64_t>(free_to_caller.QuadPart);
-}
+int64_t TWin32StartupPlatform::FreeBytesOnDrive(int drive) { return win32::FreeBytesOnDrive(drive); }
 
 void TWin32StartupPlatform::RegisterCommands(TCommandList& list) { setup::RegisterCommands(list); }
 

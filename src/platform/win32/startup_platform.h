@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "core/startup.h"
+#include "runtime/startup.h"
 #include "platform/win32/verify_form.h"
 
 namespace setup::win32 {

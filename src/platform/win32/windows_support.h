@@ -17,6 +17,7 @@
 #undef CopyFile
 #undef FatalAppExit
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -65,6 +66,10 @@ inline std::u16string ToU16(std::wstring_view text) { return std::u16string(text
 
 // The platform root key of a registry root index, or null outside the table.
 HKEY RootIndexToHandle(int index);
+
+// Free bytes the current user may fill on drive number drive (1 = A:), or -1 when the query
+// fails or there is no such letter.
+int64_t FreeBytesOnDrive(int drive);
 
 // Registers a window class of this program once; a second call for the same name succeeds
 // without registering again. False when the system refuses the class.

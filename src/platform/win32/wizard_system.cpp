@@ -11,12 +11,7 @@ TWin32WizardSystem::~TWin32WizardSystem() = default;
 
 int TWin32WizardSystem::DriveType(const std::string& root) { return static_cast<int>(GetDriveTypeA(root.c_str())); }
 
-int64_t TWin32WizardSystem::FreeBytesOnDrive(int drive) {
-  char root[] = {static_cast<char>('A' + drive - 1), ':', '\\', 0};
-  ULARGE_INTEGER free_to_caller{};
-  if (!GetDiskFreeSpaceExA(root, &free_to_caller, nullptr, nullptr)) return -1;
-  return static_cast<int64_t>(free_to_caller.QuadPart);
-}
+int64_t TWin32WizardSystem::FreeBytesOnDrive(int drive) { return win32::FreeBytesOnDrive(drive); }
 
 void TWin32WizardSystem::StartWorker() {
   if (worker_) worker_->Running = true;

@@ -8,6 +8,7 @@
 
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "engine/file_commands.h"
 #include "platform/win32/view/gauge_window.h"
 
 namespace setup::win32 {
@@ -279,6 +280,7 @@ void TPageView::Create(TControlView& view) {
       if (!c.PictureEntry.empty() && Globals().Package) {
         uint32_t size = 0;
         const TBytes bytes = Globals().Package->FindByName(c.PictureEntry, 0, &size);
+        ShowExtractFailure(*Globals().Package);
         auto picture = std::make_unique<TPicture>();
         // A damaged picture, or an entry that is none, shows nothing.
         if (!bytes.empty() && picture->Load(bytes.data(), bytes.size())) {
@@ -314,6 +316,7 @@ void TPageView::LoadRichText(TControlView& view) {
   // The box reads its content from a file, rich text or plain as the bytes are.
   uint32_t size = 0;
   const TBytes bytes = Globals().Package->FindByName(c.ContentEntry, 0, &size);
+  ShowExtractFailure(*Globals().Package);
   const std::wstring temp = TempFolder() + L"RETL.temp";
   HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;

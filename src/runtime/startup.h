@@ -69,7 +69,8 @@ bool SameSetupFileName(const std::string& setup_exe_name, const std::string& run
 // The first registry slot that yields a non-empty string, or empty.
 std::string ReadInstallDirFromRegistry(TStartupPlatform& platform);
 
-// Runs steps 1 to 17 with the four outer handlers around them; returns the exit code.
+// Runs the whole sequence, from pinning the process to the hand-over and the shutdown, inside
+// the outer handler that sends any unexpected error to the error report; returns the exit code.
 // arguments excludes the program name.
 int RunSetup(TStartupPlatform& platform, const std::vector<std::string>& arguments);
 

@@ -1,6 +1,6 @@
 // The entry sequence. Every expected failure ends the run with a fixed English message box;
 // anything unexpected reaches one of the outer handlers, which write the error report.
-#include "core/startup.h"
+#include "runtime/startup.h"
 
 #include <exception>
 
@@ -9,6 +9,7 @@
 #include "core/languages.h"
 #include "core/setup_state.h"
 #include "core/text.h"
+#include "engine/file_commands.h"
 
 namespace setup {
 
@@ -33,7 +34,7 @@ int StopWith(TStartupPlatform& platform, const std::string& text, const std::str
   return kExitStopped;
 }
 
-// Steps 8.1 to 8.4: every entry proven against its CRC. Returns false when one fails (the
+// Verification: every entry proven against its CRC. Returns false when one fails (the
 // message has been shown); total receives the uncompressed size of every grouped entry.
 bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, int64_t& total) {
   const auto& directory = pak.Directory();
@@ -44,6 +45,7 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, int64_t& 
     const TPakEntry& e = directory[i];
     const bool sound = e.Size == 0 || pak.Verify(static_cast<int>(i));
     if (!sound) {
+      ShowExtractFailure(pak);
       Host().ShowMessageBox(VerificationFailedMessage(static_cast<int>(i), e.Name), "Verification Error", kMbOk);
       platform.FreeWizard();
       return false;
@@ -61,7 +63,8 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, int64_t& 
   return true;
 }
 
-// Step 10.2: the table of group kinds and the bytes the installation needs.
+// The kind of every script group (plain files or an archive update), in group order, and the
+// bytes the installation needs: plain files count unpacked, archive updates as stored.
 int64_t BuildArchiveGroups(TSetupGlobals& g) {
   std::vector<uint8_t>& groups = g.State.ArchiveGroups;
   groups.assign(1, 0);
@@ -89,7 +92,9 @@ int64_t BuildArchiveGroups(TSetupGlobals& g) {
   return total;
 }
 
-// Steps 1 to 17 without the outermost handler.
+// The sequence without the outermost handler: options, the verification window, the package
+// and its verification, the records, the file-name check, the languages, the install folder
+// and its free space, then the hand-over to the wizard and the shutdown.
 int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& arguments) {
   TSetupGlobals& g = Globals();
   TSetupState& s = g.State;
@@ -117,6 +122,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   }
   g.Package = std::make_unique<TPak>(package_path, pmRead);
   TPak& pak = *g.Package;
+  pak.SetNameLowering([](std::string_view name) { return Host().LowerLocale(name); });
   // A directory whose records do not lie in the file is as unusable as a missing trailer.
   if (!pak.Trailer().HasMagic() || !pak.DirectorySound()) {
     Host().ShowMessageBox(kMsgInvalidHeader, "Error", kMbOk);
@@ -136,6 +142,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
 
   uint32_t size = 0;
   TBytes info = pak.FindByName("SetupInfo", 0, &size);
+  ShowExtractFailure(pak);
   if (info.empty()) return StopWith(platform, kMsgSetupInfoMissing, "Verification Error");
   g.SetupInfo.LoadFromBuffer(info.data(), info.size());
   info = TBytes();
@@ -149,6 +156,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
     s.RequiredBytes = 0;
   } else {
     TBytes lines = pak.FindByName("CompiledLines", 0, &size);
+    ShowExtractFailure(pak);
     if (lines.empty()) return StopWith(platform, kMsgCompiledLinesMissing, "Verification Error");
     g.CompLines.LoadFromBuffer(lines.data(), lines.size());
     lines = TBytes();
@@ -168,7 +176,9 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
     }
   }
 
-  for (TGroupItem item = pak.FirstInGroup(0, true); !item.Data.empty(); item = pak.NextInGroup(0, true)) {
+  for (TGroupItem item = pak.FirstInGroup(0, true);; item = pak.NextInGroup(0, true)) {
+    ShowExtractFailure(pak);
+    if (item.Data.empty()) break;
     if (UpperAscii(item.Name.substr(0, 9)) == "LANGUAGE-") {
       Languages().AddLanguage(item.Data.data(), item.Data.size());
     }

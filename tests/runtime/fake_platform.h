@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/startup.h"
+#include "runtime/startup.h"
 #include "engine/commands.h"
 
 namespace setup::testing {

@@ -1,8 +1,9 @@
-#include "core/startup.h"
+#include "runtime/startup.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -143,6 +144,21 @@ TEST_F(Startup, FailedEntryNamesItsIndexAndFile) {
   EXPECT_EQ(host_.Boxes[0].Text, "Error: Verification Failed. Setup is corrupt.\rID: 3 Filename: sub\\b.txt");
   EXPECT_EQ(host_.Boxes[0].Caption, "Verification Error");
   EXPECT_EQ(platform_.Calls.back(), "free wizard");
+
+  // Sound bytes that inflate to another length than the record's Size: the lengths come first.
+  host_.Boxes.clear();
+  Globals() = TSetupGlobals();
+  Build({{"a.txt", 1, std::string(3000, 'a')}, {"sub\\b.txt", 1, std::string(3000, 'b')}});
+  bytes = testing::ReadFile(platform_.ExePath);
+  size_t record = TPak(platform_.ExePath, pmRead).Trailer().DirOffset;
+  for (const char* name : {"SetupInfo", "CompiledLines", "a.txt"}) record += kPakRecordFixedSize + std::strlen(name);
+  StoreLE32(bytes.data() + record + 2 + 9 + 12, 2999);
+  testing::WriteFile(platform_.ExePath, bytes);
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(host_.Boxes.size(), 2u);
+  EXPECT_EQ(host_.Boxes[0].Text, "sub\\b.txt\r\rError: DecompSize - 3000 OrigSize - 2999");
+  EXPECT_EQ(host_.Boxes[0].Caption, "Error");
+  EXPECT_EQ(host_.Boxes[1].Text, "Error: Verification Failed. Setup is corrupt.\rID: 3 Filename: sub\\b.txt");
 }
 
 TEST_F(Startup, BrokenStreamGoesToTheReportAsVerificationStage) {
