@@ -7,12 +7,11 @@
 // directory, is not empty, not above the size cap and ends inside the file.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "core/byte_order.h"
 #include "core/icon_file.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -22,14 +21,14 @@ void Check(const uint8_t* data, size_t size, uint64_t file_size) {
   TIconImagePlace place;
   if (!FindFirstIconImage(data, std::min(size, kIconHeadBytes), file_size, place)) return;
   const uint64_t directory_end = 6 + uint64_t{LoadLE16(data + 4)} * 16;
-  const char* fault = nullptr;
+  std::string fault;
   if (place.Offset < directory_end) fault = "the image starts inside the directory";
   if (place.Size == 0 || place.Size > kMaxIconImageBytes) fault = "the image size is outside its limits";
   if (uint64_t{place.Offset} + place.Size > file_size) fault = "the image ends past the file";
-  if (fault) {
-    std::fprintf(stderr, "fuzz_icon_file: %s (offset %u, size %u, file %llu bytes)\n", fault, place.Offset,
-                 place.Size, static_cast<unsigned long long>(file_size));
-    std::abort();
+  if (!fault.empty()) {
+    fuzzing::FailCheck("fuzz_icon_file", fault + " (offset " + std::to_string(place.Offset) + ", size " +
+                                             std::to_string(place.Size) + ", file of " + std::to_string(file_size) +
+                                             " bytes)");
   }
 }
 

@@ -20,6 +20,7 @@
 #include "core/host.h"
 #include "core/setup_state.h"
 #include "core/text.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -52,10 +53,7 @@ class TOneFile : public TKzpFileSystem {
 
 TThrowingHost g_host;
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "fuzz_kzp_open: %s\n", what.c_str());
-  std::abort();
-}
+[[noreturn]] void Fail(const std::string& what) { setup::fuzzing::FailCheck("fuzz_kzp_open", what); }
 
 bool Read(const TBytes& bytes, TKzpIndex& index, std::string& error) {
   TKzpMemoryFile file(std::make_shared<TBytes>(bytes));

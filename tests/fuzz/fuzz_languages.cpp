@@ -6,23 +6,19 @@
 // a <LANG token that does not, raise ESetupError, which is allowed. Checks beyond the
 // sanitizers: every listed identifier finds this table, every string number is listed once
 // and GetString gives its text.
-#include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string>
 
 #include "core/error.h"
 #include "core/languages.h"
 #include "core/setup_state.h"
+#include "fuzz_check.h"
 
 namespace {
 
 using namespace setup;
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "fuzz_languages: %s\n", what.c_str());
-  std::abort();
-}
+[[noreturn]] void Fail(const std::string& what) { setup::fuzzing::FailCheck("fuzz_languages", what); }
 
 }  // namespace
 

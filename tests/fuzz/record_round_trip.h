@@ -5,22 +5,18 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "core/error.h"
+#include "fuzz_check.h"
 
 namespace setup::fuzzing {
 
 // Record has LoadFromBuffer(const uint8_t*, size_t) and Serialize(); name starts the fault lines.
 template <typename Record>
 int CheckRecordRoundTrip(const char* name, const uint8_t* data, size_t size) {
-  const auto fail = [name](const std::string& what) {
-    std::fprintf(stderr, "%s: %s\n", name, what.c_str());
-    std::abort();
-  };
+  const auto fail = [name](const std::string& what) { FailCheck(name, what); };
   Record first;
   try {
     first.LoadFromBuffer(data, size);
