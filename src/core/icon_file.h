@@ -1,5 +1,6 @@
-// The head of an icon file (.ico), read to find its first image: the uninstall entry and the
-// shortcuts take their icon from a file the setup author ships, so the file is outside data.
+// The head of an icon file (.ico), read to find its first image: the uninstaller's icon is the
+// first image of the "UNINSTALL_ICON.ICO" entry the setup author ships, so the file is outside
+// data.
 //
 // Layout, little-endian:
 //

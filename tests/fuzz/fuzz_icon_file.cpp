@@ -1,5 +1,5 @@
 // Fuzz target: FindFirstIconImage, the reader of an icon file's head that decides which bytes
-// of the file become the icon of an uninstaller or a shortcut.
+// of the file become the uninstaller's icon.
 //
 // The input is the whole icon file. Its head is read as the Windows layer reads it (the first
 // kIconHeadBytes bytes, or fewer), once with the input's own size and once as the head of a file
