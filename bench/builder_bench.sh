@@ -13,35 +13,17 @@
 # SETUP_PAYLOAD_SCRIPT overrides where the payload generator is looked for.
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 BIN_DIR" >&2
-  exit 2
-fi
-BIN=$(cd "$1" && pwd)
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-WORK=$ROOT/build/bench
+# shellcheck source=bench/lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_init bench "$@"
 PAYLOAD=$WORK/payload300
 ROUNDS=${BUILDER_BENCH_ROUNDS:-3}
 THREADS=2
 
-if ! [[ "$ROUNDS" =~ ^[1-9][0-9]*$ ]]; then
-  echo "bench: BUILDER_BENCH_ROUNDS must be a positive number" >&2
-  exit 2
-fi
-if [ ! -x "$BIN/setupbuild" ]; then
-  echo "bench: $BIN/setupbuild is missing (run make native)" >&2
-  exit 1
-fi
-MAKENSIS=$(command -v makensis || true)
-if [ -z "$MAKENSIS" ]; then
-  echo "bench: makensis is missing (run make bootstrap, which installs the nsis package)" >&2
-  exit 1
-fi
-mkdir -p "$WORK"
-
-# ---------------------------------------------------------------- the payload
-# shellcheck source=bench/payload.sh
-. "$ROOT/bench/payload.sh"
+bench_positive BUILDER_BENCH_ROUNDS "$ROUNDS"
+bench_need_files setupbuild
+bench_need_commands makensis
+MAKENSIS=$(command -v makensis)
 ensure_payload "$PAYLOAD" 300
 
 # ---------------------------------------------------------------- the two scripts
@@ -68,21 +50,7 @@ installdir "C:\Bench"
 file payload300
 EOF
 
-# makensis works from the folder of the .nsi, so the paths are relative to build/bench too.
-# zlib, not solid, is its default; written out so that a changed default shows.
-cat >"$PEER_SCRIPT" <<'EOF'
-; The whole payload tree in one installer (bench/builder_bench.sh).
-Name "Bench"
-OutFile "builder_bench_peer.exe"
-InstallDir "C:\Bench"
-RequestExecutionLevel user
-SetCompressor zlib
-
-Section
-  SetOutPath "$INSTDIR"
-  File /r "payload300\*"
-SectionEnd
-EOF
+bench_peer_script "$PEER_SCRIPT" builder_bench_peer.exe "C:\Bench"
 
 # ---------------------------------------------------------------- measuring
 # run_measured LOG COMMAND...: runs the command with no input, its output into LOG, and prints
@@ -154,16 +122,7 @@ echo "bench: ours  = $BIN/setupbuild -j $THREADS -q$STUB_NOTE"
 echo "bench: peer  = $MAKENSIS -V1 ($("$MAKENSIS" -VERSION 2>/dev/null || echo version unknown))"
 echo "bench: figures vary from run to run on a shared machine; compare medians and ratios"
 
-# Alternate which side goes first (ours peer, peer ours, ...), so neither always runs second.
-for ((r = 1; r <= ROUNDS; r++)); do
-  if ((r % 2)); then
-    build ours "$r"
-    build peer "$r"
-  else
-    build peer "$r"
-    build ours "$r"
-  fi
-done
+bench_take_turns build ours peer
 build ours-j1 1
 
 if [ -x "$BIN/paktool" ]; then

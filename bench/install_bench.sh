@@ -19,37 +19,15 @@
 # every install until it ends: about 0.6 GB per round in TMPDIR (default /tmp).
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 BIN_DIR" >&2
-  exit 2
-fi
-BIN=$(cd "$1" && pwd)
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-WORK=$ROOT/build/bench
+# shellcheck source=bench/lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_init bench "$@"
 PAYLOAD=$WORK/payload300
 ROUNDS=${INSTALL_BENCH_ROUNDS:-5}
 
-if ! [[ "$ROUNDS" =~ ^[1-9][0-9]*$ ]]; then
-  echo "bench: INSTALL_BENCH_ROUNDS must be a positive number" >&2
-  exit 2
-fi
-for tool in setupbuild setup.exe windriver.exe layout/default; do
-  if [ ! -e "$BIN/$tool" ]; then
-    echo "bench: $BIN/$tool is missing (run make native win32 stage)" >&2
-    exit 1
-  fi
-done
-for tool in makensis wine wineboot wineserver Xvfb python3 sha256sum; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "bench: $tool is missing (run make bootstrap)" >&2
-    exit 1
-  fi
-done
-mkdir -p "$WORK"
-
-# ---------------------------------------------------------------- the payload
-# shellcheck source=bench/payload.sh
-. "$ROOT/bench/payload.sh"
+bench_positive INSTALL_BENCH_ROUNDS "$ROUNDS"
+bench_need_files setupbuild setup.exe windriver.exe layout/default
+bench_need_commands makensis wine wineboot wineserver Xvfb python3 sha256sum
 ensure_payload "$PAYLOAD" 300
 
 # ---------------------------------------------------------------- the two installers
@@ -67,104 +45,34 @@ pages default
 file payload300
 EOF
 
-# makensis works from the folder of the .nsi, so the paths are relative to build/bench too.
-# zlib, not solid, is its default; written out so that a changed default shows.
-cat >"$PEER_SCRIPT" <<'EOF'
-; The whole payload tree, installed silently (bench/install_bench.sh).
-Name "Bench"
-OutFile "install_bench_peer.exe"
-InstallDir "C:\Bench Peer"
-RequestExecutionLevel user
-SetCompressor zlib
-
-Section
-  SetOutPath "$INSTDIR"
-  File /r "payload300\*"
-SectionEnd
-EOF
+bench_peer_script "$PEER_SCRIPT" "$PEER_EXE" "C:\Bench Peer"
 
 echo "bench: building both installers of $PAYLOAD_FILES files, $PAYLOAD_BYTES bytes (about a minute)"
 rm -f "$WORK/$OURS_EXE" "$WORK/$PEER_EXE"
-"$BIN/setupbuild" -q "$OURS_SCRIPT" </dev/null >"$WORK/install_bench_build_ours.log" 2>&1 || {
-  cat "$WORK/install_bench_build_ours.log" >&2
-  echo "bench: setupbuild failed" >&2
-  exit 1
-}
+bench_setupbuild "$OURS_SCRIPT" "$WORK/install_bench_build_ours.log"
 makensis -V1 "$PEER_SCRIPT" </dev/null >"$WORK/install_bench_build_peer.log" 2>&1 || {
   cat "$WORK/install_bench_build_peer.log" >&2
-  echo "bench: makensis failed" >&2
-  exit 1
+  bench_fail "makensis failed"
 }
 
 # ---------------------------------------------------------------- Wine and X
-TMP=$(mktemp -d "${TMPDIR:-/tmp}/setup-install-bench.XXXXXX")
-XVFB_PID=
-
-cleanup() {
-  local status=$?
-  trap - EXIT INT TERM
-  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-  fi
-  wine_display_close
-  if [ "${INSTALL_BENCH_KEEP:-0}" = 1 ]; then
-    echo "bench: kept $TMP"
-  else
-    rm -rf "$TMP"
-  fi
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# shellcheck source=tests/wine_prefix.sh
-. "$ROOT/tests/wine_prefix.sh"
-wine_display_open "$TMP" || exit 1
-
-export WINEPREFIX=$TMP/prefix
-# Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
-export HOME=$TMP/home
-mkdir -p "$HOME" "$TMP/logs"
-export LC_ALL=C.UTF-8
-export SETUP_NO_SHELL_OPEN=1
-
-echo "bench: creating the Wine prefix (display $DISPLAY)"
-# The prefix's server, started first and kept up for the whole run with its service processes:
-# otherwise they end a few seconds after each install and start again inside the next one, on
-# its clock.
-mkdir -p "$WINEPREFIX"
-wineserver -p
-wineboot -i >"$TMP/wineboot.log" 2>&1 </dev/null || {
-  cat "$TMP/wineboot.log" >&2
-  echo "bench: wineboot failed" >&2
-  exit 1
-}
+bench_wine_open install-bench "${INSTALL_BENCH_KEEP:-0}"
 # Xvfb has no window manager. Wine's default takes one for granted: when a window that it left
 # to the window manager is hidden, Wine first waits up to 2 s for the manager to confirm that
 # it is shown, so closing our "Compleated" box costs 2 s that no desktop would add (the peer
-# shows no window). "Managed"=N lets Wine place the windows itself; INSTALL_BENCH_WINE_MANAGED=1
-# keeps Wine's default for comparison.
+# shows no window). "Managed"=N lets Wine place the windows itself (wine_place_windows, which
+# also gives Wine the system fonts); INSTALL_BENCH_WINE_MANAGED=1 keeps Wine's default for
+# comparison.
 MANAGED_NOTE="windows placed by Wine (X11 Driver Managed=N: no window manager on the display)"
 if [ "${INSTALL_BENCH_WINE_MANAGED:-0}" = 1 ]; then
   MANAGED_NOTE="Wine's default window handling (waits up to 2 s for a window manager when the box closes)"
 else
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >"$TMP/reg.log" 2>&1 </dev/null || {
+  wine_place_windows "$TMP/reg.log" || {
     cat "$TMP/reg.log" >&2
-    echo "bench: cannot set the X11 driver's Managed value" >&2
-    exit 1
+    bench_fail "cannot set the X11 driver's Managed value"
   }
 fi
-
-# Wine's desktop process ends some seconds after the last program with a window, and the next
-# one then starts about 10 s late: a Notepad window stays open for the whole run so that no
-# install pays for that.
-wine notepad >"$TMP/notepad.log" 2>&1 </dev/null &
-wine "$BIN/windriver.exe" wait "Untitled - Notepad" 60000 >"$TMP/notepad_wait.log" 2>&1 </dev/null || {
-  cat "$TMP/notepad_wait.log" >&2
-  echo "bench: Notepad did not open, so Wine's desktop may come and go between installs" >&2
-}
+bench_notepad
 
 # Both installers run from the prefix's C: drive, under the names they were built with (our
 # setup checks its own file name).
@@ -275,39 +183,13 @@ EOF
 RESULTS=$WORK/install_bench.results
 : >"$RESULTS"
 
-failed() {
-  echo "bench: $*" >&2
-  exit 1
-}
-
-# check_tree SIDE DIR: the installed tree holds exactly the payload's files, byte for byte.
-check_tree() {
-  local side=$1 dir=$2 count
-  [ -d "$dir" ] || failed "the $side install left no folder $dir"
-  count=$(find "$dir" -type f | wc -l)
-  [ "$count" -eq "$PAYLOAD_FILES" ] || failed "the $side install holds $count files, the payload $PAYLOAD_FILES"
-  (cd "$dir" && sha256sum --quiet -c "$PAYLOAD.manifest") >"$TMP/logs/sha256_$side.log" 2>&1 ||
-    failed "the $side install differs from the payload: $(head -5 "$TMP/logs/sha256_$side.log")"
-}
-
-# The previous install of a side is moved out of the prefix rather than deleted, and all of them
-# are deleted at the end. Deleting 2,000 files just before creating 2,000 new ones makes the
-# next install slower and slower from round to round: ext4 looks at, and passes over, the
-# inodes freed in the last seconds when it allocates new ones, and Wine's server, which creates
-# the files, spent 0.3 s on that for one install after no deletion and up to 2 s after a few.
-MOVED=$TMP/moved
-mkdir -p "$MOVED"
-
 # install SIDE ROUND: moves the side's previous install away, flushes the disk, installs
 # silently and measures; ROUND 0 is the untimed warm-up. Timed rounds go to RESULTS as
 # "side round wall_s folder_s answered_s peak_kib children_kib cpu_s".
 install() {
   local side=$1 round=$2 dir figures log=$TMP/logs/$1.$2
   if [ "$side" = ours ]; then dir=$OURS_DIR; else dir=$PEER_DIR; fi
-  if [ -e "$dir" ]; then
-    mv "$dir" "$MOVED/$side.$round"
-  fi
-  sync
+  bench_move_away "$dir" "$side.$round"
   if [ "$side" = ours ]; then
     figures=$(python3 "$MEASURE" "$OURS_EXE" "$dir" "$log" \
       wine "$BIN/windriver.exe" answer Information OK 600000 -- \
@@ -319,11 +201,11 @@ install() {
   fi
   local wall folder answered peak children cpu code
   read -r wall folder answered peak children cpu code <<<"$figures"
-  [ "$code" = 0 ] || failed "the $side installer ended with exit code $code: $(tail -5 "$log.installer")"
+  [ "$code" = 0 ] || bench_fail "the $side installer ended with exit code $code: $(tail -5 "$log.installer")"
   if [ "$side" = ours ]; then
-    grep -q "Compleated" "$log.answer" || failed "windriver did not answer the Compleated box: $(cat "$log.answer")"
+    grep -q "Compleated" "$log.answer" || bench_fail "windriver did not answer the Compleated box: $(cat "$log.answer")"
   fi
-  check_tree "$side" "$dir"
+  bench_check_tree "$side" "$dir"
   if [ "$round" -eq 0 ]; then
     printf 'bench:   warm-up %-5s %6.2f s  %7d KiB peak (not counted)\n' "$side" "$wall" "$peak"
     return
@@ -348,16 +230,7 @@ echo "bench: figures vary from run to run on a shared machine; compare medians a
 # setting itself up.
 install ours 0
 install peer 0
-# Alternate which side goes first (ours peer, peer ours, ...), so neither always runs second.
-for ((r = 1; r <= ROUNDS; r++)); do
-  if ((r % 2)); then
-    install ours "$r"
-    install peer "$r"
-  else
-    install peer "$r"
-    install ours "$r"
-  fi
-done
+bench_take_turns install ours peer
 
 python3 - "$RESULTS" "$PAYLOAD_BYTES" <<'EOF'
 import statistics, sys

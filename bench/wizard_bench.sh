@@ -27,42 +27,22 @@
 # keeps every install until it ends: about 0.6 GB per round in TMPDIR (default /tmp).
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 BIN_DIR" >&2
-  exit 2
-fi
-BIN=$(cd "$1" && pwd)
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-WORK=$ROOT/build/bench
+# shellcheck source=bench/lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_init "wizard bench" "$@"
 PAYLOAD=$WORK/payload300
 ROUNDS=${WIZARD_BENCH_ROUNDS:-5}
 POLL_GAP_MS=${WIZARD_BENCH_POLL_GAP_MS:-20}
 
-if ! [[ "$ROUNDS" =~ ^[1-9][0-9]*$ ]]; then
-  echo "wizard bench: WIZARD_BENCH_ROUNDS must be a positive number" >&2
-  exit 2
-fi
+bench_positive WIZARD_BENCH_ROUNDS "$ROUNDS"
 if ! [[ "$POLL_GAP_MS" =~ ^[0-9]+$ ]]; then
   echo "wizard bench: WIZARD_BENCH_POLL_GAP_MS must be a number of milliseconds" >&2
   exit 2
 fi
-for tool in setupbuild setup.exe windriver.exe layout/default languages/English.wri; do
-  if [ ! -e "$BIN/$tool" ]; then
-    echo "wizard bench: $BIN/$tool is missing (run make native win32 stage)" >&2
-    exit 1
-  fi
-done
-for tool in wine wineboot wineserver Xvfb python3 sha256sum; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "wizard bench: $tool is missing (run make bootstrap)" >&2
-    exit 1
-  fi
-done
-mkdir -p "$WORK"
+bench_need_files setupbuild setup.exe windriver.exe layout/default languages/English.wri
+bench_need_commands wine wineboot wineserver Xvfb python3 sha256sum
 
 # ---------------------------------------------------------------- the payload and the setup
-# shellcheck source=bench/payload.sh
-. "$ROOT/bench/payload.sh"
 ensure_payload "$PAYLOAD" 300
 
 SCRIPT=$WORK/wizard_bench.script
@@ -85,71 +65,17 @@ EOF
 
 echo "wizard bench: building the setup of $PAYLOAD_FILES files, $PAYLOAD_BYTES bytes (about a minute)"
 rm -f "$WORK/$EXE"
-"$BIN/setupbuild" -q "$SCRIPT" </dev/null >"$WORK/wizard_bench_build.log" 2>&1 || {
-  cat "$WORK/wizard_bench_build.log" >&2
-  echo "wizard bench: setupbuild failed" >&2
-  exit 1
-}
+bench_setupbuild "$SCRIPT" "$WORK/wizard_bench_build.log"
 
 # ---------------------------------------------------------------- Wine and X
-TMP=$(mktemp -d "${TMPDIR:-/tmp}/setup-wizard-bench.XXXXXX")
-XVFB_PID=
-
-cleanup() {
-  local status=$?
-  trap - EXIT INT TERM
-  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-  fi
-  wine_display_close
-  if [ "${WIZARD_BENCH_KEEP:-0}" = 1 ]; then
-    echo "wizard bench: kept $TMP"
-  else
-    rm -rf "$TMP"
-  fi
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# shellcheck source=tests/wine_prefix.sh
-. "$ROOT/tests/wine_prefix.sh"
-wine_display_open "$TMP" || exit 1
-
-export WINEPREFIX=$TMP/prefix
-# Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
-export HOME=$TMP/home
-mkdir -p "$HOME" "$TMP/logs"
-export LC_ALL=C.UTF-8
-export SETUP_NO_SHELL_OPEN=1
-
-echo "wizard bench: creating the Wine prefix (display $DISPLAY)"
-# The prefix's server, started first and kept up for the whole run with its service processes,
-# so that they do not end between installs and start again inside the next one.
-mkdir -p "$WINEPREFIX"
-wineserver -p
-wineboot -i >"$TMP/wineboot.log" 2>&1 </dev/null || {
-  cat "$TMP/wineboot.log" >&2
-  echo "wizard bench: wineboot failed" >&2
-  exit 1
-}
+bench_wine_open wizard-bench "${WIZARD_BENCH_KEEP:-0}"
 # No window manager runs on Xvfb: Wine places the windows itself (closing the "Compleated" box
 # would otherwise wait 2 s for a manager), and gets the system fonts the wizard is drawn with.
 wine_place_windows "$TMP/reg.log" || {
   cat "$TMP/reg.log" >&2
-  echo "wizard bench: cannot set the X11 driver's Managed value" >&2
-  exit 1
+  bench_fail "cannot set the X11 driver's Managed value"
 }
-
-# Wine's desktop process ends some seconds after the last program with a window, and the next
-# one then starts about 10 s late: a Notepad window stays open for the whole run.
-wine notepad >"$TMP/notepad.log" 2>&1 </dev/null &
-wine "$BIN/windriver.exe" wait "Untitled - Notepad" 60000 >"$TMP/notepad_wait.log" 2>&1 </dev/null || {
-  cat "$TMP/notepad_wait.log" >&2
-  echo "wizard bench: Notepad did not open, so Wine's desktop may come and go between installs" >&2
-}
+bench_notepad
 
 # The setup runs from the prefix's C: drive under the name it was built with (it checks its
 # own file name).
@@ -372,42 +298,18 @@ EOF
 RESULTS=$WORK/wizard_bench.results
 : >"$RESULTS"
 
-failed() {
-  echo "wizard bench: $*" >&2
-  exit 1
-}
-
-# check_tree SIDE: the installed tree holds exactly the payload's files, byte for byte.
-check_tree() {
-  local side=$1 count
-  [ -d "$INSTALL_DIR" ] || failed "the $side install left no folder $INSTALL_DIR"
-  count=$(find "$INSTALL_DIR" -type f | wc -l)
-  [ "$count" -eq "$PAYLOAD_FILES" ] || failed "the $side install holds $count files, the payload $PAYLOAD_FILES"
-  (cd "$INSTALL_DIR" && sha256sum --quiet -c "$PAYLOAD.manifest") >"$TMP/logs/sha256_$side.log" 2>&1 ||
-    failed "the $side install differs from the payload: $(head -5 "$TMP/logs/sha256_$side.log")"
-}
-
-# The previous install is moved out of the prefix rather than deleted (all of them are deleted
-# at the end): right after 2,000 files are deleted, ext4 makes the creation of the next 2,000
-# slower and slower from round to round (see the install benchmark in bench/README.md).
-MOVED=$TMP/moved
-mkdir -p "$MOVED"
-
 # install SIDE ROUND: moves the previous install away, flushes the disk, installs and
 # measures; ROUND 0 is the untimed warm-up. Timed rounds go to RESULTS as
 # "side round" followed by the helper's figures.
 install() {
   local side=$1 round=$2 figures log=$TMP/logs/$1.$2
-  if [ -e "$INSTALL_DIR" ]; then
-    mv "$INSTALL_DIR" "$MOVED/$side.$round"
-  fi
-  sync
+  bench_move_away "$INSTALL_DIR" "$side.$round"
   figures=$(python3 "$MEASURE" "$side" "$EXE" "C:\\bench\\$EXE" "$BIN/windriver.exe" "$CAPTION" "$INSTALL_DIR" \
-    "$INSTALL_DIR_WIN" "$PAYLOAD_FILES" "$XVFB_PID" "$log" "$POLL_GAP_MS") || failed "the $side install of round $round failed"
+    "$INSTALL_DIR_WIN" "$PAYLOAD_FILES" "$XVFB_PID" "$log" "$POLL_GAP_MS") || bench_fail "the $side install of round $round failed"
   local whole signal signal_err first last code
   read -r whole signal signal_err first last _ _ _ _ _ _ code <<<"$figures"
-  [ "$code" = 0 ] || failed "the $side setup ended with exit code $code: $(tail -5 "$log.setup")"
-  check_tree "$side"
+  [ "$code" = 0 ] || bench_fail "the $side setup ended with exit code $code: $(tail -5 "$log.setup")"
+  bench_check_tree "$side" "$INSTALL_DIR"
   if [ "$round" -eq 0 ]; then
     printf 'wizard bench:   warm-up %-11s end seen at %5.2f s (not counted)\n' "$side" "$signal"
     return
@@ -427,16 +329,7 @@ echo "wizard bench: every install checked against $PAYLOAD.manifest"
 # setting itself up.
 install silent 0
 install interactive 0
-# Alternate which side goes first, so that neither always runs second.
-for ((r = 1; r <= ROUNDS; r++)); do
-  if ((r % 2)); then
-    install silent "$r"
-    install interactive "$r"
-  else
-    install interactive "$r"
-    install silent "$r"
-  fi
-done
+bench_take_turns install silent interactive
 echo "wizard bench: load $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 
 python3 - "$RESULTS" <<'EOF'

@@ -6,6 +6,10 @@
 # wine_prefix_close      stops this prefix's wineserver and removes what open created.
 # wine_display_open DIR  starts an Xvfb display of its own for the windows (wine_display_close
 #                        ends it).
+# wine_session_open DIR KEEP LABEL
+#                        a display and a prefix to be made in DIR/prefix for a runner that
+#                        makes its own (the end-to-end tests, the benchmarks); everything is
+#                        ended at exit and DIR removed unless KEEP is 1.
 #
 # Creating a prefix takes 20-75 s, so `make test` prepares one and hands it to every runner.
 
@@ -77,4 +81,44 @@ wine_display_close() {
   kill "$XVFB_PID" 2>/dev/null || true
   wait "$XVFB_PID" 2>/dev/null || true
   XVFB_PID=
+}
+
+# wine_session_open DIR KEEP LABEL: starts the display (wine_display_open DIR) and exports the
+# settings of a prefix in DIR/prefix, which the caller makes (wineboot). At exit, interruption or
+# termination the prefix's wineserver and the display are ended, and DIR is removed, or kept
+# when KEEP is 1 ("LABEL: kept DIR"); the exit status stays the script's. Returns 1, with the
+# display's log on stderr, when Xvfb does not come up.
+wine_session_open() {
+  WINE_SESSION_DIR=$1
+  WINE_SESSION_KEEP=$2
+  WINE_SESSION_LABEL=$3
+  trap wine_session_end EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  wine_display_open "$WINE_SESSION_DIR" || return 1
+  export WINEPREFIX=$WINE_SESSION_DIR/prefix
+  # Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
+  export HOME=$WINE_SESSION_DIR/home
+  mkdir -p "$HOME"
+  # Wine turns the command line into wide text through the locale: non-ASCII names need UTF-8.
+  export LC_ALL=C.UTF-8
+  # setup.exe must not open its error report in a text viewer.
+  export SETUP_NO_SHELL_OPEN=1
+}
+
+wine_session_end() {
+  local status=$?
+  trap - EXIT INT TERM
+  # Only the prefix of this session: a WINEPREFIX from the caller's environment is left alone.
+  if [ "${WINEPREFIX:-}" = "$WINE_SESSION_DIR/prefix" ] && [ -d "$WINEPREFIX" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  fi
+  wine_display_close
+  if [ "$WINE_SESSION_KEEP" = 1 ]; then
+    echo "$WINE_SESSION_LABEL: kept $WINE_SESSION_DIR"
+  else
+    rm -rf "$WINE_SESSION_DIR"
+  fi
+  exit "$status"
 }

@@ -12,6 +12,10 @@ namespace {
 
 // A text that keeps finding tokens after this many replacements refers to itself.
 constexpr int kMaxTokenExpansions = 10000;
+// Expansion also stops once the text has grown to this many characters: a string that names
+// itself twice doubles at every turn, and each turn moves the whole text. Far above any page
+// text, and it keeps the turns cheap.
+constexpr size_t kMaxExpandedChars = 16 * 1024;
 
 [[noreturn]] void NotAnInteger(const std::u16string& text) {
   throw ESetupError("'" + Host().WideToAnsi(text) + "' is not a valid integer value");
@@ -143,13 +147,17 @@ std::u16string TLanguages::GetString(uint16_t n) const {
 std::u16string TLanguages::ExpandLanguageTokens(std::u16string_view text) const {
   std::u16string out(text);
   if (!CurrentValid()) return out;
-  for (int round = 0; round < kMaxTokenExpansions; ++round) {
-    const size_t at = out.find(u"<LANG");
+  size_t from = 0;
+  for (int round = 0; round < kMaxTokenExpansions && out.size() < kMaxExpandedChars; ++round) {
+    const size_t at = out.find(u"<LANG", from);
     if (at == std::u16string::npos) break;
     const size_t close = out.find(u'>', at + 5);
     if (close == std::u16string::npos) NotAnInteger(u"");
     const uint16_t n = static_cast<uint16_t>(ParseInteger(out.substr(at + 5, close - at - 5), 10));
     out.replace(at, close - at + 1, GetString(n));
+    // No token starts before the one replaced; one may start in its last four characters and
+    // run on into the replacement.
+    from = at >= 4 ? at - 4 : 0;
   }
   return out;
 }

@@ -72,7 +72,9 @@ TEST(LanguageFile, BadNumbersAndMissingDataRaise) {
 class LanguageSet : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* text : {"Deutsch\r\n0407;\r\n1 Eins\r\n", "English\r\n0809;0409;\r\n1 One\r\n2 <LANG1> and <LANG3>\r\n3 three\r\n4 <LANG4>"}) {
+    for (const char* text : {"Deutsch\r\n0407;\r\n1 Eins\r\n",
+                             "English\r\n0809;0409;\r\n1 One\r\n2 <LANG1> and <LANG3>\r\n3 three\r\n4 <LANG4>\r\n"
+                             "5 Say <LA<LANG6>\r\n6 NG1> <LANG7><LANG7>\r\n7 <LANG7>.<LANG7>"}) {
       const TBytes image = Image(text);
       set_.AddLanguage(image.data(), image.size());
     }
@@ -99,6 +101,11 @@ TEST_F(LanguageSet, TokensExpandInsideStringsAndOnlyInUpperCase) {
   EXPECT_THROW(set_.ExpandLanguageTokens(u"<LANG3"), ESetupError);
   // A string made of its own token ends instead of looping.
   EXPECT_EQ(set_.ExpandLanguageTokens(u"<LANG4>"), u"<LANG4>");
+  // A token may be made of two strings; one that names itself twice stops growing at a bound.
+  const std::u16string grown = set_.ExpandLanguageTokens(u"<LANG5>");
+  EXPECT_EQ(grown.substr(0, 8), u"Say One ");
+  EXPECT_GT(grown.size(), 10000u);
+  EXPECT_LT(grown.size(), 20000u);
   set_.Current = 7;
   EXPECT_EQ(set_.ExpandLanguageTokens(u"<LANG1>"), u"<LANG1>");
 }

@@ -6,28 +6,13 @@
 
 #include "core/error.h"
 #include "core/file_stream.h"
+#include "setup_records.h"
 #include "test_files.h"
 
 namespace setup {
 namespace {
 
-TSetupInfoFile FilledRecord() {
-  TSetupInfoFile info;
-  info.SetupName = "Demo Game Patch";
-  info.ShortName = "Demo";
-  info.SetupExeName = "demo_setup.exe";
-  info.UninstallExeName = "demo_Uninstall.exe";
-  info.UninstallPrefix = "demo_";
-  info.InstallDir = "C:\\Games\\Demo";
-  info.Changelog = "changes.rtf";
-  info.InstallDirRegKey[0] = {1, "Software\\Demo", "Path"};
-  info.InstallDirRegKey[4] = {3, "x", "y"};
-  info.Pages = "default";
-  info.UninstallPages = "default-uninstall";
-  info.Mode = 1;
-  info.HasUninstaller = 1;
-  return info;
-}
+using testing::FilledSetupInfo;
 
 TEST(SetupInfo, EmptyRecordIsFortyFiveBytes) {
   TSetupInfoFile empty;
@@ -36,7 +21,7 @@ TEST(SetupInfo, EmptyRecordIsFortyFiveBytes) {
 }
 
 TEST(SetupInfo, RoundTripKeepsEveryField) {
-  const TSetupInfoFile info = FilledRecord();
+  const TSetupInfoFile info = FilledSetupInfo();
   const std::string bytes = info.Serialize() + "trailing bytes are ignored";
   TSetupInfoFile back;
   back.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
@@ -49,14 +34,14 @@ TEST(SetupInfo, RoundTripKeepsEveryField) {
 
 TEST(SetupInfo, SaveToFileWritesTheSerializedRecord) {
   const std::string path = testing::ScratchPath("SetupInfo.bin");
-  ASSERT_TRUE(FilledRecord().SaveToFile(path));
+  ASSERT_TRUE(FilledSetupInfo().SaveToFile(path));
   const TBytes bytes = testing::ReadFile(path);
-  const std::string expected = FilledRecord().Serialize();
+  const std::string expected = FilledSetupInfo().Serialize();
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), expected);
 }
 
 TEST(SetupInfo, EveryTruncationRaises) {
-  const std::string bytes = FilledRecord().Serialize();
+  const std::string bytes = FilledSetupInfo().Serialize();
   for (size_t n = 0; n < bytes.size(); ++n) {
     TSetupInfoFile info;
     EXPECT_THROW(info.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), n), ESetupError) << n;

@@ -34,43 +34,14 @@ for tool in wine wineboot wineserver Xvfb python3; do
 done
 
 E2E_WORK=$(mktemp -d "${TMPDIR:-/tmp}/setup-e2e.XXXXXX")
-XVFB_PID=
 START_SECONDS=$SECONDS
 
-cleanup() {
-  local status=$?
-  trap - EXIT INT TERM
-  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
-  fi
-  wine_display_close
-  if [ "${E2E_KEEP:-0}" = 1 ]; then
-    echo "e2e: kept $E2E_WORK"
-  else
-    rm -rf "$E2E_WORK"
-  fi
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# ---- X display ------------------------------------------------------------------------
-# The quiet 32-bit settings every Wine runner shares, wine_place_windows and the display.
+# ---- X display and Wine prefix -------------------------------------------------------
+# The quiet 32-bit settings every Wine runner shares, wine_place_windows and the display; the
+# prefix's server and the display end with the run, whatever the outcome.
 # shellcheck source=tests/wine_prefix.sh
 . "$E2E_DIR/../wine_prefix.sh"
-wine_display_open "$E2E_WORK" || exit 1
-
-# ---- Wine prefix ----------------------------------------------------------------------
-export WINEPREFIX=$E2E_WORK/prefix
-# Wine links the user's Desktop and Documents to the home folder: keep them inside the run.
-export HOME=$E2E_WORK/home
-mkdir -p "$HOME"
-# Wine turns the command line into wide text through the locale: non-ASCII names need UTF-8.
-export LC_ALL=C.UTF-8
-# setup.exe must not open its error report in a text viewer.
-export SETUP_NO_SHELL_OPEN=1
+wine_session_open "$E2E_WORK" "${E2E_KEEP:-0}" e2e || exit 1
 
 echo "e2e: creating the Wine prefix (display $DISPLAY)"
 if ! wineboot -i >"$E2E_WORK/wineboot.log" 2>&1 </dev/null; then

@@ -1,10 +1,13 @@
 # How setup.exe is started: its file name, a package named on the command line and -silent.
 
-test_clean_package_runs_to_the_end() {
-  pack "$CASE_DIR/Demo.exe" --setupinfo "$DEMO_INFO" --lines
-  start_setup "$CASE_DIR/Demo.exe"
+# runs_to_end_as NAME: a clean package under the file name NAME runs to the end.
+runs_to_end_as() {
+  pack "$CASE_DIR/$1" --setupinfo "$DEMO_INFO" --lines
+  start_setup "$CASE_DIR/$1"
   expect_runs_to_end
 }
+
+test_clean_package_runs_to_the_end() { runs_to_end_as Demo.exe; }
 
 test_renamed_file_shows_expected_and_found_names() {
   pack "$CASE_DIR/Other Name.exe" --setupinfo "$DEMO_INFO" --lines
@@ -14,17 +17,9 @@ test_renamed_file_shows_expected_and_found_names() {
   expect_exit 1
 }
 
-test_copy_mark_in_file_name_is_accepted() {
-  pack "$CASE_DIR/Demo (2).exe" --setupinfo "$DEMO_INFO" --lines
-  start_setup "$CASE_DIR/Demo (2).exe"
-  expect_runs_to_end
-}
+test_copy_mark_in_file_name_is_accepted() { runs_to_end_as "Demo (2).exe"; }
 
-test_bracket_copy_mark_and_case_are_ignored() {
-  pack "$CASE_DIR/DEMO[3].EXE" --setupinfo "$DEMO_INFO" --lines
-  start_setup "$CASE_DIR/DEMO[3].EXE"
-  expect_runs_to_end
-}
+test_bracket_copy_mark_and_case_are_ignored() { runs_to_end_as "DEMO[3].EXE"; }
 
 # The stub alone has no package and would stop with "Invalid Setup Header"; under another
 # name it would also fail the file-name check.

@@ -22,6 +22,7 @@
 #include "core/setup_state.h"
 #include "core/text.h"
 #include "engine/kzp_update.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -54,10 +55,7 @@ class TOneFile : public TKzpFileSystem {
 
 TThrowingHost g_host;
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "fuzz_kzp_open: %s\n", what.c_str());
-  std::abort();
-}
+[[noreturn]] void Fail(const std::string& what) { setup::fuzzing::FailCheck("fuzz_kzp_open", what); }
 
 bool Read(const TBytes& bytes, TKzpIndex& index, std::string& error) {
   TKzpMemoryFile file(std::make_shared<TBytes>(bytes));

@@ -19,15 +19,13 @@
 #include "archives/kzp_format.h"
 #include "archives/kzp_wav.h"
 #include "core/byte_order.h"
+#include "fuzz_check.h"
 
 namespace {
 
 using namespace setup;
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "fuzz_kzp_wav: %s\n", what.c_str());
-  std::abort();
-}
+[[noreturn]] void Fail(const std::string& what) { setup::fuzzing::FailCheck("fuzz_kzp_wav", what); }
 
 }  // namespace
 

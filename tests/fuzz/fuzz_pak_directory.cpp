@@ -28,6 +28,7 @@
 #include "core/error.h"
 #include "core/host.h"
 #include "core/pak.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -73,10 +74,7 @@ void WriteInput(const uint8_t* data, size_t size) {
   }
 }
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "fuzz_pak_directory: %s\n", what.c_str());
-  std::abort();
-}
+[[noreturn]] void Fail(const std::string& what) { setup::fuzzing::FailCheck("fuzz_pak_directory", what); }
 
 // What one reading call gave: no data, data of some length, or ESetupError.
 struct TOutcome {

@@ -2,10 +2,11 @@
 //
 //   make_fuzz_seeds OUT_DIR
 //
-// creates OUT_DIR/<target>/<seed> for fuzz_pak_directory, fuzz_setup_info, fuzz_comp_lines and
-// fuzz_interpreter.
-// The committed corpus in tests/fuzz/corpus was made by it; run.sh adds a fresh set to each
-// run, so the seeds follow the writers when a format changes.
+// creates OUT_DIR/<target>/<seed> for fuzz_pak_directory, fuzz_setup_info, fuzz_comp_lines,
+// fuzz_install_log, fuzz_languages, fuzz_icon_file and fuzz_interpreter. The committed corpus in
+// tests/fuzz/corpus was made by it; run.sh adds a fresh set to each run, so the seeds follow the
+// writers when a format changes. The language seeds are the shipped language files and one
+// written here that uses every rule of the format.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -17,7 +18,12 @@
 #include "core/file_stream.h"
 #include "core/pak.h"
 #include "core/setup_info.h"
+#include "engine/uninstall_list.h"
+#include "fake_system.h"
+#include "icon_fixtures.h"
 #include "interpreter_input.h"
+#include "setup_records.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using setup::TPak;
@@ -29,24 +35,6 @@ bool WriteBytes(const fs::path& path, const std::string& bytes) {
   return file && file->Write(bytes.data(), bytes.size()) == bytes.size() && file->Flush();
 }
 
-setup::TSetupInfoFile InstallerInfo() {
-  setup::TSetupInfoFile info;
-  info.SetupName = "Sample Game 1.2 Patch";
-  info.ShortName = "SampleGame";
-  info.SetupExeName = "setup.exe";
-  info.UninstallExeName = "uninst.exe";
-  info.UninstallPrefix = "sg12";
-  info.InstallDir = "$ProgramFiles$\\Sample Game";
-  info.Changelog = "Fixed the save menu.\r\nFaster loading.";
-  info.InstallDirRegKey[0] = {0, "Software\\Sample\\Game", "InstallPath"};
-  info.InstallDirRegKey[2] = {1, "Software\\Sample", "Folder"};
-  info.Pages = "Welcome,License,Folder,Install,Finish";
-  info.UninstallPages = "Confirm,Uninstall,Finish";
-  info.Mode = 0;
-  info.HasUninstaller = 1;
-  return info;
-}
-
 setup::TCompLines SampleLines() {
   setup::TCompLines lines;
   lines.Lines.push_back({1, {"$InstallDir$"}, 1, 0});
@@ -54,6 +42,34 @@ setup::TCompLines SampleLines() {
   lines.Lines.push_back({7, {"data\\config.ini", "$InstallDir$\\data", "1"}, 3, 2});
   lines.Lines.push_back({12, {"HKLM", "Software\\Sample\\Game", "Version", "1.2"}, 4, 3});
   return lines;
+}
+
+// An install log written by TUninstallList::SaveLog (through the native tests' fake system).
+std::string InstallLog(const setup::TUninstallList& log) {
+  setup::testing::TFakeSystem system;
+  system.CreateFolder("C:\\Game");
+  if (!log.SaveLog("C:\\Game", "demo_")) return {};
+  const setup::TBytes bytes =
+      setup::testing::ReadFile(system.Map(setup::TUninstallList::LogPath("C:\\Game", "demo_")).string());
+  return std::string(bytes.begin(), bytes.end());
+}
+
+setup::TUninstallList SampleLog() {
+  setup::TUninstallList log;
+  log.FileList = {"$INSTDIR\\data\\a.pak", "$INSTDIR\\readme.txt", "$DESKTOPDemo.lnk"};
+  log.RegistryList = {"\"HKLM\" \"Software\\Demo\" \"Path\" \"C:\\Games\\Demo\""};
+  log.FolderList = {"C:\\Games\\Demo\\data\\", "C:\\Games\\Demo\\"};
+  return log;
+}
+
+// A language file image: the byte-order mark, then the text in UTF-16.
+std::string LanguageImage(const std::u16string& text) {
+  std::string image = "\xFF\xFE";
+  for (char16_t c : text) {
+    image.push_back(static_cast<char>(c & 0xFF));
+    image.push_back(static_cast<char>(c >> 8));
+  }
+  return image;
 }
 
 struct TSeedEntry {
@@ -125,27 +141,27 @@ int main(int argc, char** argv) {
   const fs::path pak_dir = out / "fuzz_pak_directory";
   const fs::path info_dir = out / "fuzz_setup_info";
   const fs::path lines_dir = out / "fuzz_comp_lines";
+  const fs::path log_dir = out / "fuzz_install_log";
+  const fs::path language_dir = out / "fuzz_languages";
+  const fs::path icon_dir = out / "fuzz_icon_file";
   std::error_code ec;
-  for (const fs::path& dir : {pak_dir, info_dir, lines_dir}) fs::create_directories(dir, ec);
+  for (const fs::path& dir : {pak_dir, info_dir, lines_dir, log_dir, language_dir, icon_dir}) {
+    fs::create_directories(dir, ec);
+  }
 
-  const std::string info = InstallerInfo().Serialize();
-  setup::TSetupInfoFile uninstaller_info = InstallerInfo();
-  uninstaller_info.Mode = 1;
+  setup::TSetupInfoFile installer_info = setup::testing::FilledSetupInfo();
+  installer_info.Mode = 0;
+  const std::string info = installer_info.Serialize();
   const std::string lines = SampleLines().Serialize();
   std::string text;
   for (int i = 0; i < 12; ++i) text += "[section" + std::to_string(i) + "]\r\nvalue=" + std::to_string(i * 37) + "\r\n";
-  std::string noise;
-  for (uint32_t x = 2463534242u, i = 0; i < 96; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    noise.push_back(static_cast<char>(x));
-  }
+  const setup::TBytes noise_bytes = setup::testing::NoiseBytes(96);
+  const std::string noise(noise_bytes.begin(), noise_bytes.end());
   const std::string host = "MZ" + std::string(62, '\0');
 
   bool ok = true;
   ok &= WriteBytes(info_dir / "installer", info);
-  ok &= WriteBytes(info_dir / "uninstaller", uninstaller_info.Serialize());
+  ok &= WriteBytes(info_dir / "uninstaller", setup::testing::FilledSetupInfo().Serialize());
   ok &= WriteBytes(info_dir / "empty_fields", setup::TSetupInfoFile().Serialize());
   ok &= WriteBytes(lines_dir / "four_lines", lines);
   ok &= WriteBytes(lines_dir / "no_lines", setup::TCompLines().Serialize());
@@ -157,6 +173,32 @@ int main(int argc, char** argv) {
                       {"empty.cfg", "", 2}});
   ok &= WritePackage(pak_dir / "setup_info_only", "", {{"SetupInfo", info, 0}});
   ok &= WritePackage(pak_dir / "no_entries", "", {});
+
+  const std::string log = InstallLog(SampleLog());
+  ok &= !log.empty() && WriteBytes(log_dir / "files_registry_folders", log);
+  ok &= WriteBytes(log_dir / "empty", InstallLog(setup::TUninstallList()));
+
+  for (const char* name : {"English.wri", "German.wri"}) {
+    fs::copy_file(fs::path(SETUP_SOURCE_DIR) / "languages" / name, language_dir / name,
+                  fs::copy_options::overwrite_existing, ec);
+    ok &= !ec;
+  }
+  // Quoted numbers, a blank line, a line feed that restarts its line, tokens inside tokens.
+  ok &= WriteBytes(language_dir / "every_rule",
+                   LanguageImage(u"Demo\r\n0409;0407;\r\n1 Next\r\n\r\n\"2\" <LANG1> <%SETUPTITLE%><BR>\r\n"
+                                 u"3 dropped\n3 <LANG2> in <%SPACEREQ%>\r\n\t4\tTabbed\r\n"));
+
+  // Two images, the first stored last: its directory entry has to be followed.
+  const std::string first = setup::testing::IconImage(0x40);
+  const std::string second = setup::testing::IconImage(0x80);
+  const uint32_t images = 6 + 2 * 16;
+  std::string two_images = setup::testing::IconHeader(2);
+  setup::testing::AppendIconEntry(two_images, static_cast<uint32_t>(first.size()),
+                                  images + static_cast<uint32_t>(second.size()));
+  setup::testing::AppendIconEntry(two_images, static_cast<uint32_t>(second.size()), images);
+  ok &= WriteBytes(icon_dir / "one_image", setup::testing::IconFile(first));
+  ok &= WriteBytes(icon_dir / "first_image_last", two_images + second + first);
+
   const fs::path interpreter_dir = out / "fuzz_interpreter";
   fs::create_directories(interpreter_dir, ec);
   for (const auto& [name, bytes] : InterpreterSeeds()) ok &= WriteBytes(interpreter_dir / name, bytes);

@@ -6,9 +6,9 @@
 # BUILD_DIR is the fuzz configuration (build/fuzz). Each target starts from a scratch copy of
 # its committed seeds (tests/fuzz/corpus/<target>) plus a fresh set written by make_fuzz_seeds,
 # so the committed corpus is never written to. Logs, the grown corpus and any crashing input
-# stay under BUILD_DIR/fuzz-run/<target>/ until the next run. Targets run one after another;
-# the whole run takes about 6 x SECONDS. Exits non-zero when any target crashed, timed out,
-# ran out of memory or broke one of its checks.
+# stay under BUILD_DIR/fuzz-run/<target>/ until the next run. Targets run one after another, so
+# the whole run takes about SECONDS per target. Exits non-zero when any target crashed, timed
+# out, ran out of memory or broke one of its checks.
 set -u -o pipefail
 
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[0-9]+$ ]] || [ "$2" -lt 1 ]; then
@@ -19,6 +19,9 @@ BUILD_DIR=$(cd "$1" 2>/dev/null && pwd) || { echo "fuzz: no build folder $1 (run
 SECONDS_PER_TARGET=$2
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 TARGETS=(fuzz_pak_directory fuzz_setup_info fuzz_comp_lines fuzz_vfs_open fuzz_kzp_open fuzz_kzp_wav fuzz_page_layout)
+# The install log, the language files and the icon file head.
+TARGETS+=(fuzz_install_log fuzz_languages fuzz_icon_file)
+# The interpreter over an in-memory system.
 TARGETS+=(fuzz_interpreter)
 
 # Limits of one execution: a unit slower than UNIT_TIMEOUT seconds or a process above RSS_LIMIT

@@ -157,19 +157,27 @@ std::wstring Number(long long value) { return std::to_wstring(value); }
 
 // ---- owned handles --------------------------------------------------------------------
 
-class ScopedHandle {
+// Owns what a Windows call handed out and gives it back with Release at the end of the scope;
+// null means none.
+template <typename Handle, auto Release>
+class Owned {
  public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ~ScopedHandle() {
-    if (handle_) CloseHandle(handle_);
+  explicit Owned(Handle handle) : handle_(handle) {}
+  ~Owned() {
+    if (handle_) Release(handle_);
   }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  HANDLE get() const { return handle_; }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  Handle get() const { return handle_; }
 
  private:
-  HANDLE handle_;
+  Handle handle_;
 };
+
+using ScopedHandle = Owned<HANDLE, CloseHandle>;
+using ScopedBitmap = Owned<HBITMAP, DeleteObject>;
+// A DC made by CreateCompatibleDC.
+using MemoryDc = Owned<HDC, DeleteDC>;
 
 // A DC from GetDC, released to its window.
 class WindowDc {
@@ -185,34 +193,6 @@ class WindowDc {
  private:
   HWND hwnd_;
   HDC dc_;
-};
-
-class MemoryDc {
- public:
-  explicit MemoryDc(HDC like) : dc_(CreateCompatibleDC(like)) {}
-  ~MemoryDc() {
-    if (dc_) DeleteDC(dc_);
-  }
-  MemoryDc(const MemoryDc&) = delete;
-  MemoryDc& operator=(const MemoryDc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
-class ScopedBitmap {
- public:
-  explicit ScopedBitmap(HBITMAP bitmap) : bitmap_(bitmap) {}
-  ~ScopedBitmap() {
-    if (bitmap_) DeleteObject(bitmap_);
-  }
-  ScopedBitmap(const ScopedBitmap&) = delete;
-  ScopedBitmap& operator=(const ScopedBitmap&) = delete;
-  HBITMAP get() const { return bitmap_; }
-
- private:
-  HBITMAP bitmap_;
 };
 
 // An object selected into a DC for the scope; the previous one goes back at its end.
@@ -963,7 +943,7 @@ bool CaptureClient(HWND window, int width, int height, std::vector<BYTE>& pixels
   ScopedBitmap picture(CreateCompatibleBitmap(screen.get(), width, height));
   if (!picture.get()) return false;
   {
-    MemoryDc memory(screen.get());
+    MemoryDc memory(CreateCompatibleDC(screen.get()));
     if (!memory.get()) return false;
     Selection selected(memory.get(), picture.get());
     if (!selected.ok()) return false;

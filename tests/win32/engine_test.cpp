@@ -21,6 +21,7 @@
 #include "engine/uninstall_list.h"
 #include "engine/uninstaller.h"
 #include "platform/win32/setup_thread.h"
+#include "icon_fixtures.h"
 #include "test_support.h"
 
 namespace setup::win32 {
@@ -52,15 +53,7 @@ std::string RegValue(HKEY root, const std::string& key, const std::string& name)
 }
 
 // A 16 x 16 icon file whose one image is recognisable by its bytes.
-std::string IconFile() {
-  std::string image(40 + 16 * 16 * 4 + 16 * 4, '\x5A');
-  std::string file("\0\0\1\0\1\0", 6);
-  file += std::string("\x10\x10\0\0\1\0\x20\0", 8);
-  const uint32_t size = static_cast<uint32_t>(image.size()), offset = 22;
-  file.append(reinterpret_cast<const char*>(&size), 4);
-  file.append(reinterpret_cast<const char*>(&offset), 4);
-  return file + image;
-}
+std::string IconFile() { return testing::IconFile(std::string(40 + 16 * 16 * 4 + 16 * 4, '\x5A')); }
 
 // Builds the package, runs the script once and keeps what the run recorded.
 class EngineRun : public ::testing::Environment {

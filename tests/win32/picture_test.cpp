@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,22 @@ std::string Describe(COLORREF c) {
 
 ::testing::AssertionResult Is(COLORREF actual, COLORREF expected) { return Near(actual, expected, 0); }
 
+// The pixels from (left, top) on are exactly the colours of the rows, listed from the top.
+::testing::AssertionResult HasRows(const TCanvas& canvas, int left, int top,
+                                   std::initializer_list<std::initializer_list<COLORREF>> rows) {
+  int y = top;
+  for (const auto& row : rows) {
+    int x = left;
+    for (COLORREF expected : row) {
+      const ::testing::AssertionResult pixel = Is(canvas.At(x, y), expected);
+      if (!pixel) return ::testing::AssertionFailure() << "pixel " << x << "," << y << ": " << pixel.message();
+      ++x;
+    }
+    ++y;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 template <size_t N>
 bool LoadFixture(TPicture& picture, const uint8_t (&bytes)[N]) {
   return picture.Load(bytes, N);
@@ -220,11 +237,8 @@ TEST_F(Picture, BitmapDrawsItsPixelsAtTheControlsCorner) {
   TCanvas canvas(8, 6);
   ASSERT_TRUE(canvas.Ready());
   picture.Draw(canvas.Dc(), 2, 1, 6, 5, kPlain, 96);
-  const COLORREF expected[3][4] = {
-      {kRed, kRed, kRed, kGreen}, {kRed, kRed, kBlue, kRed}, {kBlue, kRed, kRed, kRed}};
-  for (int y = 0; y < 3; ++y) {
-    for (int x = 0; x < 4; ++x) EXPECT_TRUE(Is(canvas.At(2 + x, 1 + y), expected[y][x])) << x << "," << y;
-  }
+  EXPECT_TRUE(
+      HasRows(canvas, 2, 1, {{kRed, kRed, kRed, kGreen}, {kRed, kRed, kBlue, kRed}, {kBlue, kRed, kRed, kRed}}));
   EXPECT_TRUE(Is(canvas.At(1, 1), kBackground));
   EXPECT_TRUE(Is(canvas.At(6, 1), kBackground));  // beyond the picture, inside the control
   EXPECT_TRUE(Is(canvas.At(2, 4), kBackground));
@@ -261,12 +275,7 @@ TEST_F(Picture, GifTransparentIndexLeavesTheBackground) {
   ASSERT_TRUE(LoadFixture(picture, kGif));
   TCanvas canvas(3, 2);
   picture.Draw(canvas.Dc(), 0, 0, 3, 2, kPlain, 96);
-  EXPECT_TRUE(Is(canvas.At(0, 0), kRed));
-  EXPECT_TRUE(Is(canvas.At(1, 0), kBlue));
-  EXPECT_TRUE(Is(canvas.At(2, 0), kRed));
-  EXPECT_TRUE(Is(canvas.At(0, 1), kBlue));
-  EXPECT_TRUE(Is(canvas.At(1, 1), kBackground));
-  EXPECT_TRUE(Is(canvas.At(2, 1), kBlue));
+  EXPECT_TRUE(HasRows(canvas, 0, 0, {{kRed, kBlue, kRed}, {kBlue, kBackground, kBlue}}));
 }
 
 TEST_F(Picture, TransparentBitmapLeavesItsBottomLeftColourUnpainted) {
@@ -274,16 +283,13 @@ TEST_F(Picture, TransparentBitmapLeavesItsBottomLeftColourUnpainted) {
   ASSERT_TRUE(LoadFixture(picture, kBmp));
   TCanvas canvas(4, 3);
   picture.Draw(canvas.Dc(), 0, 0, 4, 3, kTransparent, 96);
-  EXPECT_TRUE(Is(canvas.At(0, 2), kBackground));  // the bottom-left pixel, blue
-  EXPECT_TRUE(Is(canvas.At(2, 1), kBackground));  // blue elsewhere too
-  EXPECT_TRUE(Is(canvas.At(0, 0), kRed));
-  EXPECT_TRUE(Is(canvas.At(3, 0), kGreen));
-  EXPECT_TRUE(Is(canvas.At(1, 2), kRed));
+  // The bottom-left pixel is blue: blue is left out there and elsewhere.
+  EXPECT_TRUE(HasRows(canvas, 0, 0,
+                      {{kRed, kRed, kRed, kGreen}, {kRed, kRed, kBackground, kRed}, {kBackground, kRed, kRed, kRed}}));
   // Drawn again without the flag, the same picture is whole.
   TCanvas whole(4, 3);
   picture.Draw(whole.Dc(), 0, 0, 4, 3, kPlain, 96);
-  EXPECT_TRUE(Is(whole.At(0, 2), kBlue));
-  EXPECT_TRUE(Is(whole.At(2, 1), kBlue));
+  EXPECT_TRUE(HasRows(whole, 0, 0, {{kRed, kRed, kRed, kGreen}, {kRed, kRed, kBlue, kRed}, {kBlue, kRed, kRed, kRed}}));
 }
 
 TEST_F(Picture, StretchFillsTheControlAtEverySizeDrawn) {

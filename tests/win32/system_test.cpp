@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/byte_order.h"
 #include "core/error.h"
+#include "icon_fixtures.h"
 #include "test_support.h"
 
 namespace setup::win32 {
@@ -624,45 +624,10 @@ TEST_F(SystemPrograms, ShellOpenDoesNotWait) {
 
 // --- icons ---
 
-// A 16x16 true-colour icon image: BITMAPINFOHEADER (height doubled for the mask), pixels, mask.
-std::string IconImage(uint8_t shade) {
-  std::string image;
-  AppendLE32(image, 40);
-  AppendLE32(image, 16);
-  AppendLE32(image, 32);
-  AppendLE16(image, 1);
-  AppendLE16(image, 32);
-  for (int i = 0; i < 6; ++i) AppendLE32(image, 0);
-  for (int pixel = 0; pixel < 16 * 16; ++pixel) {
-    image += static_cast<char>(shade);
-    image += static_cast<char>(pixel);
-    image += static_cast<char>(255 - pixel);
-    image += '\xff';
-  }
-  image.append(16 * 4, '\0');  // AND mask, rows padded to 32 bits
-  return image;
-}
-
-void AppendIconEntry(std::string& file, uint32_t size, uint32_t offset) {
-  file += '\x10';  // width
-  file += '\x10';  // height
-  file += '\0';    // colours
-  file += '\0';    // reserved
-  AppendLE16(file, 1);
-  AppendLE16(file, 32);
-  AppendLE32(file, size);
-  AppendLE32(file, offset);
-}
-
-// An icon file of one image.
-std::string IconFile(const std::string& image) {
-  std::string file;
-  AppendLE16(file, 0);
-  AppendLE16(file, 1);
-  AppendLE16(file, 1);
-  AppendIconEntry(file, static_cast<uint32_t>(image.size()), static_cast<uint32_t>(kIconHeadBytes));
-  return file + image;
-}
+using testing::AppendIconEntry;
+using testing::IconFile;
+using testing::IconHeader;
+using testing::IconImage;
 
 // The bytes of RT_ICON 1 in an executable, read as a data file.
 bool ReadIconResource(const std::string& exe, std::string& bytes) {
@@ -682,55 +647,6 @@ bool ReadIconResource(const std::string& exe, std::string& bytes) {
   return found;
 }
 
-TEST(SystemIconFiles, FirstImageIsFoundInsideTheFile) {
-  const std::string file = IconFile(IconImage(1));
-  TIconImagePlace place;
-  ASSERT_TRUE(FindFirstIconImage(reinterpret_cast<const uint8_t*>(file.data()), kIconHeadBytes, file.size(), place));
-  EXPECT_EQ(place.Offset, kIconHeadBytes);
-  EXPECT_EQ(place.Size, file.size() - kIconHeadBytes);
-}
-
-TEST(SystemIconFiles, EveryTruncationIsRejected) {
-  const std::string file = IconFile(IconImage(1));
-  for (size_t length = 0; length < file.size(); ++length) {
-    TIconImagePlace place;
-    EXPECT_FALSE(FindFirstIconImage(reinterpret_cast<const uint8_t*>(file.data()), std::min(length, kIconHeadBytes),
-                                    length, place))
-        << length;
-  }
-}
-
-TEST(SystemIconFiles, HostileDirectoriesAreRejected) {
-  struct Case {
-    const char* what;
-    uint16_t reserved, type, count;
-    uint32_t size, offset;
-  };
-  const Case cases[] = {
-      {"reserved not zero", 1, 1, 1, 100, 22},
-      {"cursor file", 0, 2, 1, 100, 22},
-      {"no images", 0, 1, 0, 100, 22},
-      {"empty image", 0, 1, 1, 0, 22},
-      {"image inside the header", 0, 1, 1, 100, 6},
-      {"image inside a longer directory", 0, 1, 3, 100, 30},
-      {"directory longer than the file", 0, 1, 60000, 100, 22},
-      {"end past the file", 0, 1, 1, 1003, 22},
-      {"offset past the file", 0, 1, 1, 1, 0xFFFFFFF0u},
-      {"offset and size wrap around", 0, 1, 1, 0x20, 0xFFFFFFF0u},
-      {"size wraps around", 0, 1, 1, 0xFFFFFFF0u, 0x20},
-  };
-  for (const Case& c : cases) {
-    std::string head;
-    AppendLE16(head, c.reserved);
-    AppendLE16(head, c.type);
-    AppendLE16(head, c.count);
-    AppendIconEntry(head, c.size, c.offset);
-    TIconImagePlace place;
-    EXPECT_FALSE(FindFirstIconImage(reinterpret_cast<const uint8_t*>(head.data()), head.size(), 1024, place))
-        << c.what;
-  }
-}
-
 using SystemIcons = SystemTest;
 
 TEST_F(SystemIcons, ReplaceExeIconWritesTheFirstImageAsIconOne) {
@@ -739,10 +655,7 @@ TEST_F(SystemIcons, ReplaceExeIconWritesTheFirstImageAsIconOne) {
   // Two images; the first one is stored last, so its directory entry must be followed.
   const std::string first = IconImage(0x40);
   const std::string second = IconImage(0x80);
-  std::string file;
-  AppendLE16(file, 0);
-  AppendLE16(file, 1);
-  AppendLE16(file, 2);
+  std::string file = IconHeader(2);
   const uint32_t images = 6 + 2 * 16;
   AppendIconEntry(file, static_cast<uint32_t>(first.size()), images + static_cast<uint32_t>(second.size()));
   AppendIconEntry(file, static_cast<uint32_t>(second.size()), images);

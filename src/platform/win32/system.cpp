@@ -1,15 +1,7 @@
 // TSystem on Windows. Every path and registry text stays in the ANSI code page, so the narrow
 // ("A") calls are used throughout; only the shell link's file name is widened, because
-// IPersistFile::Save takes nothing else.
-//
-// The icon file read by ReplaceExeIcon is outside data. Its head, little-endian:
-//
-//   0  u16 reserved (0)          6  u8  width        10  u16 planes
-//   2  u16 type (1 = icon)       7  u8  height       12  u16 bits per pixel
-//   4  u16 image count           8  u8  colours      14  u32 image size
-//                                9  u8  reserved     18  u32 image offset
-//
-// followed by the other directory entries (16 bytes each) and the images.
+// IPersistFile::Save takes nothing else. The icon file read by ReplaceExeIcon is outside data:
+// its head is checked by the portable reader of core/icon_file.h before any image is read.
 #include "platform/win32/system.h"
 
 #include "platform/win32/windows_support.h"  // first: the other Windows headers need it
@@ -20,8 +12,8 @@
 
 #include <cstring>
 
-#include "core/byte_order.h"
 #include "core/error.h"
+#include "core/icon_file.h"
 
 namespace setup::win32 {
 
@@ -29,14 +21,10 @@ namespace {
 
 // The drive list must fit this many characters, or CdRomRoots gives up.
 constexpr DWORD kDriveListChars = 129;
-// Largest icon image taken over: a 256x256 true-colour image with its mask is about 270 KiB.
-constexpr uint32_t kMaxIconImageBytes = 4u << 20;
 // Registry keys nest at most 512 deep; a tree deeper than that is not followed.
 constexpr int kMaxKeyDepth = 512;
 // A key name is at most 255 characters, twice that in bytes in a double-byte code page.
 constexpr DWORD kMaxKeyNameBytes = 512;
-// One entry of the icon directory.
-constexpr size_t kIconEntryBytes = 16;
 // Reads of a registry value that keeps growing under us before the read gives up.
 constexpr int kValueReadAttempts = 8;
 
@@ -130,24 +118,6 @@ std::string SystemMessageText(unsigned long code) {
   if (text) LocalFree(text);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
   return out;
-}
-
-bool FindFirstIconImage(const uint8_t* head, size_t head_size, uint64_t file_size, TIconImagePlace& place) {
-  if (head_size < kIconHeadBytes || file_size < kIconHeadBytes) return false;
-  const uint16_t reserved = LoadLE16(head + 0);
-  const uint16_t type = LoadLE16(head + 2);
-  const uint16_t count = LoadLE16(head + 4);
-  if (reserved != 0 || type != 1 || count == 0) return false;
-  const uint32_t size = LoadLE32(head + 14);
-  const uint32_t offset = LoadLE32(head + 18);
-  // The images follow the whole directory and end inside the file.
-  const uint64_t directory_end = 6 + uint64_t{count} * kIconEntryBytes;
-  if (size == 0 || size > kMaxIconImageBytes) return false;
-  if (directory_end > file_size || offset < directory_end) return false;
-  if (uint64_t{offset} + size > file_size) return false;
-  place.Offset = offset;
-  place.Size = size;
-  return true;
 }
 
 // --- files and folders ---

@@ -65,20 +65,6 @@ class ScopedComPtr {
   T* p_ = nullptr;
 };
 
-// The first image of an icon file, as its directory places it.
-struct TIconImagePlace {
-  uint32_t Offset = 0;
-  uint32_t Size = 0;
-};
-
-// Bytes of an icon file's header and first directory entry.
-constexpr size_t kIconHeadBytes = 22;
-
-// Reads the header and first directory entry of an icon file (head holds the first
-// kIconHeadBytes bytes, or fewer when the file is shorter) and checks that the first image lies
-// inside a file of file_size bytes. False for a malformed icon file.
-bool FindFirstIconImage(const uint8_t* head, size_t head_size, uint64_t file_size, TIconImagePlace& place);
-
 // The system's message text for an error code, without the line break it ends in.
 std::string SystemMessageText(unsigned long code);
 
