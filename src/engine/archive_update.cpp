@@ -2,6 +2,7 @@
 #include "engine/archive_update.h"
 
 #include "core/error.h"
+#include "engine/file_commands.h"
 
 namespace setup {
 
@@ -19,6 +20,7 @@ TBytes PackageEntryContent(TPak& package, int index) {
   } else {
     TBytes content = package.Extract(index);
     if (content.size() == e.Size) return content;
+    ShowExtractFailure(package);  // the DecompSize box, before the error report
   }
   throw ESetupError("Package entry '" + e.Name + "' of " + std::to_string(e.Size) + " bytes could not be read");
 }

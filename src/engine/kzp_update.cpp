@@ -23,8 +23,6 @@ namespace setup {
 namespace {
 
 constexpr char kAccessCode[] = "vormelt";
-constexpr uint16_t kStringProgress = 19;
-constexpr uint16_t kStringSaving = 20;
 
 TPak& Package() {
   TPak* pak = Globals().Package.get();
@@ -49,7 +47,7 @@ TBytes ZlibPayload(TPak& pak, int index, uint32_t& content_size) {
   return stream;
 }
 
-std::u16string StatusText(uint16_t string_number, const std::string& archive_name, int done, int total) {
+std::u16string StatusText(TStringNumber string_number, const std::string& archive_name, int done, int total) {
   std::u16string text = GetString(string_number);
   text = ReplaceText(text, u"<%KZPNAME%>", Host().AnsiToWide(archive_name));
   text = ReplaceText(text, u"<%FNUM%>", WidenAscii(std::to_string(done)));
@@ -153,17 +151,17 @@ void TPakSystem::UpdateFromPackage(uint16_t group, const std::string& archive_na
   archive_.CutAtDirectory();
 
   auto finish = [&] {
-    Progress.Status(StatusText(kStringSaving, archive_name, total, total));
+    Progress.Status(StatusText(kStrSaving, archive_name, total, total));
     WriteDirectoryAndClose();
   };
-  Progress.Status(StatusText(kStringProgress, archive_name, 0, total));
+  Progress.Status(StatusText(kStrProgress, archive_name, 0, total));
   int done = 0;
   int index = 0;
   TPercentGate gauge(total);
   try {
     for (bool found = pak.FirstIndexInGroup(group, index); found; found = pak.NextIndexInGroup(group, index)) {
       const bool refresh = gauge.Refresh(done);
-      Progress.Status(StatusText(kStringProgress, archive_name, done, total));
+      Progress.Status(StatusText(kStrProgress, archive_name, done, total));
       AddPackageEntry(index);
       Progress.Step(refresh);
       ++done;

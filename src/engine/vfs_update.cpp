@@ -23,9 +23,6 @@ namespace setup {
 namespace {
 
 // The language strings of the archive status texts.
-constexpr uint16_t kStringAddingFiles = 19;  // "<%KZPNAME%>", "<%FNUM%>", "<%FTOTAL%>"
-constexpr uint16_t kStringSaving = 20;       // "<%KZPNAME%>"
-constexpr uint16_t kStringOpening = 29;      // "<%KZPNAME%>"
 
 struct TOpenArchive {
   std::unique_ptr<TVFSFile> File;
@@ -37,7 +34,7 @@ TOpenArchive& Current() {
   return open;
 }
 
-std::u16string Named(uint16_t string, const std::string& archive_name) {
+std::u16string Named(TStringNumber string, const std::string& archive_name) {
   return ReplaceText(GetString(string), u"<%KZPNAME%>", Host().AnsiToWide(archive_name));
 }
 
@@ -57,7 +54,7 @@ void SaveAndClose(TOpenArchive& open, const TArchiveProgress& progress) {
   std::unique_ptr<TVFSFile> file = std::move(open.File);
   const std::string name = std::move(open.Name);
   open.Name.clear();
-  progress.Status(Named(kStringSaving, name));
+  progress.Status(Named(kStrSaving, name));
   file->Save(false);
   file->Close();
 }
@@ -85,14 +82,14 @@ TVfsUpdateResult VfsUpdateFromPackage(uint16_t group, const std::string& archive
   TOpenArchive& open = Current();
   SaveAndClose(open, progress);
 
-  progress.Status(Named(kStringOpening, archive_name));
+  progress.Status(Named(kStrOpening, archive_name));
   ClearReadOnly(path);
   auto file = std::make_unique<TVFSFile>();
   if (!file->Open(path, true)) throw ESetupError("VFS archive " + path + ": " + file->ErrorText());
   open.File = std::move(file);
   open.Name = archive_name;
 
-  const std::u16string adding = ReplaceText(Named(kStringAddingFiles, archive_name), u"<%FTOTAL%>",
+  const std::u16string adding = ReplaceText(Named(kStrProgress, archive_name), u"<%FTOTAL%>",
                                             WidenAscii(std::to_string(total)));
   progress.Status(ReplaceText(adding, u"<%FNUM%>", u"0"));
   try {

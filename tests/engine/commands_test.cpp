@@ -93,6 +93,31 @@ constexpr int kGoto = CommandNumberOf("goto"), kIfFileExists = CommandNumberOf("
               kFailure = CommandNumberOf("failure"), kWriteRegStrUrl = CommandNumberOf("writeregstr_url"),
               kRename = CommandNumberOf("rename"), kExecute = CommandNumberOf("execute");
 
+TEST(Commands, NumbersReachTheTableInOrder) {
+  TCommandList list;
+  RegisterCommands(list);
+  ASSERT_EQ(list.Count(), 32u);
+  for (int n = 1; n <= 32; ++n) {
+    TCommandClass* c = list.ByNumber(n);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(&c->Info, &kCommandTable[n - 1]);
+    EXPECT_EQ(c->GroupKind(), kCommandTable[n - 1].GroupKind);
+  }
+  EXPECT_EQ(list.ByNumber(0), nullptr);
+  EXPECT_EQ(list.ByNumber(-1), nullptr);
+  EXPECT_EQ(list.ByNumber(33), nullptr);
+  EXPECT_STREQ(list.ByNumber(7)->Info.Keyword, "file");
+  EXPECT_EQ(list.ByNumber(7)->GroupKind(), kGroupFiles);
+  EXPECT_EQ(list.ByNumber(11)->GroupKind(), kGroupArchive);
+  EXPECT_EQ(list.ByNumber(30)->GroupKind(), kGroupArchive);
+  EXPECT_STREQ(list.ByNumber(32)->Info.ClassName, "TExecuteCommand");
+  EXPECT_EQ(CommandNumber("WriteRegStr_URL"), 29);
+  EXPECT_EQ(CommandNumber("nosuch"), 0);
+  int fills = 0;
+  for (const TCommandInfo& info : kCommandTable) fills += info.FillsSetupInfo;
+  EXPECT_EQ(fills, 9);
+}
+
 TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
   Package({{"SetupInfo", 0, "x"}, {"readme.txt", 1, "read me"}, {"data\\levels\\one.lvl", 1, std::string(5000, 'l')},
            {"empty.txt", 1, ""}, {"other.txt", 2, "not this one"}});

@@ -27,6 +27,7 @@
 #include "core/text.h"
 #include "engine/commands.h"
 #include "engine/interpreter.h"
+#include "engine/kzp_update.h"
 #include "engine/status_channel.h"
 #include "engine/system.h"
 #include "engine/uninstall_list.h"

@@ -336,30 +336,5 @@ TEST_F(Startup, LanguageWalkStopsAtTheFirstEntryWithoutData) {
   EXPECT_THROW(Run(), testing::TErrorLogWritten);
 }
 
-TEST(Commands, NumbersReachTheTableInOrder) {
-  TCommandList list;
-  RegisterCommands(list);
-  ASSERT_EQ(list.Count(), 32u);
-  for (int n = 1; n <= 32; ++n) {
-    TCommandClass* c = list.ByNumber(n);
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(&c->Info, &kCommandTable[n - 1]);
-    EXPECT_EQ(c->GroupKind(), kCommandTable[n - 1].GroupKind);
-  }
-  EXPECT_EQ(list.ByNumber(0), nullptr);
-  EXPECT_EQ(list.ByNumber(-1), nullptr);
-  EXPECT_EQ(list.ByNumber(33), nullptr);
-  EXPECT_STREQ(list.ByNumber(7)->Info.Keyword, "file");
-  EXPECT_EQ(list.ByNumber(7)->GroupKind(), kGroupFiles);
-  EXPECT_EQ(list.ByNumber(11)->GroupKind(), kGroupArchive);
-  EXPECT_EQ(list.ByNumber(30)->GroupKind(), kGroupArchive);
-  EXPECT_STREQ(list.ByNumber(32)->Info.ClassName, "TExecuteCommand");
-  EXPECT_EQ(CommandNumber("WriteRegStr_URL"), 29);
-  EXPECT_EQ(CommandNumber("nosuch"), 0);
-  int fills = 0;
-  for (const TCommandInfo& info : kCommandTable) fills += info.FillsSetupInfo;
-  EXPECT_EQ(fills, 9);
-}
-
 }  // namespace
 }  // namespace setup
