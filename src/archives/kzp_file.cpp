@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/file_stream.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <share.h>
@@ -26,8 +28,6 @@ namespace {
 
 #ifdef _WIN32
 const std::string& NativePath(const std::string& path) { return path; }
-int Seek64(std::FILE* f, uint64_t pos, int whence) { return _fseeki64(f, static_cast<int64_t>(pos), whence); }
-int64_t Tell64(std::FILE* f) { return _ftelli64(f); }
 int SetLength(std::FILE* f, uint64_t size) { return _chsize_s(_fileno(f), static_cast<int64_t>(size)); }
 bool StatFile(const std::string& path, bool& regular, bool& writable) {
   struct _stat64 st;
@@ -46,8 +46,6 @@ std::string NativePath(const std::string& path) {
   }
   return out;
 }
-int Seek64(std::FILE* f, uint64_t pos, int whence) { return fseeko(f, static_cast<off_t>(pos), whence); }
-int64_t Tell64(std::FILE* f) { return ftello(f); }
 int SetLength(std::FILE* f, uint64_t size) { return ftruncate(fileno(f), static_cast<off_t>(size)); }
 bool StatFile(const std::string& path, bool& regular, bool& writable) {
   struct stat st;

@@ -5,8 +5,6 @@
 
 namespace setup {
 
-namespace {
-
 #ifdef _WIN32
 int Seek64(std::FILE* f, uint64_t pos, int whence) { return _fseeki64(f, static_cast<int64_t>(pos), whence); }
 int64_t Tell64(std::FILE* f) { return _ftelli64(f); }
@@ -14,8 +12,6 @@ int64_t Tell64(std::FILE* f) { return _ftelli64(f); }
 int Seek64(std::FILE* f, uint64_t pos, int whence) { return fseeko(f, static_cast<off_t>(pos), whence); }
 int64_t Tell64(std::FILE* f) { return ftello(f); }
 #endif
-
-}  // namespace
 
 std::unique_ptr<TFileStream> TFileStream::Open(const std::string& name, TFileMode mode) {
   const char* how = mode == TFileMode::Read ? "rb" : mode == TFileMode::Create ? "w+b" : "r+b";

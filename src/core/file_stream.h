@@ -12,6 +12,11 @@
 
 namespace setup {
 
+// fseek and ftell with 64-bit positions, as each C library spells them; 0 / the position, or
+// non-zero / -1 on failure, as the C calls report.
+int Seek64(std::FILE* f, uint64_t pos, int whence);
+int64_t Tell64(std::FILE* f);
+
 enum class TFileMode {
   Read,       // existing file, read only, other readers and writers allowed
   Create,     // create or truncate, read and write
