@@ -67,6 +67,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -798,6 +799,21 @@ HWND RequireTree(HWND window, const std::wstring& caption) {
   return tree;
 }
 
+// The tree of the window with the caption, ready to read; null (after saying why) when the
+// window, its tree or the program's memory cannot be reached.
+std::unique_ptr<TreeReader> OpenTreeReader(const std::wstring& caption) {
+  HWND hwnd = RequireWindow(caption);
+  if (!hwnd) return nullptr;
+  HWND tree = RequireTree(hwnd, caption);
+  if (!tree) return nullptr;
+  auto reader = std::make_unique<TreeReader>(tree);
+  if (!reader->memory.ok()) {
+    Fail(L"cannot reach the memory of the program of \"" + caption + L"\", error " + Number(GetLastError()));
+    return nullptr;
+  }
+  return reader;
+}
+
 // Depth first in display order; children are shown only below expanded items.
 void PrintTreeItems(const TreeReader& reader, HTREEITEM parent, int depth, HTREEITEM caret, int& budget) {
   for (HTREEITEM item : reader.Children(parent)) {
@@ -812,15 +828,9 @@ void PrintTreeItems(const TreeReader& reader, HTREEITEM parent, int depth, HTREE
 }
 
 int CommandTree(const std::wstring& caption) {
-  HWND hwnd = RequireWindow(caption);
-  if (!hwnd) return kExitNotFound;
-  HWND tree = RequireTree(hwnd, caption);
-  if (!tree) return kExitNotFound;
-  TreeReader reader(tree);
-  if (!reader.memory.ok()) {
-    Fail(L"cannot reach the memory of the program of \"" + caption + L"\", error " + Number(GetLastError()));
-    return kExitNotFound;
-  }
+  const std::unique_ptr<TreeReader> opened = OpenTreeReader(caption);
+  if (!opened) return kExitNotFound;
+  const TreeReader& reader = *opened;
   int budget = kMaxTreeItems;
   PrintTreeItems(reader, nullptr, 0, reader.Next(nullptr, TVGN_CARET), budget);
   return kExitOk;
@@ -886,15 +896,9 @@ int CommandTreeSelect(const std::wstring& caption, const std::wstring& path) {
     Fail(L"empty tree path");
     return kExitUsage;
   }
-  HWND hwnd = RequireWindow(caption);
-  if (!hwnd) return kExitNotFound;
-  HWND tree = RequireTree(hwnd, caption);
-  if (!tree) return kExitNotFound;
-  TreeReader reader(tree);
-  if (!reader.memory.ok()) {
-    Fail(L"cannot reach the memory of the program of \"" + caption + L"\", error " + Number(GetLastError()));
-    return kExitNotFound;
-  }
+  const std::unique_ptr<TreeReader> opened = OpenTreeReader(caption);
+  if (!opened) return kExitNotFound;
+  const TreeReader& reader = *opened;
   HTREEITEM item = nullptr;
   std::wstring walked;
   for (size_t i = 0; i < parts.size(); ++i) {
