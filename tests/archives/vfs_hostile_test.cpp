@@ -57,7 +57,9 @@ bool Exercise(const std::string& path) {
     return true;
   }
   file.Close();
-  if (sound_before) EXPECT_EQ(Problems(path), "") << "a sound archive broken by the changes";
+  if (sound_before) {
+    EXPECT_EQ(Problems(path), "") << "a sound archive broken by the changes";
+  }
   return true;
 }
 
