@@ -914,11 +914,11 @@ int CommandTreeSelect(const std::wstring& caption, const std::wstring& path) {
     }
     item = child;
   }
-  if (!Send(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item))) {
+  if (!Send(reader.tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item))) {
     Fail(L"the tree of \"" + caption + L"\" did not answer TVM_SELECTITEM");
     return kExitNotFound;
   }
-  Send(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+  Send(reader.tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
   // The program may refuse a selection (TVN_SELCHANGING); that must not pass for a choice.
   if (reader.Next(nullptr, TVGN_CARET) != item) {
     Fail(L"the tree of \"" + caption + L"\" did not select \"" + path + L"\"");
