@@ -44,7 +44,7 @@ fuzz:
 
 # Every test: native unit tests under ASan/UBSan, fuzz smoke runs, Windows tests and
 # end-to-end runs under Wine + Xvfb.
-test: layers bootstrap native asan win32 stage fuzz
+test: bootstrap layers native asan win32 stage fuzz
 	@$(MAKE) --no-print-directory unit fuzz-smoke win32-test e2e
 
 # Which folder may include which: docs/architecture.md.
