@@ -38,6 +38,7 @@ bool StatFile(const std::string& path, bool& regular, bool& writable) {
 }
 bool MakeWritable(const std::string& path) { return _chmod(path.c_str(), _S_IREAD | _S_IWRITE) == 0; }
 std::FILE* OpenExclusive(const std::string& path) { return _fsopen(path.c_str(), "r+b", _SH_DENYRW); }
+bool SyncToDisk(std::FILE* f) { return _commit(_fileno(f)) == 0; }
 #else
 std::string NativePath(const std::string& path) {
   std::string out = path;
@@ -59,6 +60,7 @@ bool MakeWritable(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 std::FILE* OpenExclusive(const std::string& path) { return std::fopen(path.c_str(), "r+b"); }
+bool SyncToDisk(std::FILE* f) { return fsync(fileno(f)) == 0; }
 #endif
 
 class TNativeKzpFile : public TKzpFile {
@@ -81,6 +83,7 @@ class TNativeKzpFile : public TKzpFile {
   }
   bool Truncate(uint64_t size) override { return std::fflush(file_) == 0 && SetLength(file_, size) == 0; }
   bool Flush() override { return std::fflush(file_) == 0; }
+  bool Sync() override { return Flush() && SyncToDisk(file_); }
 
  private:
   std::FILE* file_;
@@ -104,6 +107,14 @@ class TNativeKzpFileSystem : public TKzpFileSystem {
   std::unique_ptr<TKzpFile> OpenForReading(const std::string& path) override {
     std::FILE* f = std::fopen(NativePath(path).c_str(), "rb");
     return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
+  }
+  std::unique_ptr<TKzpFile> Create(const std::string& path) override {
+    std::FILE* f = std::fopen(NativePath(path).c_str(), "w+b");
+    return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
+  }
+  bool Remove(const std::string& path) override { return std::remove(NativePath(path).c_str()) == 0; }
+  bool Rename(const std::string& from, const std::string& to) override {
+    return std::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
   }
 };
 

@@ -22,6 +22,9 @@ class TKzpFile {
   virtual bool Truncate(uint64_t size) = 0;
   // Pushes written bytes to the system; false when they could not all be written.
   virtual bool Flush() = 0;
+  // Flush, then asks the system to put the file on the disk before it returns (what a rollback
+  // journal needs before the change it covers is made).
+  virtual bool Sync() { return Flush(); }
 };
 
 // The few file operations of the archive code. Paths are narrow ANSI strings; the native file
@@ -36,6 +39,11 @@ class TKzpFileSystem {
   // Read and write, not shared with other openers; null on failure.
   virtual std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) = 0;
   virtual std::unique_ptr<TKzpFile> OpenForReading(const std::string& path) = 0;
+  // What a rollback journal needs besides: a new empty file (replacing one of the name), and
+  // removing and renaming files. A file system that cannot do them fails them.
+  virtual std::unique_ptr<TKzpFile> Create(const std::string& /*path*/) { return nullptr; }
+  virtual bool Remove(const std::string& /*path*/) { return false; }
+  virtual bool Rename(const std::string& /*from*/, const std::string& /*to*/) { return false; }
 };
 
 TKzpFileSystem& NativeKzpFileSystem();

@@ -157,6 +157,18 @@ class TMemoryFileSystem : public TKzpFileSystem {
     if (!Exists(path)) return nullptr;
     return std::make_unique<TKzpMemoryFile>(files[path].Bytes);
   }
+  std::unique_ptr<TKzpFile> Create(const std::string& path) override {
+    TEntry& e = files[path];
+    e.Bytes = std::make_shared<TBytes>();
+    return std::make_unique<TKzpMemoryFile>(e.Bytes);
+  }
+  bool Remove(const std::string& path) override { return files.erase(path) != 0; }
+  bool Rename(const std::string& from, const std::string& to) override {
+    if (!Exists(from) || Exists(to)) return false;
+    files[to] = files[from];
+    files.erase(from);
+    return true;
+  }
 
   std::map<std::string, TEntry> files;
   int opens = 0;

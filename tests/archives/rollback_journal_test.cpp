@@ -1,0 +1,160 @@
+#include "archives/rollback_journal.h"
+
+#include <gtest/gtest.h>
+
+#include "core/byte_order.h"
+#include "core/crc.h"
+#include "kzp_fixtures.h"
+
+namespace setup {
+namespace {
+
+using testing::TMemoryFileSystem;
+
+const std::string kArchive = "C:\\Games\\data.kzp";
+
+TBytes Pattern(size_t size, uint8_t seed) {
+  TBytes out(size);
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
+  return out;
+}
+
+// An update of an archive of 3 MiB that saves ranges (overlapping, one larger than a record,
+// one past the end) before changing them, then grows and cuts the file.
+struct TJournaledUpdate {
+  TMemoryFileSystem files;
+  TBytes original = Pattern(3 << 20, 11);
+  std::unique_ptr<TKzpFile> archive;
+  TRollbackJournal journal;
+
+  TJournaledUpdate() {
+    files.Put(kArchive, original);
+    archive = files.OpenForUpdate(kArchive);
+    EXPECT_TRUE(journal.Begin(files, JournalPath(kArchive), *archive));
+  }
+  void Change(uint64_t offset, size_t length, uint8_t seed) {
+    ASSERT_TRUE(journal.Save(offset, length));
+    const TBytes bytes = Pattern(length, seed);
+    ASSERT_EQ(archive->WriteAt(offset, bytes.data(), bytes.size()), bytes.size());
+  }
+  void Run() {
+    Change(100, 5000, 1);
+    Change(4000, 3000, 2);          // overlaps the first range
+    Change(1 << 20, 1500000, 3);    // more than one record
+    Change(original.size() - 10, 400, 4);  // runs past the end: only the first 10 bytes are saved
+    ASSERT_TRUE(journal.Save(2 << 20, original.size()));
+    ASSERT_TRUE(archive->Truncate(2 << 20));
+  }
+  TBytes Journal() { return files.Bytes(JournalPath(kArchive)); }
+};
+
+TEST(RollbackJournal, RecoveryRestoresTheOriginalAndCommitRemovesTheJournal) {
+  TJournaledUpdate update;
+  update.Run();
+  ASSERT_NE(update.files.Bytes(kArchive), update.original);
+  // Saved once each: the overlap and the repeated tail are not saved twice.
+  const size_t saved = 7000 + 1500000 + (update.original.size() - (2 << 20));
+  EXPECT_LT(update.Journal().size(), kJournalHeaderSize + saved + 16 * 16);
+  update.journal.Abandon();
+  update.archive.reset();
+
+  const TRecovery recovery = RecoverArchive(update.files, kArchive);
+  EXPECT_EQ(recovery.Result, TRecoveryResult::RolledBack) << recovery.Message;
+  EXPECT_FALSE(recovery.TornTail);
+  EXPECT_EQ(update.files.Bytes(kArchive), update.original);
+  EXPECT_FALSE(update.files.Exists(JournalPath(kArchive)));
+  EXPECT_EQ(RecoverArchive(update.files, kArchive).Result, TRecoveryResult::NoJournal);
+
+  TJournaledUpdate committed;
+  committed.Run();
+  const TBytes updated = committed.files.Bytes(kArchive);
+  EXPECT_TRUE(committed.journal.Commit());
+  EXPECT_FALSE(committed.files.Exists(JournalPath(kArchive)));
+  EXPECT_EQ(RecoverArchive(committed.files, kArchive).Result, TRecoveryResult::NoJournal);
+  EXPECT_EQ(committed.files.Bytes(kArchive), updated);
+}
+
+TEST(RollbackJournal, EveryCutOfTheJournalRestoresWhatItsCompleteRecordsCover) {
+  TJournaledUpdate update;
+  update.Change(10, 100, 1);
+  update.Change(1000, 100, 2);
+  update.Change(5000, 100, 3);
+  const TBytes journal = update.Journal();
+  const TBytes changed = update.files.Bytes(kArchive);
+  const size_t record = kJournalRecordHeaderSize + 100;
+  for (size_t cut = kJournalHeaderSize; cut <= journal.size(); ++cut) {
+    update.files.Put(kArchive, changed);
+    update.files.Put(JournalPath(kArchive), TBytes(journal.begin(), journal.begin() + static_cast<long>(cut)));
+    const TRecovery recovery = RecoverArchive(update.files, kArchive);
+    ASSERT_EQ(recovery.Result, TRecoveryResult::RolledBack) << cut;
+    const size_t complete = (cut - kJournalHeaderSize) / record;
+    EXPECT_EQ(recovery.Records, static_cast<int>(complete));
+    EXPECT_EQ(recovery.TornTail, cut != kJournalHeaderSize + complete * record);
+    const TBytes& now = update.files.Bytes(kArchive);
+    const size_t starts[] = {10, 1000, 5000};
+    for (size_t i = 0; i < 3; ++i) {
+      const TBytes& want = i < complete ? update.original : changed;
+      ASSERT_TRUE(std::equal(now.begin() + starts[i], now.begin() + starts[i] + 100, want.begin() + starts[i]))
+          << "cut " << cut << ", record " << i;
+    }
+  }
+
+  // A flipped byte in the second record: the first is played back, nothing after it.
+  TBytes flipped = journal;
+  flipped[kJournalHeaderSize + record + kJournalRecordHeaderSize + 5] ^= 0x40;
+  update.files.Put(kArchive, changed);
+  update.files.Put(JournalPath(kArchive), flipped);
+  const TRecovery recovery = RecoverArchive(update.files, kArchive);
+  EXPECT_EQ(recovery.Records, 1);
+  EXPECT_TRUE(recovery.TornTail);
+}
+
+TEST(RollbackJournal, UntrustworthyJournalsAreSetAsideAndNothingIsWritten) {
+  TJournaledUpdate update;
+  update.Change(10, 100, 1);
+  const TBytes journal = update.Journal();
+  const TBytes changed = update.files.Bytes(kArchive);
+
+  TBytes bad_header = journal;
+  bad_header[13] ^= 1;  // the original length, under the header's checksum
+  // A sound record that reaches past the original length.
+  TBytes out_of_range(journal.begin(), journal.begin() + kJournalHeaderSize);
+  TBytes record(kJournalRecordHeaderSize + 8, 0x55);
+  StoreLE32(record.data(), static_cast<uint32_t>(update.original.size() - 4));
+  StoreLE32(record.data() + 4, 0);
+  StoreLE32(record.data() + 8, 8);
+  StoreLE32(record.data() + 12, Crc32(record.data() + 16, 8, Crc32(record.data(), 12)));
+  out_of_range.insert(out_of_range.end(), record.begin(), record.end());
+
+  int n = 0;
+  for (const TBytes& damaged : {bad_header, out_of_range, TBytes{'S', 'E'}}) {
+    update.files.Put(kArchive, changed);
+    update.files.Put(JournalPath(kArchive), damaged);
+    const TRecovery recovery = RecoverArchive(update.files, kArchive);
+    EXPECT_EQ(recovery.Result, TRecoveryResult::SetAside) << recovery.Message;
+    EXPECT_EQ(update.files.Bytes(kArchive), changed);
+    EXPECT_FALSE(update.files.Exists(JournalPath(kArchive)));
+    EXPECT_EQ(recovery.SetAsideAs, JournalPath(kArchive) + ".damaged" + (n ? std::to_string(n) : ""));
+    EXPECT_EQ(update.files.Bytes(recovery.SetAsideAs), damaged);
+    ++n;
+  }
+}
+
+TEST(RollbackJournal, AJournalThatCannotBeWrittenStopsTheChange) {
+  // The journal's disk fills up after its header: Save refuses, so the range must stay as it is.
+  struct TFullJournals : TMemoryFileSystem {
+    std::unique_ptr<TKzpFile> Create(const std::string& path) override {
+      auto file = std::make_unique<TKzpMemoryFile>(files[path].Bytes);
+      file->WriteLimit = kJournalHeaderSize + 20;
+      return file;
+    }
+  } files;
+  files.Put(kArchive, Pattern(1000, 3));
+  std::unique_ptr<TKzpFile> archive = files.OpenForUpdate(kArchive);
+  TRollbackJournal journal;
+  ASSERT_TRUE(journal.Begin(files, JournalPath(kArchive), *archive));
+  EXPECT_FALSE(journal.Save(0, 100));
+}
+
+}  // namespace
+}  // namespace setup
