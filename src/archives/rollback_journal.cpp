@@ -67,6 +67,7 @@ TJournalContents ReadJournal(TKzpFile& file, const std::function<void(uint64_t o
       return contents;
     }
     ++contents.Records;
+    if (offset + length > contents.SavedEnd) contents.SavedEnd = offset + length;
     if (each) each(offset, bytes);
     at += sizeof head + length;
   }
@@ -177,7 +178,10 @@ TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path)
     return recovery;
   }
   const TJournalContents contents = ReadJournal(*journal);
-  if (!contents.HeaderSound || contents.OutOfRange) {
+  uint64_t archive_size = 0;
+  if (std::unique_ptr<TKzpFile> reading = files.OpenForReading(archive_path)) archive_size = reading->Size();
+  const bool reachable = contents.OriginalLength <= archive_size || contents.OriginalLength <= contents.SavedEnd;
+  if (!contents.HeaderSound || contents.OutOfRange || !reachable) {
     journal.reset();
     for (int n = 0; n < kSetAsideNames; ++n) {
       const std::string name = path + ".damaged" + (n ? std::to_string(n) : "");

@@ -23,8 +23,10 @@
 //
 // A record is written and synced before the change it covers, so a record that is cut short or
 // fails its checksum was never followed by that change: it and anything after it are skipped.
-// A damaged header, or a record that reaches past the original length, means the journal cannot
-// be trusted: nothing is written back and the journal is set aside under another name.
+// A damaged header, a record that reaches past the original length, or an original length that
+// neither the archive nor the saved ranges reach (only a saved range can have been cut off)
+// means the journal cannot be trusted: nothing is written back and the journal is set aside
+// under another name.
 #pragma once
 
 #include <cstddef>
@@ -53,6 +55,7 @@ struct TJournalContents {
   int Records = 0;            // complete, sound records
   bool TornTail = false;      // bytes after the last sound record (cut short or damaged)
   bool OutOfRange = false;    // a sound record reaches past the original length
+  uint64_t SavedEnd = 0;      // the end of the highest range a sound record saved
 };
 
 // Walks the journal in file, calling each (when given) for every sound record in order; stops at

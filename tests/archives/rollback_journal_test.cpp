@@ -126,8 +126,13 @@ TEST(RollbackJournal, UntrustworthyJournalsAreSetAsideAndNothingIsWritten) {
   StoreLE32(record.data() + 12, Crc32(record.data() + 16, 8, Crc32(record.data(), 12)));
   out_of_range.insert(out_of_range.end(), record.begin(), record.end());
 
+  // A sound header whose original length neither the archive nor a saved range reaches.
+  TBytes unreachable(journal.begin(), journal.begin() + kJournalHeaderSize);
+  StoreLE32(unreachable.data() + 12, static_cast<uint32_t>(changed.size() + 1));
+  StoreLE32(unreachable.data() + 20, Crc32(unreachable.data(), 20));
+
   int n = 0;
-  for (const TBytes& damaged : {bad_header, out_of_range, TBytes{'S', 'E'}}) {
+  for (const TBytes& damaged : {bad_header, out_of_range, unreachable, TBytes{'S', 'E'}}) {
     update.files.Put(kArchive, changed);
     update.files.Put(JournalPath(kArchive), damaged);
     const TRecovery recovery = RecoverArchive(update.files, kArchive);

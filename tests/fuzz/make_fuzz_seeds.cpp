@@ -3,7 +3,7 @@
 //   make_fuzz_seeds OUT_DIR
 //
 // creates OUT_DIR/<target>/<seed> for fuzz_pak_directory, fuzz_setup_info, fuzz_comp_lines,
-// fuzz_install_log, fuzz_languages, fuzz_icon_file and fuzz_interpreter. The committed corpus in
+// fuzz_install_log, fuzz_languages, fuzz_icon_file, fuzz_rollback_journal and fuzz_interpreter. The committed corpus in
 // tests/fuzz/corpus was made by it; run.sh adds a fresh set to each run, so the seeds follow the
 // writers when a format changes. The language seeds are the shipped language files and one
 // written here that uses every rule of the format.
@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "archives/rollback_journal.h"
 #include "core/command_list.h"
 #include "core/error.h"
 #include "core/file_stream.h"
@@ -198,6 +199,21 @@ int main(int argc, char** argv) {
   setup::testing::AppendIconEntry(two_images, static_cast<uint32_t>(second.size()), images);
   ok &= WriteBytes(icon_dir / "one_image", setup::testing::IconFile(first));
   ok &= WriteBytes(icon_dir / "first_image_last", two_images + second + first);
+
+  // A journal of an update that changed two ranges of a 64 KiB archive and cut its tail.
+  const fs::path journal_dir = out / "fuzz_rollback_journal";
+  fs::create_directories(journal_dir, ec);
+  const std::string archive_path = (journal_dir / "archive.tmp").string();
+  ok &= WriteBytes(archive_path, std::string(64 << 10, 'a'));
+  if (auto archive = setup::NativeKzpFileSystem().OpenForUpdate(archive_path)) {
+    setup::TRollbackJournal journal;
+    ok &= journal.Begin(setup::NativeKzpFileSystem(), (journal_dir / "two_ranges_and_a_cut").string(), *archive) &&
+          journal.Save(100, 300) && journal.Save(4000, 50) && journal.Save(60000, 64 << 10);
+    journal.Abandon();
+  } else {
+    ok = false;
+  }
+  fs::remove(archive_path, ec);
 
   const fs::path interpreter_dir = out / "fuzz_interpreter";
   fs::create_directories(interpreter_dir, ec);

@@ -21,6 +21,8 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 TARGETS=(fuzz_pak_directory fuzz_setup_info fuzz_comp_lines fuzz_vfs_open fuzz_kzp_open fuzz_kzp_wav fuzz_page_layout)
 # The install log, the language files and the icon file head.
 TARGETS+=(fuzz_install_log fuzz_languages fuzz_icon_file)
+# The rollback journal of archives changed in place.
+TARGETS+=(fuzz_rollback_journal)
 # The interpreter over an in-memory system.
 TARGETS+=(fuzz_interpreter)
 
