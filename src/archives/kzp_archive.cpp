@@ -96,6 +96,7 @@ TKzpArchive::TKzpArchive() {
 TKzpArchive::~TKzpArchive() = default;
 
 void TKzpArchive::Close() {
+  journal_.Abandon();
   file_.reset();
   directory_.Clear();
   directory_start_ = 0;
@@ -107,6 +108,12 @@ TKzpOpenResult TKzpArchive::Open(TKzpFileSystem& files, const std::string& path)
   Close();
   path_ = path;
   error_.clear();
+  files_ = &files;
+  recovery_ = RecoverArchive(files, path);
+  if (recovery_.Result == TRecoveryResult::Failed) {
+    error_ = recovery_.Message;
+    return TKzpOpenResult::Unwritable;
+  }
   bool stuck_read_only = false;
   if (files.Exists(path) && files.IsReadOnly(path)) stuck_read_only = !files.ClearAttributes(path);
   file_ = files.OpenForUpdate(path);
@@ -150,6 +157,12 @@ void TKzpArchive::CutAtDirectory() {
     Close();
     throw ESetupError("Archive password of " + std::to_string(length) + " bytes for " + path_ + " exceeds the " +
                       std::to_string(kKzpMaxPasswordBytes) + " bytes its trailer can hold");
+  }
+  const uint64_t size = file_->Size();
+  if (!journal_.Begin(*files_, JournalPath(path_), *file_) || !journal_.Save(directory_start_, size - directory_start_)) {
+    Close();
+    files_->Remove(JournalPath(path_));  // nothing was changed: a partial journal is of no use
+    throw ESetupError("Cannot write the journal " + JournalPath(path_) + "; " + path_ + " was not changed");
   }
   if (!file_->Truncate(directory_start_)) {
     const uint64_t at = directory_start_;
@@ -224,9 +237,11 @@ bool TKzpArchive::WriteDirectoryAndClose() {
   const TBytes trailer = FreshTrailer();
   out.insert(out.end(), trailer.begin(), trailer.end());
   const bool written = file_->WriteAt(write_position_, out.data(), out.size()) == out.size() &&
-                       file_->Truncate(write_position_ + out.size()) && file_->Flush();
+                       file_->Truncate(write_position_ + out.size()) && file_->Sync();
+  file_.reset();
+  const bool committed = written && (!journal_.Active() || journal_.Commit());
   Close();
-  return written;
+  return committed;
 }
 
 }  // namespace setup

@@ -5,8 +5,13 @@
 // file as it was, so a wrong password or a missing entry can still turn back; CutAtDirectory
 // sets the end of the file at the directory's start; AddPayload appends payloads there; and
 // WriteDirectoryAndClose writes a fresh directory, footer and new-form trailer behind them.
-// From the cut until the ending is written the file has no valid ending. Replaced payloads
-// stay in the file unreferenced.
+// Replaced payloads stay in the file unreferenced.
+//
+// From the cut until the ending is written the file has no valid ending, so the cut first saves
+// the original tail (directory, footer, trailer) in a rollback journal beside the archive; the
+// journal is removed once the new ending is on the disk. Open plays back a journal it finds
+// first: an update stopped anywhere (a killed process, a power cut, a full disk) leaves either
+// the archive as it was or the archive as updated.
 //
 // The archive shows nothing and never ends the program: failures come back as results with the
 // reader's message kept on the object, and unexpected conditions (a password the trailer
@@ -25,6 +30,7 @@
 
 #include "archives/kzp_file.h"
 #include "archives/kzp_format.h"
+#include "archives/rollback_journal.h"
 
 namespace setup {
 
@@ -66,12 +72,14 @@ class TKzpArchive {
   TKzpArchive(const TKzpArchive&) = delete;
   TKzpArchive& operator=(const TKzpArchive&) = delete;
 
-  // Closes any archive still open, clears a read-only attribute, opens the file for reading
-  // and writing (not shared) and reads its ending. The file is not changed.
+  // Closes any archive still open, undoes an interrupted update (Recovery tells how), clears a
+  // read-only attribute, opens the file for reading and writing (not shared) and reads its
+  // ending. The file is not otherwise changed. A journal that cannot be played back leaves the
+  // archive Unwritable.
   TKzpOpenResult Open(TKzpFileSystem& files, const std::string& path);
-  // Sets the end of the file at the directory's start. A password the new trailer cannot hold
-  // is refused first. Raises ESetupError, with the archive closed and the file as it was, when
-  // either fails.
+  // Saves the original tail in the journal and sets the end of the file at the directory's
+  // start. A password the new trailer cannot hold is refused first. Raises ESetupError, with
+  // the archive closed and the file as it was, when any of it fails.
   void CutAtDirectory();
   // Appends the payload at the write position and records it under the name, unless the
   // directory holds a record of that name with the same sizes whose stored bytes have the
@@ -80,16 +88,19 @@ class TKzpArchive {
   // be written. Raises ESetupError when the archive is not cut or an offset would pass 4 GiB.
   bool AddPayload(std::string_view name, uint8_t method, uint32_t content_size, const TBytes& payload);
   // Writes the directory, its footer and a new-form trailer (Password under fresh seeds and
-  // Official) at the write position, sets the end of the file behind them and closes. False
-  // when they could not all be written.
+  // Official) at the write position, sets the end of the file behind them, syncs it, closes
+  // and removes the journal (the commit). False when they could not all be written: the
+  // journal then stays for the next Open to undo the update.
   bool WriteDirectoryAndClose();
-  // Closes without writing anything.
+  // Closes without writing anything; a journal of a cut archive stays for the next Open.
   void Close();
 
   bool IsOpen() const { return file_ != nullptr; }
   bool IsCut() const { return cut_; }
   const std::string& Path() const { return path_; }
   const std::string& ErrorText() const { return error_; }
+  // What the last Open found of an interrupted update.
+  const TRecovery& Recovery() const { return recovery_; }
   TKzpDirectory& Directory() { return directory_; }
 
   // Set by every opening from the archive's trailer: empty and 0 where the trailer carries
@@ -112,6 +123,9 @@ class TKzpArchive {
   std::string path_;
   std::string error_;
   std::unique_ptr<TKzpFile> file_;
+  TKzpFileSystem* files_ = nullptr;
+  TRollbackJournal journal_;
+  TRecovery recovery_;
   TKzpDirectory directory_;
   uint64_t directory_start_ = 0;
   uint64_t write_position_ = 0;

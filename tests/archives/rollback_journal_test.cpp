@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "core/byte_order.h"
+#include "archives/kzp_archive.h"
 #include "core/crc.h"
+#include "core/error.h"
 #include "kzp_fixtures.h"
 
 namespace setup {
@@ -159,6 +161,91 @@ TEST(RollbackJournal, AJournalThatCannotBeWrittenStopsTheChange) {
   TRollbackJournal journal;
   ASSERT_TRUE(journal.Begin(files, JournalPath(kArchive), *archive));
   EXPECT_FALSE(journal.Save(0, 100));
+}
+
+// A file system that stops for good after a number of changes (writes, cuts, syncs, creations,
+// removals): what a killed process or a power cut leaves behind.
+class TStoppingFileSystem : public TMemoryFileSystem {
+ public:
+  class TFile : public TKzpFile {
+   public:
+    TFile(TStoppingFileSystem& owner, std::unique_ptr<TKzpFile> file) : owner_(owner), file_(std::move(file)) {}
+    uint64_t Size() override { return file_->Size(); }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t n) override { return file_->ReadAt(offset, buffer, n); }
+    size_t WriteAt(uint64_t offset, const void* buffer, size_t n) override {
+      return owner_.Go() ? file_->WriteAt(offset, buffer, n) : 0;
+    }
+    bool Truncate(uint64_t size) override { return owner_.Go() && file_->Truncate(size); }
+    bool Flush() override { return owner_.Go(); }
+    bool Sync() override { return owner_.Go(); }
+
+   private:
+    TStoppingFileSystem& owner_;
+    std::unique_ptr<TKzpFile> file_;
+  };
+
+  bool Go() { return ++changes <= budget; }
+  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override { return Wrap(TMemoryFileSystem::OpenForUpdate(path)); }
+  std::unique_ptr<TKzpFile> Create(const std::string& path) override {
+    return Go() ? Wrap(TMemoryFileSystem::Create(path)) : nullptr;
+  }
+  bool Remove(const std::string& path) override { return Go() && TMemoryFileSystem::Remove(path); }
+
+  uint64_t budget = UINT64_MAX;
+  uint64_t changes = 0;
+
+ private:
+  std::unique_ptr<TKzpFile> Wrap(std::unique_ptr<TKzpFile> file) {
+    return file ? std::make_unique<TFile>(*this, std::move(file)) : nullptr;
+  }
+};
+
+// Replaces one entry and adds one, as "kzpupdate" does; false when the update stopped.
+bool UpdateKzp(TKzpFileSystem& files) {
+  TKzpArchive archive;
+  uint8_t seed = 0;
+  archive.RandomByte = [&seed] { return seed += 37; };
+  archive.Today = [] { return KzpDosDate(2026, 12, 7); };
+  try {
+    if (archive.Open(files, kArchive) != TKzpOpenResult::Opened) return false;
+    archive.CutAtDirectory();
+    const TBytes replaced = Pattern(3000, 5), added = Pattern(9000, 6);
+    return archive.AddPayload("b.bin", kKzpMethodZlib, 3000, testing::ZlibPayloadOf(replaced)) &&
+           archive.AddPayload("maps\\new.map", kKzpMethodZlib, 9000, testing::ZlibPayloadOf(added)) &&
+           archive.WriteDirectoryAndClose();
+  } catch (const ESetupError&) {
+    return false;
+  }
+}
+
+TEST(RollbackJournal, AKzpUpdateStoppedAfterAnyChangeLeavesTheOriginalOrTheUpdate) {
+  const TBytes original = testing::ArchiveBody(testing::TwoEntries());
+  TStoppingFileSystem reference;
+  reference.Put(kArchive, original);
+  ASSERT_TRUE(UpdateKzp(reference));
+  const TBytes updated = reference.Bytes(kArchive);
+  ASSERT_NE(updated, original);
+
+  int lost = 0;
+  for (uint64_t budget = 0; budget < reference.changes; ++budget) {
+    TStoppingFileSystem files;
+    files.Put(kArchive, original);
+    files.budget = budget;
+    EXPECT_FALSE(UpdateKzp(files)) << budget;
+    // The next run opens the archive as an update would: the journal first.
+    files.budget = UINT64_MAX;
+    const bool journal_left = files.Exists(JournalPath(kArchive));
+    const TRecovery recovery = RecoverArchive(files, kArchive);
+    const TBytes& now = files.Bytes(kArchive);
+    if (now != original && now != updated) ++lost;
+    // A stop inside the journal's header leaves a journal that is set aside, the archive untouched.
+    if (recovery.Result == TRecoveryResult::SetAside) {
+      EXPECT_EQ(now, original) << budget;
+    } else {
+      EXPECT_EQ(recovery.Result, journal_left ? TRecoveryResult::RolledBack : TRecoveryResult::NoJournal) << budget;
+    }
+  }
+  EXPECT_EQ(lost, 0) << "of " << reference.changes << " stopping points";
 }
 
 }  // namespace

@@ -367,6 +367,10 @@ TEST_F(KzpUpdate, ShortWritesEndWithTheDiskFullStop) {
     EXPECT_EQ(stop.Message, message);
   }
   EXPECT_FALSE(kzp.IsOpen());
+  // The journal the stop left gives the archive back as it was once there is room again.
+  files.files[kPath].WriteLimit = UINT64_MAX;
+  EXPECT_EQ(RecoverArchive(files, kPath).Result, TRecoveryResult::RolledBack);
+  EXPECT_EQ(files.Bytes(kPath), body);
 
   // Room for no directory: reported, not left as an archive without an ending.
   files.Put(kPath, body).WriteLimit = directory_start + 10;
@@ -376,6 +380,9 @@ TEST_F(KzpUpdate, ShortWritesEndWithTheDiskFullStop) {
   } catch (const TFatalStop& stop) {
     EXPECT_EQ(stop.Message, message);
   }
+  files.files[kPath].WriteLimit = UINT64_MAX;
+  EXPECT_EQ(RecoverArchive(files, kPath).Result, TRecoveryResult::RolledBack);
+  EXPECT_EQ(files.Bytes(kPath), body);
 }
 
 TEST_F(KzpUpdate, ErrorInAnEntryStillWritesTheDirectory) {

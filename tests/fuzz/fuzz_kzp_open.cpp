@@ -17,6 +17,7 @@
 
 #include "archives/kzp_file.h"
 #include "archives/kzp_format.h"
+#include "archives/rollback_journal.h"
 #include "core/error.h"
 #include "core/host.h"
 #include "core/setup_state.h"
@@ -41,16 +42,29 @@ class TThrowingHost : public TPortableHost {
   [[noreturn]] void FatalAppExit(const std::string& message) override { throw TStop{message}; }
 };
 
+// The archive, and its rollback journal while an update runs.
 class TOneFile : public TKzpFileSystem {
  public:
   std::shared_ptr<TBytes> Bytes = std::make_shared<TBytes>();
-  bool Exists(const std::string& path) override { return path == kPath; }
+  std::shared_ptr<TBytes> Journal;
+  bool Exists(const std::string& path) override { return path == kPath || (Journal && path == JournalPath(kPath)); }
   bool IsReadOnly(const std::string&) override { return false; }
   bool ClearAttributes(const std::string&) override { return true; }
   std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override {
-    return path == kPath ? std::make_unique<TKzpMemoryFile>(Bytes) : nullptr;
+    if (path == kPath) return std::make_unique<TKzpMemoryFile>(Bytes);
+    return Exists(path) ? std::make_unique<TKzpMemoryFile>(Journal) : nullptr;
   }
   std::unique_ptr<TKzpFile> OpenForReading(const std::string& path) override { return OpenForUpdate(path); }
+  std::unique_ptr<TKzpFile> Create(const std::string& path) override {
+    if (path != JournalPath(kPath)) return nullptr;
+    Journal = std::make_shared<TBytes>();
+    return std::make_unique<TKzpMemoryFile>(Journal);
+  }
+  bool Remove(const std::string& path) override {
+    if (!Exists(path) || path == kPath) return false;
+    Journal.reset();
+    return true;
+  }
 };
 
 TThrowingHost g_host;
