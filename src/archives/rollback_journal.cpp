@@ -169,7 +169,10 @@ void TRollbackJournal::Abandon() {
 TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path) {
   TRecovery recovery;
   const std::string path = JournalPath(archive_path);
-  if (!files.Exists(path)) return recovery;
+  if (!files.Exists(path)) {
+    recovery.Message = archive_path + ": no interrupted update to undo";
+    return recovery;
+  }
 
   std::unique_ptr<TKzpFile> journal = files.OpenForReading(path);
   if (!journal) {
@@ -228,6 +231,12 @@ TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path)
   recovery.Message = "Undid an interrupted update of " + archive_path + ": " + std::to_string(contents.Records) +
                      " saved range(s) written back, length " + std::to_string(contents.OriginalLength) + " bytes";
   return recovery;
+}
+
+std::string JournalWarning(TKzpFileSystem& files, const std::string& archive_path, const std::string& tool) {
+  if (!files.Exists(JournalPath(archive_path))) return {};
+  return "warning: " + archive_path + " has the journal of an interrupted update beside it; \"" + tool + " recover " +
+         archive_path + "\" gives the archive back as it was before that update";
 }
 
 }  // namespace setup

@@ -119,4 +119,8 @@ struct TRecovery {
 // for update or read.
 TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path);
 
+// For the tools that read archives as they are: a line warning that a journal lies beside the
+// archive (its bytes may be those of an interrupted update), or empty.
+std::string JournalWarning(TKzpFileSystem& files, const std::string& archive_path, const std::string& tool);
+
 }  // namespace setup

@@ -221,6 +221,25 @@ TEST(KzpTool, CreateWritesAnEmptyArchiveTheRuntimeUpdates) {
   EXPECT_EQ(ReadFile(out + "/Data/a.txt"), TextBytes(5000));
   EXPECT_EQ(ReadFile(out + "/b.bin"), NoiseBytes(300));
   EXPECT_EQ(ReadFile(out + "/copy.txt"), TextBytes(5000));
+
+  // An update stopped after its cut leaves a journal: the tools warn of it and "recover" gives
+  // the archive back as it was.
+  const TBytes before = ReadFile(path);
+  {
+    TKzpArchive archive;
+    ASSERT_EQ(archive.Open(NativeKzpFileSystem(), path), TKzpOpenResult::Opened);
+    archive.CutAtDirectory();
+    archive.Close();
+  }
+  ASSERT_NE(ReadFile(path), before);
+  const TRun cut_list = RunTool("list " + Quoted(path));
+  EXPECT_NE(cut_list.ExitCode, 0);  // the cut archive has no ending
+  EXPECT_NE(cut_list.Output.find("has the journal of an interrupted update"), std::string::npos) << cut_list.Output;
+  const TRun recover = RunTool("recover " + Quoted(path));
+  EXPECT_EQ(recover.ExitCode, 0) << recover.Output;
+  EXPECT_NE(recover.Output.find("Undid an interrupted update"), std::string::npos) << recover.Output;
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_NE(RunTool("recover " + Quoted(path)).Output.find("no interrupted update"), std::string::npos);
 }
 
 }  // namespace

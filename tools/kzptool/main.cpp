@@ -5,6 +5,7 @@
 //   kzptool extract ARCHIVE [DIR]   writes every entry's content below DIR (default ".")
 //   kzptool create ARCHIVE          writes a new, empty archive (no entries, no password, the
 //                                   current trailer form); an existing file is left alone
+//   kzptool recover ARCHIVE         undoes an interrupted update from the journal beside it
 //
 // The tool reads every form the setup runtime reads (no trailer, the old "KZP2" form, "EIH1"
 // and "EIH2") with the same reader, and decodes both payload methods: scrambled zlib streams
@@ -18,6 +19,7 @@
 
 #include "archives/kzp_file.h"
 #include "archives/kzp_format.h"
+#include "archives/rollback_journal.h"
 #include "core/error.h"
 #include "core/file_stream.h"
 #include "core/seeded_cipher.h"
@@ -32,7 +34,8 @@ int Usage() {
                "usage: kzptool list ARCHIVE\n"
                "       kzptool verify ARCHIVE\n"
                "       kzptool extract ARCHIVE [DIR]\n"
-               "       kzptool create ARCHIVE\n");
+               "       kzptool create ARCHIVE\n"
+               "       kzptool recover ARCHIVE\n");
   return 2;
 }
 
@@ -210,12 +213,25 @@ int Create(const std::string& path) {
   return 0;
 }
 
+// Undoes an interrupted update and says what was done; 1 when the archive could not be restored.
+int Recover(const std::string& path) {
+  const TRecovery recovery = RecoverArchive(NativeKzpFileSystem(), path);
+  const bool failed = recovery.Result == TRecoveryResult::Failed;
+  std::fprintf(failed ? stderr : stdout, "%s\n", recovery.Message.c_str());
+  return failed ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const std::string command = argv[1];
+  if (command == "list" || command == "verify" || command == "extract") {
+    const std::string warning = JournalWarning(NativeKzpFileSystem(), argv[2], "kzptool");
+    if (!warning.empty()) std::fprintf(stderr, "kzptool: %s\n", warning.c_str());
+  }
   try {
+    if (command == "recover" && argc == 3) return Recover(argv[2]);
     if (command == "list" && argc == 3) return List(argv[2]);
     if (command == "verify" && argc == 3) return Verify(argv[2]);
     if (command == "create" && argc == 3) return Create(argv[2]);

@@ -5,6 +5,7 @@
 //   vfstool check ARCHIVE            every invariant; exit 1 when one does not hold
 //   vfstool create ARCHIVE BLOCKSIZE BLOCKS ROOTSLOTS
 //   vfstool add ARCHIVE NAME FILE [NAME FILE ...]
+//   vfstool recover ARCHIVE          undoes an interrupted update from the journal beside it
 //                                    files added as "vfsupdate" adds package entries, then
 //                                    saved with the digest and the ".ht" index
 //
@@ -24,6 +25,8 @@
 #include "archives/vfs_check.h"
 #include "archives/vfs_file.h"
 #include "archives/vfs_hash_index.h"
+#include "archives/kzp_file.h"
+#include "archives/rollback_journal.h"
 #include "core/error.h"
 #include "core/file_stream.h"
 #include "core/text.h"
@@ -46,7 +49,8 @@ int Usage() {
                "usage: vfstool list|check ARCHIVE\n"
                "       vfstool extract ARCHIVE DIR\n"
                "       vfstool create ARCHIVE BLOCKSIZE BLOCKS ROOTSLOTS\n"
-               "       vfstool add ARCHIVE NAME FILE [NAME FILE ...]\n");
+               "       vfstool add ARCHIVE NAME FILE [NAME FILE ...]\n"
+               "       vfstool recover ARCHIVE\n");
   return 2;
 }
 
@@ -211,6 +215,14 @@ int Add(const std::string& path, int count, char** pairs) {
   return 0;
 }
 
+// Undoes an interrupted update and says what was done; 1 when the archive could not be restored.
+int Recover(const std::string& path) {
+  const TRecovery recovery = RecoverArchive(NativeKzpFileSystem(), path);
+  const bool failed = recovery.Result == TRecoveryResult::Failed;
+  std::fprintf(failed ? stderr : stdout, "%s\n", recovery.Message.c_str());
+  return failed ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -219,8 +231,13 @@ int main(int argc, char** argv) {
 #endif
   if (argc < 3) return Usage();
   const std::string command = argv[1];
+  if (command == "list" || command == "check" || command == "extract") {
+    const std::string warning = JournalWarning(NativeKzpFileSystem(), argv[2], "vfstool");
+    if (!warning.empty()) std::fprintf(stderr, "vfstool: %s\n", warning.c_str());
+  }
   const std::string archive = argv[2];
   try {
+    if (command == "recover" && argc == 3) return Recover(argv[2]);
     if (command == "list" && argc == 3) return List(archive);
     if (command == "check" && argc == 3) return Check(archive);
     if (command == "extract" && argc == 4) return Extract(archive, argv[3]);
