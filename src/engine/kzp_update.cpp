@@ -79,6 +79,10 @@ void TPakSystem::OpenAndRead(const std::string& path) {
     std::string text;
     switch (archive_.Open(files, path)) {
       case TKzpOpenResult::Opened:
+        // A journal that could not be trusted was set aside: the archive is as it was found.
+        if (archive_.Recovery().Result == TRecoveryResult::SetAside) {
+          Host().ShowMessageBox(archive_.Recovery().Message, "Warning", kMbOk | kMbIconWarning);
+        }
         return;
       case TKzpOpenResult::Corrupt:
         FatalStop("File " + path + " has corrupted header.");
@@ -89,7 +93,9 @@ void TPakSystem::OpenAndRead(const std::string& path) {
         text = "File not found: \"" + path + "\".";
         break;
       case TKzpOpenResult::Unwritable:
-        text = "Unable to modify file:\"" + path + "\", file may be in use or drive is write protected...";
+        text = archive_.Recovery().Result == TRecoveryResult::Failed
+                   ? archive_.Recovery().Message
+                   : "Unable to modify file:\"" + path + "\", file may be in use or drive is write protected...";
         break;
     }
     if (Host().ShowMessageBox(text, "Error", kMbRetryCancel | kMbIconWarning) != kIdRetry) {

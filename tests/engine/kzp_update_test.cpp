@@ -462,6 +462,20 @@ class TAnsweringHost : public TFatalHost {
   std::vector<unsigned> Styles;
 };
 
+TEST_F(KzpUpdate, AJournalThatCannotBeTrustedIsSetAsideWithAWarningAndTheUpdateGoesOn) {
+  TAnsweringHost boxes;
+  boxes.Answer = kIdOk;
+  files.Put(kPath, ArchiveBody(TwoEntries()));
+  files.Put(JournalPath(kPath), TextBytes(40));  // no journal header
+  kzp.SetOfficial("game.kzp", "vormelt", "1");
+  ASSERT_EQ(boxes.Boxes.size(), 1u);
+  EXPECT_EQ(boxes.Boxes[0].Caption, "Warning");
+  EXPECT_NE(boxes.Boxes[0].Text.find("nothing was restored"), std::string::npos) << boxes.Boxes[0].Text;
+  EXPECT_EQ(files.Bytes(JournalPath(kPath) + ".damaged"), TextBytes(40));
+  EXPECT_EQ(IndexOf(files.Bytes(kPath)).Trailer.Official, 1);
+  EXPECT_FALSE(files.Exists(JournalPath(kPath)));
+}
+
 TEST_F(KzpUpdate, OpeningRetriesUntilCancelled) {
   TAnsweringHost boxes;
   boxes.Answer = kIdCancel;
