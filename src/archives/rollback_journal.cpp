@@ -2,6 +2,8 @@
 #include "archives/rollback_journal.h"
 
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "core/byte_order.h"
 #include "core/crc.h"
@@ -168,6 +170,11 @@ void TRollbackJournal::Abandon() {
 
 TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path) {
   TRecovery recovery;
+  const auto failed = [&recovery](std::string message) {
+    recovery.Result = TRecoveryResult::Failed;
+    recovery.Message = std::move(message);
+    return recovery;
+  };
   const std::string path = JournalPath(archive_path);
   if (!files.Exists(path)) {
     recovery.Message = archive_path + ": no interrupted update to undo";
@@ -175,11 +182,7 @@ TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path)
   }
 
   std::unique_ptr<TKzpFile> journal = files.OpenForReading(path);
-  if (!journal) {
-    recovery.Result = TRecoveryResult::Failed;
-    recovery.Message = "The journal " + path + " of an interrupted update cannot be read";
-    return recovery;
-  }
+  if (!journal) return failed("The journal " + path + " of an interrupted update cannot be read");
   const TJournalContents contents = ReadJournal(*journal);
   uint64_t archive_size = 0;
   if (std::unique_ptr<TKzpFile> reading = files.OpenForReading(archive_path)) archive_size = reading->Size();
@@ -192,22 +195,18 @@ TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path)
       if (files.Rename(path, name)) {
         recovery.Result = TRecoveryResult::SetAside;
         recovery.SetAsideAs = name;
-        recovery.Message = "The journal beside " + archive_path + " is damaged; nothing was restored from it (kept as " +
-                           name + ")";
+        recovery.Message = "The journal beside " + archive_path +
+                           " is damaged; nothing was restored from it (kept as " + name + ")";
         return recovery;
       }
       break;
     }
-    recovery.Result = TRecoveryResult::Failed;
-    recovery.Message = "The damaged journal " + path + " cannot be set aside";
-    return recovery;
+    return failed("The damaged journal " + path + " cannot be set aside");
   }
 
   std::unique_ptr<TKzpFile> archive = files.OpenForUpdate(archive_path);
   if (!archive) {
-    recovery.Result = TRecoveryResult::Failed;
-    recovery.Message = "The archive " + archive_path + " cannot be opened to undo an interrupted update";
-    return recovery;
+    return failed("The archive " + archive_path + " cannot be opened to undo an interrupted update");
   }
   bool written = true;
   ReadJournal(*journal, [&](uint64_t offset, const TBytes& bytes) {
@@ -215,15 +214,11 @@ TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path)
   });
   journal.reset();
   if (!written || !archive->Truncate(contents.OriginalLength) || !archive->Sync()) {
-    recovery.Result = TRecoveryResult::Failed;
-    recovery.Message = "The interrupted update of " + archive_path + " cannot be undone: the archive cannot be written";
-    return recovery;
+    return failed("The interrupted update of " + archive_path + " cannot be undone: the archive cannot be written");
   }
   archive.reset();
   if (!files.Remove(path)) {
-    recovery.Result = TRecoveryResult::Failed;
-    recovery.Message = "The archive " + archive_path + " was restored, but its journal cannot be removed";
-    return recovery;
+    return failed("The archive " + archive_path + " was restored, but its journal cannot be removed");
   }
   recovery.Result = TRecoveryResult::RolledBack;
   recovery.Records = contents.Records;

@@ -185,7 +185,9 @@ class TStoppingFileSystem : public TMemoryFileSystem {
   };
 
   bool Go() { return ++changes <= budget; }
-  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override { return Wrap(TMemoryFileSystem::OpenForUpdate(path)); }
+  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override {
+    return Wrap(TMemoryFileSystem::OpenForUpdate(path));
+  }
   std::unique_ptr<TKzpFile> Create(const std::string& path) override {
     return Go() ? Wrap(TMemoryFileSystem::Create(path)) : nullptr;
   }
