@@ -16,13 +16,6 @@ constexpr char kMagic[8] = {'S', 'E', 'T', 'U', 'P', 'J', 'N', 'L'};
 constexpr uint32_t kVersion = 1;
 constexpr int kSetAsideNames = 100;  // "-journal.damaged", "-journal.damaged1", ...
 
-void StoreLE64(uint8_t* p, uint64_t v) {
-  StoreLE32(p, static_cast<uint32_t>(v));
-  StoreLE32(p + 4, static_cast<uint32_t>(v >> 32));
-}
-
-uint64_t LoadLE64(const uint8_t* p) { return LoadLE32(p) | static_cast<uint64_t>(LoadLE32(p + 4)) << 32; }
-
 bool ReadExactly(TKzpFile& file, uint64_t offset, void* buffer, size_t n) {
   size_t done = 0;
   while (done < n) {

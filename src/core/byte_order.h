@@ -26,6 +26,13 @@ inline void StoreLE32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+inline uint64_t LoadLE64(const uint8_t* p) { return LoadLE32(p) | static_cast<uint64_t>(LoadLE32(p + 4)) << 32; }
+
+inline void StoreLE64(uint8_t* p, uint64_t v) {
+  StoreLE32(p, static_cast<uint32_t>(v));
+  StoreLE32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
 // Appends to a byte string; used by the writers that build records in memory.
 inline void AppendLE16(std::string& out, uint16_t v) {
   out.push_back(static_cast<char>(v & 0xFF));

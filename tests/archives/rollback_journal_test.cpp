@@ -122,15 +122,14 @@ TEST(RollbackJournal, UntrustworthyJournalsAreSetAsideAndNothingIsWritten) {
   // A sound record that reaches past the original length.
   TBytes out_of_range(journal.begin(), journal.begin() + kJournalHeaderSize);
   TBytes record(kJournalRecordHeaderSize + 8, 0x55);
-  StoreLE32(record.data(), static_cast<uint32_t>(update.original.size() - 4));
-  StoreLE32(record.data() + 4, 0);
+  StoreLE64(record.data(), update.original.size() - 4);
   StoreLE32(record.data() + 8, 8);
   StoreLE32(record.data() + 12, Crc32(record.data() + 16, 8, Crc32(record.data(), 12)));
   out_of_range.insert(out_of_range.end(), record.begin(), record.end());
 
   // A sound header whose original length neither the archive nor a saved range reaches.
   TBytes unreachable(journal.begin(), journal.begin() + kJournalHeaderSize);
-  StoreLE32(unreachable.data() + 12, static_cast<uint32_t>(changed.size() + 1));
+  StoreLE64(unreachable.data() + 12, changed.size() + 1);
   StoreLE32(unreachable.data() + 20, Crc32(unreachable.data(), 20));
 
   int n = 0;
