@@ -104,7 +104,7 @@ void TKzpArchive::Close() {
   cut_ = false;
 }
 
-TKzpOpenResult TKzpArchive::Open(TKzpFileSystem& files, const std::string& path) {
+TKzpOpenResult TKzpArchive::Open(TArchiveFileSystem& files, const std::string& path) {
   Close();
   path_ = path;
   error_.clear();

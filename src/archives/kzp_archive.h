@@ -28,7 +28,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "archives/kzp_file.h"
+#include "archives/archive_file.h"
 #include "archives/kzp_format.h"
 #include "archives/rollback_journal.h"
 
@@ -76,7 +76,7 @@ class TKzpArchive {
   // read-only attribute, opens the file for reading and writing (not shared) and reads its
   // ending. The file is not otherwise changed. A journal that cannot be played back leaves the
   // archive Unwritable.
-  TKzpOpenResult Open(TKzpFileSystem& files, const std::string& path);
+  TKzpOpenResult Open(TArchiveFileSystem& files, const std::string& path);
   // Saves the original tail in the journal and sets the end of the file at the directory's
   // start. A password the new trailer cannot hold is refused first. Raises ESetupError, with
   // the archive closed and the file as it was, when any of it fails.
@@ -122,8 +122,8 @@ class TKzpArchive {
 
   std::string path_;
   std::string error_;
-  std::unique_ptr<TKzpFile> file_;
-  TKzpFileSystem* files_ = nullptr;
+  std::unique_ptr<TArchiveFile> file_;
+  TArchiveFileSystem* files_ = nullptr;
   TRollbackJournal journal_;
   TRecovery recovery_;
   TKzpDirectory directory_;

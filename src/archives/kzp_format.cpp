@@ -165,7 +165,7 @@ TBytes EncodeKzpDirectoryAndFooter(const std::vector<TKzpRecord>& records) {
   return out;
 }
 
-bool ReadKzpIndex(TKzpFile& file, TKzpIndex& index, std::string& error) {
+bool ReadKzpIndex(TArchiveFile& file, TKzpIndex& index, std::string& error) {
   index = TKzpIndex{};
   const uint64_t size = file.Size();
   index.FileSize = size;

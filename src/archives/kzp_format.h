@@ -32,7 +32,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archives/kzp_file.h"
+#include "archives/archive_file.h"
 #include "core/buffer_manager.h"
 
 namespace setup {
@@ -134,6 +134,6 @@ uint32_t KzpDosDate(int year, int month, int day);
 // other than 0, a directory that does not lie before the footer, does not inflate to the
 // footer's size, holds fewer records than the entry count asks for, or a name longer than
 // 127 bytes. Nothing larger than the file or kKzpMaxDirectoryBytes is allocated.
-bool ReadKzpIndex(TKzpFile& file, TKzpIndex& index, std::string& error);
+bool ReadKzpIndex(TArchiveFile& file, TKzpIndex& index, std::string& error);
 
 }  // namespace setup

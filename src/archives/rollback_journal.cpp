@@ -16,7 +16,7 @@ constexpr char kMagic[8] = {'S', 'E', 'T', 'U', 'P', 'J', 'N', 'L'};
 constexpr uint32_t kVersion = 1;
 constexpr int kSetAsideNames = 100;  // "-journal.damaged", "-journal.damaged1", ...
 
-bool ReadExactly(TKzpFile& file, uint64_t offset, void* buffer, size_t n) {
+bool ReadExactly(TArchiveFile& file, uint64_t offset, void* buffer, size_t n) {
   size_t done = 0;
   while (done < n) {
     const size_t got = file.ReadAt(offset + done, static_cast<uint8_t*>(buffer) + done, n - done);
@@ -26,7 +26,7 @@ bool ReadExactly(TKzpFile& file, uint64_t offset, void* buffer, size_t n) {
   return true;
 }
 
-bool WriteExactly(TKzpFile& file, uint64_t offset, const void* buffer, size_t n) {
+bool WriteExactly(TArchiveFile& file, uint64_t offset, const void* buffer, size_t n) {
   return n == 0 || file.WriteAt(offset, buffer, n) == n;
 }
 
@@ -34,7 +34,7 @@ bool WriteExactly(TKzpFile& file, uint64_t offset, const void* buffer, size_t n)
 
 std::string JournalPath(const std::string& archive_path) { return archive_path + "-journal"; }
 
-TJournalContents ReadJournal(TKzpFile& file, const std::function<void(uint64_t offset, const TBytes& bytes)>& each) {
+TJournalContents ReadJournal(TArchiveFile& file, const std::function<void(uint64_t offset, const TBytes& bytes)>& each) {
   TJournalContents contents;
   const uint64_t size = file.Size();
   uint8_t header[kJournalHeaderSize];
@@ -72,9 +72,10 @@ TJournalContents ReadJournal(TKzpFile& file, const std::function<void(uint64_t o
 
 // ---------------------------------------------------------------- writing
 
-bool TRollbackJournal::Begin(TKzpFileSystem& files, const std::string& path, TKzpFile& archive) {
+bool TRollbackJournal::Begin(TArchiveFileSystem& files, const std::string& path, TArchiveFile& archive) {
   Abandon();
-  std::unique_ptr<TKzpFile> journal = files.Create(path);
+  error_.clear();
+  std::unique_ptr<TArchiveFile> journal = files.Create(path);
   if (!journal) return false;
   original_length_ = archive.Size();
   uint8_t header[kJournalHeaderSize];
@@ -83,6 +84,7 @@ bool TRollbackJournal::Begin(TKzpFileSystem& files, const std::string& path, TKz
   StoreLE64(header + 12, original_length_);
   StoreLE32(header + 20, Crc32(header, 20));
   if (!WriteExactly(*journal, 0, header, sizeof header) || !journal->Sync()) {
+    error_ = journal->LastError();
     journal.reset();
     files.Remove(path);
     return false;
@@ -102,12 +104,15 @@ bool TRollbackJournal::SaveRecord(uint64_t offset, uint32_t length) {
   StoreLE32(record.data() + 8, length);
   if (!ReadExactly(*archive_, offset, record.data() + kJournalRecordHeaderSize, length)) return false;
   StoreLE32(record.data() + 12, Crc32(record.data() + kJournalRecordHeaderSize, length, Crc32(record.data(), 12)));
-  if (!WriteExactly(*journal_, journal_size_, record.data(), record.size())) return false;
+  if (!WriteExactly(*journal_, journal_size_, record.data(), record.size())) {
+    error_ = journal_->LastError();
+    return false;
+  }
   journal_size_ += record.size();
   return true;
 }
 
-bool TRollbackJournal::Save(uint64_t offset, uint64_t length) {
+bool TRollbackJournal::Save(uint64_t offset, uint64_t length, bool sync) {
   if (!journal_) return false;
   if (offset >= original_length_ || length == 0) return true;
   const uint64_t end = original_length_ - offset < length ? original_length_ : offset + length;
@@ -133,6 +138,7 @@ bool TRollbackJournal::Save(uint64_t offset, uint64_t length) {
     }
   }
   if (!wrote) return true;
+  unsynced_ = true;
   // Join neighbouring ranges so the map stays small.
   for (auto it = saved_.begin(); it != saved_.end();) {
     auto next = std::next(it);
@@ -143,7 +149,16 @@ bool TRollbackJournal::Save(uint64_t offset, uint64_t length) {
       it = next;
     }
   }
-  return journal_->Sync();
+  return !sync || SyncSaved();
+}
+
+bool TRollbackJournal::SyncSaved() {
+  if (!journal_) return false;
+  if (!unsynced_) return true;
+  unsynced_ = false;
+  if (journal_->Sync()) return true;
+  error_ = journal_->LastError();
+  return false;
 }
 
 bool TRollbackJournal::Commit() {
@@ -157,11 +172,12 @@ bool TRollbackJournal::Commit() {
 void TRollbackJournal::Abandon() {
   journal_.reset();
   saved_.clear();
+  unsynced_ = false;
 }
 
 // ---------------------------------------------------------------- recovery
 
-TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path) {
+TRecovery RecoverArchive(TArchiveFileSystem& files, const std::string& archive_path) {
   TRecovery recovery;
   const auto failed = [&recovery](std::string message) {
     recovery.Result = TRecoveryResult::Failed;
@@ -174,11 +190,11 @@ TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path)
     return recovery;
   }
 
-  std::unique_ptr<TKzpFile> journal = files.OpenForReading(path);
+  std::unique_ptr<TArchiveFile> journal = files.OpenForReading(path);
   if (!journal) return failed("The journal " + path + " of an interrupted update cannot be read");
   const TJournalContents contents = ReadJournal(*journal);
   uint64_t archive_size = 0;
-  if (std::unique_ptr<TKzpFile> reading = files.OpenForReading(archive_path)) archive_size = reading->Size();
+  if (std::unique_ptr<TArchiveFile> reading = files.OpenForReading(archive_path)) archive_size = reading->Size();
   const bool reachable = contents.OriginalLength <= archive_size || contents.OriginalLength <= contents.SavedEnd;
   if (!contents.HeaderSound || contents.OutOfRange || !reachable) {
     journal.reset();
@@ -197,7 +213,7 @@ TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path)
     return failed("The damaged journal " + path + " cannot be set aside");
   }
 
-  std::unique_ptr<TKzpFile> archive = files.OpenForUpdate(archive_path);
+  std::unique_ptr<TArchiveFile> archive = files.OpenForUpdate(archive_path);
   if (!archive) {
     return failed("The archive " + archive_path + " cannot be opened to undo an interrupted update");
   }
@@ -221,7 +237,7 @@ TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path)
   return recovery;
 }
 
-std::string JournalWarning(TKzpFileSystem& files, const std::string& archive_path, const std::string& tool) {
+std::string JournalWarning(TArchiveFileSystem& files, const std::string& archive_path, const std::string& tool) {
   if (!files.Exists(JournalPath(archive_path))) return {};
   return "warning: " + archive_path + " has the journal of an interrupted update beside it; \"" + tool + " recover " +
          archive_path + "\" gives the archive back as it was before that update";

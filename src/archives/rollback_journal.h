@@ -36,7 +36,7 @@
 #include <memory>
 #include <string>
 
-#include "archives/kzp_file.h"
+#include "archives/archive_file.h"
 
 namespace setup {
 
@@ -61,7 +61,7 @@ struct TJournalContents {
 // Walks the journal in file, calling each (when given) for every sound record in order; stops at
 // the first record that is cut short or fails its checksum. Reads at most kJournalRecordLimit
 // bytes at a time.
-TJournalContents ReadJournal(TKzpFile& file,
+TJournalContents ReadJournal(TArchiveFile& file,
                              const std::function<void(uint64_t offset, const TBytes& bytes)>& each = {});
 
 // One update's journal: begun before the first change, saved ranges as the update goes, removed
@@ -74,28 +74,33 @@ class TRollbackJournal {
 
   // Creates the journal at path for archive (its current size is the original length) and
   // syncs its header. False, with nothing begun, when the journal cannot be written.
-  bool Begin(TKzpFileSystem& files, const std::string& path, TKzpFile& archive);
-  // Saves the original bytes of [offset, offset + length) not saved yet, and syncs the journal.
-  // Bytes at or past the original length need no saving (the cut back to it restores them).
-  // False when the bytes cannot be read or the journal cannot be written: the archive must
-  // not then be changed.
-  bool Save(uint64_t offset, uint64_t length);
+  bool Begin(TArchiveFileSystem& files, const std::string& path, TArchiveFile& archive);
+  // Saves the original bytes of [offset, offset + length) not saved yet, and syncs the journal
+  // unless asked not to (SyncSaved then must come before the change). Bytes at or past the
+  // original length need no saving (the cut back to it restores them). False when the bytes
+  // cannot be read or the journal cannot be written: the archive must not then be changed.
+  bool Save(uint64_t offset, uint64_t length, bool sync = true);
+  bool SyncSaved();
   // The commit: closes and removes the journal. The archive must be synced first.
   bool Commit();
   // Closes the journal and leaves it on the disk (an update that stops without its commit).
   void Abandon();
   bool Active() const { return journal_ != nullptr; }
+  // The system's words for the last failure to write or sync the journal, or empty.
+  const std::string& LastError() const { return error_; }
   uint64_t OriginalLength() const { return original_length_; }
 
  private:
   bool SaveRecord(uint64_t offset, uint32_t length);
 
-  TKzpFileSystem* files_ = nullptr;
-  TKzpFile* archive_ = nullptr;
-  std::unique_ptr<TKzpFile> journal_;
+  TArchiveFileSystem* files_ = nullptr;
+  TArchiveFile* archive_ = nullptr;
+  std::unique_ptr<TArchiveFile> journal_;
   std::string path_;
   uint64_t original_length_ = 0;
   uint64_t journal_size_ = 0;
+  bool unsynced_ = false;  // records written since the last sync
+  std::string error_;
   std::map<uint64_t, uint64_t> saved_;  // start -> end of the ranges saved, disjoint
 };
 
@@ -117,10 +122,10 @@ struct TRecovery {
 
 // Plays back a journal beside the archive, if there is one. Call before an archive is opened
 // for update or read.
-TRecovery RecoverArchive(TKzpFileSystem& files, const std::string& archive_path);
+TRecovery RecoverArchive(TArchiveFileSystem& files, const std::string& archive_path);
 
 // For the tools that read archives as they are: a line warning that a journal lies beside the
 // archive (its bytes may be those of an interrupted update), or empty.
-std::string JournalWarning(TKzpFileSystem& files, const std::string& archive_path, const std::string& tool);
+std::string JournalWarning(TArchiveFileSystem& files, const std::string& archive_path, const std::string& tool);
 
 }  // namespace setup

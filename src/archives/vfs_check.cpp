@@ -8,7 +8,6 @@
 
 #include "archives/vfs_file.h"
 #include "archives/vfs_hash_index.h"
-#include "core/file_stream.h"
 #include "core/text.h"
 
 namespace setup {
@@ -145,7 +144,8 @@ TVfsCheckResult CheckVfsArchive(const std::string& path) {
     const uint32_t hash = SdbmHash(HashKey(node.Path));
     if (hash != 0) by_hash[hash].push_back(&node.Entry);
   }
-  if (!FileExists(ht_path)) {
+  TArchiveFileSystem& files = NativeArchiveFileSystem();
+  if (!files.Exists(ht_path)) {
     if (has_files) problem("no index " + ht_path + " though the archive holds files");
     return result;
   }
@@ -155,7 +155,8 @@ TVfsCheckResult CheckVfsArchive(const std::string& path) {
     return result;
   }
   if (!has_files) problem(ht_path + " is there though the archive holds no files");
-  const int64_t size = FileLength(ht_path);
+  const std::unique_ptr<TArchiveFile> index = files.OpenForReading(ht_path);
+  const int64_t size = index ? static_cast<int64_t>(index->Size()) : -1;
   if (size != static_cast<int64_t>(4 + ht.Records.size() * kVfsHashRecordSize)) {
     problem(ht_path + ": " + std::to_string(size) + " bytes for " + std::to_string(ht.Records.size()) + " records");
   }

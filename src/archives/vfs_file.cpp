@@ -48,7 +48,29 @@ size_t TVFSFileBuffer::Read(void* destination, size_t n) {
 
 // ---------------------------------------------------------------- opening and closing
 
-TVFSFile::TVFSFile() : Today(TodayDosDate), tree_(*this) {}
+TRecovery RecoverVfsArchive(TArchiveFileSystem& files, const std::string& path) {
+  TRecovery recovery = RecoverArchive(files, path);
+  const std::string index = HashFilePath(path);
+  if (recovery.Result == TRecoveryResult::RolledBack) {
+    const TRecovery of_index = RecoverArchive(files, index);
+    if (of_index.Result == TRecoveryResult::Failed || of_index.Result == TRecoveryResult::SetAside) {
+      recovery.Result = of_index.Result;
+      recovery.SetAsideAs = of_index.SetAsideAs;
+      recovery.Message += "; " + of_index.Message;
+      return recovery;
+    }
+    // An index of no bytes is none: the change made it where there was none.
+    if (std::unique_ptr<TArchiveFile> ht = files.OpenForReading(index); ht && ht->Size() == 0) {
+      ht.reset();
+      files.Remove(index);
+    }
+  } else if (recovery.Result == TRecoveryResult::NoJournal && files.Exists(JournalPath(index))) {
+    files.Remove(JournalPath(index));  // the archive's change was committed, and the index with it
+  }
+  return recovery;
+}
+
+TVFSFile::TVFSFile(TArchiveFileSystem& files) : Today(TodayDosDate), files_(files), tree_(*this) {}
 
 TVFSFile::~TVFSFile() { Close(); }
 
@@ -64,6 +86,7 @@ void TVFSFile::Close() {
   links_.clear();
   root_.clear();
   header_ = TVFSHeader();
+  journaled_ = nullptr;
   file_.reset();
   path_.clear();
   file_size_ = 0;
@@ -71,9 +94,12 @@ void TVFSFile::Close() {
   lowest_free_hint_ = 1;
 }
 
-bool TVFSFile::Create(const std::string& path, const TVFSGeometry& g) {
+bool TVFSFile::Create(const std::string& path, const TVFSGeometry& g, TArchiveFileSystem& files) {
   if (g.BlockSize == 0 || g.BlockSize > kVfsBlockSizeLimit) return false;
-  auto file = TFileStream::Open(path, TFileMode::Create);
+  // A new archive holds no files, so no index belongs beside it.
+  const std::string index = HashFilePath(path);
+  if (files.Exists(index) && !files.Remove(index)) return false;
+  auto file = files.Create(path);
   if (!file) return false;
   TBytes head(kVfsFixedHeaderSize + kVfsStandardTextLength + 4, 0);
   StoreLE32(&head[0], g.Identifier);
@@ -81,22 +107,14 @@ bool TVFSFile::Create(const std::string& path, const TVFSGeometry& g) {
   StoreLE32(&head[8], g.BlockCount);
   StoreLE32(&head[12], g.RootSlots);
   StoreLE32(&head[44], kVfsStandardTextLength);
-  if (file->Write(head.data(), head.size()) != head.size()) return false;
-  // Links, root table and data area are all zero: written in large pieces.
-  uint64_t rest = static_cast<uint64_t>(g.BlockCount) * kVfsLinkSize +
-                  static_cast<uint64_t>(g.RootSlots) * kVfsEntryRecordSize +
-                  static_cast<uint64_t>(g.BlockCount) * g.BlockSize;
-  const TBytes zeros(1 << 20, 0);
-  while (rest > 0) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(rest, zeros.size()));
-    if (file->Write(zeros.data(), n) != n) return false;
-    rest -= n;
-  }
-  if (!file->Flush()) return false;
+  if (file->WriteAt(0, head.data(), head.size()) != head.size()) return false;
+  // Links, root table and data area are all zero: the file's end is set behind them.
+  const uint64_t end = head.size() + static_cast<uint64_t>(g.BlockCount) * kVfsLinkSize +
+                       static_cast<uint64_t>(g.RootSlots) * kVfsEntryRecordSize +
+                       static_cast<uint64_t>(g.BlockCount) * g.BlockSize;
+  if (!file->Truncate(end) || !file->Flush()) return false;
   file.reset();
-  // A new archive holds no files, so no index belongs beside it.
-  std::remove(HashFilePath(path).c_str());
-  TVFSFile archive;
+  TVFSFile archive(files);
   if (!archive.Open(path, false)) return false;
   try {
     archive.Save(false);
@@ -109,7 +127,18 @@ bool TVFSFile::Create(const std::string& path, const TVFSGeometry& g) {
 bool TVFSFile::Open(const std::string& path, bool hash_mode, const TVFSOpenProgress& progress, bool read_only) {
   Close();
   error_.clear();
-  file_ = TFileStream::Open(path, read_only ? TFileMode::Read : TFileMode::ReadWrite);
+  recovery_ = TRecovery();
+  if (read_only) {
+    file_ = files_.OpenForReading(path);
+  } else {
+    recovery_ = RecoverVfsArchive(files_, path);
+    if (recovery_.Result == TRecoveryResult::Failed) return Fail(recovery_.Message);
+    if (std::unique_ptr<TArchiveFile> file = files_.OpenForUpdate(path)) {
+      auto journaled = std::make_unique<TJournaledFile>(files_, path, std::move(file), HeldWriteLimit);
+      journaled_ = journaled.get();
+      file_ = std::move(journaled);
+    }
+  }
   if (!file_) return Fail("cannot open " + path);
   path_ = path;
   hash_mode_ = hash_mode;
@@ -172,7 +201,7 @@ bool TVFSFile::Open(const std::string& path, bool hash_mode, const TVFSOpenProgr
     std::string why;
     if (!tree_.LoadDirectories(progress, why)) return Fail(why);
   } else {
-    hash_file_.Load(HashFilePath(path));
+    hash_file_.Load(HashFilePath(path), files_);
   }
   return true;
 }
@@ -182,7 +211,7 @@ bool TVFSFile::Open(const std::string& path, bool hash_mode, const TVFSOpenProgr
 bool TVFSFile::ReadAt(uint64_t offset, void* buffer, size_t n) {
   if (n == 0) return true;
   if (!file_ || offset > file_size_ || n > file_size_ - offset) return false;
-  return file_->Seek(offset) && file_->Read(buffer, n) == n;
+  return file_->ReadAt(offset, buffer, n) == n;
 }
 
 bool TVFSFile::WalkChain(uint32_t first, std::vector<uint32_t>& blocks, std::string& error) const {
@@ -341,9 +370,14 @@ uint32_t TVFSFile::FreeRootSlots() const {
   return n;
 }
 
+void TVFSFile::WriteFailed(const std::string& what) {
+  const std::string why = file_ ? file_->LastError() : std::string("it is not open");
+  throw ESetupError("VFS archive " + path_ + ": " + what + (why.empty() ? "" : ": " + why));
+}
+
 void TVFSFile::WriteAt(uint64_t offset, const void* data, size_t n) {
-  if (!file_ || !file_->Seek(offset) || file_->Write(data, n) != n) {
-    throw ESetupError("VFS archive " + path_ + ": cannot write " + std::to_string(n) + " bytes at " + Hex(offset));
+  if (!journaled_ || file_->WriteAt(offset, data, n) != n) {
+    WriteFailed("cannot write " + std::to_string(n) + " bytes at " + Hex(offset));
   }
 }
 
@@ -469,7 +503,7 @@ int32_t TVFSFile::TakeRootSlot(const std::string& name) {
 }
 
 void TVFSFile::Flush() {
-  if (file_ && !file_->Flush()) throw ESetupError("VFS archive " + path_ + ": cannot flush");
+  if (file_ && !file_->Flush()) WriteFailed("cannot flush");
 }
 
 // ---------------------------------------------------------------- saving
@@ -488,8 +522,21 @@ bool TVFSFile::ComputeDigest(uint8_t digest[16]) {
   return true;
 }
 
+std::unique_ptr<TJournaledFile> TVFSFile::WriteIndex(const TBytes& bytes) {
+  const std::string path = HashFilePath(path_);
+  std::unique_ptr<TArchiveFile> file = files_.Exists(path) ? files_.OpenForUpdate(path) : files_.Create(path);
+  if (!file) throw ESetupError("cannot write the VFS index " + path);
+  auto index = std::make_unique<TJournaledFile>(files_, path, std::move(file));
+  if (index->WriteAt(0, bytes.data(), bytes.size()) != bytes.size() || !index->Truncate(bytes.size()) || !index->Sync()) {
+    const std::string why = index->LastError();
+    throw ESetupError("cannot write the VFS index " + path + " (" + std::to_string(bytes.size()) + " bytes)" +
+                      (why.empty() ? "" : ": " + why));
+  }
+  return index;
+}
+
 void TVFSFile::Save(bool without_digest) {
-  if (!file_) throw ESetupError("VFS archive: save without an open archive");
+  if (!journaled_) throw ESetupError("VFS archive: save without an archive open for update");
   header_.UsedBlocks = UsedBlocks();
   TBytes tail(4 + header_.Text.size() + header_.Further.size() + 4);
   StoreLE32(&tail[0], header_.TextLength);
@@ -497,7 +544,7 @@ void TVFSFile::Save(bool without_digest) {
   std::copy(header_.Further.begin(), header_.Further.end(), tail.begin() + 4 + header_.Text.size());
   StoreLE32(&tail[tail.size() - 4], header_.UsedBlocks);
   WriteAt(kVfsDigestedFrom, tail.data(), tail.size());
-  if (!file_->Flush()) throw ESetupError("VFS archive " + path_ + ": cannot flush");
+  Flush();
 
   if (without_digest) {
     std::memset(header_.Digest, 0, sizeof header_.Digest);
@@ -513,12 +560,26 @@ void TVFSFile::Save(bool without_digest) {
   for (int i = 0; i < 3; ++i) StoreLE32(head + 16 + 4 * i, header_.Carried[i]);
   std::memcpy(head + kVfsDigestOffset, header_.Digest, sizeof header_.Digest);
   WriteAt(0, head, sizeof head);
-  if (!file_->Flush()) throw ESetupError("VFS archive " + path_ + ": cannot flush");
+  if (!file_->Sync()) WriteFailed("cannot write the header");
 
-  if (hash_mode_) {
-    tree_.BuildHashFile(HashFilePath(path_));
-  } else if (hash_file_.Loaded) {
-    hash_file_.Save(HashFilePath(path_));
+  // The index is written and synced under its own journal while the archive's still stands,
+  // so that undoing the change undoes both; removing the archive's journal commits both.
+  std::unique_ptr<TJournaledFile> index;
+  const std::string index_path = HashFilePath(path_);
+  bool drop_index = false;  // an archive without files has no index: emptied now, removed after the commit
+  if (hash_mode_ && tree_.HasFiles()) {
+    index = WriteIndex(TVFSHashFile::Serialize(tree_.HashRecords()));
+  } else if (hash_mode_ && files_.Exists(index_path)) {
+    index = WriteIndex({});
+    drop_index = true;
+  } else if (!hash_mode_ && hash_file_.Loaded) {
+    index = WriteIndex(TVFSHashFile::Serialize(hash_file_.Records));
+  }
+  if (!journaled_->Commit()) WriteFailed("cannot commit the change");
+  if (index) {
+    index->Commit();  // its journal, left over, is removed by the next opening
+    index.reset();
+    if (drop_index) files_.Remove(index_path);
   }
 }
 

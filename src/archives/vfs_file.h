@@ -3,8 +3,13 @@
 //
 // Error tiers: Open, ReadStored and ReadContent report failure by their result with the
 // message in ErrorText(). Operations that change the archive raise ESetupError when they meet
-// a corrupt chain, a full archive or an internal error; the archive on disk is left as
-// consistent as the failing step allows.
+// a corrupt chain, a full archive, a failed write or an internal error.
+//
+// Everything from opening for update to the save is one change under a rollback journal
+// (journaled_file.h): the archive and its index on the disk are either as they were before it
+// or as saved. An archive closed without its save, or stopped anywhere in between (a killed
+// process, a full disk), is given back as it was by the next opening for update or by
+// RecoverVfsArchive.
 #pragma once
 
 #include <cstddef>
@@ -14,11 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "archives/archive_file.h"
+#include "archives/journaled_file.h"
+#include "archives/rollback_journal.h"
 #include "archives/vfs_hash_index.h"
 #include "archives/vfs_records.h"
 #include "archives/vfs_tree.h"
 #include "core/buffer_manager.h"
-#include "core/file_stream.h"
 
 namespace setup {
 
@@ -46,32 +53,41 @@ struct TVFSGeometry {
 
 using TVFSOpenProgress = std::function<void(uint32_t position, uint32_t total)>;
 
+// Undoes an interrupted change of the archive at path: plays back its journal and its index's
+// (an index journal whose archive has none is what a committed change leaves: it is removed).
+TRecovery RecoverVfsArchive(TArchiveFileSystem& files, const std::string& path);
+
 class TVFSFile {
  public:
-  TVFSFile();
+  explicit TVFSFile(TArchiveFileSystem& files = NativeArchiveFileSystem());
   ~TVFSFile();
   TVFSFile(const TVFSFile&) = delete;
   TVFSFile& operator=(const TVFSFile&) = delete;
 
   // Writes an archive with no entries and all blocks free, with its digest. False when the
   // file cannot be written or the geometry is outside the reader's limits.
-  static bool Create(const std::string& path, const TVFSGeometry& geometry);
+  static bool Create(const std::string& path, const TVFSGeometry& geometry,
+                     TArchiveFileSystem& files = NativeArchiveFileSystem());
 
   // Reads header, links and root table. Hash mode loads every directory into the tree;
   // otherwise the ".ht" records are read to be written back by Save. False with ErrorText()
   // when the file cannot be opened or does not hold a sound archive. Read-only opening
-  // serves the tools; changes then fail.
+  // serves the tools; changes then fail. Opening for update first undoes an interrupted
+  // change (Recovery() tells how); a journal that cannot be played back fails the opening.
   bool Open(const std::string& path, bool hash_mode, const TVFSOpenProgress& progress = {}, bool read_only = false);
   // Writes the header (the used block count and, unless asked not to, the digest). In hash
   // mode the ".ht" file is built anew from the tree; otherwise the records read at opening
-  // are written back, if there were any.
+  // are written back, if there were any. Then commits: the change since the opening or the
+  // last save is whole on the disk.
   void Save(bool without_digest);
-  // Frees everything and closes the file; nothing is saved.
+  // Frees everything and closes the file; nothing is saved, and changes since the opening or
+  // the last save are undone by the next opening for update.
   void Close();
-  // Hands buffered writes to the system; raises ESetupError when that fails.
+  // Hands held writes on through the journal; raises ESetupError when that fails.
   void Flush();
   bool IsOpen() const { return file_ != nullptr; }
   const std::string& ErrorText() const { return error_; }
+  const TRecovery& Recovery() const { return recovery_; }
   const std::string& Path() const { return path_; }
   bool HashMode() const { return hash_mode_; }
 
@@ -126,6 +142,8 @@ class TVFSFile {
 
   // The date written into changed records: today's DOS date, time 00:00:00. Tests set it.
   std::function<uint32_t()> Today;
+  // Most bytes of changes held in memory before they are journaled and written (set before Open).
+  size_t HeldWriteLimit = TJournaledFile::kDefaultHeldLimit;
 
  private:
   bool Fail(const std::string& message);
@@ -135,7 +153,14 @@ class TVFSFile {
   void WriteLinks(const std::vector<uint32_t>& blocks, bool chain);
   void WriteBlocks(const std::vector<uint32_t>& blocks, const uint8_t* bytes, size_t size);
 
-  std::unique_ptr<TFileStream> file_;
+  // The .ht file written under its own journal, synced; committed after the archive.
+  std::unique_ptr<TJournaledFile> WriteIndex(const TBytes& bytes);
+  [[noreturn]] void WriteFailed(const std::string& what);
+
+  TArchiveFileSystem& files_;
+  std::unique_ptr<TArchiveFile> file_;
+  TJournaledFile* journaled_ = nullptr;  // file_ when open for update
+  TRecovery recovery_;
   std::string path_;
   std::string error_;
   bool hash_mode_ = false;

@@ -9,7 +9,6 @@
 
 #include "core/byte_order.h"
 #include "core/error.h"
-#include "core/file_stream.h"
 
 namespace setup {
 
@@ -60,15 +59,15 @@ bool TVFSHashFile::LoadFromBytes(const uint8_t* data, size_t size) {
   return true;
 }
 
-bool TVFSHashFile::Load(const std::string& path) {
+bool TVFSHashFile::Load(const std::string& path, TArchiveFileSystem& files) {
   Records.clear();
   Loaded = false;
-  auto file = TFileStream::Open(path, TFileMode::Read);
+  auto file = files.OpenForReading(path);
   if (!file) return false;
   const uint64_t size = file->Size();
   if (size > kVfsHashFileLimit) return false;
   TBytes bytes(static_cast<size_t>(size));
-  if (file->Read(bytes.data(), bytes.size()) != bytes.size()) return false;
+  if (!bytes.empty() && file->ReadAt(0, bytes.data(), bytes.size()) != bytes.size()) return false;
   return LoadFromBytes(bytes.data(), bytes.size());
 }
 
@@ -86,14 +85,6 @@ TBytes TVFSHashFile::Serialize(const std::vector<TVFSHashRecord>& records) {
     p += kVfsHashRecordSize;
   }
   return out;
-}
-
-void TVFSHashFile::Save(const std::string& path) const {
-  const TBytes bytes = Serialize(Records);
-  auto file = TFileStream::Open(path, TFileMode::Create);
-  if (!file || file->Write(bytes.data(), bytes.size()) != bytes.size() || !file->Flush()) {
-    throw ESetupError("cannot write the VFS index " + path + " (" + std::to_string(bytes.size()) + " bytes)");
-  }
 }
 
 }  // namespace setup

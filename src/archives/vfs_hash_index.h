@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archives/archive_file.h"
 #include "core/buffer_manager.h"
 
 namespace setup {
@@ -36,10 +37,8 @@ std::string HashFilePath(std::string_view archive_path);
 class TVFSHashFile {
  public:
   // False, with nothing loaded, when the file is missing or its count does not match its size.
-  bool Load(const std::string& path);
+  bool Load(const std::string& path, TArchiveFileSystem& files = NativeArchiveFileSystem());
   bool LoadFromBytes(const uint8_t* data, size_t size);
-  // Raises ESetupError when the file cannot be written.
-  void Save(const std::string& path) const;
   static TBytes Serialize(const std::vector<TVFSHashRecord>& records);
 
   std::vector<TVFSHashRecord> Records;

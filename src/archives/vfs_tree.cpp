@@ -412,14 +412,8 @@ std::vector<TVFSHashRecord> TVFSTree::HashRecords() const {
   return folded;
 }
 
-void TVFSTree::BuildHashFile(const std::string& path) const {
-  std::remove(path.c_str());
-  const bool has_files =
-      std::any_of(nodes_.begin(), nodes_.end(), [](const TVFSNode& n) { return n.Index >= 0 && n.Entry.IsFile(); });
-  if (!has_files) return;
-  TVFSHashFile hash_file;
-  hash_file.Records = HashRecords();
-  hash_file.Save(path);
+bool TVFSTree::HasFiles() const {
+  return std::any_of(nodes_.begin(), nodes_.end(), [](const TVFSNode& n) { return n.Index >= 0 && n.Entry.IsFile(); });
 }
 
 }  // namespace setup

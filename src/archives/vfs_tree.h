@@ -70,8 +70,8 @@ class TVFSTree {
 
   // The ".ht" records of the files, in node-table order, sorted and with duplicates folded.
   std::vector<TVFSHashRecord> HashRecords() const;
-  // Deletes the ".ht" file and writes it anew when the tree holds files.
-  void BuildHashFile(const std::string& path) const;
+  // Whether the tree holds a file (an archive without files has no ".ht" index).
+  bool HasFiles() const;
 
   // --- opening ---
   void AddRootEntry(uint32_t slot, const TVFSEntry& entry);

@@ -74,7 +74,7 @@ void TPakSystem::FatalStop(const std::string& message) {
 void TPakSystem::OpenAndRead(const std::string& path) {
   archive_.Today = Today;
   archive_.RandomByte = RandomByte;
-  TKzpFileSystem& files = Files ? *Files : NativeKzpFileSystem();
+  TArchiveFileSystem& files = Files ? *Files : NativeArchiveFileSystem();
   for (;;) {
     std::string text;
     switch (archive_.Open(files, path)) {

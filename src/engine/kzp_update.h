@@ -17,7 +17,7 @@
 #include <string>
 
 #include "archives/kzp_archive.h"
-#include "archives/kzp_file.h"
+#include "archives/archive_file.h"
 #include "engine/archive_update.h"
 
 namespace setup {
@@ -50,7 +50,7 @@ class TPakSystem {
 
   // What the object needs from outside, each replaceable by tests.
   TArchiveProgress Progress;             // status texts and progress steps
-  TKzpFileSystem* Files = nullptr;       // null: the native file system
+  TArchiveFileSystem* Files = nullptr;       // null: the native file system
   std::function<uint32_t()> Today;       // DOS date of today; empty: the local date
   std::function<uint8_t()> RandomByte;   // trailer seeds; empty: the archive's generator
   std::function<void()> CancelExit;      // Cancel in the retry dialog; empty: exit code 0

@@ -6,11 +6,6 @@
 // the "failure" command does.
 #include "engine/vfs_update.h"
 
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#endif
-
 #include "core/error.h"
 #include "core/host.h"
 #include "core/languages.h"
@@ -36,16 +31,6 @@ TOpenArchive& Current() {
 
 std::u16string Named(TStringNumber string, const std::string& archive_name) {
   return ReplaceText(GetString(string), u"<%KZPNAME%>", Host().AnsiToWide(archive_name));
-}
-
-void ClearReadOnly(const std::string& path) {
-#ifdef _WIN32
-  struct _stat64 st;
-  if (_stat64(path.c_str(), &st) == 0 && (st.st_mode & _S_IWRITE) == 0) _chmod(path.c_str(), _S_IREAD | _S_IWRITE);
-#else
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) chmod(path.c_str(), st.st_mode | S_IWUSR);
-#endif
 }
 
 void SaveAndClose(TOpenArchive& open, const TArchiveProgress& progress) {
@@ -74,7 +59,8 @@ TVfsUpdateResult VfsUpdateFromPackage(uint16_t group, const std::string& archive
   if (total == 0) return TVfsUpdateResult::NothingToDo;
 
   const std::string path = Globals().SetupInfo.InstallDir + "\\" + archive_name;
-  if (!FileExists(path)) {
+  TArchiveFileSystem& files = NativeArchiveFileSystem();
+  if (!files.Exists(path)) {
     Host().ShowMessageBox("Error: Unable to find <" + archive_name + ">", "VFS Error", kMbOk);
     return TVfsUpdateResult::ArchiveMissing;
   }
@@ -83,9 +69,12 @@ TVfsUpdateResult VfsUpdateFromPackage(uint16_t group, const std::string& archive
   SaveAndClose(open, progress);
 
   progress.Status(Named(kStrOpening, archive_name));
-  ClearReadOnly(path);
+  if (files.IsReadOnly(path)) files.ClearAttributes(path);
   auto file = std::make_unique<TVFSFile>();
   if (!file->Open(path, true)) throw ESetupError("VFS archive " + path + ": " + file->ErrorText());
+  if (file->Recovery().Result == TRecoveryResult::SetAside) {
+    Host().ShowMessageBox(file->Recovery().Message, "Warning", kMbOk | kMbIconWarning);
+  }
   open.File = std::move(file);
   open.Name = archive_name;
 
@@ -101,8 +90,9 @@ TVfsUpdateResult VfsUpdateFromPackage(uint16_t group, const std::string& archive
       progress.Status(ReplaceText(adding, u"<%FNUM%>", WidenAscii(std::to_string(done))));
       // The package walk keeps its own cursor: the entry is read before the walk moves on.
       const std::string name = package->Directory()[index].Name;
+      // No flush after each file: the journal holds the archive's original until the save, so
+      // writes reach the archive in large batches.
       open.File->Tree().AddFile(name, PackageEntryContent(*package, index));
-      open.File->Flush();
       progress.Step(refresh);
       ++done;
     }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archives/kzp_file.h"
+#include "archives/archive_file.h"
 #include "archives/kzp_format.h"
 #include "archives/kzp_wav.h"
 #include "core/byte_order.h"
@@ -120,7 +120,7 @@ inline TBytes Samples(const std::vector<int16_t>& samples) {
 
 // Archives in memory by path. A path can be made to fail opening, to look read-only with
 // attributes that cannot be cleared, or to run out of room after a number of bytes.
-class TMemoryFileSystem : public TKzpFileSystem {
+class TMemoryFileSystem : public TArchiveFileSystem {
  public:
   struct TEntry {
     std::shared_ptr<TBytes> Bytes = std::make_shared<TBytes>();
@@ -144,23 +144,23 @@ class TMemoryFileSystem : public TKzpFileSystem {
     files[path].ReadOnly = false;
     return true;
   }
-  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override {
+  std::unique_ptr<TArchiveFile> OpenForUpdate(const std::string& path) override {
     ++opens;
     if (!Exists(path)) return nullptr;
     TEntry& e = files[path];
     if (e.ReadOnly || e.InUse) return nullptr;
-    auto file = std::make_unique<TKzpMemoryFile>(e.Bytes);
+    auto file = std::make_unique<TMemoryArchiveFile>(e.Bytes);
     file->WriteLimit = e.WriteLimit;
     return file;
   }
-  std::unique_ptr<TKzpFile> OpenForReading(const std::string& path) override {
+  std::unique_ptr<TArchiveFile> OpenForReading(const std::string& path) override {
     if (!Exists(path)) return nullptr;
-    return std::make_unique<TKzpMemoryFile>(files[path].Bytes);
+    return std::make_unique<TMemoryArchiveFile>(files[path].Bytes);
   }
-  std::unique_ptr<TKzpFile> Create(const std::string& path) override {
+  std::unique_ptr<TArchiveFile> Create(const std::string& path) override {
     TEntry& e = files[path];
     e.Bytes = std::make_shared<TBytes>();
-    return std::make_unique<TKzpMemoryFile>(e.Bytes);
+    return std::make_unique<TMemoryArchiveFile>(e.Bytes);
   }
   bool Remove(const std::string& path) override { return files.erase(path) != 0; }
   bool Rename(const std::string& from, const std::string& to) override {
@@ -176,7 +176,7 @@ class TMemoryFileSystem : public TKzpFileSystem {
 
 // Reads an archive's ending from bytes; fails the test when it does not read.
 inline TKzpIndex IndexOf(const TBytes& bytes) {
-  TKzpMemoryFile file(std::make_shared<TBytes>(bytes));
+  TMemoryArchiveFile file(std::make_shared<TBytes>(bytes));
   TKzpIndex index;
   std::string error;
   if (!ReadKzpIndex(file, index, error)) ADD_FAILURE() << "archive does not read: " << error;

@@ -43,7 +43,7 @@ TEST(KzpTrailer, SearchFindsBlocksEndingOneToFiftyBytesBeforeTheEnd) {
     const TBytes bytes = WithBlockEnding(body, i);
     EXPECT_EQ(TrailerOf(bytes).Form, TKzpTrailerForm::None) << i;
     EXPECT_EQ(TrailerOf(bytes).Length, 0u) << i;
-    TKzpMemoryFile file(std::make_shared<TBytes>(bytes));
+    TMemoryArchiveFile file(std::make_shared<TBytes>(bytes));
     TKzpIndex index;
     std::string error;
     EXPECT_FALSE(ReadKzpIndex(file, index, error)) << i;
@@ -61,7 +61,7 @@ TEST(KzpTrailer, SectionThatRunsPastTheEndIsRefused) {
 }
 
 std::string ReadError(const TBytes& bytes) {
-  TKzpMemoryFile file(std::make_shared<TBytes>(bytes));
+  TMemoryArchiveFile file(std::make_shared<TBytes>(bytes));
   TKzpIndex index;
   std::string error;
   EXPECT_FALSE(ReadKzpIndex(file, index, error));
@@ -99,7 +99,7 @@ TEST(KzpReader, UnsoundEndingsAreRefusedWithSizesNamed) {
 TEST(KzpReader, EveryTruncationAndByteFlipReadsSafely) {
   const TBytes whole = Concat(ArchiveBody(TwoEntries()), EncodeKzpTrailer("pw", 1, 9, 10));
   auto check = [](const TBytes& bytes, const std::string& what) {
-    TKzpMemoryFile file(std::make_shared<TBytes>(bytes));
+    TMemoryArchiveFile file(std::make_shared<TBytes>(bytes));
     TKzpIndex index;
     std::string error;
     if (ReadKzpIndex(file, index, error)) {
@@ -118,7 +118,7 @@ TEST(KzpReader, EveryTruncationAndByteFlipReadsSafely) {
   for (size_t n = 0; n < whole.size(); ++n) {
     const TBytes cut(whole.begin(), whole.begin() + static_cast<long>(n));
     check(cut, "cut at " + std::to_string(n));
-    TKzpMemoryFile file(std::make_shared<TBytes>(cut));
+    TMemoryArchiveFile file(std::make_shared<TBytes>(cut));
     TKzpIndex index;
     std::string error;
     if (ReadKzpIndex(file, index, error)) {

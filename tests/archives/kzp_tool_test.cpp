@@ -194,7 +194,7 @@ TEST(KzpTool, CreateWritesAnEmptyArchiveTheRuntimeUpdates) {
   {
     TKzpArchive archive;
     archive.SeedRandom(3);
-    ASSERT_EQ(archive.Open(NativeKzpFileSystem(), path), TKzpOpenResult::Opened) << archive.ErrorText();
+    ASSERT_EQ(archive.Open(NativeArchiveFileSystem(), path), TKzpOpenResult::Opened) << archive.ErrorText();
     EXPECT_FALSE(archive.HasPassword);
     archive.Password = "pw";
     archive.CutAtDirectory();
@@ -227,7 +227,7 @@ TEST(KzpTool, CreateWritesAnEmptyArchiveTheRuntimeUpdates) {
   const TBytes before = ReadFile(path);
   {
     TKzpArchive archive;
-    ASSERT_EQ(archive.Open(NativeKzpFileSystem(), path), TKzpOpenResult::Opened);
+    ASSERT_EQ(archive.Open(NativeArchiveFileSystem(), path), TKzpOpenResult::Opened);
     archive.CutAtDirectory();
     archive.Close();
   }

@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include "core/byte_order.h"
+#include <cstdio>
+#include <cstring>
+
+#include "archives/journaled_file.h"
 #include "archives/kzp_archive.h"
+#include "archives/vfs_file.h"
+#include "archives/vfs_hash_index.h"
+#include "core/byte_order.h"
 #include "core/crc.h"
 #include "core/error.h"
 #include "kzp_fixtures.h"
+#include "vfs_fixtures.h"
 
 namespace setup {
 namespace {
@@ -26,7 +33,7 @@ TBytes Pattern(size_t size, uint8_t seed) {
 struct TJournaledUpdate {
   TMemoryFileSystem files;
   TBytes original = Pattern(3 << 20, 11);
-  std::unique_ptr<TKzpFile> archive;
+  std::unique_ptr<TArchiveFile> archive;
   TRollbackJournal journal;
 
   TJournaledUpdate() {
@@ -149,60 +156,72 @@ TEST(RollbackJournal, UntrustworthyJournalsAreSetAsideAndNothingIsWritten) {
 TEST(RollbackJournal, AJournalThatCannotBeWrittenStopsTheChange) {
   // The journal's disk fills up after its header: Save refuses, so the range must stay as it is.
   struct TFullJournals : TMemoryFileSystem {
-    std::unique_ptr<TKzpFile> Create(const std::string& path) override {
-      auto file = std::make_unique<TKzpMemoryFile>(files[path].Bytes);
+    std::unique_ptr<TArchiveFile> Create(const std::string& path) override {
+      auto file = std::make_unique<TMemoryArchiveFile>(files[path].Bytes);
       file->WriteLimit = kJournalHeaderSize + 20;
       return file;
     }
   } files;
   files.Put(kArchive, Pattern(1000, 3));
-  std::unique_ptr<TKzpFile> archive = files.OpenForUpdate(kArchive);
+  std::unique_ptr<TArchiveFile> archive = files.OpenForUpdate(kArchive);
   TRollbackJournal journal;
   ASSERT_TRUE(journal.Begin(files, JournalPath(kArchive), *archive));
   EXPECT_FALSE(journal.Save(0, 100));
 }
 
 // A file system that stops for good after a number of changes (writes, cuts, syncs, creations,
-// removals): what a killed process or a power cut leaves behind.
+// removals): what a killed process or a power cut leaves behind. With a full disk only writes
+// count, and every write after the budget fails with the system's words while the rest works.
 class TStoppingFileSystem : public TMemoryFileSystem {
  public:
-  class TFile : public TKzpFile {
+  class TFile : public TArchiveFile {
    public:
-    TFile(TStoppingFileSystem& owner, std::unique_ptr<TKzpFile> file) : owner_(owner), file_(std::move(file)) {}
+    TFile(TStoppingFileSystem& owner, std::unique_ptr<TArchiveFile> file) : owner_(owner), file_(std::move(file)) {}
     uint64_t Size() override { return file_->Size(); }
     size_t ReadAt(uint64_t offset, void* buffer, size_t n) override { return file_->ReadAt(offset, buffer, n); }
     size_t WriteAt(uint64_t offset, const void* buffer, size_t n) override {
-      return owner_.Go() ? file_->WriteAt(offset, buffer, n) : 0;
+      return owner_.Go(true) ? file_->WriteAt(offset, buffer, n) : 0;
     }
-    bool Truncate(uint64_t size) override { return owner_.Go() && file_->Truncate(size); }
-    bool Flush() override { return owner_.Go(); }
-    bool Sync() override { return owner_.Go(); }
+    bool Truncate(uint64_t size) override { return owner_.Go(size > file_->Size()) && file_->Truncate(size); }
+    bool Flush() override { return owner_.Go(false); }
+    bool Sync() override { return owner_.Go(false); }
+    std::string LastError() override { return owner_.disk_full ? "No space left on device" : ""; }
 
    private:
     TStoppingFileSystem& owner_;
-    std::unique_ptr<TKzpFile> file_;
+    std::unique_ptr<TArchiveFile> file_;
   };
 
-  bool Go() { return ++changes <= budget; }
-  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override {
+  bool Go(bool write) {
+    if (disk_full && !write) return true;
+    return ++changes <= budget;
+  }
+  std::unique_ptr<TArchiveFile> OpenForUpdate(const std::string& path) override {
     return Wrap(TMemoryFileSystem::OpenForUpdate(path));
   }
-  std::unique_ptr<TKzpFile> Create(const std::string& path) override {
-    return Go() ? Wrap(TMemoryFileSystem::Create(path)) : nullptr;
+  std::unique_ptr<TArchiveFile> Create(const std::string& path) override {
+    return Go(false) ? Wrap(TMemoryFileSystem::Create(path)) : nullptr;
   }
-  bool Remove(const std::string& path) override { return Go() && TMemoryFileSystem::Remove(path); }
+  bool Remove(const std::string& path) override { return Go(false) && TMemoryFileSystem::Remove(path); }
+  bool Rename(const std::string& from, const std::string& to) override {
+    return Go(false) && TMemoryFileSystem::Rename(from, to);
+  }
+  TBytes BytesOr(const std::string& path, const char* absent) {
+    return Exists(path) ? Bytes(path) : TBytes(absent, absent + std::strlen(absent));
+  }
 
   uint64_t budget = UINT64_MAX;
   uint64_t changes = 0;
+  bool disk_full = false;
 
  private:
-  std::unique_ptr<TKzpFile> Wrap(std::unique_ptr<TKzpFile> file) {
+  std::unique_ptr<TArchiveFile> Wrap(std::unique_ptr<TArchiveFile> file) {
     return file ? std::make_unique<TFile>(*this, std::move(file)) : nullptr;
   }
 };
 
 // Replaces one entry and adds one, as "kzpupdate" does; false when the update stopped.
-bool UpdateKzp(TKzpFileSystem& files) {
+bool UpdateKzp(TArchiveFileSystem& files) {
   TKzpArchive archive;
   uint8_t seed = 0;
   archive.RandomByte = [&seed] { return seed += 37; };
@@ -219,34 +238,156 @@ bool UpdateKzp(TKzpFileSystem& files) {
   }
 }
 
-TEST(RollbackJournal, AKzpUpdateStoppedAfterAnyChangeLeavesTheOriginalOrTheUpdate) {
+TEST(RollbackJournal, AKzpUpdateStoppedAfterAnyChangeOrOnAFullDiskLeavesTheOriginalOrTheUpdate) {
   const TBytes original = testing::ArchiveBody(testing::TwoEntries());
+  for (const bool disk_full : {false, true}) {
+    TStoppingFileSystem reference;
+    reference.Put(kArchive, original);
+    reference.disk_full = disk_full;
+    ASSERT_TRUE(UpdateKzp(reference));
+    const TBytes updated = reference.Bytes(kArchive);
+    ASSERT_NE(updated, original);
+
+    int lost = 0;
+    for (uint64_t budget = 0; budget < reference.changes; ++budget) {
+      TStoppingFileSystem files;
+      files.Put(kArchive, original);
+      files.budget = budget;
+      files.disk_full = disk_full;
+      EXPECT_FALSE(UpdateKzp(files)) << budget;
+      // The next run opens the archive as an update would: the journal first.
+      files.budget = UINT64_MAX;
+      files.disk_full = false;
+      const bool journal_left = files.Exists(JournalPath(kArchive));
+      const TRecovery recovery = RecoverArchive(files, kArchive);
+      const TBytes& now = files.Bytes(kArchive);
+      if (now != original && now != updated) ++lost;
+      if (disk_full) {
+        EXPECT_EQ(now, original) << budget;
+      }
+      // A stop inside the journal's header leaves a journal that is set aside, the archive untouched.
+      if (recovery.Result == TRecoveryResult::SetAside) {
+        EXPECT_EQ(now, original) << budget;
+      } else {
+        EXPECT_EQ(recovery.Result, journal_left ? TRecoveryResult::RolledBack : TRecoveryResult::NoJournal) << budget;
+      }
+    }
+    EXPECT_EQ(lost, 0) << "of " << reference.changes << " stopping points";
+    std::printf("KZP update, %s: %llu stopping points tried, %d archives lost\n", disk_full ? "disk full" : "stopped",
+                static_cast<unsigned long long>(reference.changes), lost);
+  }
+}
+
+}  // namespace
+}  // namespace setup
+
+namespace setup {
+namespace {
+
+const std::string kVfs = "C:\\Games\\world.vfs";
+
+// A VFS archive with a folder of three files and a file at the root, saved with its index.
+void MakeVfs(TArchiveFileSystem& files) {
+  TVFSGeometry g;
+  g.BlockSize = 512;
+  g.BlockCount = 96;
+  g.RootSlots = 8;
+  ASSERT_TRUE(TVFSFile::Create(kVfs, g, files));
+  TVFSFile file(files);
+  ASSERT_TRUE(file.Open(kVfs, true)) << file.ErrorText();
+  file.Today = [] { return testing::kTestDate; };
+  for (int i = 0; i < 3; ++i) file.Tree().AddFile("Maps\\m" + std::to_string(i) + ".map", Pattern(700, 30 + i));
+  file.Tree().AddFile("readme.txt", Pattern(100, 40));
+  file.Save(false);
+}
+
+// Replaces a file by a larger one, adds a file in new folders and fills "Maps" until its table
+// outgrows its block and moves; false with the error when the update stopped.
+bool UpdateVfs(TArchiveFileSystem& files, size_t held_limit, std::string& error) {
+  try {
+    TVFSFile file(files);
+    file.HeldWriteLimit = held_limit;
+    if (!file.Open(kVfs, true)) {
+      error = file.ErrorText();
+      return false;
+    }
+    file.Today = [] { return testing::kTestDate; };
+    file.Tree().AddFile("Maps\\m1.map", Pattern(2000, 50));
+    file.Tree().AddFile("Sound\\Music\\theme.ogg", Pattern(1500, 51));
+    for (int i = 0; i < 4; ++i) file.Tree().AddFile("Maps\\new" + std::to_string(i) + ".map", Pattern(300, 52 + i));
+    file.Save(false);
+    return true;
+  } catch (const ESetupError& e) {
+    error = e.what();
+    return false;
+  }
+}
+
+// Stops a VFS update after every change in turn (or fills the disk at every write in turn) and
+// opens the archive as the next run would: archive and index must both be as before or both
+// as after. Returns the stopping points tried.
+uint64_t SweepVfsUpdate(size_t held_limit, bool disk_full) {
   TStoppingFileSystem reference;
-  reference.Put(kArchive, original);
-  ASSERT_TRUE(UpdateKzp(reference));
-  const TBytes updated = reference.Bytes(kArchive);
-  ASSERT_NE(updated, original);
+  MakeVfs(reference);
+  const TBytes original = reference.Bytes(kVfs);
+  const TBytes original_index = reference.Bytes(HashFilePath(kVfs));
+  reference.disk_full = disk_full;
+  std::string error;
+  EXPECT_TRUE(UpdateVfs(reference, held_limit, error)) << error;
+  const TBytes updated = reference.Bytes(kVfs);
+  const TBytes updated_index = reference.Bytes(HashFilePath(kVfs));
+  EXPECT_FALSE(reference.Exists(JournalPath(kVfs)));
+  EXPECT_FALSE(reference.Exists(JournalPath(HashFilePath(kVfs))));
+  {
+    TVFSFile check(reference);
+    EXPECT_TRUE(check.Open(kVfs, true, {}, true));
+    EXPECT_EQ(check.Tree().Nodes().size(), 12u);  // 3 folders, 9 files
+  }
 
   int lost = 0;
   for (uint64_t budget = 0; budget < reference.changes; ++budget) {
     TStoppingFileSystem files;
-    files.Put(kArchive, original);
+    MakeVfs(files);
     files.budget = budget;
-    EXPECT_FALSE(UpdateKzp(files)) << budget;
-    // The next run opens the archive as an update would: the journal first.
-    files.budget = UINT64_MAX;
-    const bool journal_left = files.Exists(JournalPath(kArchive));
-    const TRecovery recovery = RecoverArchive(files, kArchive);
-    const TBytes& now = files.Bytes(kArchive);
-    if (now != original && now != updated) ++lost;
-    // A stop inside the journal's header leaves a journal that is set aside, the archive untouched.
-    if (recovery.Result == TRecoveryResult::SetAside) {
-      EXPECT_EQ(now, original) << budget;
-    } else {
-      EXPECT_EQ(recovery.Result, journal_left ? TRecoveryResult::RolledBack : TRecoveryResult::NoJournal) << budget;
+    files.disk_full = disk_full;
+    // Stopped after the commit, the update has done its work (a left-over index journal is
+    // removed by the next opening).
+    const bool done = UpdateVfs(files, held_limit, error);
+    if (disk_full) {
+      EXPECT_FALSE(done) << budget;
+      EXPECT_NE(error.find("No space left on device"), std::string::npos) << budget << ": " << error;
     }
+    files.budget = UINT64_MAX;
+    files.disk_full = false;
+    const TRecovery recovery = RecoverVfsArchive(files, kVfs);
+    EXPECT_NE(recovery.Result, TRecoveryResult::Failed) << budget << ": " << recovery.Message;
+    const TBytes now = files.Bytes(kVfs);
+    const TBytes index = files.BytesOr(HashFilePath(kVfs), "absent");
+    const bool as_before = now == original && index == original_index;
+    const bool as_after = now == updated && index == updated_index;
+    if (!as_before && !as_after) ++lost;
+    EXPECT_TRUE(as_before || as_after) << budget;
+    // A full disk never gets as far as the commit.
+    if (disk_full) {
+      EXPECT_TRUE(as_before) << budget;
+    }
+    EXPECT_FALSE(files.Exists(JournalPath(kVfs)) || files.Exists(JournalPath(HashFilePath(kVfs)))) << budget;
   }
   EXPECT_EQ(lost, 0) << "of " << reference.changes << " stopping points";
+  std::printf("VFS update, held limit %zu, %s: %llu stopping points tried, %d archives lost\n", held_limit,
+              disk_full ? "disk full" : "stopped", static_cast<unsigned long long>(reference.changes), lost);
+  return reference.changes;
+}
+
+TEST(RollbackJournal, AVfsUpdateStoppedAfterAnyChangeLeavesTheOriginalOrTheUpdate) {
+  // Held writes reach the archive at the save, or in many small batches on the way.
+  EXPECT_GT(SweepVfsUpdate(TJournaledFile::kDefaultHeldLimit, false), 20u);
+  EXPECT_GT(SweepVfsUpdate(600, false), 60u);
+}
+
+TEST(RollbackJournal, AVfsUpdateOnAFullDiskStopsWithTheSystemsWordsAndLeavesTheOriginal) {
+  SweepVfsUpdate(TJournaledFile::kDefaultHeldLimit, true);
+  SweepVfsUpdate(600, true);
 }
 
 }  // namespace

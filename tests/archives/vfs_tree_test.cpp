@@ -8,6 +8,7 @@
 #include "archives/vfs_file.h"
 #include "archives/vfs_hash_index.h"
 #include "core/error.h"
+#include "core/file_stream.h"
 #include "vfs_fixtures.h"
 
 namespace setup {

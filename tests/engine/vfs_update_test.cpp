@@ -3,10 +3,10 @@
 #include "engine/vfs_update.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "archives/vfs_check.h"
 #include "archives/vfs_hash_index.h"
@@ -40,8 +40,9 @@ class VfsUpdate : public ::testing::Test {
     Languages().Tables.push_back(std::move(language));
     Languages().Current = static_cast<int32_t>(Languages().Tables.size() - 1);
     saved_install_dir_ = Globals().SetupInfo.InstallDir;
-    // On Linux the "\" the update puts after the install folder is part of the file name.
+    // The archive files take "\" as a separator on Linux too.
     Globals().SetupInfo.InstallDir = ScratchPath("install");
+    std::filesystem::create_directories(Globals().SetupInfo.InstallDir);
     progress_.SetStatusText = [this](const std::u16string& text) { statuses_.push_back(text); };
     progress_.StepProgress = [this](bool publish) {
       ++steps_;
@@ -60,9 +61,9 @@ class VfsUpdate : public ::testing::Test {
     Languages().Current = saved_current_;
   }
 
-  // The archive as the update finds it: install folder + "\" + name.
+  // The archive as the update finds it: install folder + "\" + name ("/" here).
   std::string Archive(const std::string& name, uint32_t block_size = 512, uint32_t blocks = 512, uint32_t root_slots = 8) {
-    return NewArchive("install\\" + name, block_size, blocks, root_slots);
+    return NewArchive("install/" + name, block_size, blocks, root_slots);
   }
 
   void Package(const std::vector<Item>& items) {
@@ -166,9 +167,10 @@ TEST_F(VfsUpdate, AnArchiveLeftOpenIsSavedAndClosedByTheNextUpdate) {
   EXPECT_EQ(VfsUpdateFromPackage(1, "first.vfs", false, progress_), TVfsUpdateResult::Updated);
   ASSERT_NE(OpenVfsArchive(), nullptr);
   EXPECT_EQ(OpenVfsArchiveName(), "first.vfs");
-  // Not saved yet: the header still counts no used blocks and there is no index.
-  EXPECT_FALSE(CheckVfsArchive(first).Sound());
-  EXPECT_FALSE(FileExists(HashFilePath(first)));
+  // Not saved yet: on the disk the archive is still the one before the update, without index.
+  EXPECT_TRUE(CheckVfsArchive(first).Sound());
+  EXPECT_TRUE(ContentAt(first, "Data\\a.txt").empty());
+  EXPECT_FALSE(NativeArchiveFileSystem().Exists(HashFilePath(first)));
 
   // A missing archive leaves the open one as it is.
   EXPECT_EQ(VfsUpdateFromPackage(2, "missing.vfs", true, progress_), TVfsUpdateResult::ArchiveMissing);
@@ -213,7 +215,7 @@ TEST_F(VfsUpdate, AFailureOnTheWayStillSavesAndClosesWhenAskedAndPassesOn) {
 }
 
 TEST_F(VfsUpdate, AnArchiveThatIsNotSoundIsAnError) {
-  const std::string path = ScratchPath("install\\broken.vfs");
+  const std::string path = ScratchPath("install/broken.vfs");
   WriteFile(path, TextBytes(100));
   Package({{"a.txt", TextBytes(5)}});
   try {

@@ -62,13 +62,13 @@ class TFuzzHost : public TPortableHost {
 };
 
 // The archive code's files: there are none.
-class TNoArchives : public TKzpFileSystem {
+class TNoArchives : public TArchiveFileSystem {
  public:
   bool Exists(const std::string&) override { return false; }
   bool IsReadOnly(const std::string&) override { return false; }
   bool ClearAttributes(const std::string&) override { return false; }
-  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string&) override { return nullptr; }
-  std::unique_ptr<TKzpFile> OpenForReading(const std::string&) override { return nullptr; }
+  std::unique_ptr<TArchiveFile> OpenForUpdate(const std::string&) override { return nullptr; }
+  std::unique_ptr<TArchiveFile> OpenForReading(const std::string&) override { return nullptr; }
 };
 
 // Paths compare as lower-case text with "\" separators and without trailing separators; drive

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "archives/kzp_file.h"
+#include "archives/archive_file.h"
 #include "archives/kzp_format.h"
 #include "archives/rollback_journal.h"
 #include "core/error.h"
@@ -43,22 +43,22 @@ class TThrowingHost : public TPortableHost {
 };
 
 // The archive, and its rollback journal while an update runs.
-class TOneFile : public TKzpFileSystem {
+class TOneFile : public TArchiveFileSystem {
  public:
   std::shared_ptr<TBytes> Bytes = std::make_shared<TBytes>();
   std::shared_ptr<TBytes> Journal;
   bool Exists(const std::string& path) override { return path == kPath || (Journal && path == JournalPath(kPath)); }
   bool IsReadOnly(const std::string&) override { return false; }
   bool ClearAttributes(const std::string&) override { return true; }
-  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override {
-    if (path == kPath) return std::make_unique<TKzpMemoryFile>(Bytes);
-    return Exists(path) ? std::make_unique<TKzpMemoryFile>(Journal) : nullptr;
+  std::unique_ptr<TArchiveFile> OpenForUpdate(const std::string& path) override {
+    if (path == kPath) return std::make_unique<TMemoryArchiveFile>(Bytes);
+    return Exists(path) ? std::make_unique<TMemoryArchiveFile>(Journal) : nullptr;
   }
-  std::unique_ptr<TKzpFile> OpenForReading(const std::string& path) override { return OpenForUpdate(path); }
-  std::unique_ptr<TKzpFile> Create(const std::string& path) override {
+  std::unique_ptr<TArchiveFile> OpenForReading(const std::string& path) override { return OpenForUpdate(path); }
+  std::unique_ptr<TArchiveFile> Create(const std::string& path) override {
     if (path != JournalPath(kPath)) return nullptr;
     Journal = std::make_shared<TBytes>();
-    return std::make_unique<TKzpMemoryFile>(Journal);
+    return std::make_unique<TMemoryArchiveFile>(Journal);
   }
   bool Remove(const std::string& path) override {
     if (!Exists(path) || path == kPath) return false;
@@ -72,7 +72,7 @@ TThrowingHost g_host;
 [[noreturn]] void Fail(const std::string& what) { setup::fuzzing::FailCheck("fuzz_kzp_open", what); }
 
 bool Read(const TBytes& bytes, TKzpIndex& index, std::string& error) {
-  TKzpMemoryFile file(std::make_shared<TBytes>(bytes));
+  TMemoryArchiveFile file(std::make_shared<TBytes>(bytes));
   return ReadKzpIndex(file, index, error);
 }
 

@@ -20,19 +20,19 @@ namespace {
 
 using namespace setup;
 
-class TMemoryFiles : public TKzpFileSystem {
+class TMemoryFiles : public TArchiveFileSystem {
  public:
   std::map<std::string, std::shared_ptr<TBytes>> Files;
 
   bool Exists(const std::string& path) override { return Files.count(path) != 0; }
   bool IsReadOnly(const std::string&) override { return false; }
   bool ClearAttributes(const std::string&) override { return true; }
-  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override { return OpenForReading(path); }
-  std::unique_ptr<TKzpFile> OpenForReading(const std::string& path) override {
+  std::unique_ptr<TArchiveFile> OpenForUpdate(const std::string& path) override { return OpenForReading(path); }
+  std::unique_ptr<TArchiveFile> OpenForReading(const std::string& path) override {
     auto it = Files.find(path);
-    return it == Files.end() ? nullptr : std::make_unique<TKzpMemoryFile>(it->second);
+    return it == Files.end() ? nullptr : std::make_unique<TMemoryArchiveFile>(it->second);
   }
-  std::unique_ptr<TKzpFile> Create(const std::string& path) override {
+  std::unique_ptr<TArchiveFile> Create(const std::string& path) override {
     Files[path] = std::make_shared<TBytes>();
     return OpenForReading(path);
   }
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // What the journal says, read apart from recovery.
   TBytes expected = original;
-  TKzpMemoryFile journal(files.Files[JournalPath(archive)]);
+  TMemoryArchiveFile journal(files.Files[JournalPath(archive)]);
   const TJournalContents contents = ReadJournal(journal, [&](uint64_t offset, const TBytes& bytes) {
     if (offset + bytes.size() > expected.size()) expected.resize(offset + bytes.size());
     std::memcpy(expected.data() + offset, bytes.data(), bytes.size());

@@ -205,9 +205,9 @@ int main(int argc, char** argv) {
   fs::create_directories(journal_dir, ec);
   const std::string archive_path = (journal_dir / "archive.tmp").string();
   ok &= WriteBytes(archive_path, std::string(64 << 10, 'a'));
-  if (auto archive = setup::NativeKzpFileSystem().OpenForUpdate(archive_path)) {
+  if (auto archive = setup::NativeArchiveFileSystem().OpenForUpdate(archive_path)) {
     setup::TRollbackJournal journal;
-    ok &= journal.Begin(setup::NativeKzpFileSystem(), (journal_dir / "two_ranges_and_a_cut").string(), *archive) &&
+    ok &= journal.Begin(setup::NativeArchiveFileSystem(), (journal_dir / "two_ranges_and_a_cut").string(), *archive) &&
           journal.Save(100, 300) && journal.Save(4000, 50) && journal.Save(60000, 64 << 10);
     journal.Abandon();
   } else {

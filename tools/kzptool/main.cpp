@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "archives/kzp_file.h"
+#include "archives/archive_file.h"
 #include "archives/kzp_format.h"
 #include "archives/rollback_journal.h"
 #include "core/error.h"
@@ -58,12 +58,12 @@ std::string DateText(uint32_t dos) {
 }
 
 struct TArchive {
-  std::unique_ptr<TKzpFile> File;
+  std::unique_ptr<TArchiveFile> File;
   TKzpIndex Index;
 };
 
 bool OpenArchive(const std::string& path, TArchive& archive) {
-  archive.File = NativeKzpFileSystem().OpenForReading(path);
+  archive.File = NativeArchiveFileSystem().OpenForReading(path);
   if (!archive.File) {
     std::fprintf(stderr, "kzptool: cannot open %s\n", path.c_str());
     return false;
@@ -197,7 +197,7 @@ int Create(const std::string& path) {
   }
   const TBytes bytes = EmptyArchive();
   // The bytes must read back as an empty archive of the new form before they are written.
-  TKzpMemoryFile memory(std::make_shared<TBytes>(bytes));
+  TMemoryArchiveFile memory(std::make_shared<TBytes>(bytes));
   TKzpIndex index;
   std::string error;
   if (!ReadKzpIndex(memory, index, error) || index.Trailer.Form != TKzpTrailerForm::Eih2 ||
@@ -215,7 +215,7 @@ int Create(const std::string& path) {
 
 // Undoes an interrupted update and says what was done; 1 when the archive could not be restored.
 int Recover(const std::string& path) {
-  const TRecovery recovery = RecoverArchive(NativeKzpFileSystem(), path);
+  const TRecovery recovery = RecoverArchive(NativeArchiveFileSystem(), path);
   const bool failed = recovery.Result == TRecoveryResult::Failed;
   std::fprintf(failed ? stderr : stdout, "%s\n", recovery.Message.c_str());
   return failed ? 1 : 0;
@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const std::string command = argv[1];
   if (command == "list" || command == "verify" || command == "extract") {
-    const std::string warning = JournalWarning(NativeKzpFileSystem(), argv[2], "kzptool");
+    const std::string warning = JournalWarning(NativeArchiveFileSystem(), argv[2], "kzptool");
     if (!warning.empty()) std::fprintf(stderr, "kzptool: %s\n", warning.c_str());
   }
   try {

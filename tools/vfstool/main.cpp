@@ -25,7 +25,7 @@
 #include "archives/vfs_check.h"
 #include "archives/vfs_file.h"
 #include "archives/vfs_hash_index.h"
-#include "archives/kzp_file.h"
+#include "archives/archive_file.h"
 #include "archives/rollback_journal.h"
 #include "core/error.h"
 #include "core/file_stream.h"
@@ -217,7 +217,7 @@ int Add(const std::string& path, int count, char** pairs) {
 
 // Undoes an interrupted update and says what was done; 1 when the archive could not be restored.
 int Recover(const std::string& path) {
-  const TRecovery recovery = RecoverArchive(NativeKzpFileSystem(), path);
+  const TRecovery recovery = RecoverVfsArchive(NativeArchiveFileSystem(), path);
   const bool failed = recovery.Result == TRecoveryResult::Failed;
   std::fprintf(failed ? stderr : stdout, "%s\n", recovery.Message.c_str());
   return failed ? 1 : 0;
@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const std::string command = argv[1];
   if (command == "list" || command == "check" || command == "extract") {
-    const std::string warning = JournalWarning(NativeKzpFileSystem(), argv[2], "vfstool");
+    const std::string warning = JournalWarning(NativeArchiveFileSystem(), argv[2], "vfstool");
     if (!warning.empty()) std::fprintf(stderr, "vfstool: %s\n", warning.c_str());
   }
   const std::string archive = argv[2];

@@ -5,10 +5,11 @@
 // its directory is missing; the read-only attribute is the CRT's write permission. Elsewhere
 // (tools and tests) "\" in a path is taken as "/" so the setup's Windows-style paths work,
 // and the owner's write permission stands for the attribute.
-#include "archives/kzp_file.h"
+#include "archives/archive_file.h"
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -63,7 +64,7 @@ std::FILE* OpenExclusive(const std::string& path) { return std::fopen(path.c_str
 bool SyncToDisk(std::FILE* f) { return fsync(fileno(f)) == 0; }
 #endif
 
-class TNativeKzpFile : public TKzpFile {
+class TNativeKzpFile : public TArchiveFile {
  public:
   explicit TNativeKzpFile(std::FILE* file) : file_(file) {}
   ~TNativeKzpFile() override { std::fclose(file_); }
@@ -78,18 +79,28 @@ class TNativeKzpFile : public TKzpFile {
     return std::fread(buffer, 1, n, file_);
   }
   size_t WriteAt(uint64_t offset, const void* buffer, size_t n) override {
-    if (n == 0 || Seek64(file_, offset, SEEK_SET) != 0) return 0;
-    return std::fwrite(buffer, 1, n, file_);
+    if (n == 0) return 0;
+    const size_t written = Seek64(file_, offset, SEEK_SET) == 0 ? std::fwrite(buffer, 1, n, file_) : 0;
+    Noted(written == n);
+    return written;
   }
-  bool Truncate(uint64_t size) override { return std::fflush(file_) == 0 && SetLength(file_, size) == 0; }
-  bool Flush() override { return std::fflush(file_) == 0; }
-  bool Sync() override { return Flush() && SyncToDisk(file_); }
+  bool Truncate(uint64_t size) override { return Noted(std::fflush(file_) == 0 && SetLength(file_, size) == 0); }
+  bool Flush() override { return Noted(std::fflush(file_) == 0); }
+  bool Sync() override { return Flush() && Noted(SyncToDisk(file_)); }
+  std::string LastError() override { return error_; }
 
  private:
+  // Keeps the C runtime's words for a failure (the disk-full text among them).
+  bool Noted(bool ok) {
+    if (!ok && errno != 0) error_ = std::strerror(errno);
+    return ok;
+  }
+
   std::FILE* file_;
+  std::string error_;
 };
 
-class TNativeKzpFileSystem : public TKzpFileSystem {
+class TNativeKzpFileSystem : public TArchiveFileSystem {
  public:
   bool Exists(const std::string& path) override {
     bool regular = false, writable = false;
@@ -100,15 +111,15 @@ class TNativeKzpFileSystem : public TKzpFileSystem {
     return StatFile(NativePath(path), regular, writable) && !writable;
   }
   bool ClearAttributes(const std::string& path) override { return MakeWritable(NativePath(path)); }
-  std::unique_ptr<TKzpFile> OpenForUpdate(const std::string& path) override {
+  std::unique_ptr<TArchiveFile> OpenForUpdate(const std::string& path) override {
     std::FILE* f = OpenExclusive(NativePath(path));
     return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
   }
-  std::unique_ptr<TKzpFile> OpenForReading(const std::string& path) override {
+  std::unique_ptr<TArchiveFile> OpenForReading(const std::string& path) override {
     std::FILE* f = std::fopen(NativePath(path).c_str(), "rb");
     return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
   }
-  std::unique_ptr<TKzpFile> Create(const std::string& path) override {
+  std::unique_ptr<TArchiveFile> Create(const std::string& path) override {
     std::FILE* f = std::fopen(NativePath(path).c_str(), "w+b");
     return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
   }
@@ -120,29 +131,30 @@ class TNativeKzpFileSystem : public TKzpFileSystem {
 
 }  // namespace
 
-TKzpFileSystem& NativeKzpFileSystem() {
+TArchiveFileSystem& NativeArchiveFileSystem() {
   static TNativeKzpFileSystem system;
   return system;
 }
 
 // ---------------------------------------------------------------- memory file
 
-size_t TKzpMemoryFile::ReadAt(uint64_t offset, void* buffer, size_t n) {
+size_t TMemoryArchiveFile::ReadAt(uint64_t offset, void* buffer, size_t n) {
   if (offset >= bytes_->size()) return 0;
   const size_t take = n < bytes_->size() - offset ? n : static_cast<size_t>(bytes_->size() - offset);
   if (take) std::memcpy(buffer, bytes_->data() + offset, take);
   return take;
 }
 
-size_t TKzpMemoryFile::WriteAt(uint64_t offset, const void* buffer, size_t n) {
-  if (offset >= WriteLimit) return 0;
-  const size_t take = n < WriteLimit - offset ? n : static_cast<size_t>(WriteLimit - offset);
+size_t TMemoryArchiveFile::WriteAt(uint64_t offset, const void* buffer, size_t n) {
+  const size_t take = offset >= WriteLimit ? 0 : n < WriteLimit - offset ? n : static_cast<size_t>(WriteLimit - offset);
+  full_ = take < n;
+  if (take == 0) return 0;
   if (offset + take > bytes_->size()) bytes_->resize(static_cast<size_t>(offset + take));
   if (take) std::memcpy(bytes_->data() + offset, buffer, take);
   return take;
 }
 
-bool TKzpMemoryFile::Truncate(uint64_t size) {
+bool TMemoryArchiveFile::Truncate(uint64_t size) {
   bytes_->resize(static_cast<size_t>(size));
   return true;
 }
