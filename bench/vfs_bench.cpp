@@ -64,10 +64,10 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   const std::filesystem::path work = std::filesystem::temp_directory_path() / ("vfs-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(work);
+  std::filesystem::create_directories(work / "install");
   Globals().SetupInfo.InstallDir = (work / "install").string();
   const std::string archive_name = "bench.vfs";
-  // The update opens install folder + "\" + name; natively the "\" is part of the file name.
+  // The update opens install folder + "\" + name; the archive files take "\" for "/".
   const std::string archive_path = Globals().SetupInfo.InstallDir + "\\" + archive_name;
 
   std::printf("%-7s %6s %12s %12s %12s %10s\n", "layout", "files", "update", "compress", "rest", "x previous");

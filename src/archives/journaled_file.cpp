@@ -11,7 +11,7 @@ namespace setup {
 TJournaledFile::TJournaledFile(TArchiveFileSystem& files, std::string path, std::unique_ptr<TArchiveFile> archive,
                                size_t held_limit)
     : files_(files), path_(std::move(path)), archive_(std::move(archive)), held_limit_(held_limit) {
-  size_ = archive_->Size();
+  size_ = stored_size_ = archive_->Size();
 }
 
 TJournaledFile::~TJournaledFile() { journal_.Abandon(); }
@@ -37,21 +37,22 @@ size_t TJournaledFile::ReadAt(uint64_t offset, void* buffer, size_t n) {
   if (offset >= size_) return 0;
   if (n > size_ - offset) n = static_cast<size_t>(size_ - offset);
   auto* out = static_cast<uint8_t*>(buffer);
-  const size_t got = archive_->ReadAt(offset, out, n);
-  // Past the archive's end only held writes can give bytes; the rest reads as zero.
-  if (got < n) std::memset(out + got, 0, n - got);
+  const size_t stored = offset < stored_size_ ? static_cast<size_t>(std::min<uint64_t>(n, stored_size_ - offset)) : 0;
+  const size_t got = stored ? archive_->ReadAt(offset, out, stored) : 0;
+  if (got < stored) return got;  // the archive does not give what it holds
+  // Past the archive's end the held writes have made the file longer; what none covers is zero.
+  std::memset(out + got, 0, n - got);
   const uint64_t end = offset + n;
-  uint64_t covered = offset + got;
   auto it = held_.upper_bound(offset);
   if (it != held_.begin()) --it;
   for (; it != held_.end() && it->first < end; ++it) {
     const uint64_t from = std::max(offset, it->first);
     const uint64_t to = std::min(end, it->first + it->second.size());
-    if (from >= to) continue;
-    std::memcpy(out + (from - offset), it->second.data() + (from - it->first), static_cast<size_t>(to - from));
-    if (from <= covered) covered = std::max(covered, to);
+    if (from < to) {
+      std::memcpy(out + (from - offset), it->second.data() + (from - it->first), static_cast<size_t>(to - from));
+    }
   }
-  return static_cast<size_t>(covered - offset);
+  return n;
 }
 
 size_t TJournaledFile::WriteAt(uint64_t offset, const void* buffer, size_t n) {
@@ -104,6 +105,7 @@ bool TJournaledFile::Checkpoint() {
   }
   for (const auto& [offset, bytes] : held_) {
     if (!Noted(archive_->WriteAt(offset, bytes.data(), bytes.size()) == bytes.size())) return false;
+    stored_size_ = std::max<uint64_t>(stored_size_, offset + bytes.size());
   }
   held_.clear();
   held_bytes_ = 0;
@@ -112,7 +114,7 @@ bool TJournaledFile::Checkpoint() {
 
 bool TJournaledFile::Truncate(uint64_t size) {
   if (!Checkpoint()) return false;
-  const uint64_t now = archive_->Size();
+  const uint64_t now = stored_size_;
   if (size == now) return true;
   if (!journal_.Active() && !journal_.Begin(files_, JournalPath(path_), *archive_)) {
     return JournalFailed();
@@ -121,7 +123,7 @@ bool TJournaledFile::Truncate(uint64_t size) {
     return JournalFailed();
   }
   if (!Noted(archive_->Truncate(size))) return false;
-  size_ = size;
+  size_ = stored_size_ = size;
   return true;
 }
 

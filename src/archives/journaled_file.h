@@ -57,7 +57,8 @@ class TJournaledFile : public TArchiveFile {
   std::map<uint64_t, TBytes> held_;  // start -> bytes; disjoint, not touching
   size_t held_bytes_ = 0;
   size_t held_limit_;
-  uint64_t size_ = 0;  // the archive's size with the held writes
+  uint64_t size_ = 0;         // the archive's size with the held writes
+  uint64_t stored_size_ = 0;  // the archive's size on the disk
   bool failed_ = false;
   std::string error_;
 };

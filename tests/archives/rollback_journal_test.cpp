@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "archives/journaled_file.h"
 #include "archives/kzp_archive.h"
@@ -167,6 +169,45 @@ TEST(RollbackJournal, AJournalThatCannotBeWrittenStopsTheChange) {
   TRollbackJournal journal;
   ASSERT_TRUE(journal.Begin(files, JournalPath(kArchive), *archive));
   EXPECT_FALSE(journal.Save(0, 100));
+}
+
+// Random writes (overlapping, touching, apart, growing the file) and reads through a journaled
+// file read what a plain copy holds; dropped without its commit the file is given back by
+// recovery, committed it keeps every write.
+TEST(JournaledFile, HeldWritesReadBackAndReachTheArchiveOnlyThroughTheJournal) {
+  for (const bool commit : {false, true}) {
+    TMemoryFileSystem files;
+    const TBytes original = Pattern(20000, 3);
+    files.Put(kArchive, original);
+    TBytes model = original;
+    std::mt19937 random(commit ? 7 : 11);
+    {
+      TJournaledFile file(files, kArchive, files.OpenForUpdate(kArchive), 3000);
+      for (int step = 0; step < 3000; ++step) {
+        const uint64_t offset = random() % 21000;
+        const size_t n = 1 + random() % 700;
+        if (random() % 3) {
+          const TBytes bytes = Pattern(n, static_cast<uint8_t>(step));
+          ASSERT_EQ(file.WriteAt(offset, bytes.data(), n), n);
+          if (model.size() < offset + n) model.resize(offset + n);
+          std::copy(bytes.begin(), bytes.end(), model.begin() + static_cast<long>(offset));
+        } else {
+          TBytes got(n);
+          const size_t read = file.ReadAt(offset, got.data(), n);
+          ASSERT_EQ(read, offset >= model.size() ? 0 : std::min<size_t>(n, model.size() - offset)) << step;
+          ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<long>(read), model.begin() + static_cast<long>(offset)))
+              << step;
+        }
+        ASSERT_EQ(file.Size(), model.size());
+      }
+      if (commit) {
+        ASSERT_TRUE(file.Commit());
+      }
+    }
+    EXPECT_EQ(RecoverArchive(files, kArchive).Result, commit ? TRecoveryResult::NoJournal : TRecoveryResult::RolledBack);
+    EXPECT_EQ(files.Bytes(kArchive), commit ? model : original);
+    EXPECT_FALSE(files.Exists(JournalPath(kArchive)));
+  }
 }
 
 // A file system that stops for good after a number of changes (writes, cuts, syncs, creations,
