@@ -214,6 +214,33 @@ TEST_F(VfsUpdate, AFailureOnTheWayStillSavesAndClosesWhenAskedAndPassesOn) {
   EXPECT_NE(OpenVfsArchive(), nullptr);
 }
 
+TEST_F(VfsUpdate, AnInterruptedChangeIsUndoneFirstAndAJournalThatCannotBeTrustedIsSetAsideWithAWarning) {
+  TRecordingHost host;
+  const std::string archive = Archive("stopped.vfs");
+  {
+    // A change that reached the archive but was never saved: what a killed setup leaves.
+    TVFSFile file;
+    file.HeldWriteLimit = 1;
+    ASSERT_TRUE(file.Open(archive, true)) << file.ErrorText();
+    file.Tree().AddFile("Data\\left.txt", TextBytes(700));
+  }
+  ASSERT_TRUE(NativeArchiveFileSystem().Exists(JournalPath(archive)));
+  Package({{"Data\\a.txt", TextBytes(100)}});
+  EXPECT_EQ(VfsUpdateFromPackage(1, "stopped.vfs", true, progress_), TVfsUpdateResult::Updated);
+  EXPECT_TRUE(host.Boxes.empty());
+  EXPECT_EQ(Problems(archive), "");
+  EXPECT_EQ(ContentAt(archive, "Data\\a.txt"), TextBytes(100));
+  EXPECT_TRUE(ContentAt(archive, "Data\\left.txt").empty());
+
+  WriteFile(JournalPath(archive), TextBytes(40));  // no journal header
+  EXPECT_EQ(VfsUpdateFromPackage(1, "stopped.vfs", true, progress_), TVfsUpdateResult::Updated);
+  ASSERT_EQ(host.Boxes.size(), 1u);
+  EXPECT_EQ(host.Boxes[0].Caption, "Warning");
+  EXPECT_NE(host.Boxes[0].Text.find("nothing was restored"), std::string::npos) << host.Boxes[0].Text;
+  EXPECT_TRUE(NativeArchiveFileSystem().Exists(JournalPath(archive) + ".damaged"));
+  EXPECT_EQ(Problems(archive), "");
+}
+
 TEST_F(VfsUpdate, AnArchiveThatIsNotSoundIsAnError) {
   const std::string path = ScratchPath("install/broken.vfs");
   WriteFile(path, TextBytes(100));
