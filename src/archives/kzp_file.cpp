@@ -38,7 +38,6 @@ bool StatFile(const std::string& path, bool& regular, bool& writable) {
 }
 bool MakeWritable(const std::string& path) { return _chmod(path.c_str(), _S_IREAD | _S_IWRITE) == 0; }
 std::FILE* OpenExclusive(const std::string& path) { return _fsopen(path.c_str(), "r+b", _SH_DENYRW); }
-bool SyncToDisk(std::FILE* f) { return _commit(_fileno(f)) == 0; }
 #else
 std::string NativePath(const std::string& path) {
   std::string out = path;
@@ -60,7 +59,6 @@ bool MakeWritable(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 std::FILE* OpenExclusive(const std::string& path) { return std::fopen(path.c_str(), "r+b"); }
-bool SyncToDisk(std::FILE* f) { return fsync(fileno(f)) == 0; }
 #endif
 
 class TNativeKzpFile : public TKzpFile {
@@ -83,7 +81,7 @@ class TNativeKzpFile : public TKzpFile {
   }
   bool Truncate(uint64_t size) override { return std::fflush(file_) == 0 && SetLength(file_, size) == 0; }
   bool Flush() override { return std::fflush(file_) == 0; }
-  bool Sync() override { return Flush() && SyncToDisk(file_); }
+  bool Sync() override { return SyncToDisk(file_); }
 
  private:
   std::FILE* file_;
