@@ -67,6 +67,23 @@ class Engine : public ::testing::Test {
     Globals().Package = std::make_unique<TPak>(path, pmRead);
   }
 
+  // Bytes of several pieces that deflate cannot make much of.
+  static std::string ManyPieces() {
+    std::string bytes(3 * kPieceSize + 17, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 5);
+    return bytes;
+  }
+  // Changes a byte near the end of an entry's stored bytes, as if the package changed after
+  // start-up verified it, and reopens the package.
+  void DamageEntry(int index) {
+    const TPakEntry e = Globals().Package->Directory()[static_cast<size_t>(index)];
+    const std::string path = testing::ScratchPath("engine-package.bin");
+    TBytes bytes = testing::ReadFile(path);
+    bytes[e.Offset + e.StoredLength() - 3] ^= 0x55;
+    testing::WriteFile(path, bytes);
+    Globals().Package = std::make_unique<TPak>(path, pmRead);
+  }
+
   // Compiled lines from (command, params) pairs; positions are line indices.
   void Script(const std::vector<std::pair<int, std::vector<std::string>>>& lines) {
     auto& out = Globals().CompLines.Lines;
@@ -155,17 +172,11 @@ TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
 }
 
 TEST_F(Engine, FileWritesEntriesOfManyPiecesAndEmptiesOneChangedSinceVerification) {
-  std::string big(3 * kPieceSize + 17, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 5);
+  const std::string big = ManyPieces();
   Package({{"SetupInfo", 0, "x"}, {"big.dat", 1, big}, {"changed.dat", 1, big}, {"small.txt", 1, "small"}});
   // The package's bytes of changed.dat change after start-up verified them: that file is left
   // empty, not half written, and the next entry still installs.
-  const TPakEntry e = Globals().Package->Directory()[2];
-  const std::string path = testing::ScratchPath("engine-package.bin");
-  TBytes bytes = testing::ReadFile(path);
-  bytes[e.Offset + e.StoredLength() - 3] ^= 0x55;
-  testing::WriteFile(path, bytes);
-  Globals().Package = std::make_unique<TPak>(path, pmRead);
+  DamageEntry(2);
   Script({{kFile, {"files", "1"}}});
   RunScript();
   EXPECT_TRUE(Read("C:\\Games\\Demo\\big.dat") == big);
@@ -199,15 +210,8 @@ TEST_F(Engine, FileReplacesExistingFilesThroughATemporaryFileAndWritesNewOnesDir
 // A file held open, one whose replacement the system refuses and one whose entry changed since
 // verification all keep their old content, and no temporary file stays behind.
 TEST_F(Engine, FileKeepsOldFilesItCannotReplaceAndLeavesNoTemporaryFile) {
-  std::string big(3 * kPieceSize + 17, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 5);
-  Package({{"SetupInfo", 0, "x"}, {"locked.txt", 1, "new"}, {"busy.txt", 1, "new"}, {"changed.dat", 1, big}});
-  const TPakEntry e = Globals().Package->Directory()[3];
-  const std::string package = testing::ScratchPath("engine-package.bin");
-  TBytes bytes = testing::ReadFile(package);
-  bytes[e.Offset + e.StoredLength() - 3] ^= 0x55;
-  testing::WriteFile(package, bytes);
-  Globals().Package = std::make_unique<TPak>(package, pmRead);
+  Package({{"SetupInfo", 0, "x"}, {"locked.txt", 1, "new"}, {"busy.txt", 1, "new"}, {"changed.dat", 1, ManyPieces()}});
+  DamageEntry(3);
   const std::vector<std::string> names = {"busy.txt", "changed.dat", "locked.txt"};
   for (const std::string& name : names) Put("C:\\Games\\Demo\\" + name, "old");
   system_.Locked.insert("C:\\Games\\Demo\\locked.txt");
