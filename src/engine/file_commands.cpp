@@ -33,8 +33,8 @@ constexpr char kReplacementSuffix[] = ".setup-new";
 // Where a package entry's bytes go. A file the player does not have yet is written directly. A
 // file already there is written to a temporary file beside it that takes its place in one step
 // once every byte is on the disk, so a run killed half way (power cut, full disk) leaves the old
-// file whole rather than cut short. A target that cannot be written today (read-only, in use)
-// is skipped as before: opening it fails.
+// file whole rather than cut short. A target that cannot be opened for writing (read-only, in
+// use) is skipped and stays as it was.
 class TEntryOutput {
  public:
   explicit TEntryOutput(const std::string& path) : path_(path) {
