@@ -39,7 +39,6 @@ bool StatFile(const std::string& path, bool& regular, bool& writable) {
 }
 bool MakeWritable(const std::string& path) { return _chmod(path.c_str(), _S_IREAD | _S_IWRITE) == 0; }
 std::FILE* OpenExclusive(const std::string& path) { return _fsopen(path.c_str(), "r+b", _SH_DENYRW); }
-bool SyncToDisk(std::FILE* f) { return _commit(_fileno(f)) == 0; }
 #else
 std::string NativePath(const std::string& path) {
   std::string out = path;
@@ -61,13 +60,12 @@ bool MakeWritable(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 std::FILE* OpenExclusive(const std::string& path) { return std::fopen(path.c_str(), "r+b"); }
-bool SyncToDisk(std::FILE* f) { return fsync(fileno(f)) == 0; }
 #endif
 
-class TNativeKzpFile : public TArchiveFile {
+class TNativeArchiveFile : public TArchiveFile {
  public:
-  explicit TNativeKzpFile(std::FILE* file) : file_(file) {}
-  ~TNativeKzpFile() override { std::fclose(file_); }
+  explicit TNativeArchiveFile(std::FILE* file) : file_(file) {}
+  ~TNativeArchiveFile() override { std::fclose(file_); }
 
   uint64_t Size() override {
     if (Seek64(file_, 0, SEEK_END) != 0) return 0;
@@ -86,7 +84,7 @@ class TNativeKzpFile : public TArchiveFile {
   }
   bool Truncate(uint64_t size) override { return Noted(std::fflush(file_) == 0 && SetLength(file_, size) == 0); }
   bool Flush() override { return Noted(std::fflush(file_) == 0); }
-  bool Sync() override { return Flush() && Noted(SyncToDisk(file_)); }
+  bool Sync() override { return Noted(SyncToDisk(file_)); }
   std::string LastError() override { return error_; }
 
  private:
@@ -100,7 +98,7 @@ class TNativeKzpFile : public TArchiveFile {
   std::string error_;
 };
 
-class TNativeKzpFileSystem : public TArchiveFileSystem {
+class TNativeArchiveFileSystem : public TArchiveFileSystem {
  public:
   bool Exists(const std::string& path) override {
     bool regular = false, writable = false;
@@ -113,15 +111,15 @@ class TNativeKzpFileSystem : public TArchiveFileSystem {
   bool ClearAttributes(const std::string& path) override { return MakeWritable(NativePath(path)); }
   std::unique_ptr<TArchiveFile> OpenForUpdate(const std::string& path) override {
     std::FILE* f = OpenExclusive(NativePath(path));
-    return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
+    return f ? std::make_unique<TNativeArchiveFile>(f) : nullptr;
   }
   std::unique_ptr<TArchiveFile> OpenForReading(const std::string& path) override {
     std::FILE* f = std::fopen(NativePath(path).c_str(), "rb");
-    return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
+    return f ? std::make_unique<TNativeArchiveFile>(f) : nullptr;
   }
   std::unique_ptr<TArchiveFile> Create(const std::string& path) override {
     std::FILE* f = std::fopen(NativePath(path).c_str(), "w+b");
-    return f ? std::make_unique<TNativeKzpFile>(f) : nullptr;
+    return f ? std::make_unique<TNativeArchiveFile>(f) : nullptr;
   }
   bool Remove(const std::string& path) override { return std::remove(NativePath(path).c_str()) == 0; }
   bool Rename(const std::string& from, const std::string& to) override {
@@ -132,7 +130,7 @@ class TNativeKzpFileSystem : public TArchiveFileSystem {
 }  // namespace
 
 TArchiveFileSystem& NativeArchiveFileSystem() {
-  static TNativeKzpFileSystem system;
+  static TNativeArchiveFileSystem system;
   return system;
 }
 

@@ -3,14 +3,22 @@
 
 #include <sys/stat.h>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace setup {
 
 #ifdef _WIN32
 int Seek64(std::FILE* f, uint64_t pos, int whence) { return _fseeki64(f, static_cast<int64_t>(pos), whence); }
 int64_t Tell64(std::FILE* f) { return _ftelli64(f); }
+bool SyncToDisk(std::FILE* f) { return std::fflush(f) == 0 && _commit(_fileno(f)) == 0; }
 #else
 int Seek64(std::FILE* f, uint64_t pos, int whence) { return fseeko(f, static_cast<off_t>(pos), whence); }
 int64_t Tell64(std::FILE* f) { return ftello(f); }
+bool SyncToDisk(std::FILE* f) { return std::fflush(f) == 0 && fsync(fileno(f)) == 0; }
 #endif
 
 std::unique_ptr<TFileStream> TFileStream::Open(const std::string& name, TFileMode mode) {
@@ -44,6 +52,8 @@ size_t TFileStream::Read(void* buffer, size_t n) { return n ? std::fread(buffer,
 size_t TFileStream::Write(const void* buffer, size_t n) { return n ? std::fwrite(buffer, 1, n, file_) : 0; }
 
 bool TFileStream::Flush() { return std::fflush(file_) == 0; }
+
+bool TFileStream::Sync() { return SyncToDisk(file_); }
 
 bool WriteWholeFile(const std::string& name, const void* data, size_t size) {
   auto f = TFileStream::Open(name, TFileMode::Create);

@@ -16,6 +16,9 @@ namespace setup {
 // non-zero / -1 on failure, as the C calls report.
 int Seek64(std::FILE* f, uint64_t pos, int whence);
 int64_t Tell64(std::FILE* f);
+// Flushes the stream, then asks the system to put the file on the disk before it returns (the
+// handle's FlushFileBuffers on Windows, fsync elsewhere); false when either fails.
+bool SyncToDisk(std::FILE* f);
 
 enum class TFileMode {
   Read,       // existing file, read only, other readers and writers allowed
@@ -37,6 +40,8 @@ class TFileStream {
   size_t Read(void* buffer, size_t n);
   size_t Write(const void* buffer, size_t n);
   bool Flush();
+  // Flush, then the file on the disk (SyncToDisk).
+  bool Sync();
 
  private:
   explicit TFileStream(std::FILE* file) : file_(file) {}

@@ -26,6 +26,58 @@ void ShowFileStatus(TStringNumber string_number, const std::string& name) {
 // Removing a tree stops after this many passes that removed nothing (an item in use).
 constexpr int kRemoveTreeAttempts = 3;
 
+// What an existing file's new content is written to, beside it, before it takes the file's
+// place. One fixed name: a run killed half way leaves one such file that the next run overwrites.
+constexpr char kReplacementSuffix[] = ".setup-new";
+
+// Where a package entry's bytes go. A file the player does not have yet is written directly. A
+// file already there is written to a temporary file beside it that takes its place in one step
+// once every byte is on the disk, so a run killed half way (power cut, full disk) leaves the old
+// file whole rather than cut short. A target that cannot be opened for writing (read-only, in
+// use) is skipped and stays as it was.
+class TEntryOutput {
+ public:
+  explicit TEntryOutput(const std::string& path) : path_(path) {
+    TSystem& system = System();
+    CreateFolderPath(FolderPart(path));
+    if (system.FileExists(path)) {
+      if (!system.OpenFile(path, TFileMode::ReadWrite)) return;
+      temp_ = path + kReplacementSuffix;
+      file_ = system.OpenFile(temp_, TFileMode::Create);
+      if (file_) return;
+      temp_.clear();  // no room for a second name (path length, folder rights): written directly
+    }
+    file_ = system.OpenFile(path, TFileMode::Create);
+  }
+  // An output not finished (an exception on the way) drops its temporary file.
+  ~TEntryOutput() { Finish(false); }
+  TEntryOutput(const TEntryOutput&) = delete;
+  TEntryOutput& operator=(const TEntryOutput&) = delete;
+
+  bool IsOpen() const { return file_ != nullptr; }
+  bool Replacing() const { return !temp_.empty(); }
+  void Write(const uint8_t* data, size_t size) {
+    if (file_->Write(data, size) != size) written_ = false;
+  }
+  // Ends the entry. A replaced file takes the new content only when the entry is complete and
+  // every byte reached the disk; otherwise it keeps its old content and the temporary file goes.
+  // A file written directly stays as it is.
+  void Finish(bool complete) {
+    if (!file_) return;
+    const bool keep = Replacing() && complete && written_ && file_->Sync();
+    file_.reset();
+    if (!Replacing()) return;
+    if (!keep || !System().ReplaceFile(temp_, path_)) System().DeleteFile(temp_);
+    temp_.clear();
+  }
+
+ private:
+  std::string path_;
+  std::string temp_;  // the temporary file, or empty when the target is written directly
+  std::unique_ptr<TFileStream> file_;
+  bool written_ = true;  // every write took all its bytes
+};
+
 }  // namespace
 
 void ShowExtractFailure(const TPak& pak) {
@@ -62,35 +114,39 @@ void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size
 
 void StreamLargeEntry(const std::string& path, const std::string& display_name, uint32_t size, int index) {
   TPak& pak = *Globals().Package;
-  CreateFolderPath(FolderPart(path));  // as for small entries: a large file may open a new folder
-  auto file = System().OpenFile(path, TFileMode::Create);
-  if (!file) return;
+  TEntryOutput output(path);  // as for small entries: a large file may open a new folder
+  if (!output.IsOpen()) return;
   const uint64_t offset = pak.Directory()[static_cast<size_t>(index)].Offset;
   TBytes chunk;
-  for (uint32_t remaining = size; remaining > 0;) {
+  uint32_t remaining = size;
+  while (remaining > 0) {
     const uint32_t n = remaining < kStreamChunk ? remaining : kStreamChunk;
     const std::string progress = display_name + " - " + SizeText(size - remaining) + " / " + SizeText(size);
     ShowFileStatus(kStrExtracting, progress);
     chunk.resize(n);
     const size_t got = pak.ReadAt(offset + (size - remaining), chunk.data(), n);
-    file->Write(chunk.data(), got);
-    if (got < n) break;  // the package ends early: the file stays short rather than padded
+    output.Write(chunk.data(), got);
+    // The package ends early: a new file stays short rather than padded, a replaced one as it was.
+    if (got < n) break;
     remaining -= n;
   }
+  output.Finish(remaining == 0);
 }
 
 void ExtractEntryToFile(const std::string& path, int index) {
   TPak& pak = *Globals().Package;
-  CreateFolderPath(FolderPart(path));
-  auto file = System().OpenFile(path, TFileMode::Create);
-  if (!file || pak.Directory()[static_cast<size_t>(index)].Size == 0) return;
+  TEntryOutput output(path);
+  if (!output.IsOpen()) return;
   // Piece by piece: an entry is never held whole. Only a package changed since it was
-  // verified fails here; the file is then left empty rather than holding part of the entry.
-  if (!pak.ExtractTo(index, [&](const uint8_t* data, size_t size) { file->Write(data, size); })) {
-    ShowExtractFailure(pak);
-    file.reset();
-    System().OpenFile(path, TFileMode::Create);
-  }
+  // verified fails here; a replaced file then keeps its old content, and a new one is left
+  // empty rather than holding part of the entry.
+  const bool extracted = pak.Directory()[static_cast<size_t>(index)].Size == 0 ||
+                         pak.ExtractTo(index, [&](const uint8_t* data, size_t size) { output.Write(data, size); });
+  const bool direct = !output.Replacing();
+  output.Finish(extracted);
+  if (extracted) return;
+  if (direct) System().OpenFile(path, TFileMode::Create);
+  ShowExtractFailure(pak);
 }
 
 void ExtractGroup(const std::string& folder, uint16_t group) {

@@ -25,12 +25,14 @@ void ShowExtractFailure(const TPak& pak);
 void CreateFolderPath(const std::string& path);
 // Creates the file's folders, then the file (replacing it) with the data.
 void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size);
-// Creates the file's folders, then the file (replacing it) with the package entry, inflated
-// piece by piece.
+// Creates the file's folders, then the file with the package entry, inflated piece by piece.
+// An existing file is replaced in one step once the new content is complete and on the disk;
+// until then, and when the entry fails, it keeps its old content.
 void ExtractEntryToFile(const std::string& path, int index);
 // Writes every entry of the group below the folder, logging each file, one progress step each.
 void ExtractGroup(const std::string& folder, uint16_t group);
-// Copies a large entry to a file in chunks, never holding it whole.
+// Copies a large entry to a file in chunks, never holding it whole; an existing file is replaced
+// as ExtractEntryToFile replaces it.
 void StreamLargeEntry(const std::string& path, const std::string& display_name, uint32_t size, int index);
 // A destination parameter as a folder: absolute drive paths as they are, others below the
 // install folder; always with a trailing backslash.

@@ -44,6 +44,10 @@ class TSystem {
   // Copies, replacing an existing destination.
   virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
   virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+  // Puts the file from in the place of the file to in one step, replacing it, and returns when
+  // the change is on the disk: a reader sees the old file or the new one, never neither. False
+  // when to cannot be replaced (in use, read-only, hidden or system); both files stay then.
+  virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
   // Every item of a folder, hidden and system ones included, without "." and "..".
   virtual std::vector<TFolderItem> ListFolder(const std::string& folder) = 0;
   // Roots ("D:\") of the CD-ROM drives in the system's order. Raises ESetupError when the

@@ -1,6 +1,8 @@
 // The script commands and the interpreter against the fake system.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/languages.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
@@ -65,6 +67,23 @@ class Engine : public ::testing::Test {
     Globals().Package = std::make_unique<TPak>(path, pmRead);
   }
 
+  // Bytes of several pieces that deflate cannot make much of.
+  static std::string ManyPieces() {
+    std::string bytes(3 * kPieceSize + 17, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 5);
+    return bytes;
+  }
+  // Changes a byte near the end of an entry's stored bytes, as if the package changed after
+  // start-up verified it, and reopens the package.
+  void DamageEntry(int index) {
+    const TPakEntry e = Globals().Package->Directory()[static_cast<size_t>(index)];
+    const std::string path = testing::ScratchPath("engine-package.bin");
+    TBytes bytes = testing::ReadFile(path);
+    bytes[e.Offset + e.StoredLength() - 3] ^= 0x55;
+    testing::WriteFile(path, bytes);
+    Globals().Package = std::make_unique<TPak>(path, pmRead);
+  }
+
   // Compiled lines from (command, params) pairs; positions are line indices.
   void Script(const std::vector<std::pair<int, std::vector<std::string>>>& lines) {
     auto& out = Globals().CompLines.Lines;
@@ -77,6 +96,18 @@ class Engine : public ::testing::Test {
   std::string Read(const std::string& path) {
     const TBytes bytes = testing::ReadFile(system_.Map(path).string());
     return std::string(bytes.begin(), bytes.end());
+  }
+  // A file the player already has, its folders made as needed.
+  void Put(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(system_.Map(path).parent_path());
+    testing::WriteFile(system_.Map(path).string(), TBytes(text.begin(), text.end()));
+  }
+  // The names in the install folder, sorted.
+  std::vector<std::string> InstallFolderNames() {
+    std::vector<std::string> names;
+    for (const TFolderItem& item : system_.ListFolder("C:\\Games\\Demo")) names.push_back(item.Name);
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   testing::TFakeSystem system_;
@@ -141,22 +172,74 @@ TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
 }
 
 TEST_F(Engine, FileWritesEntriesOfManyPiecesAndEmptiesOneChangedSinceVerification) {
-  std::string big(3 * kPieceSize + 17, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 5);
+  const std::string big = ManyPieces();
   Package({{"SetupInfo", 0, "x"}, {"big.dat", 1, big}, {"changed.dat", 1, big}, {"small.txt", 1, "small"}});
   // The package's bytes of changed.dat change after start-up verified them: that file is left
   // empty, not half written, and the next entry still installs.
-  const TPakEntry e = Globals().Package->Directory()[2];
-  const std::string path = testing::ScratchPath("engine-package.bin");
-  TBytes bytes = testing::ReadFile(path);
-  bytes[e.Offset + e.StoredLength() - 3] ^= 0x55;
-  testing::WriteFile(path, bytes);
-  Globals().Package = std::make_unique<TPak>(path, pmRead);
+  DamageEntry(2);
   Script({{kFile, {"files", "1"}}});
   RunScript();
   EXPECT_TRUE(Read("C:\\Games\\Demo\\big.dat") == big);
   EXPECT_EQ(Read("C:\\Games\\Demo\\changed.dat").size(), 0u);
   EXPECT_EQ(Read("C:\\Games\\Demo\\small.txt"), "small");
+}
+
+// An existing file is written beside itself and replaced in one step, so it stays whole until
+// the new content is complete; a leftover of a killed run is overwritten. New files are written
+// directly. The install log names the targets only.
+TEST_F(Engine, FileReplacesExistingFilesThroughATemporaryFileAndWritesNewOnesDirectly) {
+  Package({{"SetupInfo", 0, "x"}, {"readme.txt", 1, "new"}, {"fresh.txt", 1, "fresh"}, {"empty.txt", 1, ""}});
+  Put("C:\\Games\\Demo\\readme.txt", "old and longer");
+  Put("C:\\Games\\Demo\\readme.txt.setup-new", "left by a killed run, longer than the entry");
+  Put("C:\\Games\\Demo\\empty.txt", "old");
+  Script({{kFile, {"files", "1"}}});
+  RunScript();
+  EXPECT_EQ(Read("C:\\Games\\Demo\\readme.txt"), "new");
+  EXPECT_EQ(Read("C:\\Games\\Demo\\fresh.txt"), "fresh");
+  EXPECT_EQ(Read("C:\\Games\\Demo\\empty.txt"), "");
+  ASSERT_EQ(system_.Replacements.size(), 2u);
+  EXPECT_EQ(system_.Replacements[0].From, "C:\\Games\\Demo\\readme.txt.setup-new");
+  EXPECT_EQ(system_.Replacements[0].To, "C:\\Games\\Demo\\readme.txt");
+  EXPECT_EQ(system_.Replacements[0].OldContent, "old and longer");
+  EXPECT_EQ(system_.Replacements[1].To, "C:\\Games\\Demo\\empty.txt");
+  EXPECT_EQ(InstallFolderNames(), (std::vector<std::string>{"empty.txt", "fresh.txt", "readme.txt"}));
+  EXPECT_EQ(UninstallList().FileList,
+            (std::vector<std::string>{"$INSTDIR\\readme.txt", "$INSTDIR\\fresh.txt", "$INSTDIR\\empty.txt"}));
+}
+
+// A file held open, one whose replacement the system refuses and one whose entry changed since
+// verification all keep their old content, and no temporary file stays behind.
+TEST_F(Engine, FileKeepsOldFilesItCannotReplaceAndLeavesNoTemporaryFile) {
+  Package({{"SetupInfo", 0, "x"}, {"locked.txt", 1, "new"}, {"busy.txt", 1, "new"}, {"changed.dat", 1, ManyPieces()}});
+  DamageEntry(3);
+  const std::vector<std::string> names = {"busy.txt", "changed.dat", "locked.txt"};
+  for (const std::string& name : names) Put("C:\\Games\\Demo\\" + name, "old");
+  system_.Locked.insert("C:\\Games\\Demo\\locked.txt");
+  system_.RefuseReplace = true;
+  Script({{kFile, {"files", "1"}}});
+  RunScript();
+  for (const std::string& name : names) EXPECT_EQ(Read("C:\\Games\\Demo\\" + name), "old") << name;
+  ASSERT_EQ(system_.Replacements.size(), 1u);  // neither the held file nor the failed entry got that far
+  EXPECT_EQ(system_.Replacements[0].To, "C:\\Games\\Demo\\busy.txt");
+  EXPECT_EQ(InstallFolderNames(), names);
+  EXPECT_EQ(UninstallList().FileList.size(), 3u);
+}
+
+// Large entries are copied in chunks through the same replacement; a package that ends early
+// leaves a replaced file as it was.
+TEST_F(Engine, LargeEntriesReplaceExistingFilesTheSameWay) {
+  Package({{"SetupInfo", 0, "x"}, {"movie.bin", 1, "new movie"}});
+  ASSERT_EQ(Globals().Package->Directory()[1].PackedSize, 0u);  // stored plain, as large entries are
+  const std::string path = "C:\\Games\\Demo\\movie.bin";
+  Put(path, "old");
+  StreamLargeEntry(path, "movie.bin", 9, 1);
+  EXPECT_EQ(Read(path), "new movie");
+  ASSERT_EQ(system_.Replacements.size(), 1u);
+  EXPECT_EQ(system_.Replacements[0].OldContent, "old");
+  StreamLargeEntry(path, "movie.bin", 1 << 20, 1);  // more than the package holds
+  EXPECT_EQ(Read(path), "new movie");
+  EXPECT_EQ(system_.Replacements.size(), 1u);
+  EXPECT_EQ(InstallFolderNames(), std::vector<std::string>{"movie.bin"});
 }
 
 TEST_F(Engine, FileFormsDestinationsAndConditions) {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ class TFakeSystem : public TSystem {
   }
 
   std::unique_ptr<TFileStream> OpenFile(const std::string& path, TFileMode mode) override {
+    if (Locked.count(path)) return nullptr;
     return TFileStream::Open(Map(path).string(), mode);
   }
   bool FileExists(const std::string& path) override {
@@ -75,6 +77,14 @@ class TFakeSystem : public TSystem {
     return std::filesystem::copy_file(Map(from), Map(to), std::filesystem::copy_options::overwrite_existing, ec);
   }
   bool RenameFile(const std::string& from, const std::string& to) override {
+    std::error_code ec;
+    std::filesystem::rename(Map(from), Map(to), ec);
+    return !ec;
+  }
+  bool ReplaceFile(const std::string& from, const std::string& to) override {
+    const auto old = ReadFile(Map(to).string());
+    Replacements.push_back({from, to, std::string(old.begin(), old.end())});
+    if (RefuseReplace || Locked.count(to)) return false;
     std::error_code ec;
     std::filesystem::rename(Map(from), Map(to), ec);
     return !ec;
@@ -151,10 +161,19 @@ class TFakeSystem : public TSystem {
     return true;
   }
 
+  // A replacement asked for, with what the replaced file held at that moment.
+  struct TReplacement {
+    std::string From, To, OldContent;
+  };
+
   std::map<std::string, std::map<std::string, TValue>> Registry;
   std::vector<std::string> CdRoms;
   std::string ExePath = "C:\\Setup\\setup.exe";
   bool RefuseWrites = false;
+  std::vector<TReplacement> Replacements;
+  // Files another program holds open without sharing: they neither open nor get replaced.
+  std::set<std::string> Locked;
+  bool RefuseReplace = false;  // every replacement fails, as for a file in use
   std::vector<std::vector<std::string>> Links;
   std::vector<std::string> Executed, Opened, Icons;
 

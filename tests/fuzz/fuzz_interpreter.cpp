@@ -131,6 +131,16 @@ class TMemorySystem : public TSystem {
     files_[target] = number;
     return true;
   }
+  bool ReplaceFile(const std::string& from, const std::string& to) override {
+    const std::string target = Key(to);
+    const auto source = files_.find(Key(from));
+    if (source == files_.end() || target.empty() || IsFolder(target) || source->first == target) return false;
+    const int number = source->second;
+    files_.erase(source);
+    DeleteFile(to);
+    files_[target] = number;
+    return true;
+  }
   std::vector<TFolderItem> ListFolder(const std::string& folder) override {
     const std::string prefix = Key(folder) + "\\";
     std::vector<TFolderItem> items;

@@ -86,6 +86,7 @@ class EngineRun : public ::testing::Environment {
       add("data\\levels\\one.lvl", 1, std::string(70000, 'l'));
       pak.StoreFromFile(pak.AddEntry("movie.bik", large, 2));
       add("cond.txt", 3, "condition held");
+      add("held.txt", 5, "new");
       add("never.txt", 4, "condition failed");
       add("UNINSTALL_Pages.txt", 0, "uninstall pages");
       add("uninstall_language-English", 0, "language");
@@ -106,11 +107,17 @@ class EngineRun : public ::testing::Environment {
     CreateDirectoryA((Folder() + "\\cache\\deep").c_str(), nullptr);
     WriteWholeFile(Folder() + "\\cache\\deep\\a.bin", "a");
     CreateDirectoryA(Install().c_str(), nullptr);  // exists already: createdirectory still logs it
+    // Files the player has already: one to be replaced, one another program holds open.
+    WriteWholeFile(Install() + "\\readme.txt", "an older readme");
+    WriteWholeFile(Install() + "\\held.txt", "old");
+    ScopedHandle held(
+        CreateFileA((Install() + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 
     const std::string f = Folder();
     std::vector<std::pair<int, std::vector<std::string>>> script = {
         {kFile, {"files", "1"}},
         {kFile, {"movies", "Movies", "2"}},
+        {kFile, {"files", "5"}},
         {kWriteRegStr, {"HKCU", kKey, "Mode", "full"}},
         {kFile, {"c", "cond", "HKCU", kKey, "Mode", "full", "1", "3"}},
         {kFile, {"n", "never", "hkcu", kKey, "Mode", "full", "False", "4"}},
@@ -173,6 +180,13 @@ TEST(EngineOnWindows, LargeEntryIsCopiedWhole) {
   ASSERT_EQ(bytes.size(), kLargeEntryLimit);
   EXPECT_EQ(bytes.back(), 'L');
   EXPECT_EQ(bytes[kStreamChunk - 1], '\0');
+}
+
+TEST(EngineOnWindows, ExistingFileIsReplacedAndOneHeldOpenIsKept) {
+  EXPECT_EQ(ReadWholeFile(Install() + "\\readme.txt"), "read me");
+  EXPECT_EQ(ReadWholeFile(Install() + "\\held.txt"), "old");
+  EXPECT_FALSE(Exists(Install() + "\\readme.txt.setup-new"));
+  EXPECT_FALSE(Exists(Install() + "\\held.txt.setup-new"));
 }
 
 TEST(EngineOnWindows, RegistryConditionsChooseTheSevenParameterForm) {

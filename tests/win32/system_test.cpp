@@ -232,6 +232,31 @@ TEST_F(SystemFiles, RenameFileMovesButDoesNotReplace) {
   EXPECT_FALSE(system_.RenameFile(Path("Missing.txt"), Path("Any.txt")));
 }
 
+TEST_F(SystemFiles, ReplaceFilePutsTheNewFileInPlace) {
+  WriteWholeFile(Path("Game.dat"), "old content that is longer");
+  WriteWholeFile(Path("Game.dat.setup-new"), "new content");
+  EXPECT_TRUE(system_.ReplaceFile(Path("Game.dat.setup-new"), Path("Game.dat")));
+  EXPECT_EQ(ReadWholeFile(Path("Game.dat")), "new content");
+  EXPECT_FALSE(Exists(Path("Game.dat.setup-new")));
+}
+
+// A file held open without sharing, and a read-only one (which a direct write refuses too),
+// stay as they were, and so does the new file.
+TEST_F(SystemFiles, ReplaceFileOfAHeldOrReadOnlyFileFailsAndKeepsBoth) {
+  WriteWholeFile(Path("Held.dat"), "old");
+  WriteWholeFile(Path("New.dat"), "new");
+  {
+    ScopedHandle held(CreateFileA(Path("Held.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.Valid());
+    EXPECT_FALSE(system_.ReplaceFile(Path("New.dat"), Path("Held.dat")));
+  }
+  EXPECT_EQ(ReadWholeFile(Path("Held.dat")), "old");
+  ASSERT_TRUE(SetFileAttributesA(Path("Held.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(system_.ReplaceFile(Path("New.dat"), Path("Held.dat")));
+  EXPECT_EQ(ReadWholeFile(Path("Held.dat")), "old");
+  EXPECT_EQ(ReadWholeFile(Path("New.dat")), "new");
+}
+
 std::vector<std::string> Described(std::vector<TFolderItem> items) {
   std::vector<std::string> out;
   for (const TFolderItem& item : items) out.push_back(item.Name + (item.Folder ? "/" : ""));

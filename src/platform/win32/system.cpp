@@ -157,6 +157,17 @@ bool TWin32System::RenameFile(const std::string& from, const std::string& to) {
   return MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
+bool TWin32System::ReplaceFile(const std::string& from, const std::string& to) {
+  // The direct write this stands in for (CREATE_ALWAYS) refuses these files: so does this.
+  const DWORD attributes = GetFileAttributesA(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 std::vector<TFolderItem> TWin32System::ListFolder(const std::string& folder) {
   std::vector<TFolderItem> items;
   std::string pattern = folder;
