@@ -16,6 +16,10 @@ TJournaledFile::TJournaledFile(TArchiveFileSystem& files, std::string path, std:
 
 TJournaledFile::~TJournaledFile() { journal_.Abandon(); }
 
+bool TJournaledFile::JournalBegun() {
+  return journal_.Active() || journal_.Begin(files_, JournalPath(path_), *archive_);
+}
+
 bool TJournaledFile::JournalFailed() {
   const std::string& why = journal_.LastError();
   error_ = "cannot write the journal " + JournalPath(path_) + (why.empty() ? "" : ": " + why);
@@ -92,17 +96,11 @@ size_t TJournaledFile::WriteAt(uint64_t offset, const void* buffer, size_t n) {
 bool TJournaledFile::Checkpoint() {
   if (failed_) return false;
   if (held_.empty()) return Noted(archive_->Flush());
-  if (!journal_.Active() && !journal_.Begin(files_, JournalPath(path_), *archive_)) {
-    return JournalFailed();
-  }
+  if (!JournalBegun()) return JournalFailed();
   for (const auto& [offset, bytes] : held_) {
-    if (!journal_.Save(offset, bytes.size(), false)) {
-      return JournalFailed();
-    }
+    if (!journal_.Save(offset, bytes.size(), false)) return JournalFailed();
   }
-  if (!journal_.SyncSaved()) {
-    return JournalFailed();
-  }
+  if (!journal_.SyncSaved()) return JournalFailed();
   for (const auto& [offset, bytes] : held_) {
     if (!Noted(archive_->WriteAt(offset, bytes.data(), bytes.size()) == bytes.size())) return false;
     stored_size_ = std::max<uint64_t>(stored_size_, offset + bytes.size());
@@ -116,12 +114,8 @@ bool TJournaledFile::Truncate(uint64_t size) {
   if (!Checkpoint()) return false;
   const uint64_t now = stored_size_;
   if (size == now) return true;
-  if (!journal_.Active() && !journal_.Begin(files_, JournalPath(path_), *archive_)) {
-    return JournalFailed();
-  }
-  if (size < now && !journal_.Save(size, now - size)) {
-    return JournalFailed();
-  }
+  if (!JournalBegun()) return JournalFailed();
+  if (size < now && !journal_.Save(size, now - size)) return JournalFailed();
   if (!Noted(archive_->Truncate(size))) return false;
   size_ = stored_size_ = size;
   return true;

@@ -48,6 +48,7 @@ class TJournaledFile : public TArchiveFile {
  private:
   bool Checkpoint();
   bool Noted(bool ok);
+  bool JournalBegun();  // begins the journal unless it is
   bool JournalFailed();
 
   TArchiveFileSystem& files_;
