@@ -63,28 +63,21 @@ EOF
 # every file they extract: SCRATCH is best a memory file system.
 interrupt_manifest() {
   local kind=$1 archive=$2 out=$3
-  local tool=$E2E_BIN/${kind}tool files=$SCRATCH/files
+  local tool=$E2E_BIN/${kind}tool files=$SCRATCH/files check=check step
+  [ "$kind" = kzp ] && check=verify
   rm -rf "$files"
   mkdir -p "$files"
-  if [ "$kind" = kzp ]; then
-    "$tool" verify "$archive" >"$out.verify" 2>&1 || {
-      echo "kzptool verify: $(tr '\n' ' ' <"$out.verify" | cut -c1-300)" >"$out"
-      return 1
-    }
-    if ! "$tool" list "$archive" >"$out.list" 2>&1 || ! "$tool" extract "$archive" "$files" >"$out.extract" 2>&1; then
-      echo "kzptool list or extract failed" >"$out"
+  for step in "$check" list extract; do
+    local args=("$step" "$archive")
+    [ "$step" = extract ] && args+=("$files")
+    if ! "$tool" "${args[@]}" >"$out.$step" 2>&1; then
+      echo "${kind}tool $step: $(grep -v '^note' "$out.$step" | tr '\n' ' ' | cut -c1-300)" >"$out"
       return 1
     fi
+  done
+  if [ "$kind" = kzp ]; then
     { grep '^password' "$out.list"; awk 'f { print $2, $5, $NF } /^index/ { f = 1 }' "$out.list" | sort; } >"$out"
   else
-    "$tool" check "$archive" >"$out.check" 2>&1 || {
-      echo "vfstool check: $(grep -v '^note' "$out.check" | tr '\n' ' ' | cut -c1-300)" >"$out"
-      return 1
-    }
-    if ! "$tool" list "$archive" >"$out.list" 2>&1 || ! "$tool" extract "$archive" "$files" >"$out.extract" 2>&1; then
-      echo "vfstool list or extract failed" >"$out"
-      return 1
-    fi
     awk '/^[d-][f-][c-] / { print $1, $3, $NF }' "$out.list" | sort >"$out"
   fi
   (cd "$files" && find . -type f -print0 | sort -z | xargs -0 -r sha1sum) >>"$out"
