@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <fcntl.h>
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -21,9 +23,26 @@ int64_t Tell64(std::FILE* f) { return ftello(f); }
 bool SyncToDisk(std::FILE* f) { return std::fflush(f) == 0 && fsync(fileno(f)) == 0; }
 #endif
 
+namespace {
+
+std::FILE* CreateNewFile(const std::string& name) {
+#ifdef _WIN32
+  const int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
+  std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "w+b");
+  if (fd >= 0 && !f) _close(fd);
+#else
+  const int fd = open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0666);
+  std::FILE* f = fd < 0 ? nullptr : fdopen(fd, "w+b");
+  if (fd >= 0 && !f) close(fd);
+#endif
+  return f;
+}
+
+}  // namespace
+
 std::unique_ptr<TFileStream> TFileStream::Open(const std::string& name, TFileMode mode) {
   const char* how = mode == TFileMode::Read ? "rb" : mode == TFileMode::Create ? "w+b" : "r+b";
-  std::FILE* f = std::fopen(name.c_str(), how);
+  std::FILE* f = mode == TFileMode::CreateNew ? CreateNewFile(name) : std::fopen(name.c_str(), how);
   if (!f) return nullptr;
   return std::unique_ptr<TFileStream>(new TFileStream(f));
 }

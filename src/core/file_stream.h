@@ -23,6 +23,7 @@ bool SyncToDisk(std::FILE* f);
 enum class TFileMode {
   Read,       // existing file, read only, other readers and writers allowed
   Create,     // create or truncate, read and write
+  CreateNew,  // create, read and write; fails when the file exists (one look-up of the name)
   ReadWrite,  // existing file, read and write
 };
 

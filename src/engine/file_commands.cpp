@@ -40,6 +40,10 @@ class TEntryOutput {
   explicit TEntryOutput(const std::string& path) : path_(path) {
     TSystem& system = System();
     CreateFolderPath(FolderPart(path));
+    // A new file is made in one look-up of its name: under Wine a name that is not there costs
+    // a search of its folder, and most files of an install are new.
+    file_ = system.OpenFile(path, TFileMode::CreateNew);
+    if (file_) return;
     if (system.FileExists(path)) {
       if (!system.OpenFile(path, TFileMode::ReadWrite)) return;
       temp_ = path + kReplacementSuffix;

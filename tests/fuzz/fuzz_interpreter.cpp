@@ -93,7 +93,9 @@ class TMemorySystem : public TSystem {
   std::unique_ptr<TFileStream> OpenFile(const std::string& path, TFileMode mode) override {
     const std::string key = Key(path);
     auto found = files_.find(key);
-    if (mode == TFileMode::Create && found == files_.end() && !key.empty() && !IsFolder(key)) {
+    if (mode == TFileMode::CreateNew && found != files_.end()) return nullptr;
+    const bool creating = mode == TFileMode::Create || mode == TFileMode::CreateNew;
+    if (creating && found == files_.end() && !key.empty() && !IsFolder(key)) {
       found = files_.emplace(key, next_++).first;
     }
     return found == files_.end() ? nullptr : TFileStream::Open(Content(found->second).string(), mode);
