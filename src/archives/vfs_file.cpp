@@ -96,9 +96,12 @@ void TVFSFile::Close() {
 
 bool TVFSFile::Create(const std::string& path, const TVFSGeometry& g, TArchiveFileSystem& files) {
   if (g.BlockSize == 0 || g.BlockSize > kVfsBlockSizeLimit) return false;
-  // A new archive holds no files, so no index belongs beside it.
+  // A new archive holds no files, so no index belongs beside it; nor may the journal of an
+  // archive that had the name before be played back over the new one.
   const std::string index = HashFilePath(path);
-  if (files.Exists(index) && !files.Remove(index)) return false;
+  for (const std::string& old : {index, JournalPath(path), JournalPath(index)}) {
+    if (files.Exists(old) && !files.Remove(old)) return false;
+  }
   auto file = files.Create(path);
   if (!file) return false;
   TBytes head(kVfsFixedHeaderSize + kVfsStandardTextLength + 4, 0);

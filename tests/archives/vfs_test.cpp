@@ -35,11 +35,22 @@ TEST(VfsHeader, ANewArchiveOpensEmptyWithItsDigest) {
   EXPECT_EQ(file.Tree().LiveCount(), 0u);
   EXPECT_EQ(Problems(path), "");
 
-  // Made again over an old archive, it leaves no index of the old files beside it.
+  // Made again over an old archive, it leaves no index of the old files beside it, and no
+  // journal of the old archive's interrupted change is played back over it.
   file.Close();
   WriteFile(HashFilePath(path), TVFSHashFile::Serialize({{5, 1, 1, 0, 1, 1}}));
-  ASSERT_TRUE(TVFSFile::Create(path, TVFSGeometry()));
+  {
+    TVFSFile old;
+    old.HeldWriteLimit = 1;
+    ASSERT_TRUE(old.Open(path, true));
+    old.Tree().AddFile("a.txt", TextBytes(100));
+  }
+  ASSERT_TRUE(FileExists(JournalPath(path)));
+  TVFSGeometry larger;
+  larger.BlockCount = 2048;
+  ASSERT_TRUE(TVFSFile::Create(path, larger));
   EXPECT_FALSE(FileExists(HashFilePath(path)));
+  EXPECT_FALSE(FileExists(JournalPath(path)));
   EXPECT_EQ(Problems(path), "");
 }
 
