@@ -5,8 +5,8 @@ set -euo pipefail
 
 # Native build and tests (libssl-dev: the VFS digest comes from libcrypto); Windows cross build;
 # Wine with a display for the Windows tests.
-native_pkgs=(g++ cmake make ninja-build clang libclang-rt-14-dev zlib1g-dev libssl-dev libgtest-dev googletest
-             python3 nsis)
+native_pkgs=(g++ cmake make ninja-build clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libssl-dev libgtest-dev
+             googletest python3 nsis dpkg-dev)
 win_pkgs=(g++-mingw-w64-i686 libz-mingw-w64-dev xvfb xauth imagemagick)
 # fonts-wine: the system fonts the wizard draws with (Tahoma behind "MS Shell Dlg 2", Marlett for
 # the arrows of title bars and menu buttons); without it Wine shows letters in their place.
@@ -19,17 +19,42 @@ for p in "${native_pkgs[@]}" "${win_pkgs[@]}" "${wine_pkgs[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 
-echo "bootstrap: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 fi
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+
+# libdeflate for the Windows build: Debian packages no mingw build of it, so its source package
+# is built with the mingw compiler (its own Makefile makes the static library) and installed
+# beside the mingw zlib, where the cross build looks for libraries.
+MINGW_ROOT=/usr/i686-w64-mingw32
+if [ ! -f "$MINGW_ROOT/lib/libdeflate.a" ] || [ ! -f "$MINGW_ROOT/include/libdeflate.h" ]; then
+  echo "bootstrap: building libdeflate for i686-w64-mingw32 from Debian's source package"
+  sources=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$sources" ] && ! grep -q '^Types:.*deb-src' "$sources"; then
+    $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$sources"
+    $SUDO apt-get update -qq
+  elif ! apt-get source --print-uris libdeflate >/dev/null 2>&1; then
+    $SUDO apt-get update -qq
+  fi
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  # The download and unpacking chat on stderr (no sandbox for root, no key for the signature);
+  # their words are shown only when they fail.
+  if ! (cd "$work" && apt-get source -qq --download-only libdeflate && dpkg-source -x libdeflate_*.dsc src &&
+        make -s -C src CC=i686-w64-mingw32-gcc AR=i686-w64-mingw32-ar libdeflatestatic.lib) >"$work/log" 2>&1; then
+    cat "$work/log" >&2
+    echo "bootstrap: libdeflate for i686-w64-mingw32 could not be built" >&2
+    exit 1
+  fi
+  $SUDO install -m 644 "$work/src/libdeflatestatic.lib" "$MINGW_ROOT/lib/libdeflate.a"
+  $SUDO install -m 644 "$work/src/libdeflate.h" "$MINGW_ROOT/include/libdeflate.h"
+fi

@@ -1,10 +1,13 @@
-// The deflate codec through zlib.
+// The deflate codec: libdeflate inflates, zlib deflates and judges the streams libdeflate refuses.
 //
 // Inflating asks for one byte more than expected, so a stream that runs long is told from one
 // that ends exactly; the byte is dropped again on success.
 #include "core/deflate.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
+
+#include <memory>
 
 #include "core/error.h"
 
@@ -20,15 +23,12 @@ TBytes DeflateBest(const uint8_t* data, size_t size) {
   return out;
 }
 
-bool InflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes& out, std::string& error,
-                    size_t* used) {
-  out.clear();
-  if (used) *used = 0;
-  // The codec takes each buffer in one call: neither may pass 32-bit lengths.
-  if (expected > MostInflatedBytes(size) || expected >= UINT32_MAX || size > UINT32_MAX) {
-    error = std::to_string(size) + " compressed bytes cannot inflate to " + std::to_string(expected);
-    return false;
-  }
+namespace {
+
+// zlib's inflate, the reference: it also tells a stream that ends early from one that is not
+// valid.
+bool ZlibInflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes& out, std::string& error,
+                        size_t* used) {
   out.assign(static_cast<size_t>(expected) + 1, 0);
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) {
@@ -59,6 +59,40 @@ bool InflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes&
     error = "stream is not valid zlib data after " + std::to_string(produced) + " bytes";
   }
   return false;
+}
+
+// One decompressor per thread, made on first use (it is a few kilobytes of tables).
+libdeflate_decompressor* Decompressor() {
+  thread_local std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(
+      libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+  return d.get();
+}
+
+}  // namespace
+
+bool InflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes& out, std::string& error,
+                    size_t* used) {
+  out.clear();
+  if (used) *used = 0;
+  // Each buffer is taken in one call: neither may pass 32-bit lengths.
+  if (expected > MostInflatedBytes(size) || expected >= UINT32_MAX || size > UINT32_MAX) {
+    error = std::to_string(size) + " compressed bytes cannot inflate to " + std::to_string(expected);
+    return false;
+  }
+  // libdeflate inflates the sound streams; whatever it refuses goes to zlib, whose verdict and
+  // words stand, so the outcome is zlib's for every input.
+  if (libdeflate_decompressor* d = Decompressor()) {
+    out.resize(static_cast<size_t>(expected) + 1);
+    size_t in_used = 0, produced = 0;
+    if (libdeflate_zlib_decompress_ex(d, data, size, out.data(), out.size(), &in_used, &produced) ==
+            LIBDEFLATE_SUCCESS &&
+        produced == expected) {
+      out.resize(static_cast<size_t>(expected));
+      if (used) *used = in_used;
+      return true;
+    }
+  }
+  return ZlibInflateExactly(data, size, expected, out, error, used);
 }
 
 }  // namespace setup

@@ -3,10 +3,10 @@
 //   make_fuzz_seeds OUT_DIR
 //
 // creates OUT_DIR/<target>/<seed> for fuzz_pak_directory, fuzz_setup_info, fuzz_comp_lines,
-// fuzz_install_log, fuzz_languages, fuzz_icon_file, fuzz_rollback_journal and fuzz_interpreter. The committed corpus in
-// tests/fuzz/corpus was made by it; run.sh adds a fresh set to each run, so the seeds follow the
-// writers when a format changes. The language seeds are the shipped language files and one
-// written here that uses every rule of the format.
+// fuzz_install_log, fuzz_languages, fuzz_icon_file, fuzz_rollback_journal, fuzz_inflate and
+// fuzz_interpreter. The committed corpus in tests/fuzz/corpus was made by it; run.sh adds a
+// fresh set to each run, so the seeds follow the writers when a format changes. The language
+// seeds are the shipped language files and one written here that uses every rule of the format.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -15,6 +15,7 @@
 
 #include "archives/rollback_journal.h"
 #include "core/command_list.h"
+#include "core/deflate.h"
 #include "core/error.h"
 #include "core/file_stream.h"
 #include "core/pak.h"
@@ -214,6 +215,20 @@ int main(int argc, char** argv) {
     ok = false;
   }
   fs::remove(archive_path, ec);
+
+  // Streams of text and of bytes that do not compress, each after its 3-byte size.
+  const fs::path inflate_dir = out / "fuzz_inflate";
+  fs::create_directories(inflate_dir, ec);
+  for (const auto& [name, size] : {std::pair<std::string, size_t>{"text", 5000}, {"noise", 700}}) {
+    setup::TBytes content(size);
+    for (size_t i = 0; i < size; ++i) {
+      content[i] = name == "text" ? static_cast<uint8_t>("the castle by the river "[i % 24]) : static_cast<uint8_t>(i * 7919 >> 3);
+    }
+    const setup::TBytes stream = setup::DeflateBest(content.data(), content.size());
+    std::string seed = {static_cast<char>(size & 0xFF), static_cast<char>(size >> 8 & 0xFF), static_cast<char>(size >> 16)};
+    seed.append(stream.begin(), stream.end());
+    ok &= WriteBytes(inflate_dir / name, seed);
+  }
 
   const fs::path interpreter_dir = out / "fuzz_interpreter";
   fs::create_directories(interpreter_dir, ec);

@@ -22,7 +22,7 @@ TARGETS=(fuzz_pak_directory fuzz_setup_info fuzz_comp_lines fuzz_vfs_open fuzz_k
 # The install log, the language files and the icon file head.
 TARGETS+=(fuzz_install_log fuzz_languages fuzz_icon_file)
 # The rollback journal of archives changed in place.
-TARGETS+=(fuzz_rollback_journal)
+TARGETS+=(fuzz_rollback_journal fuzz_inflate)
 # The interpreter over an in-memory system.
 TARGETS+=(fuzz_interpreter)
 
