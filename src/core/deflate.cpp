@@ -70,6 +70,17 @@ libdeflate_decompressor* Decompressor() {
 
 }  // namespace
 
+bool FastInflateExactly(const uint8_t* data, size_t size, uint8_t* out, size_t expected, size_t* used) {
+  libdeflate_decompressor* d = Decompressor();
+  size_t in_used = 0, produced = 0;
+  if (!d || libdeflate_zlib_decompress_ex(d, data, size, out, expected + 1, &in_used, &produced) != LIBDEFLATE_SUCCESS ||
+      produced != expected) {
+    return false;
+  }
+  if (used) *used = in_used;
+  return true;
+}
+
 bool InflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes& out, std::string& error,
                     size_t* used) {
   out.clear();
@@ -81,16 +92,10 @@ bool InflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBytes&
   }
   // libdeflate inflates the sound streams; whatever it refuses goes to zlib, whose verdict and
   // words stand, so the outcome is zlib's for every input.
-  if (libdeflate_decompressor* d = Decompressor()) {
-    out.resize(static_cast<size_t>(expected) + 1);
-    size_t in_used = 0, produced = 0;
-    if (libdeflate_zlib_decompress_ex(d, data, size, out.data(), out.size(), &in_used, &produced) ==
-            LIBDEFLATE_SUCCESS &&
-        produced == expected) {
-      out.resize(static_cast<size_t>(expected));
-      if (used) *used = in_used;
-      return true;
-    }
+  out.resize(static_cast<size_t>(expected) + 1);
+  if (FastInflateExactly(data, size, out.data(), static_cast<size_t>(expected), used)) {
+    out.resize(static_cast<size_t>(expected));
+    return true;
   }
   return ZlibInflateExactly(data, size, expected, out, error, used);
 }

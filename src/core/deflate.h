@@ -25,6 +25,11 @@ constexpr uint64_t MostInflatedBytes(uint64_t compressed) { return compressed * 
 // codec fails.
 TBytes DeflateBest(const uint8_t* data, size_t size);
 
+// The fast whole-buffer inflation alone: true when the stream at data inflates to exactly
+// expected bytes at out, which has room for expected + 1 (so a longer stream is seen). False
+// says nothing of why: whoever needs the verdict and its words asks zlib's inflate.
+bool FastInflateExactly(const uint8_t* data, size_t size, uint8_t* out, size_t expected, size_t* used = nullptr);
+
 // Inflates the stream at data to exactly expected bytes into out. False, with out empty and a
 // message naming the sizes, when expected passes MostInflatedBytes(size) (checked before out
 // is allocated), or the stream is not valid, ends early or gives more. Bytes after the end of

@@ -172,8 +172,13 @@ bool TPak::ExtractPieces(int index, const TPieceSink& sink) {
   if (static_cast<uint64_t>(e.Offset) + length > file_size_) return false;  // would read past the end
   if (!file_->Seek(e.Offset)) return false;
 
-  // The buffers grow to what the entries need, up to a piece; small packages stay small.
   const bool packed = e.PackedSize != 0;
+  if (packed && e.Size <= kWholeInflateLimit && ExtractWhole(e, sink)) return true;
+  if (!file_->Seek(e.Offset)) return false;
+
+  // The buffers grow to what the entries need, up to a piece; small packages stay small.
+  // Whatever the whole-buffer reading did not take (a stream that does not inflate to Size,
+  // bytes that fail the CRC) is read again here, where zlib gives the outcome and its numbers.
   const size_t in_room = std::min<size_t>(length, kPieceSize);
   if (stored_piece_.size() < in_room) stored_piece_.resize(in_room);
   std::optional<TInflateStream> zs;
@@ -222,6 +227,18 @@ bool TPak::ExtractPieces(int index, const TPieceSink& sink) {
     last_extract_.Inflated = produced;
     return false;
   }
+  return true;
+}
+
+bool TPak::ExtractWhole(const TPakEntry& e, const TPieceSink& sink) {
+  const uint32_t length = e.StoredLength();
+  if (whole_stored_.size() < length) whole_stored_.resize(length);
+  if (whole_inflated_.size() < static_cast<size_t>(e.Size) + 1) whole_inflated_.resize(static_cast<size_t>(e.Size) + 1);
+  if (file_->Read(whole_stored_.data(), length) != length || Crc32(whole_stored_.data(), length) != e.Crc ||
+      !FastInflateExactly(whole_stored_.data(), length, whole_inflated_.data(), e.Size)) {
+    return false;
+  }
+  for (size_t at = 0; at < e.Size; at += kPieceSize) sink(whole_inflated_.data() + at, std::min<size_t>(kPieceSize, e.Size - at));
   return true;
 }
 

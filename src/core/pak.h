@@ -83,6 +83,9 @@ using TNameLowering = std::string (*)(std::string_view text);
 // Receives an entry's data piece by piece, in order.
 using TPieceSink = std::function<void(const uint8_t* data, size_t size)>;
 constexpr size_t kPieceSize = 1 << 20;
+// A compressed entry up to this Size is read and inflated whole (its stored bytes and its content
+// in memory at once, the fast way); a larger one piece by piece.
+constexpr uint32_t kWholeInflateLimit = 32u << 20;
 
 // What a group walk hands out: the data (when asked to extract), the Size and the Name.
 // An empty Name means the walk found no further entry.
@@ -103,8 +106,9 @@ class TPak {
   void ReadDirectory();
   TBytes ReadStored(int index);
   TBytes Extract(int index);
-  // Hands entry index to sink in pieces of at most kPieceSize bytes, reading its stored bytes
-  // piece by piece as well: two reused buffers whatever the entry's size. The result is
+  // Hands entry index to sink in pieces of at most kPieceSize bytes. A compressed entry up to
+  // kWholeInflateLimit is read and inflated whole; others are read piece by piece as well, in
+  // two reused buffers whatever the entry's size. The result is
   // Extract's: kExtractUnreadable when the stored bytes are not all in the file or do not match
   // the CRC; kExtractWrongLength when the stream gives another length; ESetupError("error")
   // when the stream is not valid zlib. The sink may have been given pieces before a failure is
@@ -156,11 +160,16 @@ class TPak {
   bool AppendStored(int index, const uint8_t* data, uint32_t length);
   bool CopyFileChunked(int index, TFileStream& source, uint64_t length);
   bool ExtractPieces(int index, const TPieceSink& sink);
+  // The entry read and inflated whole, handed on in pieces; false, with nothing handed on, when
+  // the stored bytes fail the CRC or the stream does not inflate to exactly Size bytes.
+  bool ExtractWhole(const TPakEntry& e, const TPieceSink& sink);
   void ForgetExtract(int index = -1) { last_extract_ = TExtractResult{kExtractUnreadable, index, 0}; }
 
   std::unique_ptr<TFileStream> file_;
   TBytes stored_piece_;    // reused by ExtractTo
   TBytes inflated_piece_;
+  TBytes whole_stored_;    // reused by ExtractWhole: as large as the largest entry read whole
+  TBytes whole_inflated_;
   std::vector<TPakEntry> directory_;
   TPakTrailer trailer_;
   TExtractResult last_extract_;
