@@ -38,11 +38,14 @@ fi
 MINGW_ROOT=/usr/i686-w64-mingw32
 if [ ! -f "$MINGW_ROOT/lib/libdeflate.a" ] || [ ! -f "$MINGW_ROOT/include/libdeflate.h" ]; then
   echo "bootstrap: building libdeflate for i686-w64-mingw32 from Debian's source package"
-  sources=/etc/apt/sources.list.d/debian.sources
-  if [ -f "$sources" ] && ! grep -q '^Types:.*deb-src' "$sources"; then
-    $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$sources"
-    $SUDO apt-get update -qq
-  elif ! apt-get source --print-uris libdeflate >/dev/null 2>&1; then
+  # Source packages need the archive's deb-src entries, in either form of apt's source lists.
+  if ! apt-get source --print-uris libdeflate >/dev/null 2>&1; then
+    sources=/etc/apt/sources.list.d/debian.sources
+    if [ -f "$sources" ] && ! grep -q '^Types:.*deb-src' "$sources"; then
+      $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$sources"
+    elif [ -f /etc/apt/sources.list ] && ! grep -q '^deb-src' /etc/apt/sources.list; then
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $SUDO tee -a /etc/apt/sources.list >/dev/null
+    fi
     $SUDO apt-get update -qq
   fi
   work=$(mktemp -d)
