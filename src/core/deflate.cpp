@@ -61,19 +61,18 @@ bool ZlibInflateExactly(const uint8_t* data, size_t size, uint64_t expected, TBy
   return false;
 }
 
-// One decompressor per thread, made on first use (it is a few kilobytes of tables).
-libdeflate_decompressor* Decompressor() {
-  thread_local std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(
-      libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
-  return d.get();
-}
+using TDecompressor = std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)>;
+
+// A decompressor for one call: its tables are a few kilobytes, made in microseconds, and no
+// state outlives the call (nothing for a thread's end or the program's exit to take down).
+TDecompressor NewDecompressor() { return TDecompressor(libdeflate_alloc_decompressor(), libdeflate_free_decompressor); }
 
 }  // namespace
 
 bool FastInflateExactly(const uint8_t* data, size_t size, uint8_t* out, size_t expected, size_t* used) {
-  libdeflate_decompressor* d = Decompressor();
+  const TDecompressor d = NewDecompressor();
   size_t in_used = 0, produced = 0;
-  if (!d || libdeflate_zlib_decompress_ex(d, data, size, out, expected + 1, &in_used, &produced) != LIBDEFLATE_SUCCESS ||
+  if (!d || libdeflate_zlib_decompress_ex(d.get(), data, size, out, expected + 1, &in_used, &produced) != LIBDEFLATE_SUCCESS ||
       produced != expected) {
     return false;
   }
