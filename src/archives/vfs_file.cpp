@@ -530,7 +530,9 @@ std::unique_ptr<TJournaledFile> TVFSFile::WriteIndex(const TBytes& bytes) {
   std::unique_ptr<TArchiveFile> file = files_.Exists(path) ? files_.OpenForUpdate(path) : files_.Create(path);
   if (!file) throw ESetupError("cannot write the VFS index " + path);
   auto index = std::make_unique<TJournaledFile>(files_, path, std::move(file));
-  if (index->WriteAt(0, bytes.data(), bytes.size()) != bytes.size() || !index->Truncate(bytes.size()) || !index->Sync()) {
+  const bool written = index->WriteAt(0, bytes.data(), bytes.size()) == bytes.size() &&
+                       index->Truncate(bytes.size()) && index->Sync();
+  if (!written) {
     const std::string why = index->LastError();
     throw ESetupError("cannot write the VFS index " + path + " (" + std::to_string(bytes.size()) + " bytes)" +
                       (why.empty() ? "" : ": " + why));

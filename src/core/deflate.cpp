@@ -65,17 +65,19 @@ using TDecompressor = std::unique_ptr<libdeflate_decompressor, void (*)(libdefla
 
 // A decompressor for one call: its tables are a few kilobytes, made in microseconds, and no
 // state outlives the call (nothing for a thread's end or the program's exit to take down).
-TDecompressor NewDecompressor() { return TDecompressor(libdeflate_alloc_decompressor(), libdeflate_free_decompressor); }
+TDecompressor NewDecompressor() {
+  return TDecompressor(libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+}
 
 }  // namespace
 
 bool FastInflateExactly(const uint8_t* data, size_t size, uint8_t* out, size_t expected, size_t* used) {
   const TDecompressor d = NewDecompressor();
   size_t in_used = 0, produced = 0;
-  if (!d || libdeflate_zlib_decompress_ex(d.get(), data, size, out, expected + 1, &in_used, &produced) != LIBDEFLATE_SUCCESS ||
-      produced != expected) {
-    return false;
-  }
+  const bool inflated =
+      d && libdeflate_zlib_decompress_ex(d.get(), data, size, out, expected + 1, &in_used, &produced) ==
+               LIBDEFLATE_SUCCESS;
+  if (!inflated || produced != expected) return false;
   if (used) *used = in_used;
   return true;
 }

@@ -173,7 +173,9 @@ bool TPak::ExtractPieces(int index, const TPieceSink& sink) {
   if (!file_->Seek(e.Offset)) return false;
 
   const bool packed = e.PackedSize != 0;
-  if (packed && e.Size <= kWholeInflateLimit && ExtractWhole(e, sink)) return true;
+  // A Size no stream of these bytes can reach goes the counting way, which reports it.
+  const bool whole = packed && e.Size <= kWholeInflateLimit && e.Size <= MostInflatedBytes(length);
+  if (whole && ExtractWhole(e, sink)) return true;
   if (!file_->Seek(e.Offset)) return false;
 
   // The buffers grow to what the entries need, up to a piece; small packages stay small.
@@ -233,12 +235,15 @@ bool TPak::ExtractPieces(int index, const TPieceSink& sink) {
 bool TPak::ExtractWhole(const TPakEntry& e, const TPieceSink& sink) {
   const uint32_t length = e.StoredLength();
   if (whole_stored_.size() < length) whole_stored_.resize(length);
-  if (whole_inflated_.size() < static_cast<size_t>(e.Size) + 1) whole_inflated_.resize(static_cast<size_t>(e.Size) + 1);
+  const size_t size = e.Size;
+  if (whole_inflated_.size() < size + 1) whole_inflated_.resize(size + 1);
   if (file_->Read(whole_stored_.data(), length) != length || Crc32(whole_stored_.data(), length) != e.Crc ||
-      !FastInflateExactly(whole_stored_.data(), length, whole_inflated_.data(), e.Size)) {
+      !FastInflateExactly(whole_stored_.data(), length, whole_inflated_.data(), size)) {
     return false;
   }
-  for (size_t at = 0; at < e.Size; at += kPieceSize) sink(whole_inflated_.data() + at, std::min<size_t>(kPieceSize, e.Size - at));
+  for (size_t at = 0; at < size; at += kPieceSize) {
+    sink(whole_inflated_.data() + at, std::min<size_t>(kPieceSize, size - at));
+  }
   return true;
 }
 

@@ -195,8 +195,8 @@ TEST(JournaledFile, HeldWritesReadBackAndReachTheArchiveOnlyThroughTheJournal) {
           TBytes got(n);
           const size_t read = file.ReadAt(offset, got.data(), n);
           ASSERT_EQ(read, offset >= model.size() ? 0 : std::min<size_t>(n, model.size() - offset)) << step;
-          ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<long>(read), model.begin() + static_cast<long>(offset)))
-              << step;
+          const auto from = model.begin() + static_cast<long>(offset);
+          ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<long>(read), from)) << step;
         }
         ASSERT_EQ(file.Size(), model.size());
       }
@@ -204,7 +204,8 @@ TEST(JournaledFile, HeldWritesReadBackAndReachTheArchiveOnlyThroughTheJournal) {
         ASSERT_TRUE(file.Commit());
       }
     }
-    EXPECT_EQ(RecoverArchive(files, kArchive).Result, commit ? TRecoveryResult::NoJournal : TRecoveryResult::RolledBack);
+    const TRecoveryResult expected = commit ? TRecoveryResult::NoJournal : TRecoveryResult::RolledBack;
+    EXPECT_EQ(RecoverArchive(files, kArchive).Result, expected);
     EXPECT_EQ(files.Bytes(kArchive), commit ? model : original);
     EXPECT_FALSE(files.Exists(JournalPath(kArchive)));
   }

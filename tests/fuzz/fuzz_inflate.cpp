@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool ok = InflateExactly(stream, stream_size, expected, ours, error, &ours_used);
   const bool reference_ok = ZlibExactly(stream, stream_size, expected, reference, reference_used);
   if (ok != reference_ok) {
-    setup::fuzzing::FailCheck("fuzz_inflate", ok ? "inflated a stream zlib refuses" : "refused a stream zlib inflates: " + error);
+    setup::fuzzing::FailCheck("fuzz_inflate",
+                              ok ? "inflated a stream zlib refuses" : "refused a stream zlib inflates: " + error);
   }
   if (ok && (ours != reference || ours_used != reference_used)) {
     setup::fuzzing::FailCheck("fuzz_inflate", "inflated other bytes than zlib, or used other stream bytes");
