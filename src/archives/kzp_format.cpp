@@ -150,7 +150,7 @@ void EncodeKzpRecord(const TKzpRecord& record, uint8_t* out) {
 TBytes EncodeKzpDirectory(const std::vector<TKzpRecord>& records) {
   TBytes raw(records.size() * kKzpRecordSize);
   for (size_t i = 0; i < records.size(); ++i) EncodeKzpRecord(records[i], raw.data() + i * kKzpRecordSize);
-  return DeflateBest(raw.data(), raw.size());
+  return Deflate(raw.data(), raw.size());
 }
 
 TBytes EncodeKzpDirectoryAndFooter(const std::vector<TKzpRecord>& records) {

@@ -281,7 +281,7 @@ bool TVFSTree::InternalCompressFile(const uint8_t* data, size_t size, TBytes& ou
   if (size == 0) return false;
   for (size_t from = 0; from < size; from += kVfsChunkSize) {
     const size_t n = std::min<size_t>(kVfsChunkSize, size - from);
-    const TBytes chunk = DeflateBest(data + from, n);
+    const TBytes chunk = Deflate(data + from, n);
     if (chunk.empty()) throw ESetupError("TVFSTree.InternalCompressFile: ACSize = 0");
     if (out.size() + 4 + chunk.size() > size) {
       out.clear();

@@ -42,6 +42,7 @@ void Help() {
       "  --languages DIR   language files (default: languages/ beside setupbuild)\n"
       "  --layouts DIR     page layouts (default: layout/ beside setupbuild)\n"
       "  -j N              compression threads (default: all cores)\n"
+      "  --level N         compression level, 1 (fastest) to 12 (smallest) (default: 9)\n"
       "  -q                no progress output\n"
       "  --version         print the version\n"
       "  --help            this text\n");
@@ -71,6 +72,7 @@ fs::path Beside(const fs::path& program, const char* name) {
 int main(int argc, char** argv) {
   std::string script_path, output, stub, languages, layouts;
   int threads = static_cast<int>(std::thread::hardware_concurrency());
+  int level = setup::kDefaultDeflateLevel;
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -87,7 +89,15 @@ int main(int argc, char** argv) {
     else if (a == "--layouts") layouts = value();
     else if (a == "-j") threads = std::atoi(value().c_str());
     else if (a.rfind("-j", 0) == 0 && a.size() > 2) threads = std::atoi(a.c_str() + 2);
-    else if (a == "-q") quiet = true;
+    else if (a == "--level") {
+      const std::string n = value();
+      level = std::atoi(n.c_str());
+      if (n.find_first_not_of("0123456789") != std::string::npos || level < setup::kFastestDeflateLevel ||
+          level > setup::kSmallestDeflateLevel) {
+        std::fprintf(stderr, "setupbuild: --level takes 1 to 12, not %s\n", n.c_str());
+        return 2;
+      }
+    } else if (a == "-q") quiet = true;
     else if (a == "--version") {
       std::printf("%s\n", kVersion);
       return 0;
@@ -143,6 +153,7 @@ int main(int argc, char** argv) {
     options.Stub = stub;
     options.Output = output;
     options.Threads = threads;
+    options.Level = level;
     TProgressDisplay display(quiet, isatty(fileno(stderr)) != 0);
     options.OnProgress = [&](const TWriteProgress& p) { display.Update(p); };
     WriteSetup(options, compiler.PackageItems());

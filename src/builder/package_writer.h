@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "builder/compiler.h"
+#include "core/deflate.h"
 
 namespace setup::builder {
 
@@ -22,6 +23,7 @@ struct TWriteOptions {
   std::string Stub;    // the runtime the package is appended to; empty writes a bare package
   std::string Output;  // the finished setup; written under a temporary name first
   int Threads = 1;
+  int Level = kDefaultDeflateLevel;  // deflate level, 1 (fastest) to 12 (smallest)
   std::function<void(const TWriteProgress&)> OnProgress;
 };
 

@@ -1,4 +1,4 @@
-// The deflate codec: libdeflate inflates, zlib deflates and judges the streams libdeflate refuses.
+// The deflate codec: libdeflate deflates and inflates; zlib judges the streams libdeflate refuses.
 //
 // Inflating asks for one byte more than expected, so a stream that runs long is told from one
 // that ends exactly; the byte is dropped again on success.
@@ -7,21 +7,12 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "core/error.h"
 
 namespace setup {
-
-TBytes DeflateBest(const uint8_t* data, size_t size) {
-  uLongf bound = compressBound(static_cast<uLong>(size));
-  TBytes out(bound);
-  if (compress2(out.data(), &bound, data, static_cast<uLong>(size), Z_BEST_COMPRESSION) != Z_OK) {
-    throw ESetupError("deflate failed for " + std::to_string(size) + " bytes");
-  }
-  out.resize(bound);
-  return out;
-}
 
 namespace {
 
@@ -69,7 +60,21 @@ TDecompressor NewDecompressor() {
   return TDecompressor(libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
 }
 
+using TCompressor = std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)>;
+
 }  // namespace
+
+TBytes Deflate(const uint8_t* data, size_t size, int level) {
+  level = std::clamp(level, kFastestDeflateLevel, kSmallestDeflateLevel);
+  const TCompressor c(libdeflate_alloc_compressor(level), libdeflate_free_compressor);
+  if (!c) throw ESetupError("deflate could not start for " + std::to_string(size) + " bytes");
+  TBytes out(libdeflate_zlib_compress_bound(c.get(), size));
+  // The bound always holds the stream, so 0 (no room) cannot happen.
+  out.resize(libdeflate_zlib_compress(c.get(), data, size, out.data(), out.size()));
+  if (out.empty()) throw ESetupError("deflate failed for " + std::to_string(size) + " bytes");
+  out.shrink_to_fit();  // callers hold many streams at once: only the stream's bytes stay
+  return out;
+}
 
 bool FastInflateExactly(const uint8_t* data, size_t size, uint8_t* out, size_t expected, size_t* used) {
   const TDecompressor d = NewDecompressor();

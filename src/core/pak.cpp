@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -234,9 +235,15 @@ bool TPak::ExtractPieces(int index, const TPieceSink& sink) {
 
 bool TPak::ExtractWhole(const TPakEntry& e, const TPieceSink& sink) {
   const uint32_t length = e.StoredLength();
-  if (whole_stored_.size() < length) whole_stored_.resize(length);
   const size_t size = e.Size;
-  if (whole_inflated_.size() < size + 1) whole_inflated_.resize(size + 1);
+  try {
+    if (whole_stored_.size() < length) whole_stored_.resize(length);
+    if (whole_inflated_.size() < size + 1) whole_inflated_.resize(size + 1);
+  } catch (const std::bad_alloc&) {
+    whole_stored_ = TBytes();  // what memory they held goes back for the pieces
+    whole_inflated_ = TBytes();
+    return false;
+  }
   if (file_->Read(whole_stored_.data(), length) != length || Crc32(whole_stored_.data(), length) != e.Crc ||
       !FastInflateExactly(whole_stored_.data(), length, whole_inflated_.data(), size)) {
     return false;
@@ -347,11 +354,11 @@ int TPak::AddEntry(const std::string& name, const std::string& source_path, uint
   return static_cast<int>(directory_.size() - 1);
 }
 
-TBytes PackEntry(TPakEntry& e, const uint8_t* data, uint32_t size) {
+TBytes PackEntry(TPakEntry& e, const uint8_t* data, uint32_t size, int level) {
   e.Size = size;
   TBytes result;
   if (size < kLargeEntryLimit) {
-    result = DeflateBest(data, size);
+    result = Deflate(data, size, level);
     e.PackedSize = static_cast<uint32_t>(result.size());
   }
   if (size < e.PackedSize || size >= kLargeEntryLimit) {

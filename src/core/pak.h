@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "core/buffer_manager.h"
+#include "core/deflate.h"
 #include "core/file_stream.h"
 
 namespace setup {
@@ -84,8 +85,11 @@ using TNameLowering = std::string (*)(std::string_view text);
 using TPieceSink = std::function<void(const uint8_t* data, size_t size)>;
 constexpr size_t kPieceSize = 1 << 20;
 // A compressed entry up to this Size is read and inflated whole (its stored bytes and its content
-// in memory at once, the fast way); a larger one piece by piece.
-constexpr uint32_t kWholeInflateLimit = 32u << 20;
+// in memory at once, the fast way); a larger one piece by piece. Compressed entries stay below
+// the large-entry limit, so all of them are read whole unless memory runs short, which sends
+// the entry the piece-by-piece way too. The buffers stay for the next entry: a reader holds
+// about twice its largest compressed entry.
+constexpr uint32_t kWholeInflateLimit = kLargeEntryLimit;
 
 // What a group walk hands out: the data (when asked to extract), the Size and the Name.
 // An empty Name means the walk found no further entry.
@@ -161,7 +165,8 @@ class TPak {
   bool CopyFileChunked(int index, TFileStream& source, uint64_t length);
   bool ExtractPieces(int index, const TPieceSink& sink);
   // The entry read and inflated whole, handed on in pieces; false, with nothing handed on, when
-  // the stored bytes fail the CRC or the stream does not inflate to exactly Size bytes.
+  // the stored bytes fail the CRC, the stream does not inflate to exactly Size bytes or the
+  // buffers cannot be had.
   bool ExtractWhole(const TPakEntry& e, const TPieceSink& sink);
   void ForgetExtract(int index = -1) { last_extract_ = TExtractResult{kExtractUnreadable, index, 0}; }
 
@@ -181,7 +186,7 @@ class TPak {
 };
 
 // The stored form of data for an entry: sets Size, PackedSize and Crc as TPak::Pack does. Needs
-// no package, so several threads can pack entries side by side.
-TBytes PackEntry(TPakEntry& entry, const uint8_t* data, uint32_t size);
+// no package, so several threads can pack entries side by side. level is the deflate level.
+TBytes PackEntry(TPakEntry& entry, const uint8_t* data, uint32_t size, int level = kDefaultDeflateLevel);
 
 }  // namespace setup

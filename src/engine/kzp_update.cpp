@@ -40,7 +40,7 @@ TBytes ZlibPayload(TPak& pak, int index, uint32_t& content_size) {
     content_size = e.Size;
   } else {
     const TBytes content = PackageEntryContent(pak, index);
-    stream = DeflateBest(content.data(), content.size());
+    stream = Deflate(content.data(), content.size());
     content_size = static_cast<uint32_t>(content.size());
   }
   ScrambleKzpStream(stream);

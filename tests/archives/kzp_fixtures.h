@@ -30,7 +30,7 @@ struct TArchiveEntry {
 
 // A method-2 payload of content.
 inline TBytes ZlibPayloadOf(const TBytes& content) {
-  TBytes stream = DeflateBest(content.data(), content.size());
+  TBytes stream = Deflate(content.data(), content.size());
   ScrambleKzpStream(stream);
   return stream;
 }

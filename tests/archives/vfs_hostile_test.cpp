@@ -217,7 +217,7 @@ TEST(VfsHostile, CompressedContentThatDoesNotDecodeIsAnError) {
     return ok ? "ok" : file.ErrorText();
   };
   const TBytes text = TextBytes(1000);
-  TBytes chunk = DeflateBest(text.data(), text.size());
+  TBytes chunk = Deflate(text.data(), text.size());
   TBytes good(4);
   StoreLE32(good.data(), static_cast<uint32_t>(chunk.size()));
   good.insert(good.end(), chunk.begin(), chunk.end());

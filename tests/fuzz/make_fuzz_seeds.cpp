@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < size; ++i) {
       content[i] = name == "text" ? static_cast<uint8_t>("the castle by the river "[i % 24]) : static_cast<uint8_t>(i * 7919 >> 3);
     }
-    const setup::TBytes stream = setup::DeflateBest(content.data(), content.size());
+    const setup::TBytes stream = setup::Deflate(content.data(), content.size());
     std::string seed = {static_cast<char>(size & 0xFF), static_cast<char>(size >> 8 & 0xFF), static_cast<char>(size >> 16)};
     seed.append(stream.begin(), stream.end());
     ok &= WriteBytes(inflate_dir / name, seed);
