@@ -7,7 +7,9 @@
 # deterministic, about 300 MB), writes a setup script and an .nsi script that both pack the whole
 # tree, then builds both setups in turn (setupbuild -j 2 -q, makensis -V1), interleaved, and
 # prints the median wall time, throughput, peak memory and output size of each side, and their
-# ratios. One more build with setupbuild -j 1 shows what the second thread brings.
+# ratios. One more build with setupbuild -j 1 shows what the second thread brings, and one with
+# --level 12 the smallest output. The sizes are also compared without the runtimes the packages
+# ride on: our stub's size, and the size of a makensis installer with no file.
 #
 # BUILDER_BENCH_ROUNDS sets the rounds of each side (default 3, at least 1);
 # SETUP_PAYLOAD_SCRIPT overrides where the payload generator is looked for.
@@ -92,12 +94,15 @@ build() {
   case $side in
     ours) out=$OURS_OUT ;;
     ours-j1) out=$OURS_OUT ;;
+    ours-l12) out=$OURS_OUT ;;
     peer) out=$PEER_OUT ;;
   esac
   rm -f "$out"
   case $side in
     ours) figures=$(run_measured "$log" "$BIN/setupbuild" --stub "$STUB" -j "$THREADS" -q "$OURS_SCRIPT") || failed "$side" "$log" ;;
     ours-j1) figures=$(run_measured "$log" "$BIN/setupbuild" --stub "$STUB" -j 1 -q "$OURS_SCRIPT") || failed "$side" "$log" ;;
+    ours-l12) figures=$(run_measured "$log" "$BIN/setupbuild" --stub "$STUB" -j "$THREADS" --level 12 -q "$OURS_SCRIPT") ||
+      failed "$side" "$log" ;;
     peer) figures=$(run_measured "$log" "$MAKENSIS" -V1 "$PEER_SCRIPT") || failed "$side" "$log" ;;
   esac
   [ -s "$out" ] || failed "$side" "$log"
@@ -124,6 +129,16 @@ echo "bench: figures vary from run to run on a shared machine; compare medians a
 
 bench_take_turns build ours peer
 build ours-j1 1
+build ours-l12 1
+
+# What each side's runtime weighs before any payload: our stub, and the peer's installer of
+# nothing (the same script without its File line).
+EMPTY_NSI=$WORK/builder_bench_empty.nsi
+bench_peer_script "$EMPTY_NSI" builder_bench_peer_empty.exe "C:\Bench"
+sed -i '/File \/r/d' "$EMPTY_NSI"
+"$MAKENSIS" -V1 "$EMPTY_NSI" >"$WORK/builder_bench_peer_empty.log" 2>&1 || failed "empty peer" "$WORK/builder_bench_peer_empty.log"
+OURS_STUB_BYTES=$(stat -c %s "$STUB")
+PEER_STUB_BYTES=$(stat -c %s "$WORK/builder_bench_peer_empty.exe")
 
 if [ -x "$BIN/paktool" ]; then
   # The last build left our setup of the whole tree: prove that it reads back.
@@ -131,10 +146,11 @@ if [ -x "$BIN/paktool" ]; then
     failed "paktool verify of our" "$WORK/builder_bench_verify.log"
 fi
 
-python3 - "$RESULTS" "$PAYLOAD_BYTES" "$THREADS" <<'EOF'
+python3 - "$RESULTS" "$PAYLOAD_BYTES" "$THREADS" "$OURS_STUB_BYTES" "$PEER_STUB_BYTES" <<'EOF'
 import statistics, sys
 
 results, payload, threads = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+ours_stub, peer_stub = int(sys.argv[4]), int(sys.argv[5])
 rows = {}
 for line in open(results):
     side, _, seconds, peak, size = line.split()
@@ -145,7 +161,8 @@ def median(side, column):
 
 print()
 print("%-16s %6s %10s %10s %14s %14s" % ("side", "rounds", "median s", "MB/s", "max peak MiB", "output bytes"))
-for side, label in (("ours", "setupbuild -j" + threads), ("peer", "makensis"), ("ours-j1", "setupbuild -j1")):
+for side, label in (("ours", "setupbuild -j" + threads), ("peer", "makensis"), ("ours-j1", "setupbuild -j1"),
+                    ("ours-l12", "--level 12 -j" + threads)):
     seconds = median(side, 0)
     print("%-16s %6d %10.2f %10.1f %14.1f %14d" % (label, len(rows[side]), seconds, payload / 1e6 / seconds,
                                                      max(r[1] for r in rows[side]) / 1024, median(side, 2)))
@@ -154,7 +171,13 @@ size = median("ours", 2) / median("peer", 2)
 pairs = [p[0] / o[0] for o, p in zip(rows["ours"], rows["peer"])]
 print()
 print("throughput ours/peer: %.2f (medians); round by round %s" % (speed, ", ".join("%.2f" % p for p in pairs)))
-print("output size ours/peer: %.4f (%+.2f %%)" % (size, (size - 1) * 100))
+print("output size ours/peer: %.4f (%+.2f %%); --level 12: %.4f" % (size, (size - 1) * 100,
+                                                                 median("ours-l12", 2) / median("peer", 2)))
+print("without the runtimes (ours %d B, the peer's empty installer %d B): %.4f; --level 12: %.4f"
+      % (ours_stub, peer_stub, (median("ours", 2) - ours_stub) / (median("peer", 2) - peer_stub),
+         (median("ours-l12", 2) - ours_stub) / (median("peer", 2) - peer_stub)))
 print("setupbuild -j%s over -j1: %.2f (one -j1 build)" % (threads, median("ours-j1", 0) / median("ours", 0)))
-print("goal: throughput ratio >= 1.80 at a size ratio <= 1.0100")
+print("--level 12 -j%s: %.2f s, throughput over the peer's %.2f (one build)"
+      % (threads, median("ours-l12", 0), median("peer", 0) / median("ours-l12", 0)))
+print("goal: throughput ratio >= 2.50 at a size ratio <= 1.00; --level 12 size ratio <= 0.99")
 EOF

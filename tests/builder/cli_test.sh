@@ -33,6 +33,9 @@ check "missing source" 1 "bad2.script:2: source not found" --stub stub.exe -q ba
 printf 'outfile bad.exe\n' >nostub.script
 check "missing stub" 1 "stub not found" --stub nowhere.exe -q nostub.script
 check "unknown option" 2 "unknown option" --frob good.script
+check "level 0" 2 "--level takes 1 to 12, not 0" --level 0 good.script
+check "level x" 2 "--level takes 1 to 12, not 9x" --level 9x good.script
+check "level 12" 0 "" --stub stub.exe --languages languages --layouts layout --level 12 -q good.script
 check "version" 0 "" --version
 check "help" 0 "" --help
 check "-o" 0 "" --stub stub.exe -o other.exe -j 2 good.script
