@@ -6,7 +6,7 @@
 // entries are not read by verification and are left out of both sides):
 //   runtime  TPak::Verify(i) per entry, as start-up does: read the stored bytes, CRC-32,
 //            inflate into a buffer of Size;
-//   plain    one loop over the directory: pread of the stored bytes, zlib crc32, libdeflate's
+//   plain    one loop over the directory: pread of the stored bytes, libdeflate's crc32 and
 //            zlib decompressor (one, reused) on compressed entries into a buffer of Size, both
 //            buffers reused.
 // One untimed pass of each side warms the page cache and proves the package sound; then the
@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -85,7 +84,7 @@ class TPlainVerifier {
       const uint32_t length = e.StoredLength();
       if (stored_.size() < length) stored_.resize(length);
       if (!ReadFully(e.Offset, stored_.data(), length)) return i;
-      if (crc32(0, stored_.data(), length) != e.Crc) return i;
+      if (libdeflate_crc32(0, stored_.data(), length) != e.Crc) return i;
       if (e.PackedSize == 0) continue;
       if (out_.size() < e.Size) out_.resize(e.Size);
       if (libdeflate_zlib_decompress(decompressor_, stored_.data(), length, out_.data(), e.Size, nullptr) !=

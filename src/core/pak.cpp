@@ -236,9 +236,16 @@ bool TPak::ExtractPieces(int index, const TPieceSink& sink) {
 bool TPak::ExtractWhole(const TPakEntry& e, const TPieceSink& sink) {
   const uint32_t length = e.StoredLength();
   const size_t size = e.Size;
+  // A buffer that must grow is let go first: its bytes are not needed, and growing in place
+  // would hold the old and the new buffer at once.
+  auto grow = [](TBytes& buffer, size_t n) {
+    if (buffer.size() >= n) return;
+    buffer = TBytes();
+    buffer.resize(n);
+  };
   try {
-    if (whole_stored_.size() < length) whole_stored_.resize(length);
-    if (whole_inflated_.size() < size + 1) whole_inflated_.resize(size + 1);
+    grow(whole_stored_, length);
+    grow(whole_inflated_, size + 1);
   } catch (const std::bad_alloc&) {
     whole_stored_ = TBytes();  // what memory they held goes back for the pieces
     whole_inflated_ = TBytes();
