@@ -260,5 +260,5 @@ print("cpu time ours/peer: %.2f (medians)" % (median("ours", 5) / median("peer",
 print("ours: Compleated box answered at %.2f s (median), the process ended %.2f s later" % (
     median("ours", 2), statistics.median(r[0] - r[2] for r in rows["ours"])))
 print("peak memory ours/peer: %.2f" % (median("ours", 3) / median("peer", 3)))
-print("goal: wall time ratio <= 1.00 (no slower than the peer, though every entry is verified first)")
+print("goal: wall time ratio <= 0.75 (every entry verified first all the same)")
 EOF

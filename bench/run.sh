@@ -23,7 +23,7 @@ bench_need_files make_package verify_bench
 ensure_payload "$PAYLOAD" 200
 
 if [ ! -f "$PACKAGE" ] || [ "$PAYLOAD.stamp" -nt "$PACKAGE" ]; then
-  echo "bench: packing $PAYLOAD (level-9 zlib, one thread; takes a while)"
+  echo "bench: packing $PAYLOAD (deflate level 9, one thread; takes a while)"
   rm -f "$PACKAGE.part"
   "$BIN/make_package" "$PAYLOAD" "$PACKAGE.part" </dev/null
   mv "$PACKAGE.part" "$PACKAGE"
