@@ -2,11 +2,11 @@
 //
 //   setupbuild [options] SCRIPT
 //
-// The output is the stub (setup.exe beside the builder unless --stub) with the package
-// appended, named by the script's "outfile" in the script's folder unless -o is given.
-// The shipped stub, languages, layouts and finishing program are found from the builder's own
-// folder: beside it (build/bin), in the installed share folder (PREFIX/share/setupbuild) or,
-// for languages and layouts, in the source tree above build/bin.
+// The output is the stub (the shipped setup.exe unless --stub) with the package appended,
+// named by the script's "outfile" in the script's folder unless -o is given. The shipped stub,
+// languages, layouts and finishing program are found from the builder's own folder: beside it
+// (build/bin), in the installed share folder (PREFIX/share/setupbuild) or, for languages and
+// layouts, in the source tree above build/bin.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +15,6 @@
 #include <iterator>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "builder/compiler.h"
 #include "builder/package_writer.h"
@@ -132,9 +131,7 @@ int main(int argc, char** argv) {
   if (stub.empty()) stub = Shipped(program, "setup.exe").string();
   if (languages.empty()) languages = Shipped(program, "languages").string();
   if (layouts.empty()) layouts = Shipped(program, "layout").string();
-  std::string finaliser = Shipped(program, kFinaliser).string();
-  std::error_code ec;
-  if (!fs::is_regular_file(finaliser, ec)) finaliser.clear();
+  const std::string finaliser = Shipped(program, kFinaliser).string();
 
   std::ifstream in(script_path, std::ios::binary);
   if (!in) {
@@ -160,6 +157,7 @@ int main(int argc, char** argv) {
 #endif
       output = (script_folder / out).string();
     }
+    std::error_code ec;
     if (!fs::is_regular_file(stub, ec)) throw TBuildError(0, "stub not found: " + stub);
 
     TWriteOptions options;
