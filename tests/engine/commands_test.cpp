@@ -475,6 +475,26 @@ TEST_F(Engine, UninstallRemovalsInTheirOrder) {
   EXPECT_TRUE(system_.RegKeyExists(0, kUninstallRegistryKey));
 }
 
+// The system runs the value as a command line: quoted, with one backslash before the name
+// whether or not the install folder ends in one; no uninstaller name, no registration.
+TEST_F(Engine, UninstallRegistrationIsTheQuotedUninstallerPath) {
+  Package({});
+  const std::string key = std::string(kUninstallRegistryKey) + "Demo";
+  Globals().SetupInfo.ShortName = "Demo";
+  for (const char* folder : {"C:\\Program Files\\Demo", "C:\\Program Files\\Demo\\"}) {
+    Globals().SetupInfo.InstallDir = folder;
+    Globals().SetupInfo.UninstallExeName = "demo_Uninstall.exe";
+    BuildUninstaller();
+    std::string value;
+    ASSERT_TRUE(system_.RegReadString(0, key, "UninstallString", false, value));
+    EXPECT_EQ(value, "\"C:\\Program Files\\Demo\\demo_Uninstall.exe\"") << folder;
+  }
+  RemoveUninstallRegistration();
+  Globals().SetupInfo.UninstallExeName.clear();
+  BuildUninstaller();
+  EXPECT_FALSE(system_.RegKeyExists(0, key));
+}
+
 TEST_F(Engine, LogCommandsSaveAndTakeUpAnOlderLog) {
   std::filesystem::create_directories(system_.Map("C:\\Old"));
   UninstallList().AddFolder("C:\\Old\\kept");
