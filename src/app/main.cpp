@@ -6,6 +6,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,14 @@
 #include "platform/win32/md5_win32.h"
 #include "platform/win32/startup_platform.h"
 #include "platform/win32/system.h"
+
+// The standard library's own handler for an exception that nothing catches writes the
+// exception's type to the standard error stream before it aborts, and so brings the whole C++
+// name demangler (some 45 KB) into every setup and uninstaller. A windowed program has no such
+// stream to show it in: this one aborts at once, as the standard one does after its message.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 
 namespace {
 
