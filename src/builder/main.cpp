@@ -3,7 +3,8 @@
 //   setupbuild [options] SCRIPT
 //
 // The output is the stub (setup.exe beside the builder unless --stub) with the package
-// appended, named by the script's "outfile" in the script's folder unless -o is given.
+// appended, named by the script's "outfile" in the script's folder unless -o is given, and
+// signed after the package when --sign-pkcs12 names a certificate.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,9 @@ void Help() {
       "  --layouts DIR     page layouts (default: layout/ beside setupbuild)\n"
       "  -j N              compression threads (default: all cores)\n"
       "  --level N         compression level, 1 (fastest) to 12 (smallest) (default: 9)\n"
+      "  --sign-pkcs12 FILE     sign the setup with the certificate and key in FILE (needs osslsigncode)\n"
+      "  --sign-pass-file FILE  the password of the key, read from FILE\n"
+      "  --timestamp URL        have the signature time-stamped by the server at URL\n"
       "  -q                no progress output\n"
       "  --version         print the version\n"
       "  --help            this text\n");
@@ -74,6 +78,7 @@ int main(int argc, char** argv) {
   int threads = static_cast<int>(std::thread::hardware_concurrency());
   int level = setup::kDefaultDeflateLevel;
   bool quiet = false;
+  TSignOptions sign;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -87,6 +92,9 @@ int main(int argc, char** argv) {
     else if (a == "--stub") stub = value();
     else if (a == "--languages") languages = value();
     else if (a == "--layouts") layouts = value();
+    else if (a == "--sign-pkcs12") sign.Pkcs12 = value();
+    else if (a == "--sign-pass-file") sign.PassFile = value();
+    else if (a == "--timestamp") sign.TimestampUrl = value();
     else if (a == "-j") threads = std::atoi(value().c_str());
     else if (a.rfind("-j", 0) == 0 && a.size() > 2) threads = std::atoi(a.c_str() + 2);
     else if (a == "--level") {
@@ -119,6 +127,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (threads < 1) threads = 1;
+  if (!sign.Wanted() && (!sign.PassFile.empty() || !sign.TimestampUrl.empty())) {
+    std::fprintf(stderr, "setupbuild: --sign-pass-file and --timestamp need --sign-pkcs12\n");
+    return 2;
+  }
+  for (const std::string* file : {&sign.Pkcs12, &sign.PassFile}) {
+    std::error_code ec;
+    if (!file->empty() && !fs::is_regular_file(*file, ec)) {
+      std::fprintf(stderr, "setupbuild: cannot read %s\n", file->c_str());
+      return 2;
+    }
+  }
 
   const fs::path program = ProgramFolder(argv[0]);
   if (stub.empty()) stub = (program / "setup.exe").string();
@@ -154,6 +173,7 @@ int main(int argc, char** argv) {
     options.Output = output;
     options.Threads = threads;
     options.Level = level;
+    options.Sign = sign;
     TProgressDisplay display(quiet, isatty(fileno(stderr)) != 0);
     options.OnProgress = [&](const TWriteProgress& p) { display.Update(p); };
     WriteSetup(options, compiler.PackageItems());
