@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "builder/script.h"
 
@@ -107,8 +108,7 @@ std::string LogText(const std::string& log) {
   return text;
 }
 
-}  // namespace
-
+// The osslsigncode arguments that sign input into output.
 std::vector<std::string> SignArguments(const TSignOptions& options, const std::string& input, const std::string& output) {
   std::vector<std::string> args = {kSigner, "sign", "-pkcs12", options.Pkcs12};
   if (!options.PassFile.empty()) args.insert(args.end(), {"-readpass", options.PassFile});
@@ -116,6 +116,8 @@ std::vector<std::string> SignArguments(const TSignOptions& options, const std::s
   args.insert(args.end(), {"-in", input, "-out", output});
   return args;
 }
+
+}  // namespace
 
 void SignFile(const TSignOptions& options, const std::string& input, const std::string& output) {
   const std::string log = output + ".log";

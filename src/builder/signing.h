@@ -5,7 +5,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace setup::builder {
 
@@ -16,9 +15,6 @@ struct TSignOptions {
 
   bool Wanted() const { return !Pkcs12.empty(); }
 };
-
-// The osslsigncode arguments that sign input into output.
-std::vector<std::string> SignArguments(const TSignOptions& options, const std::string& input, const std::string& output);
 
 // Signs input into output; raises TBuildError, with what osslsigncode said, when it cannot be
 // started or fails. output is removed then.
