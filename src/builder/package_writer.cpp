@@ -199,7 +199,8 @@ void WriteSetup(const TWriteOptions& options, const std::vector<TPackageItem>& i
       SignFile(options.Sign, partial, signed_copy);
       finished = signed_copy;
       std::error_code ec;
-      fs::permissions(signed_copy, fs::status(partial).permissions(), ec);
+      const fs::file_status status = fs::status(partial, ec);
+      if (!ec) fs::permissions(signed_copy, status.permissions(), ec);
       fs::remove(partial, ec);
     }
   } catch (...) {

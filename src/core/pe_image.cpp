@@ -34,12 +34,11 @@ std::optional<TPeSignatureFields> ReadPeSignatureFields(const uint8_t* head, siz
 
   const uint64_t optional = pe + kOptionalHeader;
   const uint64_t optional_end = optional + LoadLE16(head + pe + kOptionalHeaderSizeField);
-  uint64_t count_field, directories;
-  switch (LoadLE16(head + optional)) {
-    case kPe32Magic: count_field = 92, directories = 96; break;
-    case kPe32PlusMagic: count_field = 108, directories = 112; break;
-    default: return std::nullopt;
-  }
+  const uint16_t magic = LoadLE16(head + optional);
+  if (magic != kPe32Magic && magic != kPe32PlusMagic) return std::nullopt;
+  // PE32+ drops BaseOfData and widens ImageBase and the four stack and heap sizes: 16 bytes more.
+  const uint64_t count_field = magic == kPe32Magic ? 92 : 108;
+  const uint64_t directories = count_field + 4;
   const uint64_t entry = optional + directories + kSecurityDirectory * kDirectoryEntrySize;
   // The entry must lie inside the optional header as its size gives it, inside the head, and
   // be one of the directories the header counts.
