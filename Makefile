@@ -7,7 +7,7 @@ CMAKE_GEN := -G Ninja
 WERROR ?= OFF
 CMAKE_OPTS := $(CMAKE_GEN) -DSETUP_WERROR=$(WERROR)
 
-.PHONY: all bootstrap native asan win32 stage fuzz test layers unit win32-test e2e fuzz-smoke demo bench screenshots clean
+.PHONY: all bootstrap native asan win32 stage install fuzz test layers unit win32-test e2e fuzz-smoke demo bench screenshots clean
 
 all: bootstrap native win32 stage
 
@@ -36,6 +36,13 @@ stage:
 	@cp -r layout $(BIN)/layout
 	@cp -r languages $(BIN)/languages
 	@if [ -f $(BIN)/finalise.exe ]; then cp $(BIN)/finalise.exe $(BIN)/layout/default-uninstall/finalise.exe; fi
+
+# The builder, its tools, the runtime, languages, layouts and the manual under PREFIX:
+# PREFIX/bin/setupbuild finds the rest in PREFIX/share/setupbuild.
+PREFIX ?= /usr/local
+install: native win32
+	@cmake --install build/native --prefix "$(PREFIX)"
+	@cmake --install build/win32 --prefix "$(PREFIX)" --component runtime
 
 fuzz:
 	@cmake -S . -B build/fuzz $(CMAKE_OPTS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_FUZZ=ON \

@@ -46,6 +46,9 @@ constexpr size_t kMaxLines = 0xFFFF;
 constexpr size_t kMaxEntries = 0xFFFF;
 constexpr size_t kMaxText = 0xFFFF;
 
+// The finishing program in an uninstall layout: the uninstaller starts it to remove itself.
+constexpr char kFinaliserName[] = "FINALISE.EXE";
+
 bool IsDecimal(const std::string& text) {
   size_t start = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
   return text.size() > start && text.find_first_not_of("0123456789", start) == std::string::npos;
@@ -90,6 +93,10 @@ void TCompiler::Compile(const std::vector<TScriptLine>& script) {
     CompLines.Lines[i].LineIndex = static_cast<int32_t>(i);
     CompileLine(script[i], CompLines.Lines[i]);
     CompLines.Lines[i].ParamCount = static_cast<int32_t>(CompLines.Lines[i].Params.size());
+  }
+  // The uninstaller's file name is the prefix's: without one it would have none.
+  if (uninstall_pages_line_ > 0 && SetupInfo.UninstallExeName.empty()) {
+    throw TBuildError(uninstall_pages_line_, "'uninstallpages' needs a 'prefix' to name the uninstaller");
   }
   ResolveLabels();
   if (PackageItems().size() > kMaxEntries) throw TBuildError(0, "more than 65535 package entries");
@@ -209,6 +216,7 @@ void TCompiler::SetRecordField(const TScriptLine& line, int command, TCompiledLi
     case kUninstallPages:
       SetupInfo.UninstallPages = p[0];
       SetupInfo.HasUninstaller = 1;
+      uninstall_pages_line_ = line.Number;
       AddLayout(line, line.Params[0], true);
       break;
     case kPrefix:
@@ -241,14 +249,31 @@ void TCompiler::AddLayout(const TScriptLine& line, const std::string& name, bool
   std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
     return NameOrderLess(a.filename().string(), b.filename().string());
   });
+  bool has_finaliser = false;
   for (const fs::path& file : files) {
     const std::string base = file.filename().string();
     if (SameTextAscii(base, "icon.ico")) {
       if (uninstaller) AddFileEntry(line, "UNINSTALL_ICON.ICO", file.string(), false);
       continue;
     }
+    has_finaliser = has_finaliser || SameTextAscii(base, kFinaliserName);
     AddFileEntry(line, (uninstaller ? "UNINSTALL_" : "") + base, file.string(), false);
   }
+  if (uninstaller && !has_finaliser) AddFinaliser(line, name);
+}
+
+// A copied uninstall layout often lacks the finishing program, and an uninstaller without it
+// stays behind after uninstalling: the shipped one goes in instead.
+void TCompiler::AddFinaliser(const TScriptLine& line, const std::string& layout) {
+  std::error_code ec;
+  if (options_.FinaliserFile.empty() || !fs::is_regular_file(options_.FinaliserFile, ec)) {
+    Notes.push_back({line.Number, "layout " + layout + " has no " + kFinaliserName +
+                                      " and none ships with the builder: the uninstaller will stay behind"});
+    return;
+  }
+  AddFileEntry(line, std::string("UNINSTALL_") + kFinaliserName, options_.FinaliserFile, false);
+  Notes.push_back({line.Number, "layout " + layout + " has no " + kFinaliserName + ": added the shipped " +
+                                    options_.FinaliserFile});
 }
 
 void TCompiler::AddFileEntry(const TScriptLine& line, const std::string& name, const std::string& path, bool language) {

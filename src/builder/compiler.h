@@ -22,6 +22,14 @@ struct TCompilerOptions {
   std::string ScriptFolder;    // sources lie below it
   std::string LanguagesFolder;  // NAME.wri files
   std::string LayoutsFolder;    // one folder per layout
+  // The shipped finishing program, for uninstall layouts that lack one (empty: none ships).
+  std::string FinaliserFile;
+};
+
+// What the builder did on its own that the user should hear of, at a script line.
+struct TBuildNote {
+  int Line = 0;
+  std::string Text;
 };
 
 // One package entry to be written: from a file on the building machine or from memory.
@@ -44,12 +52,14 @@ class TCompiler {
   TCompLines CompLines;
   TCompilerFileList FileList;
   std::string OutFile;  // the "outfile" parameter as written
+  std::vector<TBuildNote> Notes;
 
  private:
   void CompileLine(const TScriptLine& line, TCompiledLine& out);
   void SetRecordField(const TScriptLine& line, int command, TCompiledLine& out);
   void AddGroupOwner(const TScriptLine& line, TCompiledLine& out, const std::string& group_name);
   void AddLayout(const TScriptLine& line, const std::string& name, bool uninstaller);
+  void AddFinaliser(const TScriptLine& line, const std::string& layout);
   void AddFileEntry(const TScriptLine& line, const std::string& name, const std::string& path, bool language);
   void ResolveLabels();
   std::string Stored(const TScriptLine& line, const std::string& text) const;
@@ -58,6 +68,7 @@ class TCompiler {
   std::vector<TPackageItem> languages_;  // group-0 language tables, first in the package
   std::vector<TPackageItem> group0_;     // other group-0 files
   int reg_key_slots_used_ = 0;
+  int uninstall_pages_line_ = 0;  // the last "uninstallpages", 0 when there is none
   // Jump parameters to resolve once every label is known: line index, parameter index, script line.
   struct TJump {
     size_t Line;

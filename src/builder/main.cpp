@@ -2,9 +2,12 @@
 //
 //   setupbuild [options] SCRIPT
 //
-// The output is the stub (setup.exe beside the builder unless --stub) with the package
-// appended, named by the script's "outfile" in the script's folder unless -o is given, and
-// signed after the package when --sign-pkcs12 names a certificate.
+// The output is the stub (the shipped setup.exe unless --stub) with the package appended,
+// named by the script's "outfile" in the script's folder unless -o is given. The shipped stub,
+// languages, layouts and finishing program are found from the builder's own folder: beside it
+// (build/bin), in the installed share folder (PREFIX/share/setupbuild) or, for languages and
+// layouts, in the source tree above build/bin.
+// The setup is signed after the package when --sign-pkcs12 names a certificate.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,22 +35,24 @@ namespace {
 namespace fs = std::filesystem;
 using namespace setup::builder;
 
-constexpr char kVersion[] = "setupbuild 1.0";
+constexpr char kVersion[] = "setupbuild " SETUP_VERSION;
+// The program uninstallers carry to remove themselves once they have ended.
+constexpr char kFinaliser[] = "finalise.exe";
 
 void Help() {
   std::printf(
       "usage: setupbuild [options] SCRIPT\n"
       "Compiles a setup script into a setup executable.\n\n"
       "  -o FILE           the setup to write (default: the script's outfile, beside the script)\n"
-      "  --stub FILE       the runtime to append the package to (default: setup.exe beside setupbuild)\n"
-      "  --languages DIR   language files (default: languages/ beside setupbuild)\n"
-      "  --layouts DIR     page layouts (default: layout/ beside setupbuild)\n"
+      "  --stub FILE       the runtime to append the package to (default: the shipped setup.exe)\n"
+      "  --languages DIR   language files (default: the shipped languages/)\n"
+      "  --layouts DIR     page layouts (default: the shipped layout/)\n"
       "  -j N              compression threads (default: all cores)\n"
       "  --level N         compression level, 1 (fastest) to 12 (smallest) (default: 9)\n"
       "  --sign-pkcs12 FILE     sign the setup with the certificate and key in FILE (needs osslsigncode)\n"
       "  --sign-pass-file FILE  the password of the key, read from FILE\n"
       "  --timestamp URL        have the signature time-stamped by the server at URL\n"
-      "  -q                no progress output\n"
+      "  -q                no progress output and no notes\n"
       "  --version         print the version\n"
       "  --help            this text\n");
 }
@@ -62,11 +67,13 @@ fs::path ProgramFolder(const char* argv0) {
   return fs::absolute(fs::path(argv0), ec).parent_path();
 }
 
-// The shipped folders lie beside the builder, or in the source tree above build/bin.
-fs::path Beside(const fs::path& program, const char* name) {
-  for (const fs::path& candidate : {program / name, program.parent_path().parent_path() / name}) {
+// A shipped file or folder: beside the builder, in the installed share folder, or in the
+// source tree above build/bin; beside the builder when it is nowhere.
+fs::path Shipped(const fs::path& program, const char* name) {
+  for (const fs::path& candidate : {program / name, (program / SETUP_DATA_DIR_FROM_BIN / name).lexically_normal(),
+                                    program.parent_path().parent_path() / name}) {
     std::error_code ec;
-    if (fs::is_directory(candidate, ec)) return candidate;
+    if (fs::exists(candidate, ec)) return candidate;
   }
   return program / name;
 }
@@ -140,9 +147,10 @@ int main(int argc, char** argv) {
   }
 
   const fs::path program = ProgramFolder(argv[0]);
-  if (stub.empty()) stub = (program / "setup.exe").string();
-  if (languages.empty()) languages = Beside(program, "languages").string();
-  if (layouts.empty()) layouts = Beside(program, "layout").string();
+  if (stub.empty()) stub = Shipped(program, "setup.exe").string();
+  if (languages.empty()) languages = Shipped(program, "languages").string();
+  if (layouts.empty()) layouts = Shipped(program, "layout").string();
+  const std::string finaliser = Shipped(program, kFinaliser).string();
 
   std::ifstream in(script_path, std::ios::binary);
   if (!in) {
@@ -153,8 +161,11 @@ int main(int argc, char** argv) {
   const fs::path script_folder = fs::absolute(fs::path(script_path)).parent_path();
 
   try {
-    TCompiler compiler({script_folder.string(), languages, layouts});
+    TCompiler compiler({script_folder.string(), languages, layouts, finaliser});
     compiler.Compile(ParseScript(text));
+    for (const TBuildNote& note : compiler.Notes) {
+      if (!quiet) std::fprintf(stderr, "%s:%d: %s\n", script_path.c_str(), note.Line, note.Text.c_str());
+    }
     if (output.empty()) {
       if (compiler.OutFile.empty()) throw TBuildError(0, "no outfile in the script and no -o given");
       std::string out = compiler.OutFile;

@@ -282,15 +282,30 @@ bool TPak::ExtractWhole(const TPakEntry& e, const TPieceSink& sink) {
   return true;
 }
 
+bool TPak::LargeEntryCrcMatches(const TPakEntry& e) {
+  const size_t piece = kPieceSize;
+  if (stored_piece_.size() < piece) stored_piece_.resize(piece);
+  uint32_t crc = 0;
+  for (uint32_t done = 0; done < e.Size;) {
+    const size_t n = std::min<size_t>(piece, e.Size - done);
+    if (ReadAt(static_cast<uint64_t>(e.Offset) + done, stored_piece_.data(), n) != n) return false;
+    crc = Crc32(stored_piece_.data(), n, crc);
+    done += static_cast<uint32_t>(n);
+  }
+  return crc == e.Crc;
+}
+
 bool TPak::Verify(int index) {
   ForgetExtract(index);
   if (!ValidIndex(index)) return false;
   const TPakEntry& e = directory_[index];
-  // A large entry is not read, but it must be stored plain and lie inside the file.
+  // A large entry must be stored plain and lie inside the file. Its bytes are read, piece by
+  // piece, only when it carries a CRC: packages from before large entries had one hold 0 there.
   if (e.Size >= kLargeEntryLimit) {
     const bool inside = e.PackedSize == 0 && static_cast<uint64_t>(e.Offset) + e.Size <= file_size_;
-    if (inside) last_extract_.Status = kExtractOk;
-    return inside;
+    if (!inside || (e.Crc != 0 && !LargeEntryCrcMatches(e))) return false;
+    last_extract_.Status = kExtractOk;
+    return true;
   }
   return static_cast<bool>(ExtractTo(index, [](const uint8_t*, size_t) {}));
 }
@@ -433,11 +448,14 @@ bool TPak::CopyFileChunked(int index, TFileStream& source, uint64_t length) {
   if (end + length > 0xFFFFFFFFull) return false;
   directory_[index].Offset = static_cast<uint32_t>(end);
   TBytes chunk(kCopyChunk);
+  uint32_t crc = 0;
   for (uint64_t left = length; left > 0;) {
     size_t n = left < chunk.size() ? static_cast<size_t>(left) : chunk.size();
     if (source.Read(chunk.data(), n) != n || file_->Write(chunk.data(), n) != n) return false;
+    crc = Crc32(chunk.data(), n, crc);
     left -= n;
   }
+  directory_[index].Crc = crc;
   return true;
 }
 
@@ -450,10 +468,10 @@ bool TPak::StoreFromFile(int index) {
   auto source = TFileStream::Open(e.SourcePath, TFileMode::Read);
   if (!source) return false;
   if (static_cast<uint64_t>(length) >= kLargeEntryLimit) {
-    // Large entries go in as they are, copied in chunks, never whole in memory.
+    // Large entries go in as they are, copied in chunks, never whole in memory; their CRC is
+    // taken on the way.
     e.Size = static_cast<uint32_t>(length);
     e.PackedSize = 0;
-    e.Crc = 0;
     return CopyFileChunked(index, *source, static_cast<uint64_t>(length));
   }
   TBytes data(static_cast<size_t>(length));

@@ -12,9 +12,10 @@
 //   trailer:   0 Magic "KZPF"   4 Version u16 (1)   6 Count u16   8 DataStart u32   12 DirOffset u32
 //   record:    NameLength u16, Name, Crc u32, Offset u32, PackedSize u32, Size u32, Group u16
 //
-// An entry's stored bytes are a level-9 zlib stream (PackedSize > 0) or the plain bytes
-// (PackedSize 0); Crc is the CRC-32 of the stored bytes. Entries of Size at or above
-// kLargeEntryLimit are always stored plain, carry Crc 0 and are never read whole.
+// An entry's stored bytes are a zlib stream (PackedSize > 0) or the plain bytes (PackedSize
+// 0); Crc is the CRC-32 of the stored bytes. Entries of Size at or above kLargeEntryLimit are
+// always stored plain and never read whole; their Crc is checked piece by piece when it is not
+// 0 (packages written before large entries carried a CRC hold 0 there, and are taken on trust).
 //
 // Reading operations return empty buffers, false or 0 on failure. A zlib stream that does
 // not inflate raises ESetupError("error"). The reader shows nothing: how the latest read of an
@@ -174,6 +175,8 @@ class TPak {
   // the stored bytes fail the CRC, the stream does not inflate to exactly Size bytes or the
   // buffers cannot be had.
   bool ExtractWhole(const TPakEntry& e, const TPieceSink& sink);
+  // True when the stored bytes of a large entry, read piece by piece, match its Crc.
+  bool LargeEntryCrcMatches(const TPakEntry& e);
   void ForgetExtract(int index = -1) { last_extract_ = TExtractResult{kExtractUnreadable, index, 0}; }
 
   std::unique_ptr<TFileStream> file_;

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "core/crc.h"
 #include "core/host.h"
 #include "core/languages.h"
 #include "core/pak.h"
@@ -120,9 +121,11 @@ void StreamLargeEntry(const std::string& path, const std::string& display_name, 
   TPak& pak = *Globals().Package;
   TEntryOutput output(path);  // as for small entries: a large file may open a new folder
   if (!output.IsOpen()) return;
-  const uint64_t offset = pak.Directory()[static_cast<size_t>(index)].Offset;
+  const TPakEntry& entry = pak.Directory()[static_cast<size_t>(index)];
+  const uint64_t offset = entry.Offset;
   TBytes chunk;
   uint32_t remaining = size;
+  uint32_t crc = 0;
   while (remaining > 0) {
     const uint32_t n = remaining < kStreamChunk ? remaining : kStreamChunk;
     const std::string progress = display_name + " - " + SizeText(size - remaining) + " / " + SizeText(size);
@@ -130,11 +133,17 @@ void StreamLargeEntry(const std::string& path, const std::string& display_name, 
     chunk.resize(n);
     const size_t got = pak.ReadAt(offset + (size - remaining), chunk.data(), n);
     output.Write(chunk.data(), got);
+    crc = Crc32(chunk.data(), got, crc);
     // The package ends early: a new file stays short rather than padded, a replaced one as it was.
     if (got < n) break;
     remaining -= n;
   }
-  output.Finish(remaining == 0);
+  // Bytes changed since verification (an entry with a CRC that no longer matches): a replaced
+  // file keeps its old content and a new one is left empty, as for a small entry.
+  const bool changed = remaining == 0 && entry.Crc != 0 && crc != entry.Crc;
+  const bool direct = !output.Replacing();
+  output.Finish(remaining == 0 && !changed);
+  if (changed && direct) System().OpenFile(path, TFileMode::Create);
 }
 
 void ExtractEntryToFile(const std::string& path, int index) {

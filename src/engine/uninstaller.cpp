@@ -55,18 +55,22 @@ void BuildUninstaller() {
   TSetupGlobals& g = Globals();
   TSetupInfoFile& info = g.SetupInfo;
   TSystem& system = System();
+  if (info.UninstallExeName.empty()) return;
+  // The install folder may end in a backslash (the install folder page adds one).
+  const std::string target = WithTrailingBackslash(info.InstallDir) + info.UninstallExeName;
   const std::string key = RegistrationKey();
   if (!key.empty()) {
     system.RegWriteString(kLocalMachine, key, "DisplayName", info.ShortName);
-    system.RegWriteString(kLocalMachine, key, "UninstallString", info.InstallDir + "\\" + info.UninstallExeName);
+    // The system reads the value as a command line: unquoted, a folder with blanks would
+    // let "C:\Program.exe" run in the uninstaller's place.
+    system.RegWriteString(kLocalMachine, key, "UninstallString", "\"" + target + "\"");
   }
   TPak& pak = *g.Package;
-  if (pak.Directory().empty() || info.UninstallExeName.empty()) return;
+  if (pak.Directory().empty()) return;
   const TBytes executable = ExecutablePart();
   if (executable.empty()) return;
 
   CreateFolderPath(info.InstallDir);
-  const std::string target = info.InstallDir + "\\" + info.UninstallExeName;
   system.DeleteFile(target);
   {
     auto file = system.OpenFile(target, TFileMode::Create);

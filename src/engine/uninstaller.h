@@ -10,8 +10,9 @@ namespace setup {
 
 constexpr char kUninstallRegistryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-// Registers and writes the uninstaller (install folder + UninstallExeName) and sets the running
-// record's Mode to 1.
+// Registers and writes the uninstaller (install folder + UninstallExeName; the registration's
+// UninstallString is that path in double quotes) and sets the running record's Mode to 1.
+// Without an uninstaller name nothing is registered or written.
 void BuildUninstaller();
 
 // The removals, in the order the uninstall page makes them.

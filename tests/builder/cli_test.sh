@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # setupbuild as users run it: exit codes, "SCRIPT:LINE: message" errors and no output on failure.
 set -uo pipefail
-build=$(realpath "${1:?usage: cli_test.sh SETUPBUILD}")
+build=$(realpath "${1:?usage: cli_test.sh SETUPBUILD VERSION}")
+version=${2:?usage: cli_test.sh SETUPBUILD VERSION}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-mkdir -p files languages layout
+mkdir -p files languages layout/un
 echo data >files/a.txt
 printf 'x' >stub.exe
 printf '\xff\xfeE\x00\r\x00\n\x000\x004\x000\x009\x00;\x00\r\x00\n\x001\x00 \x00x\x00' >languages/English.wri
@@ -37,9 +38,20 @@ check "level 0" 2 "--level takes 1 to 12, not 0" --level 0 good.script
 check "level x" 2 "--level takes 1 to 12, not 9x" --level 9x good.script
 check "level 12" 0 "" --stub stub.exe --languages languages --layouts layout --level 12 -q good.script
 check "version" 0 "" --version
+[ "$(cat out.log)" = "setupbuild $version" ] || { echo "FAIL version: $(cat out.log)"; failures=$((failures + 1)); }
 check "help" 0 "" --help
 check "-o" 0 "" --stub stub.exe -o other.exe -j 2 good.script
 [ -f other.exe ] || { echo "FAIL -o: no other.exe"; failures=$((failures + 1)); }
+
+# The uninstaller is named after the prefix; an uninstall layout without the finishing program
+# is reported at its line unless -q.
+printf 'name Demo\noutfile u.exe\nuninstallpages un\n' >noprefix.script
+check "uninstallpages without prefix" 1 "noprefix.script:3: 'uninstallpages' needs a 'prefix'" \
+  --stub stub.exe --layouts layout -q noprefix.script
+printf 'name Demo\noutfile u.exe\nprefix demo\nuninstallpages un\n' >u.script
+check "uninstall layout note" 0 "u.script:4: layout un has no FINALISE.EXE" --stub stub.exe --layouts layout u.script
+check "no note under -q" 0 "" --stub stub.exe --layouts layout -q u.script
+[ -s err.log ] && { echo "FAIL -q printed: $(cat err.log)"; failures=$((failures + 1)); }
 
 # Signing: the options' checks, then failures that leave no setup: no osslsigncode on the PATH,
 # and osslsigncode refusing the stub, which is no executable (its words are shown).

@@ -12,6 +12,7 @@
 #include "core/digit_cipher.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "core/text.h"
 #include "fake_platform.h"
 #include "test_files.h"
 #include "test_host.h"
@@ -60,8 +61,8 @@ class Compiler : public ::testing::Test {
     }
   }
 
-  TCompiler Compile(const std::string& text) {
-    TCompiler c({(root_ / "script").string(), (root_ / "languages").string(), (root_ / "layout").string()});
+  TCompiler Compile(const std::string& text, const std::string& finaliser = "") {
+    TCompiler c({(root_ / "script").string(), (root_ / "languages").string(), (root_ / "layout").string(), finaliser});
     c.Compile(ParseScript(text));
     return c;
   }
@@ -210,6 +211,9 @@ TEST_F(Compiler, BadScriptsNameTheirLine) {
   EXPECT_EQ(ErrorOf("name x\nlanguage Klingon\n").first, 2);
   EXPECT_EQ(ErrorOf("pages missing-layout\n").first, 1);
   EXPECT_EQ(ErrorOf("changelog nope.rtf\n").first, 1);
+  // The uninstaller is named after the prefix.
+  EXPECT_EQ(ErrorOf("name x\nuninstallpages default-uninstall\n"),
+            (std::pair<int, std::string>{2, "'uninstallpages' needs a 'prefix' to name the uninstaller"}));
   EXPECT_EQ(ErrorOf("name \"\xE2\x9C\x93 check\"\n").first, 1);  // no Windows-1252 byte for it
   EXPECT_EQ(ErrorOf("name \"Caf\xC3\xA9 \xE2\x82\xAC\"\n").second, "no error");
 }
@@ -269,6 +273,41 @@ TEST_F(Compiler, OutputIsTheSameForAnyThreadCountAndPlainZlibReadsIt) {
     EXPECT_LE(previous_total, total) << "level " << level;
     previous_total = total;
   }
+}
+
+// An uninstall layout without the finishing program gets the shipped one, and the user hears
+// of it; the layout's own, in any case of its name, is kept.
+TEST_F(Compiler, UninstallLayoutsWithoutTheFinishingProgramGetTheShippedOne) {
+  const std::string script = "prefix demo\npages default\nuninstallpages default-uninstall\n";
+  const fs::path shipped = root_ / "bin" / "finalise.exe";
+  fs::create_directories(shipped.parent_path());
+  testing::WriteFile(shipped.string(), testing::TextBytes(10));
+  auto finalisers = [](const TCompiler& c) {
+    std::vector<std::string> sources;
+    for (const TPackageItem& item : c.PackageItems()) {
+      if (LowerAscii(item.Name).find("finalise") != std::string::npos) {
+        sources.push_back(item.Name + "=" + item.SourcePath);
+      }
+    }
+    return sources;
+  };
+
+  const TCompiler added = Compile(script, shipped.string());
+  EXPECT_EQ(finalisers(added), std::vector<std::string>{"UNINSTALL_FINALISE.EXE=" + shipped.string()});
+  ASSERT_EQ(added.Notes.size(), 1u);
+  EXPECT_EQ(added.Notes[0].Line, 3);
+  EXPECT_EQ(added.Notes[0].Text, "layout default-uninstall has no FINALISE.EXE: added the shipped " + shipped.string());
+
+  const TCompiler none = Compile(script, (root_ / "nowhere.exe").string());
+  EXPECT_TRUE(finalisers(none).empty());
+  ASSERT_EQ(none.Notes.size(), 1u);
+  EXPECT_NE(none.Notes[0].Text.find("the uninstaller will stay behind"), std::string::npos);
+
+  const fs::path own = root_ / "layout" / "default-uninstall" / "Finalise.exe";
+  testing::WriteFile(own.string(), testing::TextBytes(20));
+  const TCompiler kept = Compile(script, shipped.string());
+  EXPECT_EQ(finalisers(kept), std::vector<std::string>{"UNINSTALL_Finalise.exe=" + own.string()});
+  EXPECT_TRUE(kept.Notes.empty());
 }
 
 TEST_F(Compiler, FailedWriteLeavesNoFile) {

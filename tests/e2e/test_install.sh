@@ -1,5 +1,6 @@
 # A whole install and uninstall: the shipped example built with setupbuild, installed with
-# -silent, checked on disk and in the registry, then removed by its own uninstaller.
+# -silent, checked on disk and in the registry, then removed by its own uninstaller; and the
+# builder installed with `make install`, building the example from another folder.
 
 # reg_value KEY NAME: the data of a registry string value, or nothing.
 reg_value() {
@@ -11,11 +12,27 @@ reg_default() {
   tr -d '\r' <"$CASE_LOG/reg.out" | awk -F'    ' 'tolower($2) ~ /default/ { print $4; exit }'
 }
 
+# wait_gone PATH: the finishing program removes an ended uninstaller within a few seconds.
+wait_gone() {
+  local i
+  for i in $(seq 1 100); do
+    [ -e "$1" ] || return 0
+    sleep 0.2
+  done
+  fail "$1 is still there"
+}
+
+# The layouts are the source tree's, as a publisher copies them: the uninstall layout has no
+# finishing program, and the builder adds the shipped one. The uninstaller is started from the
+# registration the way the system starts it, with a program planted where an unquoted path
+# with blanks would be read first.
 test_example_installs_silently_and_uninstalls_itself() {
   local top install
   top=$(cd "$E2E_DIR/../.." && pwd)
-  "$E2E_BIN/setupbuild" -q -o "$CASE_DIR/demo_setup.exe" "$top/examples/demo/demo.script" \
+  "$E2E_BIN/setupbuild" --layouts "$top/layout" -o "$CASE_DIR/demo_setup.exe" "$top/examples/demo/demo.script" \
     >"$CASE_LOG/setupbuild.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
+  grep -q "layout default-uninstall has no FINALISE.EXE: added the shipped" "$CASE_LOG/setupbuild.log" ||
+    fail "setupbuild did not say it added the finishing program: $(cat "$CASE_LOG/setupbuild.log")"
   start_setup "$CASE_DIR/demo_setup.exe" -silent
   answer "Information" OK
   expect_eq "$MESSAGE" "Compleated" "message"
@@ -39,10 +56,16 @@ test_example_installs_silently_and_uninstalls_itself() {
   wine uninstaller --list >"$CASE_LOG/uninstall-list.txt" 2>/dev/null </dev/null
   grep -q 'Demo Game' "$CASE_LOG/uninstall-list.txt" || fail "not in the list of installed programs"
 
-  start_setup "$install/demo_Uninstall.exe" -silent
+  local command decoy
+  command=$(reg_value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Demo Game' UninstallString)
+  expect_eq "$command" '"C:\Program Files\Demo Game\demo_Uninstall.exe"' "UninstallString"
+  decoy=$(unix_path 'C:\Program Files\Demo.exe')
+  cp "$E2E_BIN/windriver.exe" "$decoy"
+  start_setup "$E2E_BIN/windriver.exe" run "$command -silent"
   answer "Information" OK
   expect_eq "$MESSAGE" "Compleated" "uninstall message"
   expect_exit 0
+  rm -f "$decoy"
   for f in readme.txt data/config.ini Manual/manual.txt demo_install.log; do
     [ -e "$install/$f" ] && fail "$f is still there"
   done
@@ -52,11 +75,31 @@ test_example_installs_silently_and_uninstalls_itself() {
   wine uninstaller --list >"$CASE_LOG/uninstall-list.txt" 2>/dev/null </dev/null
   grep -q 'Demo Game' "$CASE_LOG/uninstall-list.txt" && fail "still in the list of installed programs"
   # The finishing program removes the uninstaller once it has ended, and the emptied folder.
-  local i
-  for i in $(seq 1 100); do
-    [ -e "$install/demo_Uninstall.exe" ] || break
-    sleep 0.2
-  done
-  [ -e "$install/demo_Uninstall.exe" ] && fail "the uninstaller is still there"
-  return 0
+  wait_gone "$install/demo_Uninstall.exe"
+}
+
+# `make install` of the trees' native and Windows builds into a temporary prefix (the builds
+# are taken as they are); the installed setupbuild finds its runtime, languages and layouts
+# from its own folder, run from a copy of the example elsewhere.
+test_installed_builder_builds_the_example_from_another_folder() {
+  local top prefix install
+  top=$(cd "$E2E_DIR/../.." && pwd)
+  prefix=$CASE_LOG/prefix
+  make -C "$top" --no-print-directory -o native -o win32 install PREFIX="$prefix" >"$CASE_LOG/install.log" 2>&1 ||
+    fail "make install failed: $(cat "$CASE_LOG/install.log")"
+  cp -r "$top/examples/demo" "$CASE_DIR/demo"
+  (cd "$CASE_DIR/demo" && "$prefix/bin/setupbuild" demo.script) >"$CASE_LOG/setupbuild.log" 2>&1 ||
+    fail "the installed setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
+  grep -q FINALISE "$CASE_LOG/setupbuild.log" && fail "the installed uninstall layout lacks the finishing program"
+  start_setup "$CASE_DIR/demo/demo_setup.exe" -silent
+  answer "Information" OK
+  expect_eq "$MESSAGE" "Compleated" "message"
+  expect_exit 0
+  install=$(unix_path 'C:\Program Files\Demo Game')
+  expect_file "$install/Manual/manual.txt"
+  start_setup "$install/demo_Uninstall.exe" -silent
+  answer "Information" OK
+  expect_exit 0
+  [ -e "$install/readme.txt" ] && fail "readme.txt is still there"
+  wait_gone "$install/demo_Uninstall.exe"
 }

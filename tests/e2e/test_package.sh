@@ -117,3 +117,94 @@ test_second_error_report_takes_next_free_number() {
   expect_file "$temp/ErrorLog0000.TXT"
   expect_file "$temp/ErrorLog0001.TXT"
 }
+
+# large_entry EXE NAME ACTION: on the large entry NAME of the setup EXE, "flip" inverts a byte in
+# the middle of its data and "nocrc" writes Crc 0 in its record, as builders before CRCs on
+# large entries did.
+large_entry() {
+  python3 - "$@" <<'PYEOF' || fail "cannot $3 entry $2 of $1"
+import struct, sys
+path, wanted, action = sys.argv[1:]
+data = bytearray(open(path, "rb").read())
+magic, version, count, datastart, diroffset = struct.unpack_from("<4sHHII", data, len(data) - 16)
+at = diroffset
+for index in range(count):
+    (name_length,) = struct.unpack_from("<H", data, at)
+    name = data[at + 2:at + 2 + name_length].decode("latin-1")
+    at += 2 + name_length
+    crc, offset, packed, size, group = struct.unpack_from("<IIIIH", data, at)
+    if name == wanted:
+        assert packed == 0 and size >= 73400320 and crc != 0, (packed, size, crc)
+        if action == "flip":
+            data[offset + size // 2] ^= 0xFF
+        else:
+            struct.pack_into("<I", data, at, 0)
+        open(path, "wb").write(data)
+        sys.exit(0)
+    at += 18
+sys.exit("no entry " + wanted)
+PYEOF
+}
+
+# The largest VmHWM, in KiB, of the processes running EXE_NAME, sampled until they end.
+peak_memory_of() {  # EXE_NAME RESULT_FILE
+  local peak=0 pid hwm ticks=$((E2E_PROCESS_TIMEOUT_S * 20))
+  while [ "$ticks" -gt 0 ]; do
+    ticks=$((ticks - 1))
+    local seen=0
+    for pid in $(pgrep -f "$1"); do
+      seen=1
+      hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status" 2>/dev/null)
+      [ -n "$hwm" ] && [ "$hwm" -gt "$peak" ] && peak=$hwm
+    done
+    echo "$peak" >"$2"
+    [ "$seen" = 0 ] && [ "$peak" != 0 ] && return
+    sleep 0.05
+  done
+}
+
+# A 200 MB file is a large entry: it installs in bounded memory, its CRC catches one changed
+# byte at start-up, and with Crc 0 (a setup from an older builder) it installs unchecked.
+test_large_entry_is_verified_by_crc_in_bounded_memory() {
+  mkdir -p "$CASE_DIR/big/files"
+  python3 -c '
+import sys
+block = bytes(range(256)) * 4096
+with open(sys.argv[1], "wb") as f:
+    for i in range(200):
+        f.write(block[i:] + block[:i])' "$CASE_DIR/big/files/world.dat"
+  printf 'name Big\noutfile big_setup.exe\ninstalldir "C:\\Big"\npages default\nfile files\n' >"$CASE_DIR/big/big.script"
+  "$E2E_BIN/setupbuild" -q -o "$CASE_DIR/big_setup.exe" "$CASE_DIR/big/big.script" \
+    >"$CASE_LOG/setupbuild.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
+
+  start_setup "$CASE_DIR/big_setup.exe" -silent
+  peak_memory_of big_setup.exe "$CASE_LOG/peak" &
+  local sampler=$!
+  answer "Information" OK
+  expect_eq "$MESSAGE" "Compleated" "message"
+  expect_exit 0
+  wait "$sampler"
+  cmp -s "$CASE_DIR/big/files/world.dat" "$(unix_path 'C:\Big')/world.dat" || fail "world.dat differs"
+  local peak
+  peak=$(cat "$CASE_LOG/peak")
+  note "peak memory of setup.exe: $peak KiB"
+  [ "$peak" -gt 0 ] && [ "$peak" -lt 65536 ] || fail "setup.exe peaked at $peak KiB for a 200 MB entry"
+  rm -rf "$(unix_path 'C:\Big')"
+
+  large_entry "$CASE_DIR/big_setup.exe" world.dat flip
+  start_setup "$CASE_DIR/big_setup.exe" -silent
+  answer "Verification Error" OK
+  case "$MESSAGE" in
+    'Error: Verification Failed. Setup is corrupt.\rID: '*' Filename: world.dat') ;;
+    *) fail "message: $MESSAGE" ;;
+  esac
+  expect_exit 1
+
+  large_entry "$CASE_DIR/big_setup.exe" world.dat nocrc
+  start_setup "$CASE_DIR/big_setup.exe" -silent
+  answer "Information" OK
+  expect_eq "$MESSAGE" "Compleated" "message with Crc 0"
+  expect_exit 0
+  expect_file "$(unix_path 'C:\Big')/world.dat"
+  rm -rf "$(unix_path 'C:\Big')" "$CASE_DIR/big" "$CASE_DIR/big_setup.exe"
+}

@@ -227,8 +227,8 @@ TEST_F(Engine, FileKeepsOldFilesItCannotReplaceAndLeavesNoTemporaryFile) {
   EXPECT_EQ(UninstallList().FileList.size(), 3u);
 }
 
-// Large entries are copied in chunks through the same replacement; a package that ends early
-// leaves a replaced file as it was.
+// Large entries are copied in chunks through the same replacement; a package that ends early,
+// or bytes that fail the entry's CRC, leave a replaced file as it was.
 TEST_F(Engine, LargeEntriesReplaceExistingFilesTheSameWay) {
   Package({{"SetupInfo", 0, "x"}, {"movie.bin", 1, "new movie"}});
   ASSERT_EQ(Globals().Package->Directory()[1].PackedSize, 0u);  // stored plain, as large entries are
@@ -242,6 +242,14 @@ TEST_F(Engine, LargeEntriesReplaceExistingFilesTheSameWay) {
   EXPECT_EQ(Read(path), "new movie");
   EXPECT_EQ(system_.Replacements.size(), 1u);
   EXPECT_EQ(InstallFolderNames(), std::vector<std::string>{"movie.bin"});
+  // Bytes that no longer match the entry's CRC: the replaced file stays, a new one is empty.
+  Globals().Package->Directory()[1].Crc ^= 1;
+  Put(path, "old");
+  StreamLargeEntry(path, "movie.bin", 9, 1);
+  EXPECT_EQ(Read(path), "old");
+  StreamLargeEntry("C:\\Games\\Demo\\fresh.bin", "movie.bin", 9, 1);
+  EXPECT_EQ(Read("C:\\Games\\Demo\\fresh.bin"), "");
+  EXPECT_EQ(system_.Replacements.size(), 1u);
 }
 
 TEST_F(Engine, FileFormsDestinationsAndConditions) {
@@ -467,6 +475,26 @@ TEST_F(Engine, UninstallRemovalsInTheirOrder) {
   Globals().SetupInfo.ShortName.clear();
   RemoveUninstallRegistration();
   EXPECT_TRUE(system_.RegKeyExists(0, kUninstallRegistryKey));
+}
+
+// The system runs the value as a command line: quoted, with one backslash before the name
+// whether or not the install folder ends in one; no uninstaller name, no registration.
+TEST_F(Engine, UninstallRegistrationIsTheQuotedUninstallerPath) {
+  Package({});
+  const std::string key = std::string(kUninstallRegistryKey) + "Demo";
+  Globals().SetupInfo.ShortName = "Demo";
+  for (const char* folder : {"C:\\Program Files\\Demo", "C:\\Program Files\\Demo\\"}) {
+    Globals().SetupInfo.InstallDir = folder;
+    Globals().SetupInfo.UninstallExeName = "demo_Uninstall.exe";
+    BuildUninstaller();
+    std::string value;
+    ASSERT_TRUE(system_.RegReadString(0, key, "UninstallString", false, value));
+    EXPECT_EQ(value, "\"C:\\Program Files\\Demo\\demo_Uninstall.exe\"") << folder;
+  }
+  RemoveUninstallRegistration();
+  Globals().SetupInfo.UninstallExeName.clear();
+  BuildUninstaller();
+  EXPECT_FALSE(system_.RegKeyExists(0, key));
 }
 
 TEST_F(Engine, LogCommandsSaveAndTakeUpAnOlderLog) {

@@ -27,6 +27,9 @@
 //                                                  selects its last item
 //   windriver screenshot CAPTION FILE              the client area as a 24-bit BMP file
 //   windriver clientsize CAPTION                   prints WIDTHxHEIGHT of the client area
+//   windriver run COMMANDLINE                      starts the command line as the system starts
+//                                                  a registered one (no program name apart), waits
+//                                                  and ends with the program's exit code
 //
 // Only visible top-level windows whose caption equals CAPTION exactly are considered.
 // SELECTOR names one visible descendant: a decimal control id, a class name (the first
@@ -1027,6 +1030,28 @@ int CommandScreenshot(const std::wstring& caption, const std::wstring& path) {
   return WriteBmp(path, client.right, client.bottom, pixels) ? kExitOk : kExitNotFound;
 }
 
+// ---- programs ---------------------------------------------------------------------------
+
+// CreateProcess finds the program in the command line itself, as the system does with an
+// uninstall registration: an unquoted path with blanks is tried piece by piece.
+int CommandRun(const std::wstring& command_line) {
+  std::vector<wchar_t> line(command_line.begin(), command_line.end());
+  line.push_back(L'\0');
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    Fail(L"cannot start " + command_line);
+    return kExitNotFound;
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = kExitNotFound;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
 // ---- command line ---------------------------------------------------------------------
 
 int Usage() {
@@ -1048,6 +1073,7 @@ int Usage() {
        L"  windriver treeselect CAPTION PATH\n"
        L"  windriver screenshot CAPTION FILE.bmp\n"
        L"  windriver clientsize CAPTION\n"
+       L"  windriver run COMMANDLINE\n"
        L"SELECTOR: a decimal control id, CLASS or CLASS#N (the N-th visible one, from 1)");
   return kExitUsage;
 }
@@ -1086,6 +1112,7 @@ int Run(const std::vector<std::wstring>& args) {
   if (command == L"treeselect" && count == 2) return CommandTreeSelect(args[1], args[2]);
   if (command == L"screenshot" && count == 2) return CommandScreenshot(args[1], args[2]);
   if (command == L"clientsize" && count == 1) return CommandClientSize(args[1]);
+  if (command == L"run" && count == 1) return CommandRun(args[1]);
   return Usage();
 }
 

@@ -266,7 +266,7 @@ TEST(EngineOnWindows, UninstallerCarriesItsEntriesAndAnUninstallerRecord) {
 TEST(EngineOnWindows, RegistrationAndInstallLog) {
   const std::string key = std::string(kUninstallRegistryKey) + kShortName;
   EXPECT_EQ(RegValue(HKEY_LOCAL_MACHINE, key, "DisplayName"), kShortName);
-  EXPECT_EQ(RegValue(HKEY_LOCAL_MACHINE, key, "UninstallString"), Install() + "\\eng_Uninstall.exe");
+  EXPECT_EQ(RegValue(HKEY_LOCAL_MACHINE, key, "UninstallString"), "\"" + Install() + "\\eng_Uninstall.exe\"");
   TUninstallList loaded;
   loaded.LoadLog(Install(), "eng_");
   EXPECT_EQ(loaded.FileList, EngineRun::log_.FileList);
