@@ -3,10 +3,11 @@
 # Safe to run again: a machine that has everything returns at once.
 set -euo pipefail
 
-# Native build and tests (libssl-dev: the VFS digest comes from libcrypto); Windows cross build;
-# Wine with a display for the Windows tests.
+# Native build and tests (libssl-dev: the VFS digest comes from libcrypto; osslsigncode signs
+# setups, openssl makes the tests' throw-away certificate); Windows cross build; Wine with a
+# display for the Windows tests.
 native_pkgs=(g++ cmake make ninja-build clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libssl-dev libgtest-dev
-             googletest python3 nsis dpkg-dev)
+             googletest python3 nsis dpkg-dev osslsigncode openssl)
 win_pkgs=(g++-mingw-w64-i686 libz-mingw-w64-dev xvfb xauth imagemagick)
 # fonts-wine: the system fonts the wizard draws with (Tahoma behind "MS Shell Dlg 2", Marlett for
 # the arrows of title bars and menu buttons); without it Wine shows letters in their place.

@@ -7,6 +7,7 @@
 // languages, layouts and finishing program are found from the builder's own folder: beside it
 // (build/bin), in the installed share folder (PREFIX/share/setupbuild) or, for languages and
 // layouts, in the source tree above build/bin.
+// The setup is signed after the package when --sign-pkcs12 names a certificate.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,9 @@ void Help() {
       "  --layouts DIR     page layouts (default: the shipped layout/)\n"
       "  -j N              compression threads (default: all cores)\n"
       "  --level N         compression level, 1 (fastest) to 12 (smallest) (default: 9)\n"
+      "  --sign-pkcs12 FILE     sign the setup with the certificate and key in FILE (needs osslsigncode)\n"
+      "  --sign-pass-file FILE  the password of the key, read from FILE\n"
+      "  --timestamp URL        have the signature time-stamped by the server at URL\n"
       "  -q                no progress output and no notes\n"
       "  --version         print the version\n"
       "  --help            this text\n");
@@ -81,6 +85,7 @@ int main(int argc, char** argv) {
   int threads = static_cast<int>(std::thread::hardware_concurrency());
   int level = setup::kDefaultDeflateLevel;
   bool quiet = false;
+  TSignOptions sign;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -94,6 +99,9 @@ int main(int argc, char** argv) {
     else if (a == "--stub") stub = value();
     else if (a == "--languages") languages = value();
     else if (a == "--layouts") layouts = value();
+    else if (a == "--sign-pkcs12") sign.Pkcs12 = value();
+    else if (a == "--sign-pass-file") sign.PassFile = value();
+    else if (a == "--timestamp") sign.TimestampUrl = value();
     else if (a == "-j") threads = std::atoi(value().c_str());
     else if (a.rfind("-j", 0) == 0 && a.size() > 2) threads = std::atoi(a.c_str() + 2);
     else if (a == "--level") {
@@ -126,6 +134,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (threads < 1) threads = 1;
+  if (!sign.Wanted() && (!sign.PassFile.empty() || !sign.TimestampUrl.empty())) {
+    std::fprintf(stderr, "setupbuild: --sign-pass-file and --timestamp need --sign-pkcs12\n");
+    return 2;
+  }
+  for (const std::string* file : {&sign.Pkcs12, &sign.PassFile}) {
+    std::error_code ec;
+    if (!file->empty() && !fs::is_regular_file(*file, ec)) {
+      std::fprintf(stderr, "setupbuild: cannot read %s\n", file->c_str());
+      return 2;
+    }
+  }
 
   const fs::path program = ProgramFolder(argv[0]);
   if (stub.empty()) stub = Shipped(program, "setup.exe").string();
@@ -165,6 +184,7 @@ int main(int argc, char** argv) {
     options.Output = output;
     options.Threads = threads;
     options.Level = level;
+    options.Sign = sign;
     TProgressDisplay display(quiet, isatty(fileno(stderr)) != 0);
     options.OnProgress = [&](const TWriteProgress& p) { display.Update(p); };
     WriteSetup(options, compiler.PackageItems());

@@ -189,18 +189,30 @@ void Write(const TWriteOptions& options, const std::string& temporary, const std
 }  // namespace
 
 void WriteSetup(const TWriteOptions& options, const std::vector<TPackageItem>& items) {
-  const std::string temporary = options.Output + ".partial";
+  const std::string partial = options.Output + ".partial";
+  const std::string signed_copy = options.Output + ".signed";
+  std::string finished = partial;
   try {
-    Write(options, temporary, items);
+    Write(options, partial, items);
+    if (options.Sign.Wanted()) {
+      // The signature follows the whole package; the signed copy keeps the setup's permissions.
+      SignFile(options.Sign, partial, signed_copy);
+      finished = signed_copy;
+      std::error_code ec;
+      const fs::file_status status = fs::status(partial, ec);
+      if (!ec) fs::permissions(signed_copy, status.permissions(), ec);
+      fs::remove(partial, ec);
+    }
   } catch (...) {
     std::error_code ec;
-    fs::remove(temporary, ec);
+    fs::remove(partial, ec);
+    fs::remove(signed_copy, ec);
     throw;
   }
   std::error_code ec;
-  fs::rename(temporary, options.Output, ec);
+  fs::rename(finished, options.Output, ec);
   if (ec) {
-    fs::remove(temporary, ec);
+    fs::remove(finished, ec);
     throw TBuildError(0, "cannot create " + options.Output + ": " + ec.message());
   }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "builder/compiler.h"
+#include "builder/signing.h"
 #include "core/deflate.h"
 
 namespace setup::builder {
@@ -24,10 +25,11 @@ struct TWriteOptions {
   std::string Output;  // the finished setup; written under a temporary name first
   int Threads = 1;
   int Level = kDefaultDeflateLevel;  // deflate level, 1 (fastest) to 12 (smallest)
+  TSignOptions Sign;  // signs the finished setup when wanted
   std::function<void(const TWriteProgress&)> OnProgress;
 };
 
-// Raises TBuildError on any failure; no output file is left behind then.
+// Raises TBuildError on any failure, a failed signing too; no output file is left behind then.
 void WriteSetup(const TWriteOptions& options, const std::vector<TPackageItem>& items);
 
 }  // namespace setup::builder

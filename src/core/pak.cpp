@@ -18,6 +18,7 @@
 #include "core/crc.h"
 #include "core/deflate.h"
 #include "core/error.h"
+#include "core/pe_image.h"
 #include "core/text.h"
 
 namespace setup {
@@ -41,6 +42,26 @@ class TInflateStream {
  private:
   z_stream zs_{};
 };
+
+// Signing tools pad the file with zeros to a multiple of 8 bytes before the certificate table.
+constexpr size_t kMostSignaturePadding = 7;
+
+// Where the package of a file of file_size bytes ends: where a certificate table that closes
+// the file begins, less the zero padding before it, when a trailer with the magic ends there;
+// otherwise the end of the file, as for every unsigned setup.
+uint64_t PackageEnd(TFileStream& file, uint64_t file_size) {
+  const std::optional<uint64_t> table = FindCertificateTable(file, file_size);
+  if (!table || *table < kPakTrailerSize) return file_size;
+  uint8_t tail[kPakTrailerSize + kMostSignaturePadding];
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(*table, sizeof tail));
+  if (!file.Seek(*table - n) || file.Read(tail, n) != n) return file_size;
+  for (size_t padding = 0; padding + kPakTrailerSize <= n; ++padding) {
+    const uint8_t* trailer = tail + n - padding - kPakTrailerSize;
+    if (padding > 0 && tail[n - padding] != 0) break;  // the padding grows by one byte a round
+    if (std::memcmp(trailer, "KZPF", 4) == 0) return *table - padding;
+  }
+  return file_size;
+}
 
 constexpr uint64_t kMostCounted = 0xFFFFFFFFull;  // a longer stream is not counted further
 constexpr size_t kSmallestOutPiece = 16384;  // room to count what a stream gives past Size
@@ -81,7 +102,7 @@ void TPak::ReadDirectory() {
   trailer_ = TPakTrailer{};
   directory_sound_ = true;
   if (!file_) return;
-  file_size_ = file_->Size();
+  file_size_ = PackageEnd(*file_, file_->Size());
   if (file_size_ < kPakTrailerSize) return;
 
   uint8_t raw[kPakTrailerSize];

@@ -4,6 +4,11 @@
 //
 //   host executable | entry data ... | directory records ... | trailer (16 bytes)
 //
+// A signed setup goes on after the trailer with up to 7 zero bytes and the certificate table
+// that its PE header's security directory names. When that directory ends exactly at the end of
+// the file and a trailer ends at the table's start, less the zeros, the package ends there;
+// otherwise the trailer is read from the end of the file.
+//
 //   trailer:   0 Magic "KZPF"   4 Version u16 (1)   6 Count u16   8 DataStart u32   12 DirOffset u32
 //   record:    NameLength u16, Name, Crc u32, Offset u32, PackedSize u32, Size u32, Group u16
 //
@@ -155,6 +160,7 @@ class TPak {
   bool IsOpen() const { return file_ != nullptr; }
   // False when the trailer has the magic but the directory records do not lie in the file.
   bool DirectorySound() const { return directory_sound_; }
+  // The file's length up to the package's end: without a signature that follows the package.
   uint64_t FileSize() const { return file_size_; }
   const std::vector<TPakEntry>& Directory() const { return directory_; }
   std::vector<TPakEntry>& Directory() { return directory_; }

@@ -2,9 +2,11 @@
 #include "engine/uninstaller.h"
 
 #include <algorithm>
+#include <optional>
 #include <tuple>
 
 #include "core/pak.h"
+#include "core/pe_image.h"
 #include "core/setup_state.h"
 #include "core/text.h"
 #include "engine/file_commands.h"
@@ -28,18 +30,22 @@ std::string RegistrationKey() {
 }
 
 // The executable part of the running setup: the bytes before its package, or the whole file
-// when the package came from a separate file.
+// without a signature when the package came from a separate file. The copy's header names no
+// signature, so the uninstaller is a valid unsigned program: a signature covers the file it was
+// made for, and the player's machine has no key to sign the new one.
 TBytes ExecutablePart() {
   TSetupGlobals& g = Globals();
   const std::string self = System().RunningExecutablePath();
   auto file = System().OpenFile(self, TFileMode::Read);
   if (!file) return {};
   uint64_t length = file->Size();
+  if (const std::optional<uint64_t> table = FindCertificateTable(*file, length)) length = *table;
   if (!g.State.PackageFromArgument && !g.Package->Directory().empty()) {
     length = std::min<uint64_t>(length, g.Package->Directory().front().Offset);
   }
   TBytes bytes(static_cast<size_t>(length));
-  if (file->Read(bytes.data(), bytes.size()) != bytes.size()) return {};
+  if (!file->Seek(0) || file->Read(bytes.data(), bytes.size()) != bytes.size()) return {};
+  ClearPeSignature(bytes.data(), bytes.size());
   return bytes;
 }
 

@@ -52,4 +52,24 @@ printf 'name Demo\noutfile u.exe\nprefix demo\nuninstallpages un\n' >u.script
 check "uninstall layout note" 0 "u.script:4: layout un has no FINALISE.EXE" --stub stub.exe --layouts layout u.script
 check "no note under -q" 0 "" --stub stub.exe --layouts layout -q u.script
 [ -s err.log ] && { echo "FAIL -q printed: $(cat err.log)"; failures=$((failures + 1)); }
+
+# Signing: the options' checks, then failures that leave no setup: no osslsigncode on the PATH,
+# and osslsigncode refusing the stub, which is no executable (its words are shown).
+check "timestamp alone" 2 "need --sign-pkcs12" --timestamp http://time.example good.script
+check "missing certificate" 2 "cannot read nowhere.p12" --sign-pkcs12 nowhere.p12 good.script
+rm -f demo.exe
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=Test" >/dev/null 2>&1 &&
+  openssl pkcs12 -export -inkey key.pem -in cert.pem -out cert.p12 -passout pass:pw >/dev/null 2>&1 &&
+  echo pw >pass.txt || { echo "FAIL openssl could not make a certificate"; failures=$((failures + 1)); }
+mkdir -p nothing
+env PATH="$work/nothing" "$build" --stub stub.exe --languages languages --layouts layout -q \
+  --sign-pkcs12 cert.p12 good.script >out.log 2>err.log
+if [ $? -ne 1 ] || ! grep -qF "osslsigncode was not found" err.log; then
+  echo "FAIL no osslsigncode: $(cat err.log)"
+  failures=$((failures + 1))
+fi
+check "signing refused" 1 "signing failed: osslsigncode exit code" --stub stub.exe --languages languages \
+  --layouts layout -q --sign-pkcs12 cert.p12 --sign-pass-file pass.txt good.script
+leftovers=$(ls | grep '^demo\.exe')
+[ -n "$leftovers" ] && { echo "FAIL failed signings left $leftovers"; failures=$((failures + 1)); }
 exit $((failures > 0))

@@ -10,6 +10,7 @@
 #include "core/crc.h"
 #include "core/deflate.h"
 #include "core/error.h"
+#include "pe_fixtures.h"
 #include "test_files.h"
 #include "test_host.h"
 
@@ -286,6 +287,48 @@ TEST(Pak, DirectoriesPointingOutsideTheFileAreNotRead) {
     EXPECT_TRUE(pak.Trailer().HasMagic()) << c.what;
     EXPECT_FALSE(pak.DirectorySound()) << c.what;
     EXPECT_TRUE(pak.Directory().empty()) << c.what;
+  }
+}
+
+TEST(Pak, SignedSetupsAreReadInFrontOfTheirCertificateTable) {
+  const TBytes setup = ReadFile(WritePackage("signed-host.exe", SampleItems(), testing::FixtureExecutable()));
+  for (size_t padding = 0; padding <= 7; ++padding) {
+    const std::string path = ScratchPath("signed.exe");
+    WriteFile(path, testing::FixtureSigned(setup, padding));
+    TPak pak(path, pmRead);
+    ASSERT_EQ(pak.Directory().size(), SampleItems().size()) << "padding " << padding;
+    EXPECT_EQ(pak.FileSize(), setup.size());
+    for (int i : {0, 1, 2, 4}) EXPECT_TRUE(pak.Verify(i)) << "entry " << i << ", padding " << padding;
+    EXPECT_EQ(pak.Extract(1), TextBytes(50000));
+  }
+}
+
+TEST(Pak, SignatureHeadersThatDoNotCloseTheFileAreNotTrusted) {
+  const TBytes setup = ReadFile(WritePackage("signed-host.exe", SampleItems(), testing::FixtureExecutable()));
+  const TBytes good = testing::FixtureSigned(setup, 2);
+  const size_t directory = testing::FixtureSecurityDirectory(false);
+  const uint32_t table = LoadLE32(good.data() + directory);
+  struct Case {
+    const char* what;
+    TBytes bytes;
+  } cases[] = {
+      {"a byte after the table", [&] { TBytes b = good; b.push_back(0); return b; }()},
+      {"table ending past the end", Patched(good, directory + 4, 65, 4)},
+      {"table starting past the end", Patched(good, directory, static_cast<uint32_t>(good.size()) + 8, 4)},
+      {"a padding byte not zero", [&] { TBytes b = good; b[table - 1] = 1; return b; }()},
+      {"table starting one byte later", [&] {
+         TBytes b = Patched(good, directory, table + 1, 4);
+         return Patched(b, directory + 4, 63, 4);
+       }()},
+  };
+  for (const Case& c : cases) {
+    const std::string path = ScratchPath("signed-damaged.exe");
+    WriteFile(path, c.bytes);
+    TPak pak(path, pmRead);
+    // Read as any file: the trailer is looked for at the end, where there is none.
+    EXPECT_FALSE(pak.Trailer().HasMagic()) << c.what;
+    EXPECT_TRUE(pak.Directory().empty()) << c.what;
+    EXPECT_EQ(pak.FileSize(), c.bytes.size()) << c.what;
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include "core/languages.h"
 #include "core/pak.h"
+#include "core/pe_image.h"
 #include "core/setup_state.h"
 #include "engine/commands.h"
 #include "engine/file_commands.h"
@@ -14,6 +15,7 @@
 #include "engine/uninstall_list.h"
 #include "engine/uninstaller.h"
 #include "fake_system.h"
+#include "pe_fixtures.h"
 #include "test_host.h"
 
 namespace setup {
@@ -505,6 +507,30 @@ TEST_F(Engine, LogCommandsSaveAndTakeUpAnOlderLog) {
   EXPECT_TRUE(system_.FileExists("C:\\Old\\old_install.log"));
   // Loading replaced the lists with the saved ones: the folder made after the save is gone.
   EXPECT_EQ(UninstallList().FolderList, std::vector<std::string>{"C:\\Old\\kept"});
+}
+
+TEST_F(Engine, UninstallerOfASignedSetupStartsWithTheUnsignedExecutablePart) {
+  const TBytes stub = testing::FixtureExecutable();
+  const std::string setup = system_.Map(system_.ExePath).string();
+  std::filesystem::create_directories(system_.Map(system_.ExePath).parent_path());
+  testing::WriteFile(setup, stub);
+  {
+    TPak pak(setup, pmAppend);
+    pak.StoreFromMemory(pak.AddEntry("SetupInfo", "", 0), reinterpret_cast<const uint8_t*>("x"), 1);
+    pak.WriteDirectory();
+  }
+  testing::WriteFile(setup, testing::FixtureSigned(testing::ReadFile(setup), 5));
+  Globals().Package = std::make_unique<TPak>(setup, pmRead);
+  ASSERT_EQ(Globals().Package->Directory().size(), 1u);
+  Globals().SetupInfo.ShortName = "Demo";
+  Globals().SetupInfo.UninstallExeName = "demo_Uninstall.exe";
+
+  // The package writer opens its file by the real name, so only the executable part reaches the
+  // fake install folder here; the whole uninstaller is checked under Wine.
+  BuildUninstaller();
+  TBytes expected = stub;
+  ASSERT_TRUE(ClearPeSignature(expected.data(), expected.size()));
+  EXPECT_EQ(testing::ReadFile(system_.Map("C:\\Games\\Demo\\demo_Uninstall.exe").string()), expected);
 }
 
 TEST_F(Engine, FinaliserIsWrittenAndStartedWithTheQuotedPath) {

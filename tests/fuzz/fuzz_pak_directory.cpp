@@ -28,6 +28,7 @@
 #include "core/error.h"
 #include "core/host.h"
 #include "core/pak.h"
+#include "core/pe_image.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -196,7 +197,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteInput(data, size);
   setup::TPak pak(g_input_path, setup::pmRead);
   if (!pak.IsOpen()) Fail("cannot open " + g_input_path);
-  if (pak.FileSize() != size) Fail("package size " + std::to_string(pak.FileSize()) + ", input " + std::to_string(size));
+  // The package ends at the end of the input, or in front of a certificate table that closes it.
+  if (pak.FileSize() != size) {
+    const auto fields = setup::ReadPeSignatureFields(data, size);
+    const auto table = fields ? setup::CertificateTableStart(*fields, size) : std::nullopt;
+    if (!table || pak.FileSize() > *table || *table - pak.FileSize() > 7 || !pak.Trailer().HasMagic()) {
+      Fail("package size " + std::to_string(pak.FileSize()) + ", input " + std::to_string(size));
+    }
+  }
   if (pak.Directory().size() * setup::kPakRecordFixedSize > size) {
     Fail(std::to_string(pak.Directory().size()) + " records read from " + std::to_string(size) + " bytes");
   }

@@ -3,8 +3,8 @@
 //   make_fuzz_seeds OUT_DIR
 //
 // creates OUT_DIR/<target>/<seed> for fuzz_pak_directory, fuzz_setup_info, fuzz_comp_lines,
-// fuzz_install_log, fuzz_languages, fuzz_icon_file, fuzz_rollback_journal, fuzz_inflate and
-// fuzz_interpreter. The committed corpus in tests/fuzz/corpus was made by it; run.sh adds a
+// fuzz_install_log, fuzz_languages, fuzz_icon_file, fuzz_rollback_journal, fuzz_inflate,
+// fuzz_interpreter and fuzz_pe_image. The committed corpus in tests/fuzz/corpus was made by it; run.sh adds a
 // fresh set to each run, so the seeds follow the writers when a format changes. The language
 // seeds are the shipped language files and one written here that uses every rule of the format.
 #include <cstdio>
@@ -24,6 +24,7 @@
 #include "fake_system.h"
 #include "icon_fixtures.h"
 #include "interpreter_input.h"
+#include "pe_fixtures.h"
 #include "setup_records.h"
 #include "test_files.h"
 
@@ -175,6 +176,19 @@ int main(int argc, char** argv) {
                       {"empty.cfg", "", 2}});
   ok &= WritePackage(pak_dir / "setup_info_only", "", {{"SetupInfo", info, 0}});
   ok &= WritePackage(pak_dir / "no_entries", "", {});
+  // A signed setup: the package between an executable's headers and a certificate table.
+  const setup::TBytes stub = setup::testing::FixtureExecutable();
+  ok &= WritePackage(pak_dir / "signed_setup", std::string(stub.begin(), stub.end()), {{"SetupInfo", info, 0}});
+  if (ok) {
+    const setup::TBytes signed_setup = setup::testing::FixtureSigned(setup::testing::ReadFile((pak_dir / "signed_setup").string()), 5);
+    ok &= WriteBytes(pak_dir / "signed_setup", std::string(signed_setup.begin(), signed_setup.end()));
+  }
+  const fs::path pe_dir = out / "fuzz_pe_image";
+  fs::create_directories(pe_dir, ec);
+  for (bool plus : {false, true}) {
+    const setup::TBytes pe = setup::testing::FixtureSigned(setup::testing::FixtureExecutable(plus), 0, 64, plus);
+    ok &= WriteBytes(pe_dir / (plus ? "signed_pe32_plus" : "signed_pe32"), std::string(pe.begin(), pe.end()));
+  }
 
   const std::string log = InstallLog(SampleLog());
   ok &= !log.empty() && WriteBytes(log_dir / "files_registry_folders", log);

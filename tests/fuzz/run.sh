@@ -18,7 +18,7 @@ fi
 BUILD_DIR=$(cd "$1" 2>/dev/null && pwd) || { echo "fuzz: no build folder $1 (run make fuzz)" >&2; exit 2; }
 SECONDS_PER_TARGET=$2
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-TARGETS=(fuzz_pak_directory fuzz_setup_info fuzz_comp_lines fuzz_vfs_open fuzz_kzp_open fuzz_kzp_wav fuzz_page_layout)
+TARGETS=(fuzz_pak_directory fuzz_pe_image fuzz_setup_info fuzz_comp_lines fuzz_vfs_open fuzz_kzp_open fuzz_kzp_wav fuzz_page_layout)
 # The install log, the language files and the icon file head.
 TARGETS+=(fuzz_install_log fuzz_languages fuzz_icon_file)
 # The rollback journal of archives changed in place.
