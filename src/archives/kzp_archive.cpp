@@ -12,6 +12,8 @@
 // seeds are drawn until it reads as written.
 #include "archives/kzp_archive.h"
 
+#include <chrono>
+#include <cstdint>
 #include <ctime>
 
 #include "archives/local_date.h"
@@ -87,9 +89,14 @@ std::vector<TKzpRecord> TKzpDirectory::Records() const {
 
 // ---------------------------------------------------------------- the open archive
 
+// The generator draws only the trailer's two seed bytes, which vary between archives but
+// protect nothing; the clock, a fine counter and the object's address seed it well enough
+// without the system's entropy source and the library code behind std::random_device.
 TKzpArchive::TKzpArchive() {
-  std::random_device device;
-  std::seed_seq seeds{device(), device(), static_cast<unsigned>(std::time(nullptr))};
+  const auto ticks = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto where = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(this));
+  std::seed_seq seeds{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32), static_cast<uint32_t>(where),
+                      static_cast<uint32_t>(std::time(nullptr))};
   random_.seed(seeds);
 }
 

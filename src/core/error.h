@@ -5,14 +5,20 @@
 // which write the error report and end the process.
 #pragma once
 
-#include <stdexcept>
+#include <exception>
 #include <string>
 
 namespace setup {
 
-class ESetupError : public std::runtime_error {
+// A plain std::exception holding its text: std::runtime_error would bring the standard
+// library's reference-counted string and its exception classes into the runtime.
+class ESetupError : public std::exception {
  public:
-  explicit ESetupError(const std::string& message) : std::runtime_error(message) {}
+  explicit ESetupError(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
 };
 
 }  // namespace setup

@@ -104,12 +104,27 @@ std::string SizeText(int64_t n) {
   }
   // Fixed-point with two decimals at seven significant digits; larger numbers fall back to the
   // general form with an exponent, as fixed text holds at most seven integer digits.
+  //
+  // The seven digits come as d.dddddde+XX; read back as an integer M and exponent XX - 6, they
+  // give the rounded value M / 10^(6 - XX). x is 0, a whole number or at least 1 in size (it is
+  // only divided while the quotient stays at or above 1), so XX >= 0 and the divisor is an exact
+  // power of ten up to 10^6: one division rounds exactly as parsing the decimal text would.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.7g", x);
-  double rounded = std::strtod(buf, nullptr);
-  if (rounded >= 1e7 || rounded <= -1e7) {
+  std::snprintf(buf, sizeof buf, "%.6e", x);
+  const char* p = buf;
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  int64_t digits = 0;
+  for (; *p != '\0' && *p != 'e'; ++p) {
+    if (*p >= '0' && *p <= '9') digits = digits * 10 + (*p - '0');  // skips the decimal point
+  }
+  const int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
+  if (exponent >= 7) {
     std::snprintf(buf, sizeof buf, "%.7G", x);
   } else {
+    double power = 1;
+    for (int i = exponent; i < 6; ++i) power *= 10;
+    const double rounded = (negative ? -1.0 : 1.0) * static_cast<double>(digits) / power;
     std::snprintf(buf, sizeof buf, "%.2f", rounded);
   }
   std::string text = buf;
