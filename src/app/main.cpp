@@ -17,6 +17,7 @@
 #include "platform/win32/error_log.h"
 #include "platform/win32/host.h"
 #include "platform/win32/md5_win32.h"
+#include "platform/win32/sha256_win32.h"
 #include "platform/win32/startup_platform.h"
 #include "platform/win32/system.h"
 
@@ -63,6 +64,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   static win32::TWin32System system;
   SetSystem(&system);
   SetMd5Factory(NewCryptoApiMd5);
+  SetSha256Factory(NewCryptoApiSha256);
   Globals().State.EnvironmentTable = ReadEnvironmentTable();
   RegisterPlaceholders();
   win32::ReadSystemFacts();

@@ -43,7 +43,6 @@ constexpr size_t kConditionalFileParams = 7;
 constexpr size_t kConditionalFileRoot = 2;
 
 constexpr size_t kMaxLines = 0xFFFF;
-constexpr size_t kMaxEntries = 0xFFFF;
 constexpr size_t kMaxText = 0xFFFF;
 
 // The finishing program in an uninstall layout: the uninstaller starts it to remove itself.
@@ -99,7 +98,6 @@ void TCompiler::Compile(const std::vector<TScriptLine>& script) {
     throw TBuildError(uninstall_pages_line_, "'uninstallpages' needs a 'prefix' to name the uninstaller");
   }
   ResolveLabels();
-  if (PackageItems().size() > kMaxEntries) throw TBuildError(0, "more than 65535 package entries");
 }
 
 void TCompiler::CompileLine(const TScriptLine& line, TCompiledLine& out) {

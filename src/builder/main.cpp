@@ -49,6 +49,9 @@ void Help() {
       "  --layouts DIR     page layouts (default: the shipped layout/)\n"
       "  -j N              compression threads (default: all cores)\n"
       "  --level N         compression level, 1 (fastest) to 12 (smallest) (default: 9)\n"
+      "  --slice-size SIZE put the payload into data files of at most SIZE bytes beside the setup\n"
+      "                    (K, M or G suffix; default: only when the setup would pass 4 GiB,\n"
+      "                    then in data files of 2 GiB - 1)\n"
       "  --sign-pkcs12 FILE     sign the setup with the certificate and key in FILE (needs osslsigncode)\n"
       "  --sign-pass-file FILE  the password of the key, read from FILE\n"
       "  --timestamp URL        have the signature time-stamped by the server at URL\n"
@@ -84,6 +87,7 @@ int main(int argc, char** argv) {
   std::string script_path, output, stub, languages, layouts;
   int threads = static_cast<int>(std::thread::hardware_concurrency());
   int level = setup::kDefaultDeflateLevel;
+  uint64_t slice_size = 0;
   bool quiet = false;
   TSignOptions sign;
   for (int i = 1; i < argc; ++i) {
@@ -110,6 +114,13 @@ int main(int argc, char** argv) {
       if (n.find_first_not_of("0123456789") != std::string::npos || level < setup::kFastestDeflateLevel ||
           level > setup::kSmallestDeflateLevel) {
         std::fprintf(stderr, "setupbuild: --level takes 1 to 12, not %s\n", n.c_str());
+        return 2;
+      }
+    } else if (a == "--slice-size") {
+      const std::string n = value();
+      if (!ParseByteSize(n, slice_size) || slice_size < kSmallestSliceSize) {
+        std::fprintf(stderr, "setupbuild: --slice-size takes a size of at least 64K (K, M or G suffix), not %s\n",
+                     n.c_str());
         return 2;
       }
     } else if (a == "-q") quiet = true;
@@ -184,11 +195,12 @@ int main(int argc, char** argv) {
     options.Output = output;
     options.Threads = threads;
     options.Level = level;
+    options.SliceSize = slice_size;
     options.Sign = sign;
     TProgressDisplay display(quiet, isatty(fileno(stderr)) != 0);
     options.OnProgress = [&](const TWriteProgress& p) { display.Update(p); };
-    WriteSetup(options, compiler.PackageItems());
-    display.Finish(output);
+    const TWriteResult result = WriteSetup(options, compiler.PackageItems());
+    display.Finish(output, result);
   } catch (const TBuildError& e) {
     if (e.Line > 0) std::fprintf(stderr, "%s:%d: %s\n", script_path.c_str(), e.Line, e.what());
     else std::fprintf(stderr, "%s: %s\n", script_path.c_str(), e.what());

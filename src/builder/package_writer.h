@@ -1,5 +1,7 @@
 // Writes a setup: the stub, then the package entries, compressed on several threads and
-// appended in their fixed order, so any thread count gives the same bytes.
+// appended in their fixed order, so any thread count gives the same bytes. Identical contents
+// are stored once. The payload goes to data files beside the setup ("stem-1.bin", ...) when
+// asked or when the setup would otherwise reach 4 GiB, which Windows does not start.
 #pragma once
 
 #include <cstdint>
@@ -20,16 +22,41 @@ struct TWriteProgress {
   uint64_t BytesTotal = 0;
 };
 
+// A data file's size when the builder moves the payload out of a setup that would pass 4 GiB:
+// below 2 GiB, which programs that hold a file's length in a signed 32-bit number still
+// handle (download managers, web servers, old copy tools), and far below the 4 GiB - 1 of a
+// FAT32 USB stick.
+constexpr uint64_t kDefaultSliceSize = 0x7FFFFFFF;  // 2 GiB - 1
+constexpr uint64_t kSmallestSliceSize = 64 << 10;
+
 struct TWriteOptions {
   std::string Stub;    // the runtime the package is appended to; empty writes a bare package
   std::string Output;  // the finished setup; written under a temporary name first
+  uint64_t SliceSize = 0;  // data files of at most this size; 0: only when the setup needs them
   int Threads = 1;
   int Level = kDefaultDeflateLevel;  // deflate level, 1 (fastest) to 12 (smallest)
   TSignOptions Sign;  // signs the finished setup when wanted
   std::function<void(const TWriteProgress&)> OnProgress;
 };
 
-// Raises TBuildError on any failure, a failed signing too; no output file is left behind then.
-void WriteSetup(const TWriteOptions& options, const std::vector<TPackageItem>& items);
+struct TWriteResult {
+  std::vector<std::string> DataFiles;  // the data files written beside the setup, in order
+  size_t SharedEntries = 0;            // entries that share another's stored bytes
+  uint64_t SharedBytes = 0;            // source bytes those entries did not store again
+  std::vector<std::string> Removed;    // data files of an earlier build that the new one does not have
+};
+
+// A size as --slice-size takes it: bytes, or a number with K, M or G (binary: 1K = 1024 bytes).
+// False for anything else, for 0 and for sizes past 2^63.
+bool ParseByteSize(const std::string& text, uint64_t& bytes);
+
+// The data file names beside output: "dir/MyGame_setup.exe" gives the stem "MyGame_setup" and
+// the data files "dir/MyGame_setup-1.bin", ...
+std::string DataFileStem(const std::string& output);
+std::string DataFilePath(const std::string& output, uint32_t number);
+
+// Raises TBuildError on any failure, a failed signing too; no output file (and no data file)
+// is left behind then.
+TWriteResult WriteSetup(const TWriteOptions& options, const std::vector<TPackageItem>& items);
 
 }  // namespace setup::builder

@@ -43,12 +43,21 @@ void TProgressDisplay::Update(const TWriteProgress& p) {
                Megabytes(p.BytesDone).c_str(), Megabytes(p.BytesTotal).c_str());
 }
 
-void TProgressDisplay::Finish(const std::string& output) {
+void TProgressDisplay::Finish(const std::string& output, const TWriteResult& result) {
   if (quiet_) return;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   if (terminal_) std::fputc('\n', stderr);
   std::fprintf(stderr, "wrote %s: %zu files, %s in %.1f s\n", output.c_str(), last_.FilesTotal,
                Megabytes(last_.BytesTotal).c_str(), seconds);
+  if (result.SharedEntries > 0) {
+    std::fprintf(stderr, "%zu identical files stored once (%s saved)\n", result.SharedEntries,
+                 Megabytes(result.SharedBytes).c_str());
+  }
+  if (!result.DataFiles.empty()) {
+    std::fprintf(stderr, "data files (upload them beside the setup): %zu\n", result.DataFiles.size());
+    for (const std::string& f : result.DataFiles) std::fprintf(stderr, "  %s\n", f.c_str());
+  }
+  for (const std::string& f : result.Removed) std::fprintf(stderr, "removed %s of an earlier build\n", f.c_str());
 }
 
 }  // namespace setup::builder

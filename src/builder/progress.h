@@ -13,7 +13,8 @@ class TProgressDisplay {
  public:
   TProgressDisplay(bool quiet, bool terminal);
   void Update(const TWriteProgress& progress);
-  void Finish(const std::string& output);
+  // The closing lines: the setup, its data files, what was stored once.
+  void Finish(const std::string& output, const TWriteResult& result);
 
  private:
   bool quiet_;

@@ -43,7 +43,7 @@ struct TErrorReportFacts {
   std::string SetupExeName;
   char PakMagic[4] = {0, 0, 0, 0};
   uint16_t PakVersion = 0;
-  uint16_t PakCount = 0;
+  uint32_t PakCount = 0;
   std::string ErrorType;  // "Verification Stage", "Setup Thread" or empty
   std::string ErrorText;
   std::vector<std::string> Arguments;  // without the program name

@@ -8,11 +8,11 @@ namespace setup {
 
 TBytes PackageEntryContent(TPak& package, int index) {
   const TPakEntry& e = package.Directory()[index];
-  if (e.Size >= kLargeEntryLimit && e.PackedSize == 0) {
-    TBytes content(e.Size);
+  if (e.Size >= kLargeEntryLimit && e.PackedSize == 0 && e.Size <= SIZE_MAX / 2) {
+    TBytes content(static_cast<size_t>(e.Size));
     size_t done = 0;
     while (done < content.size()) {
-      const size_t n = package.ReadAt(static_cast<uint64_t>(e.Offset) + done, content.data() + done, content.size() - done);
+      const size_t n = package.ReadStoredAt(index, done, content.data() + done, content.size() - done);
       if (n == 0) break;
       done += n;
     }

@@ -1,6 +1,7 @@
 // File and folder commands over the engine's system interface.
 #include "engine/file_commands.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "core/crc.h"
@@ -117,21 +118,21 @@ void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size
   if (file && data && size > 0) file->Write(data, size);
 }
 
-void StreamLargeEntry(const std::string& path, const std::string& display_name, uint32_t size, int index) {
+void StreamLargeEntry(const std::string& path, const std::string& display_name, uint64_t size, int index) {
   TPak& pak = *Globals().Package;
   TEntryOutput output(path);  // as for small entries: a large file may open a new folder
   if (!output.IsOpen()) return;
   const TPakEntry& entry = pak.Directory()[static_cast<size_t>(index)];
-  const uint64_t offset = entry.Offset;
   TBytes chunk;
-  uint32_t remaining = size;
+  uint64_t remaining = size;
   uint32_t crc = 0;
   while (remaining > 0) {
-    const uint32_t n = remaining < kStreamChunk ? remaining : kStreamChunk;
-    const std::string progress = display_name + " - " + SizeText(size - remaining) + " / " + SizeText(size);
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, kStreamChunk));
+    const std::string progress = display_name + " - " + SizeText(static_cast<int64_t>(size - remaining)) + " / " +
+                                 SizeText(static_cast<int64_t>(size));
     ShowFileStatus(kStrExtracting, progress);
     chunk.resize(n);
-    const size_t got = pak.ReadAt(offset + (size - remaining), chunk.data(), n);
+    const size_t got = pak.ReadStoredAt(index, size - remaining, chunk.data(), n);
     output.Write(chunk.data(), got);
     crc = Crc32(chunk.data(), got, crc);
     // The package ends early: a new file stays short rather than padded, a replaced one as it was.

@@ -33,7 +33,7 @@ void ExtractEntryToFile(const std::string& path, int index);
 void ExtractGroup(const std::string& folder, uint16_t group);
 // Copies a large entry to a file in chunks, never holding it whole; an existing file is replaced
 // as ExtractEntryToFile replaces it.
-void StreamLargeEntry(const std::string& path, const std::string& display_name, uint32_t size, int index);
+void StreamLargeEntry(const std::string& path, const std::string& display_name, uint64_t size, int index);
 // A destination parameter as a folder: absolute drive paths as they are, others below the
 // install folder; always with a trailing backslash.
 std::string ResolveTargetFolder(const std::string& parameter);

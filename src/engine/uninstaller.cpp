@@ -41,7 +41,7 @@ TBytes ExecutablePart() {
   uint64_t length = file->Size();
   if (const std::optional<uint64_t> table = FindCertificateTable(*file, length)) length = *table;
   if (!g.State.PackageFromArgument && !g.Package->Directory().empty()) {
-    length = std::min<uint64_t>(length, g.Package->Directory().front().Offset);
+    length = std::min<uint64_t>(length, g.Package->ExecutablePartLength());
   }
   TBytes bytes(static_cast<size_t>(length));
   if (!file->Seek(0) || file->Read(bytes.data(), bytes.size()) != bytes.size()) return {};

@@ -2,7 +2,10 @@
 // anything unexpected reaches one of the outer handlers, which write the error report.
 #include "runtime/startup.h"
 
+#include <algorithm>
 #include <exception>
+#include <map>
+#include <tuple>
 
 #include "core/error.h"
 #include "core/host.h"
@@ -10,6 +13,7 @@
 #include "core/setup_state.h"
 #include "core/text.h"
 #include "engine/file_commands.h"
+#include "engine/interpreter.h"
 
 namespace setup {
 
@@ -34,25 +38,89 @@ int StopWith(TStartupPlatform& platform, const std::string& text, const std::str
   return kExitStopped;
 }
 
-// Verification: every entry proven against its CRC. Returns false when one fails (the
-// message has been shown); total receives the uncompressed size of every grouped entry.
-bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, int64_t& total) {
+// The verification bar runs over this many steps, whatever the package's size.
+constexpr int kVerifySteps = 10000;
+
+// The data files beside the setup: each must be there with its length before anything is read.
+// False when one is not (the message has been shown).
+bool FindDataFiles(TStartupPlatform& platform, TPak& pak, const std::string& package_path) {
+  for (const TDataFileLookup& found : AttachDataFiles(pak, package_path)) {
+    if (found.Status == TDataFileStatus::Found) continue;
+    const std::string name = FileNamePart(found.Path);
+    const std::string text =
+        found.Status == TDataFileStatus::Missing ? DataFileMissingMessage(name) : DataFileIncompleteMessage(name);
+    StopWith(platform, text, "Verification Error");
+    return false;
+  }
+  return true;
+}
+
+// Verification: every entry proven against its CRC, stored bytes that entries share once, and
+// every data file against its SHA-256. Returns false when something fails (the message has been
+// shown); total receives the uncompressed size of every grouped entry. The bar moves with the
+// bytes read, so one large entry moves it too.
+bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, const std::string& package_path,
+                   int64_t& total) {
   const auto& directory = pak.Directory();
   const size_t count = directory.size();
-  if (!silent) platform.UpdateVerifyWindow(VerifyStatus(0, count), 0, static_cast<int>(count));
-  total = 0;
+  if (!FindDataFiles(platform, pak, package_path)) return false;
+  pak.TakeDataFileDigests();
+
+  // Each place once: the first entry that names it reads it.
+  std::map<std::tuple<uint16_t, uint64_t, uint64_t>, size_t> first;
+  std::vector<bool> repeats(count, false);
+  uint64_t bytes_total = 0;
   for (size_t i = 0; i < count; ++i) {
     const TPakEntry& e = directory[i];
-    const bool sound = e.Size == 0 || pak.Verify(static_cast<int>(i));
+    if (e.Size == 0) continue;
+    const auto [at, fresh] = first.emplace(std::make_tuple(e.DataFile, e.Offset, e.StoredLength()), i);
+    repeats[i] = !fresh;
+    if (fresh) bytes_total += e.StoredLength();
+  }
+  for (const TPakDataFile& d : pak.DataFiles()) bytes_total += d.Size;  // what is left of each is read last
+  uint64_t bytes_done = 0;
+  size_t done = 0;
+  auto show = [&] {
+    if (silent) return;
+    const uint64_t scaled = bytes_total == 0 ? kVerifySteps : bytes_done * kVerifySteps / bytes_total;
+    platform.UpdateVerifyWindow(VerifyStatus(done, count), static_cast<int>(std::min<uint64_t>(scaled, kVerifySteps)),
+                                kVerifySteps);
+  };
+  // Bytes of data files count twice in the total (entries, then the files) and once read: the
+  // bar reaches its end either way.
+  pak.SetReadProgress([&](uint64_t n) {
+    bytes_done += n;
+    show();
+  });
+  show();
+  total = 0;
+  bool sound = true;
+  for (size_t i = 0; i < count && sound; ++i) {
+    const TPakEntry& e = directory[i];
+    sound = e.Size == 0 || repeats[i] || pak.Verify(static_cast<int>(i));
     if (!sound) {
       ShowExtractFailure(pak);
-      Host().ShowMessageBox(VerificationFailedMessage(static_cast<int>(i), e.Name), "Verification Error", kMbOk);
-      platform.FreeWizard();
-      return false;
+      Host().ShowMessageBox(VerificationFailedMessage(pak, pak.SharingEntries(static_cast<int>(i))),
+                            "Verification Error", kMbOk);
     }
-    if (e.Group != 0) total += e.Size;
-    if (!silent) platform.UpdateVerifyWindow(VerifyStatus(i + 1, count), static_cast<int>(i + 1), static_cast<int>(count));
+    if (e.Group != 0) total += static_cast<int64_t>(e.Size);
+    done = i + 1;
+    show();
   }
+  for (uint32_t n = 1; sound && n <= pak.DataFiles().size(); ++n) {
+    sound = pak.DataFileDigestMatches(n);
+    if (!sound) {
+      Host().ShowMessageBox(DataFileCorruptMessage(FileNamePart(pak.DataFiles()[n - 1].Path)), "Verification Error",
+                            kMbOk);
+    }
+  }
+  pak.SetReadProgress(nullptr);
+  if (!sound) {
+    platform.FreeWizard();
+    return false;
+  }
+  bytes_done = bytes_total;
+  show();
   // The pause keeps the verification window in sight; a silent run has no window to keep.
   if (!silent) {
     const uint32_t ended = platform.TickCount();
@@ -84,9 +152,9 @@ int64_t BuildArchiveGroups(TSetupGlobals& g) {
   for (const TPakEntry& e : g.Package->Directory()) {
     if (e.Group == 0 || e.Group >= groups.size()) continue;
     if (groups[e.Group] == 0) {
-      total += e.Size;
+      total += static_cast<int64_t>(e.Size);
     } else {
-      total += (e.PackedSize == 0 && e.Size > 0) ? e.Size : e.PackedSize;
+      total += static_cast<int64_t>(e.StoredLength());
     }
   }
   return total;
@@ -131,7 +199,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
 
   int64_t total = 0;
   try {
-    if (!VerifyPackage(platform, pak, s.SilentMode, total)) return kExitStopped;
+    if (!VerifyPackage(platform, pak, s.SilentMode, package_path, total)) return kExitStopped;
   } catch (const std::exception& e) {
     platform.WriteErrorLog(e.what(), "Verification Stage");
   }
@@ -140,7 +208,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   s.RequiredBytes = total;
   s.RequiredText = SizeText(total);
 
-  uint32_t size = 0;
+  uint64_t size = 0;
   TBytes info = pak.FindByName("SetupInfo", 0, &size);
   ShowExtractFailure(pak);
   if (info.empty()) return StopWith(platform, kMsgSetupInfoMissing, "Verification Error");
@@ -190,8 +258,10 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
       std::string dir = ReadInstallDirFromRegistry(platform);
       if (!dir.empty()) g.SetupInfo.InstallDir = dir;
     }
-    const std::string& dir = g.SetupInfo.InstallDir;
-    if (dir.empty()) return StopWith(platform, kMsgNoInstallDir, "Error");
+    if (g.SetupInfo.InstallDir.empty()) return StopWith(platform, kMsgNoInstallDir, "Error");
+    // The drive is the one the folder names once its variables are expanded: "$PROGRAMFILES\Game"
+    // lies on the drive of the program files folder, not on a drive "$".
+    const std::string dir = Expanded(g.SetupInfo.InstallDir);
     const char first = UpperAscii(dir.substr(0, 1))[0];
     if (first >= 'A' && first <= 'Z') {
       s.AvailableBytes = platform.FreeBytesOnDrive(first - 'A' + 1);
@@ -210,6 +280,49 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
 
 std::string VerificationFailedMessage(int index, const std::string& name) {
   return "Error: Verification Failed. Setup is corrupt.\rID: " + std::to_string(index) + " Filename: " + name;
+}
+
+std::string VerificationFailedMessage(const TPak& pak, const std::vector<int>& entries) {
+  // A box of a few lines: a block shared by hundreds of entries names the first ones and a count.
+  constexpr size_t kMostNamed = 10;
+  std::string text = "Error: Verification Failed. Setup is corrupt.";
+  std::vector<uint32_t> files;
+  for (size_t k = 0; k < entries.size(); ++k) {
+    const TPakEntry& e = pak.Directory()[static_cast<size_t>(entries[k])];
+    if (k == kMostNamed) {
+      text += "\rand " + std::to_string(entries.size() - kMostNamed) + " more";
+      break;
+    }
+    text += "\rID: " + std::to_string(entries[k]) + " Filename: " + e.Name;
+  }
+  if (!entries.empty()) {
+    const TPakEntry& e = pak.Directory()[static_cast<size_t>(entries.front())];
+    // The data files the bytes run through: from the first to where the stored length ends.
+    uint64_t left = e.StoredLength();
+    uint64_t start = e.Offset;
+    for (uint32_t n = e.DataFile; n != 0 && n <= pak.DataFiles().size() && left > 0; ++n, start = 0) {
+      const uint64_t size = pak.DataFiles()[n - 1].Size;
+      left -= std::min(left, size > start ? size - start : 0);
+      files.push_back(n);
+    }
+    for (uint32_t n : files) {
+      const std::string& path = pak.DataFiles()[n - 1].Path;
+      text += "\rData file: " + (path.empty() ? DataFileName(pak.DataFileStem(), n) : FileNamePart(path));
+    }
+  }
+  return text;
+}
+
+std::string DataFileMissingMessage(const std::string& name) {
+  return "Error: Data File Missing. Setup is incomplete.\rFilename: " + name;
+}
+
+std::string DataFileIncompleteMessage(const std::string& name) {
+  return "Error: Data File Incomplete. Setup is corrupt.\rFilename: " + name;
+}
+
+std::string DataFileCorruptMessage(const std::string& name) {
+  return "Error: Data File Verification Failed. Setup is corrupt.\rFilename: " + name;
 }
 
 std::string RenamedFileMessage(const std::string& expected, const std::string& found) {

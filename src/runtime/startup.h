@@ -13,6 +13,7 @@
 namespace setup {
 
 class TCommandList;
+class TPak;
 
 // The shell's folder numbers the sequence asks for.
 enum : int { kCsidlDesktop = 0, kCsidlPrograms = 2, kCsidlAppData = 26, kCsidlProgramFiles = 38 };
@@ -32,7 +33,8 @@ class TStartupPlatform {
   virtual void FreeWizard() = 0;
   virtual void SetApplicationTitle(const std::string& title) = 0;
 
-  // The verification window: shown, updated (repainted at once), destroyed.
+  // The verification window: shown, updated (repainted at once), destroyed. Its bar shows
+  // position out of maximum.
   virtual void ShowVerifyWindow() = 0;
   virtual void UpdateVerifyWindow(const std::string& status, int position, int maximum) = 0;
   virtual void DestroyVerifyWindow() = 0;
@@ -62,6 +64,14 @@ extern const char* const kMsgLogMissing;
 extern const char* const kMsgCompiledLinesMissing;
 extern const char* const kMsgNoInstallDir;
 std::string VerificationFailedMessage(int index, const std::string& name);
+// The same for stored bytes that several entries share: every entry that uses them is named,
+// and so are the data files the bytes lie in.
+std::string VerificationFailedMessage(const TPak& pak, const std::vector<int>& entries);
+// A data file that is not beside the setup, that has another length than the setup expects,
+// or whose bytes are not the ones the setup was built with; name is the file's name.
+std::string DataFileMissingMessage(const std::string& name);
+std::string DataFileIncompleteMessage(const std::string& name);
+std::string DataFileCorruptMessage(const std::string& name);
 std::string RenamedFileMessage(const std::string& expected, const std::string& found);
 
 // True when the running file's name, copy marks removed, is the name the setup expects.

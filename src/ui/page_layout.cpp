@@ -20,7 +20,7 @@ namespace {
 bool ReadEntryText(const std::string& name, std::string& text) {
   TPak* pak = Globals().Package.get();
   if (!pak) return false;
-  uint32_t size = 0;
+  uint64_t size = 0;
   const TBytes bytes = pak->FindByName(name, 0, &size);
   ShowExtractFailure(*pak);
   if (bytes.empty()) return false;

@@ -101,7 +101,7 @@ TEST(Pak, AppendedPackageStartsRightAfterTheHost) {
 
 TEST(Pak, FindByNameIgnoresCaseButNotGroup) {
   TPak pak(WritePackage("find.pak", SampleItems()), pmRead);
-  uint32_t size = 0;
+  uint64_t size = 0;
   EXPECT_EQ(pak.FindByName("setupinfo", 0, &size), TextBytes(300));
   EXPECT_EQ(size, 300u);
   EXPECT_TRUE(pak.FindByName("SetupInfo", 1, &size).empty());
@@ -201,7 +201,7 @@ TEST(Pak, AChangedStoredByteFailsOnlyItsOwnEntry) {
   TPak reference(path, pmRead);
   for (int target : {0, 1, 2, 4}) {
     const TPakEntry e = reference.Directory()[target];
-    for (uint32_t at : {0u, e.StoredLength() / 2, e.StoredLength() - 1}) {
+    for (uint64_t at : {uint64_t{0}, e.StoredLength() / 2, e.StoredLength() - 1}) {
       TBytes bytes = original;
       bytes[e.Offset + at] ^= 0x20;
       const std::string damaged = ScratchPath("flipped.pak");

@@ -93,8 +93,8 @@ TEST_F(Startup, SoundPackageRunsThroughToTheHandOver) {
   EXPECT_TRUE(host_.Boxes.empty());
   EXPECT_EQ(platform_.Title, "Verifying Contents");
   EXPECT_EQ(platform_.Statuses.front(), "Loading Header [0/100]");
-  EXPECT_EQ(platform_.Statuses[1], "Status: 0 out of 6 files verifyed [0/6]");
-  EXPECT_EQ(platform_.Statuses.back(), "Status: 6 out of 6 files verifyed [6/6]");
+  EXPECT_EQ(platform_.Statuses[1], "Status: 0 out of 6 files verifyed [0/10000]");
+  EXPECT_EQ(platform_.Statuses.back(), "Status: 6 out of 6 files verifyed [10000/10000]");
   EXPECT_EQ(platform_.Calls, (std::vector<std::string>{"pin", "create wizard", "show verify", "destroy verify",
                                                        "hand over", "free wizard"}));
   EXPECT_GE(platform_.Tick, 500u);  // the window stayed up half a second after the last entry

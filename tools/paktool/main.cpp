@@ -3,6 +3,9 @@
 //   paktool list PACKAGE
 //   paktool verify PACKAGE
 //   paktool extract PACKAGE DIR
+//
+// A setup whose payload lies in data files is given by its executable: the data files are
+// found beside it as the setup finds them.
 //   paktool build OUT [--stub FILE] ITEM...
 //     --file NAME GROUP PATH          an entry packed from a file
 //     --stored NAME GROUP PATH SIZE   PATH's bytes stored as the compressed form of SIZE bytes
@@ -18,6 +21,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -26,6 +31,7 @@
 #include "core/file_stream.h"
 #include "core/pak.h"
 #include "core/setup_info.h"
+#include "core/sha256.h"
 #include "core/text.h"
 
 namespace {
@@ -71,24 +77,69 @@ std::unique_ptr<TPak> OpenPackage(const std::string& path) {
   return pak;
 }
 
+// Finds the package's data files beside it; names each one that is missing or of another
+// size. False when any is.
+bool AttachAll(TPak& pak, const std::string& path) {
+  bool all = true;
+  const std::vector<TDataFileLookup> found = AttachDataFiles(pak, path);
+  for (size_t i = 0; i < found.size(); ++i) {
+    const uint64_t size = pak.DataFiles()[i].Size;
+    if (found[i].Status == TDataFileStatus::Missing) {
+      std::fprintf(stderr, "paktool: data file %zu missing: %s\n", i + 1, found[i].Path.c_str());
+      all = false;
+    } else if (found[i].Status == TDataFileStatus::WrongSize) {
+      std::fprintf(stderr, "paktool: data file %zu has %lld bytes, not %llu: %s\n", i + 1,
+                   static_cast<long long>(FileLength(found[i].Path)), static_cast<unsigned long long>(size),
+                   found[i].Path.c_str());
+      all = false;
+    }
+  }
+  return all;
+}
+
 // Names an entry whose stream inflates to another length than its Size.
 void ReportWrongLength(const TPak& pak) {
   const TExtractResult& result = pak.LastExtract();
   if (result.Status != kExtractWrongLength) return;
   const TPakEntry& e = pak.Directory()[static_cast<size_t>(result.Index)];
-  std::fprintf(stderr, "paktool: entry %d (%s) inflates to %llu bytes, not its Size %u\n", result.Index, e.Name.c_str(),
-               static_cast<unsigned long long>(result.Inflated), e.Size);
+  std::fprintf(stderr, "paktool: entry %d (%s) inflates to %llu bytes, not its Size %llu\n", result.Index,
+               e.Name.c_str(), static_cast<unsigned long long>(result.Inflated),
+               static_cast<unsigned long long>(e.Size));
+}
+
+// For each entry, the first earlier entry with the same stored bytes, or the directory's size
+// when none is earlier.
+std::vector<size_t> FirstOfEachPlace(const std::vector<TPakEntry>& dir) {
+  std::map<std::tuple<uint16_t, uint64_t, uint64_t>, size_t> seen;
+  std::vector<size_t> first(dir.size(), dir.size());
+  for (size_t i = 0; i < dir.size(); ++i) {
+    if (dir[i].StoredLength() == 0) continue;
+    const auto [at, fresh] = seen.emplace(std::make_tuple(dir[i].DataFile, dir[i].Offset, dir[i].StoredLength()), i);
+    if (!fresh) first[i] = at->second;
+  }
+  return first;
 }
 
 int List(const std::string& path) {
   auto pak = OpenPackage(path);
   if (!pak) return 1;
-  std::printf("%5s %5s %10s %10s %8s %10s  %s\n", "index", "group", "size", "packed", "crc", "offset", "name");
   const auto& dir = pak->Directory();
+  const TPakTrailer& t = pak->Trailer();
+  std::printf("version %u, %zu entries, %zu data files\n", t.Version, dir.size(), pak->DataFiles().size());
+  for (size_t i = 0; i < pak->DataFiles().size(); ++i) {
+    const TPakDataFile& d = pak->DataFiles()[i];
+    std::printf("data file %zu: %s, %llu bytes, sha256 %s\n", i + 1, DataFileName(pak->DataFileStem(), i + 1).c_str(),
+                static_cast<unsigned long long>(d.Size), Sha256Hex(d.Sha256).c_str());
+  }
+  const std::vector<size_t> first = FirstOfEachPlace(dir);
+  std::printf("%5s %5s %12s %12s %8s %4s %12s %6s  %s\n", "index", "group", "size", "packed", "crc", "file", "offset",
+              "shares", "name");
   for (size_t i = 0; i < dir.size(); ++i) {
     const TPakEntry& e = dir[i];
-    std::printf("%5zu %5u %10u %10u %08x %10u  %s\n", i, e.Group, e.Size, e.PackedSize, e.Crc, e.Offset,
-                e.Name.c_str());
+    const std::string shares = first[i] < dir.size() ? std::to_string(first[i]) : "-";
+    std::printf("%5zu %5u %12llu %12llu %08x %4u %12llu %6s  %s\n", i, e.Group, static_cast<unsigned long long>(e.Size),
+                static_cast<unsigned long long>(e.PackedSize), e.Crc, e.DataFile,
+                static_cast<unsigned long long>(e.Offset), shares.c_str(), e.Name.c_str());
   }
   return 0;
 }
@@ -96,9 +147,12 @@ int List(const std::string& path) {
 int Verify(const std::string& path) {
   auto pak = OpenPackage(path);
   if (!pak) return 1;
-  int bad = 0;
+  int bad = AttachAll(*pak, path) ? 0 : 1;
+  pak->TakeDataFileDigests();
   const auto& dir = pak->Directory();
+  const std::vector<size_t> first = FirstOfEachPlace(dir);
   for (size_t i = 0; i < dir.size(); ++i) {
+    if (first[i] < dir.size()) continue;  // stored bytes that an earlier entry has proven
     bool sound = false;
     try {
       sound = dir[i].Size == 0 || pak->Verify(static_cast<int>(i));
@@ -107,19 +161,55 @@ int Verify(const std::string& path) {
     }
     if (!sound) {
       ReportWrongLength(*pak);
-      std::printf("FAILED %zu %s\n", i, dir[i].Name.c_str());
+      for (int k : pak->SharingEntries(static_cast<int>(i))) {
+        std::printf("FAILED %d %s\n", k, dir[static_cast<size_t>(k)].Name.c_str());
+        ++bad;
+      }
+    }
+  }
+  for (uint32_t n = 1; n <= pak->DataFiles().size(); ++n) {
+    if (pak->DataFiles()[n - 1].Path.empty()) continue;  // named above
+    if (!pak->DataFileDigestMatches(n)) {
+      std::printf("FAILED data file %u %s: its SHA-256 differs\n", n, pak->DataFiles()[n - 1].Path.c_str());
       ++bad;
     }
   }
-  std::printf("%zu entries, %d failed\n", dir.size(), bad);
+  std::printf("%zu entries, %zu data files, %d failed\n", dir.size(), pak->DataFiles().size(), bad);
   return bad ? 1 : 0;
+}
+
+enum class TExtracted { Ok, Unreadable, Unwritable };
+
+// Writes entry index to target piece by piece, whatever its size.
+TExtracted ExtractEntry(TPak& pak, int index, const std::string& target) {
+  auto out = TFileStream::Open(target, TFileMode::Create);
+  if (!out) return TExtracted::Unwritable;
+  const TPakEntry& e = pak.Directory()[static_cast<size_t>(index)];
+  bool written = true;
+  if (e.Size >= kLargeEntryLimit && e.PackedSize == 0) {
+    TBytes piece(kPieceSize);
+    uint32_t crc = 0;
+    for (uint64_t done = 0; done < e.Size;) {
+      const size_t n = pak.ReadStoredAt(index, done, piece.data(), piece.size());
+      if (n == 0) return TExtracted::Unreadable;
+      crc = Crc32(piece.data(), n, crc);
+      written = written && out->Write(piece.data(), n) == n;
+      done += n;
+    }
+    if (e.Crc != 0 && crc != e.Crc) return TExtracted::Unreadable;
+  } else if (e.Size > 0 &&
+             !pak.ExtractTo(index, [&](const uint8_t* data, size_t n) { written = written && out->Write(data, n) == n; })) {
+    ReportWrongLength(pak);
+    return TExtracted::Unreadable;
+  }
+  return out->Flush() && written ? TExtracted::Ok : TExtracted::Unwritable;
 }
 
 int Extract(const std::string& path, const std::string& out_dir) {
   auto pak = OpenPackage(path);
   if (!pak) return 1;
+  int bad = AttachAll(*pak, path) ? 0 : 1;
   const auto& dir = pak->Directory();
-  int bad = 0;
   for (size_t i = 0; i < dir.size(); ++i) {
     const TPakEntry& e = dir[i];
     // Names come from the file: never let one climb out of the output folder.
@@ -131,23 +221,20 @@ int Extract(const std::string& path, const std::string& out_dir) {
     }
     std::filesystem::path target = std::filesystem::path(out_dir) / std::to_string(e.Group);
     for (const std::string& part : *parts) target /= part;
-    TBytes data;
-    if (e.Size >= kLargeEntryLimit) {
-      data.resize(e.Size);
-      if (pak->ReadAt(e.Offset, data.data(), data.size()) != data.size()) data.clear();
-    } else if (e.Size > 0) {
-      data = pak->Extract(static_cast<int>(i));
-    }
-    if (e.Size > 0 && data.empty()) {
-      ReportWrongLength(*pak);
-      std::fprintf(stderr, "paktool: entry %zu (%s) does not extract\n", i, e.Name.c_str());
-      ++bad;
-      continue;
-    }
     std::error_code ec;
     std::filesystem::create_directories(target.parent_path(), ec);
-    if (!WriteWholeFile(target.string(), data.data(), data.size())) {
+    TExtracted result = TExtracted::Unreadable;
+    try {
+      result = ExtractEntry(*pak, static_cast<int>(i), target.string());
+    } catch (const ESetupError& error) {
+      std::fprintf(stderr, "paktool: entry %zu (%s): %s\n", i, e.Name.c_str(), error.what());
+    }
+    if (result == TExtracted::Unwritable) {
       std::fprintf(stderr, "paktool: cannot write %s\n", target.string().c_str());
+      ++bad;
+    } else if (result == TExtracted::Unreadable) {
+      std::fprintf(stderr, "paktool: entry %zu (%s) does not extract\n", i, e.Name.c_str());
+      std::filesystem::remove(target, ec);  // no half entry left behind
       ++bad;
     }
   }
@@ -228,8 +315,8 @@ int Build(int argc, char** argv) {
       if (ok) {
         int index = pak.AddEntry(argv[i + 1], "", static_cast<uint16_t>(std::atoi(argv[i + 2])));
         TPakEntry& e = pak.Directory()[index];
-        e.Size = static_cast<uint32_t>(std::strtoul(argv[i + 4], nullptr, 10));
-        e.PackedSize = static_cast<uint32_t>(bytes.size());
+        e.Size = std::strtoull(argv[i + 4], nullptr, 10);
+        e.PackedSize = bytes.size();
         e.Crc = Crc32(bytes.data(), bytes.size());
         ok = pak.StorePacked(index, bytes);
       }

@@ -278,7 +278,7 @@ void TPageView::Create(TControlView& view) {
     }
     case K::Image:
       if (!c.PictureEntry.empty() && Globals().Package) {
-        uint32_t size = 0;
+        uint64_t size = 0;
         const TBytes bytes = Globals().Package->FindByName(c.PictureEntry, 0, &size);
         ShowExtractFailure(*Globals().Package);
         auto picture = std::make_unique<TPicture>();
@@ -314,7 +314,7 @@ void TPageView::LoadRichText(TControlView& view) {
     return;
   }
   // The box reads its content from a file, rich text or plain as the bytes are.
-  uint32_t size = 0;
+  uint64_t size = 0;
   const TBytes bytes = Globals().Package->FindByName(c.ContentEntry, 0, &size);
   ShowExtractFailure(*Globals().Package);
   const std::wstring temp = TempFolder() + L"RETL.temp";
