@@ -758,12 +758,7 @@ bool TPak::WriteToDataFiles(const uint8_t* data, uint64_t length) {
 
 bool TPak::PlaceStored(TPakEntry& e, uint64_t length) {
   if (!file_) return false;
-  if (length == 0) {  // nothing stored: the record names no place to read
-    e.DataFile = 0;
-    e.Offset = 0;
-    return true;
-  }
-  if (ToDataFiles(e)) {
+  if (length > 0 && ToDataFiles(e)) {
     // The entry starts where the data files end now, or at the start of the next one when the
     // last is full.
     const TDataFileWriter& w = *data_file_writer_;
@@ -775,7 +770,8 @@ bool TPak::PlaceStored(TPakEntry& e, uint64_t length) {
   }
   if (!file_->SeekToEnd()) return false;
   const uint64_t end = file_->Tell();
-  // A setup file is an executable: past 4 GiB Windows would not start it.
+  // An entry that stores nothing names the setup file's end, as the first writers did. A setup
+  // file is an executable: past 4 GiB Windows would not start it.
   if (trailer_.DataStart > 0 && end + length > kMostSetupFileSize) return false;
   e.DataFile = 0;
   e.Offset = end;
