@@ -75,9 +75,11 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, const std
     if (e.Size == 0) continue;
     const auto [at, fresh] = first.emplace(std::make_tuple(e.DataFile, e.Offset, e.StoredLength()), i);
     repeats[i] = !fresh;
-    if (fresh) bytes_total += e.StoredLength();
+    if (fresh && e.DataFile == 0) bytes_total += e.StoredLength();
   }
-  for (const TPakDataFile& d : pak.DataFiles()) bytes_total += d.Size;  // what is left of each is read last
+  // Every byte of a data file is read once: by the entries in it, and what they leave by its
+  // digest check.
+  for (const TPakDataFile& d : pak.DataFiles()) bytes_total += d.Size;
   uint64_t bytes_done = 0;
   size_t done = 0;
   auto show = [&] {
@@ -86,8 +88,7 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, const std
     platform.UpdateVerifyWindow(VerifyStatus(done, count), static_cast<int>(std::min<uint64_t>(scaled, kVerifySteps)),
                                 kVerifySteps);
   };
-  // Bytes of data files count twice in the total (entries, then the files) and once read: the
-  // bar reaches its end either way.
+  // An entry read twice (its quick reading failed) counts twice: the bar stops at its end.
   pak.SetReadProgress([&](uint64_t n) {
     bytes_done += n;
     show();
