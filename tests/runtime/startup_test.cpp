@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -73,6 +75,27 @@ class Startup : public ::testing::Test {
       ASSERT_TRUE(pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(it.data.data()),
                                       static_cast<uint32_t>(it.data.size())) ||
                   it.data.empty());
+    }
+    ASSERT_TRUE(pak.WriteDirectory());
+    platform_.ExePath = path;
+  }
+
+  // The same with the entries of groups above 0 in data files of slice bytes beside it.
+  void BuildWithDataFiles(const std::vector<Item>& extra, uint64_t slice) {
+    std::vector<Item> items = {{"SetupInfo", 0, info_.Serialize()}, {"CompiledLines", 0, lines_.Serialize()}};
+    items.insert(items.end(), extra.begin(), extra.end());
+    const std::string path = ScratchPath("demo_setup.exe");
+    testing::WriteFile(path, TextBytes(4096));  // a host, so offsets in the setup file are not 0
+    TPak pak(path, pmAppend);
+    ASSERT_TRUE(pak.StartDataFiles("demo_setup", slice, [](uint32_t n) { return ScratchPath(DataFileName("demo_setup", n)); }));
+    for (const Item& it : items) {
+      int i = pak.AddEntry(it.name, "", it.group);
+      if (it.name.rfind("same-as-", 0) == 0) {
+        ASSERT_TRUE(pak.ShareStored(i, pak.IndexOfName(it.name.substr(8), it.group)));
+        continue;
+      }
+      ASSERT_TRUE(pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(it.data.data()),
+                                      static_cast<uint32_t>(it.data.size())));
     }
     ASSERT_TRUE(pak.WriteDirectory());
     platform_.ExePath = path;
@@ -334,6 +357,109 @@ TEST_F(Startup, LanguageWalkStopsAtTheFirstEntryWithoutData) {
   Languages() = TLanguages();
   Build({{"LANGUAGE-Bad", 0, LanguageImage("Bad", "04x9;")}});
   EXPECT_THROW(Run(), testing::TErrorLogWritten);
+}
+
+
+// Three data files of 4000 bytes: a.bin spans the first two, b.bin the second and third.
+std::vector<Item> DataFileItems() {
+  const TBytes a = testing::NoiseBytes(6000, 1), b = testing::NoiseBytes(5000, 2);
+  return {{"a.bin", 1, std::string(a.begin(), a.end())}, {"b.bin", 1, std::string(b.begin(), b.end())}};
+}
+
+TEST_F(Startup, DataFilesBesideTheSetupAreVerifiedWithTheBarMovingByBytes) {
+  BuildWithDataFiles(DataFileItems(), 4000);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(host_.Boxes.empty());
+  EXPECT_EQ(Globals().State.RequiredBytes, 11000);
+  // The bar moves within an entry's bytes, not only from entry to entry.
+  std::set<std::string> positions(platform_.Statuses.begin(), platform_.Statuses.end());
+  EXPECT_GT(positions.size(), 2u + TPak(platform_.ExePath, pmRead).Directory().size());
+  EXPECT_EQ(platform_.Statuses.back(), "Status: 4 out of 4 files verifyed [10000/10000]");
+
+  // A browser's copy marks on the whole download: the set is still found.
+  Globals() = TSetupGlobals();
+  for (int n = 1; n <= 3; ++n) {
+    std::filesystem::rename(ScratchPath(DataFileName("demo_setup", n)),
+                            ScratchPath("demo_setup-" + std::to_string(n) + " (1).bin"));
+  }
+  std::filesystem::rename(platform_.ExePath, ScratchPath("demo_setup (1).exe"));
+  platform_.ExePath = ScratchPath("demo_setup (1).exe");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(host_.Boxes.empty());
+}
+
+TEST_F(Startup, DataFileMissingShortOrChangedStopsNamingTheFile) {
+  struct Case {
+    std::function<void()> damage;
+    std::string text;
+  };
+  const std::string second = ScratchPath("demo_setup-2.bin");
+  const std::vector<Case> cases = {
+      {[&] { std::filesystem::remove(second); },
+       "Error: Data File Missing. Setup is incomplete.\rFilename: demo_setup-2.bin"},
+      {[&] { std::filesystem::resize_file(second, 2000); },
+       "Error: Data File Incomplete. Setup is corrupt.\rFilename: demo_setup-2.bin"},
+      {[&] {
+         TBytes bytes = testing::ReadFile(second);
+         bytes[2500] ^= 0x40;  // inside b.bin, which runs on into the third data file
+         testing::WriteFile(second, bytes);
+       },
+       "Error: Verification Failed. Setup is corrupt.\rID: 3 Filename: b.bin\rData file: demo_setup-2.bin\r"
+       "Data file: demo_setup-3.bin"},
+  };
+  for (const Case& c : cases) {
+    Globals() = TSetupGlobals();
+    host_.Boxes.clear();
+    platform_.Calls.clear();
+    BuildWithDataFiles(DataFileItems(), 4000);
+    c.damage();
+    EXPECT_EQ(Run(), 1) << c.text;
+    ASSERT_EQ(host_.Boxes.size(), 1u) << c.text;
+    EXPECT_EQ(host_.Boxes[0].Text, c.text);
+    EXPECT_EQ(host_.Boxes[0].Caption, "Verification Error");
+    EXPECT_EQ(platform_.Calls.back(), "free wizard");
+    EXPECT_EQ(std::count(platform_.Calls.begin(), platform_.Calls.end(), "hand over"), 0);
+  }
+}
+
+TEST_F(Startup, DataFileWhoseDigestDiffersIsRefusedThoughEveryEntryMatches) {
+  BuildWithDataFiles(DataFileItems(), 4000);
+  // The table's digest of the first data file, changed in the setup file: the entries' CRCs all
+  // hold, as they would for a data file swapped for another with the same CRCs.
+  TBytes bytes = testing::ReadFile(platform_.ExePath);
+  const TPakTrailer t = TPak(platform_.ExePath, pmRead).Trailer();
+  const size_t stem = LoadLE16(bytes.data() + t.TableOffset);
+  bytes[t.TableOffset + 2 + stem + 8 + 5] ^= 1;
+  testing::WriteFile(platform_.ExePath, bytes);
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(host_.Boxes.size(), 1u);
+  EXPECT_EQ(host_.Boxes[0].Text, "Error: Data File Verification Failed. Setup is corrupt.\rFilename: demo_setup-1.bin");
+}
+
+TEST_F(Startup, DamagedSharedBytesNameEveryEntryThatUsesThem) {
+  std::vector<Item> items = DataFileItems();
+  items.push_back({"same-as-a.bin", 1, ""});
+  items.push_back({"same-as-a.bin", 1, ""});
+  BuildWithDataFiles(items, 100000);
+  TPak probe(platform_.ExePath, pmRead);
+  ASSERT_TRUE(probe.Directory()[5].SamePlace(probe.Directory()[2]));
+  const std::string first = ScratchPath("demo_setup-1.bin");
+  TBytes bytes = testing::ReadFile(first);
+  bytes[10] ^= 1;
+  testing::WriteFile(first, bytes);
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(host_.Boxes.size(), 1u);
+  EXPECT_EQ(host_.Boxes[0].Text,
+            "Error: Verification Failed. Setup is corrupt.\rID: 2 Filename: a.bin\rID: 4 Filename: same-as-a.bin\r"
+            "ID: 5 Filename: same-as-a.bin\rData file: demo_setup-1.bin");
+}
+
+TEST_F(Startup, FreeSpaceIsMeasuredOnTheExpandedInstallFolder) {
+  info_.InstallDir = "$PROGRAMFILES\\Demo";
+  Build();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Globals().State.AvailableBytes, 5LL << 30);  // drive C:, where the program files are
+  EXPECT_EQ(Globals().State.AvailableText, "5.00 GB");
 }
 
 }  // namespace
