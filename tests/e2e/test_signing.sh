@@ -70,3 +70,59 @@ SCRIPT
   [ -e "$install/readme.txt" ] && fail "readme.txt is still there"
   return 0
 }
+
+test_signed_setup_with_data_files_refuses_a_swapped_data_file() {
+  local src=$CASE_DIR/src other=$CASE_DIR/other install
+  mkdir -p "$src/files" "$other/files"
+  python3 - "$src/files" "$other/files" <<'EOF2'
+import random, sys
+for folder, seed in zip(sys.argv[1:], (1, 2)):
+    r = random.Random(seed)
+    for i in range(4):
+        open(f"{folder}/part{i}.dat", "wb").write(bytes(r.getrandbits(8) for _ in range(150000)))
+EOF2
+  make_certificate "$CASE_LOG"
+  local script
+  for script in "$src" "$other"; do
+    cat >"$script/sliced.script" <<'SCRIPT'
+name "Sliced Demo"
+shortname "Sliced Demo"
+outfile sliced_setup.exe
+installdir "C:\Sliced Demo"
+language English
+pages default
+file files
+SCRIPT
+    "$E2E_BIN/setupbuild" -q --slice-size 256K --sign-pkcs12 "$CASE_LOG/cert.p12" --sign-pass-file "$CASE_LOG/pass.txt" \
+      "$script/sliced.script" >"$CASE_LOG/setupbuild.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
+  done
+  expect_file "$src/sliced_setup-3.bin"
+  osslsigncode verify -in "$src/sliced_setup.exe" -CAfile "$CASE_LOG/cert.pem" >"$CASE_LOG/verify.log" 2>&1 ||
+    fail "osslsigncode verify: $(cat "$CASE_LOG/verify.log")"
+  "$E2E_BIN/paktool" verify "$src/sliced_setup.exe" >"$CASE_LOG/paktool.log" 2>&1 ||
+    fail "paktool verify: $(cat "$CASE_LOG/paktool.log")"
+
+  # Another build's data file of the same length in place of the second: refused, named.
+  cp "$src/sliced_setup-2.bin" "$CASE_LOG/kept.bin"
+  cp "$other/sliced_setup-2.bin" "$src/sliced_setup-2.bin"
+  start_setup "$src/sliced_setup.exe" -silent
+  answer "Verification Error" OK
+  case "$MESSAGE" in
+    "Error: Verification Failed. Setup is corrupt."*"Data file: sliced_setup-2.bin"*) ;;
+    *) fail "unexpected box: $MESSAGE" ;;
+  esac
+  expect_exit 1
+  install=$(unix_path 'C:\Sliced Demo')
+  [ -e "$install" ] && fail "a refused setup installed something"
+
+  cp "$CASE_LOG/kept.bin" "$src/sliced_setup-2.bin"
+  start_setup "$src/sliced_setup.exe" -silent
+  answer "Information" OK
+  expect_eq "$MESSAGE" "Compleated" "message"
+  expect_exit 0
+  local i
+  for i in 0 1 2 3; do
+    cmp -s "$src/files/part$i.dat" "$install/part$i.dat" || fail "part$i.dat was not installed whole"
+  done
+  return 0
+}
