@@ -1,14 +1,18 @@
 // The install log: recording, saving and loading.
+//
+// The layouts of both versions are drawn in uninstall_list.h. The writer picks version 1
+// whenever the lists fit it, so a log of an ordinary install is the same bytes as ever; the
+// reader takes both and trusts no count further than the file's size.
 #include "engine/uninstall_list.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <iterator>
+#include <string_view>
 
 #include "core/byte_order.h"
 #include "core/digit_cipher.h"
 #include "core/file_stream.h"
 #include "core/host.h"
-#include "core/setup_info.h"
 #include "core/setup_state.h"
 #include "core/text.h"
 #include "engine/system.h"
@@ -17,16 +21,39 @@ namespace setup {
 
 namespace {
 
-// The log stores counts and lengths in 16 bits: longer lists and texts are cut there rather
-// than written with counts that would misread every entry after them.
-constexpr size_t kMaxLogEntries = 0xFFFF;
+constexpr size_t kHeaderSizeV1 = 6;
+constexpr size_t kHeaderSizeV2 = 22;
+// The six FF bytes in front of a version 2 header.
+constexpr size_t kVersion2MarkSize = 6;
+constexpr uint16_t kVersion2 = 2;
+// Version 1 holds lists of up to 65,534 entries: three counts of 65,535 would read as the
+// version 2 mark, so a list of 65,535 already goes to version 2.
+constexpr size_t kMaxEntriesV1 = 0xFFFE;
+constexpr size_t kMaxEntriesV2 = 0xFFFFFFFF;
+// Texts keep their 16-bit length in both versions; a longer text is cut.
+constexpr size_t kMaxTextLength = 0xFFFF;
+// The smallest entry: an empty text is its two length bytes.
+constexpr uint64_t kMinEntrySize = 2;
+// Room reserved ahead for a list; longer lists grow as their entries are read, so a count
+// that the file's size allows but its texts never fill costs nothing.
+constexpr size_t kMaxReservedEntries = 0x20000;
 
-bool Contains(const std::vector<std::string>& list, const std::string& text) {
-  const std::string wanted = LowerAscii(text);
-  for (const std::string& entry : list) {
-    if (entry.size() == text.size() && LowerAscii(entry) == wanted) return true;
+// FNV-1a over the text with ASCII letters lowered, the comparison the duplicate checks use.
+uint64_t FoldedHash(std::string_view text) {
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (char c : text) {
+    hash ^= static_cast<uint8_t>(LowerAscii(c));
+    hash *= 0x100000001B3ull;
   }
-  return false;
+  return hash;
+}
+
+// One length-prefixed text, whole; false when the file ends before its last byte.
+bool ReadText(TFileStream& file, std::string& text) {
+  uint8_t raw[2];
+  if (file.Read(raw, 2) != 2) return false;
+  text.resize(LoadLE16(raw));
+  return file.Read(text.data(), text.size()) == text.size();
 }
 
 }  // namespace
@@ -40,6 +67,28 @@ void TUninstallList::ClearLists() {
   FileList.clear();
   RegistryList.clear();
   FolderList.clear();
+  file_index_ = TListIndex();
+  registry_index_ = TListIndex();
+}
+
+bool TUninstallList::Contains(const std::vector<std::string>& list, TListIndex& index, const std::string& text) {
+  // A list emptied, shortened or replaced since it was indexed is indexed anew.
+  const size_t indexed = index.Indexed;
+  if (indexed > list.size() ||
+      (indexed > 0 && (FoldedHash(list[0]) != index.FirstHash || FoldedHash(list[indexed - 1]) != index.LastHash))) {
+    index = TListIndex();
+  }
+  if (index.Indexed == 0) index.Positions.reserve(list.size());
+  for (; index.Indexed < list.size(); ++index.Indexed) {
+    const uint64_t hash = FoldedHash(list[index.Indexed]);
+    index.Positions.emplace(hash, index.Indexed);
+    if (index.Indexed == 0) index.FirstHash = hash;
+    index.LastHash = hash;
+  }
+  auto [first, last] = index.Positions.equal_range(FoldedHash(text));
+  return std::any_of(first, last, [&](const auto& entry) {
+    return entry.second < list.size() && SameTextAscii(list[entry.second], text);
+  });
 }
 
 void TUninstallList::AddFile(const std::string& path) {
@@ -48,13 +97,15 @@ void TUninstallList::AddFile(const std::string& path) {
   if (!HasFile(contracted)) FileList.push_back(contracted);
 }
 
-bool TUninstallList::HasFile(const std::string& path) const { return Contains(FileList, path); }
+bool TUninstallList::HasFile(const std::string& path) const { return Contains(FileList, file_index_, path); }
 
 void TUninstallList::AddRegistryEntry(const std::string& line) {
   if (!HasRegistryEntry(line)) RegistryList.push_back(line);
 }
 
-bool TUninstallList::HasRegistryEntry(const std::string& line) const { return Contains(RegistryList, line); }
+bool TUninstallList::HasRegistryEntry(const std::string& line) const {
+  return Contains(RegistryList, registry_index_, line);
+}
 
 std::string TUninstallList::LogPath(const std::string& folder, const std::string& prefix) {
   return folder + "\\" + prefix + "install.log";
@@ -66,11 +117,29 @@ bool TUninstallList::SaveLog(const std::string& folder, const std::string& prefi
   auto file = System().OpenFile(path, TFileMode::Create);
   if (!file) return false;
   const std::vector<std::string>* lists[] = {&FileList, &RegistryList, &FolderList};
+  const bool version2 = std::any_of(std::begin(lists), std::end(lists),
+                                    [](const auto* list) { return list->size() > kMaxEntriesV1; });
+  size_t counts[3];
+  size_t total = version2 ? kHeaderSizeV2 : kHeaderSizeV1;
+  for (int i = 0; i < 3; ++i) {
+    counts[i] = std::min(lists[i]->size(), kMaxEntriesV2);
+    for (size_t n = 0; n < counts[i]; ++n) total += 2 + std::min((*lists[i])[n].size(), kMaxTextLength);
+  }
   std::string out;
-  for (const auto* list : lists) AppendLE16(out, static_cast<uint16_t>(std::min(list->size(), kMaxLogEntries)));
-  for (const auto* list : lists) {
-    for (size_t i = 0; i < list->size() && i < kMaxLogEntries; ++i) {
-      AppendString(out, EncipherDigits(kInstallLogKey, (*list)[i].substr(0, 0xFFFF)));
+  out.reserve(total);
+  if (version2) {
+    out.append(kVersion2MarkSize, '\xFF');
+    AppendLE16(out, kVersion2);
+    AppendLE16(out, 0);  // flags
+    for (size_t count : counts) AppendLE32(out, static_cast<uint32_t>(count));
+  } else {
+    for (size_t count : counts) AppendLE16(out, static_cast<uint16_t>(count));
+  }
+  for (int i = 0; i < 3; ++i) {
+    for (size_t n = 0; n < counts[i]; ++n) {
+      const std::string text = EncipherDigits(kInstallLogKey, std::string_view((*lists[i])[n]).substr(0, kMaxTextLength));
+      AppendLE16(out, static_cast<uint16_t>(text.size()));
+      out += text;
     }
   }
   return file->Write(out.data(), out.size()) == out.size() && file->Flush();
@@ -82,12 +151,36 @@ void TUninstallList::LoadLog(const std::string& folder, const std::string& prefi
   auto file = System().OpenFile(path, TFileMode::Read);
   if (!file) return;
   ClearLists();
-  uint8_t counts[6] = {};
-  file->Read(counts, sizeof counts);  // a short file reads as empty lists
+  const uint64_t size = file->Size();
+  uint8_t header[kHeaderSizeV2];
+  if (file->Read(header, kHeaderSizeV1) != kHeaderSizeV1) return;
+  uint64_t counts[3];
+  uint64_t header_size = kHeaderSizeV1;
+  if (std::all_of(header, header + kVersion2MarkSize, [](uint8_t b) { return b == 0xFF; })) {
+    // An unknown version or flag is a log this reader cannot read: empty lists.
+    if (file->Read(header + kHeaderSizeV1, kHeaderSizeV2 - kHeaderSizeV1) != kHeaderSizeV2 - kHeaderSizeV1) return;
+    if (LoadLE16(header + 6) != kVersion2 || LoadLE16(header + 8) != 0) return;
+    for (int i = 0; i < 3; ++i) counts[i] = LoadLE32(header + 10 + 4 * i);
+    header_size = kHeaderSizeV2;
+  } else {
+    for (int i = 0; i < 3; ++i) counts[i] = LoadLE16(header + 2 * i);
+  }
+  // No count is trusted past the entries the rest of the file could hold.
+  uint64_t room = size > header_size ? (size - header_size) / kMinEntrySize : 0;
   std::vector<std::string>* lists[] = {&FileList, &RegistryList, &FolderList};
-  for (int i = 0; i < 3; ++i) lists[i]->resize(LoadLE16(counts + 2 * i));
-  for (auto* list : lists) {
-    for (std::string& entry : *list) entry = DecipherDigits(kInstallLogKey, ReadString(*file));
+  for (int i = 0; i < 3; ++i) {
+    counts[i] = std::min(counts[i], room);
+    room -= counts[i];
+    lists[i]->reserve(static_cast<size_t>(std::min<uint64_t>(counts[i], kMaxReservedEntries)));
+  }
+  // Entries are read in order and a cut text ends the reading: the lists hold only whole
+  // entries, so no shortened path or registry line reaches the uninstaller.
+  std::string text;
+  for (int i = 0; i < 3; ++i) {
+    for (uint64_t n = 0; n < counts[i]; ++n) {
+      if (!ReadText(*file, text)) return;
+      lists[i]->push_back(DecipherDigits(kInstallLogKey, text));
+    }
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "core/byte_order.h"
 #include "core/digit_cipher.h"
 #include "core/setup_state.h"
 #include "fake_system.h"
@@ -20,9 +23,64 @@ class InstallLog : public ::testing::Test {
     system_.CreateFolder(folder_);
   }
   void TearDown() override { Globals() = TSetupGlobals(); }
+
+  TBytes Save(const TUninstallList& log, const std::string& prefix = "") {
+    EXPECT_TRUE(log.SaveLog(folder_, prefix));
+    return testing::ReadFile(system_.Map(TUninstallList::LogPath(folder_, prefix)).string());
+  }
+  TUninstallList Load(const TBytes& bytes, const std::string& prefix = "") {
+    testing::WriteFile(system_.Map(TUninstallList::LogPath(folder_, prefix)).string(), bytes);
+    TUninstallList log;
+    log.FileList = {"left from before"};
+    log.LoadLog(folder_, prefix);
+    return log;
+  }
+
   testing::TFakeSystem system_;
   std::string folder_;
 };
+
+void ExpectSameLists(const TUninstallList& a, const TUninstallList& b) {
+  EXPECT_EQ(a.FileList, b.FileList);
+  EXPECT_EQ(a.RegistryList, b.RegistryList);
+  EXPECT_EQ(a.FolderList, b.FolderList);
+}
+
+TUninstallList SampleLog() {
+  TUninstallList log;
+  log.FileList = {"$INSTDIR\\data\\a.pak", "$INSTDIR\\readme.txt", "$DESKTOPDemo.lnk"};
+  log.RegistryList = {"\"HKLM\" \"Software\\Demo\" \"Path\" \"C:\\Games\\Demo\""};
+  log.FolderList = {"C:\\Games\\Demo\\data\\", "C:\\Games\\Demo\\"};
+  return log;
+}
+
+// SampleLog as the writer before version 2 wrote it.
+const TBytes kSampleLogV1 = {
+    0x03, 0x00, 0x01, 0x00, 0x02, 0x00, 0x13, 0x00, 0x2a, 0x4e, 0x52, 0x57, 0x55, 0x47, 0x4c, 0x5b, 0x64, 0x65,
+    0x62, 0x78, 0x63, 0x60, 0x62, 0x34, 0x71, 0x66, 0x6e, 0x13, 0x00, 0x2a, 0x4e, 0x52, 0x57, 0x55, 0x47, 0x4c,
+    0x5b, 0x64, 0x73, 0x66, 0x65, 0x66, 0x71, 0x66, 0x34, 0x75, 0x7d, 0x77, 0x10, 0x00, 0x2a, 0x49, 0x49, 0x57,
+    0x4c, 0x57, 0x52, 0x59, 0x4c, 0x66, 0x6e, 0x73, 0x30, 0x70, 0x6f, 0x71, 0x2d, 0x00, 0x28, 0x4d, 0x4f, 0x50,
+    0x4e, 0x25, 0x23, 0x2b, 0x5b, 0x70, 0x67, 0x78, 0x79, 0x65, 0x73, 0x6b, 0x5d, 0x49, 0x68, 0x75, 0x74, 0x26,
+    0x20, 0x25, 0x58, 0x69, 0x74, 0x71, 0x29, 0x28, 0x2a, 0x4b, 0x3a, 0x5e, 0x4b, 0x66, 0x6d, 0x6d, 0x74, 0x61,
+    0x4c, 0x6a, 0x73, 0x70, 0x28, 0x13, 0x00, 0x49, 0x3f, 0x60, 0x4b, 0x62, 0x70, 0x68, 0x7c, 0x64, 0x45, 0x66,
+    0x71, 0x71, 0x60, 0x65, 0x67, 0x75, 0x66, 0x5f, 0x0e, 0x00, 0x49, 0x3f, 0x60, 0x4b, 0x62, 0x70, 0x68, 0x7c,
+    0x64, 0x45, 0x66, 0x71, 0x71, 0x60};
+
+// A version 1 log's texts under a version 2 header with the given version and flags.
+TBytes AsVersion2(const TBytes& v1, uint16_t version = 2, uint16_t flags = 0) {
+  TBytes out(22 + v1.size() - 6, 0xFF);
+  StoreLE16(&out[6], version);
+  StoreLE16(&out[8], flags);
+  for (int i = 0; i < 3; ++i) StoreLE32(&out[10 + 4 * i], LoadLE16(&v1[2 * i]));
+  std::copy(v1.begin() + 6, v1.end(), out.begin() + 22);
+  return out;
+}
+
+std::vector<std::string> Numbered(const std::string& stem, size_t n) {
+  std::vector<std::string> list(n);
+  for (size_t i = 0; i < n; ++i) list[i] = stem + std::to_string(i) + ".dat";
+  return list;
+}
 
 TEST_F(InstallLog, FilesAreRecordedWithVariablesAndOnce) {
   TUninstallList log;
@@ -36,19 +94,17 @@ TEST_F(InstallLog, FilesAreRecordedWithVariablesAndOnce) {
   log.AddFolder("C:\\Games\\Demo\\");
   log.AddFolder("C:\\Games\\Demo\\");
   EXPECT_EQ(log.FolderList.size(), 2u);
+  // Only ASCII letters fold: a Latin-1 capital is another text.
+  log.AddRegistryEntry("\"HKLM\" \"Software\\\xC9t\xE9\" \"\" \"\"");
+  log.AddRegistryEntry("\"HKLM\" \"Software\\\xE9t\xE9\" \"\" \"\"");
+  EXPECT_EQ(log.RegistryList.size(), 3u);
 }
 
-TEST_F(InstallLog, EmptyLogIsSixZeroBytesAndEmptiesTheLists) {
-  TUninstallList empty;
-  ASSERT_TRUE(empty.SaveLog(folder_, "demo_"));
-  const std::string path = TUninstallList::LogPath(folder_, "demo_");
-  EXPECT_EQ(testing::ReadFile(system_.Map(path).string()), TBytes(6, 0));
-  TUninstallList log;
-  log.FileList = {"x"};
-  log.FolderList = {"y"};
-  log.LoadLog(folder_, "demo_");
-  EXPECT_TRUE(log.FileList.empty());
-  EXPECT_TRUE(log.FolderList.empty());
+TEST_F(InstallLog, SmallListsAreWrittenAsVersion1ByteForByte) {
+  EXPECT_EQ(Save(SampleLog()), kSampleLogV1);
+  EXPECT_EQ(Save(TUninstallList()), TBytes(6, 0));
+  ExpectSameLists(Load(kSampleLogV1), SampleLog());
+  EXPECT_TRUE(Load(TBytes(6, 0)).FileList.empty());
 }
 
 TEST_F(InstallLog, RoundTripOfEveryByteValueEnciphered) {
@@ -58,8 +114,7 @@ TEST_F(InstallLog, RoundTripOfEveryByteValueEnciphered) {
   log.FileList = {all, "", "second"};
   log.RegistryList = {"\"HKCU\" \"k\" \"v\" \"w\""};
   log.FolderList = {"C:\\a\\", "C:\\a\\"};
-  ASSERT_TRUE(log.SaveLog(folder_, ""));
-  const TBytes bytes = testing::ReadFile(system_.Map(TUninstallList::LogPath(folder_, "")).string());
+  const TBytes bytes = Save(log);
   // Counts, then the first text: its length and its bytes shifted by the key from its first digit.
   EXPECT_EQ(bytes[0], 3);
   EXPECT_EQ(bytes[2], 1);
@@ -69,24 +124,178 @@ TEST_F(InstallLog, RoundTripOfEveryByteValueEnciphered) {
   // The third file text starts at the key's first digit again.
   const size_t third = 6 + 2 + 255 + 2;
   EXPECT_EQ(bytes[third + 2], static_cast<uint8_t>('s' + (kInstallLogKey[0] - '0')));
-  TUninstallList back;
-  back.LoadLog(folder_, "");
-  EXPECT_EQ(back.FileList, log.FileList);
-  EXPECT_EQ(back.RegistryList, log.RegistryList);
-  EXPECT_EQ(back.FolderList, log.FolderList);
+  ExpectSameLists(Load(bytes), log);
 }
 
-TEST_F(InstallLog, MissingOrShortLogs) {
+TEST_F(InstallLog, LongTextsAreCutAt65535Bytes) {
+  TUninstallList log;
+  log.FileList = {std::string(70000, 'a'), "after"};
+  const TUninstallList back = Load(Save(log));
+  ASSERT_EQ(back.FileList.size(), 2u);
+  EXPECT_EQ(back.FileList[0], std::string(0xFFFF, 'a'));
+  EXPECT_EQ(back.FileList[1], "after");
+}
+
+TEST_F(InstallLog, SeventyThousandFilesGoToVersion2AndComeBackInOrder) {
+  TUninstallList log = SampleLog();
+  log.FileList = Numbered("$INSTDIR\\data\\file", 70000);
+  const TBytes bytes = Save(log);
+  ASSERT_GE(bytes.size(), 22u);
+  EXPECT_EQ(TBytes(bytes.begin(), bytes.begin() + 6), TBytes(6, 0xFF));
+  EXPECT_EQ(LoadLE16(&bytes[6]), 2);
+  EXPECT_EQ(LoadLE16(&bytes[8]), 0);
+  EXPECT_EQ(LoadLE32(&bytes[10]), 70000u);
+  EXPECT_EQ(LoadLE32(&bytes[14]), 1u);
+  EXPECT_EQ(LoadLE32(&bytes[18]), 2u);
+  // The texts are those of version 1: the first file text right after the header.
+  const std::string first = EncipherDigits(kInstallLogKey, log.FileList[0]);
+  EXPECT_EQ(LoadLE16(&bytes[22]), first.size());
+  EXPECT_EQ(std::string(bytes.begin() + 24, bytes.begin() + 24 + first.size()), first);
+  TUninstallList back = Load(bytes);
+  ExpectSameLists(back, log);
+  // The loaded lists take part in the duplicate checks.
+  back.AddFile("C:\\GAMES\\DEMO\\DATA\\FILE69999.DAT");
+  back.AddRegistryEntry("\"hklm\" \"software\\demo\" \"path\" \"c:\\games\\demo\"");
+  EXPECT_EQ(back.FileList.size(), 70000u);
+  EXPECT_EQ(back.RegistryList.size(), 1u);
+}
+
+TEST_F(InstallLog, Version2StartsAt65535EntriesInAnyList) {
+  for (int which = 0; which < 3; ++which) {
+    SCOPED_TRACE(which);
+    for (size_t count : {size_t{0xFFFE}, size_t{0xFFFF}}) {
+      TUninstallList log = SampleLog();
+      std::vector<std::string>* lists[] = {&log.FileList, &log.RegistryList, &log.FolderList};
+      *lists[which] = Numbered("e", count);
+      const TBytes bytes = Save(log);
+      if (count == 0xFFFE) {
+        EXPECT_EQ(LoadLE16(&bytes[2 * which]), 0xFFFE);
+      } else {
+        EXPECT_EQ(TBytes(bytes.begin(), bytes.begin() + 6), TBytes(6, 0xFF));
+        EXPECT_EQ(LoadLE32(&bytes[10 + 4 * which]), 0xFFFFu);
+      }
+      ExpectSameLists(Load(bytes), log);
+    }
+  }
+}
+
+// Every cut of a log reads as the whole entries in front of the cut, in order; the texts that
+// a cut shortens are dropped rather than handed to the uninstaller as other paths.
+TEST_F(InstallLog, CutLogsReadAsTheirWholeEntries) {
+  const TUninstallList sample = SampleLog();
+  std::vector<std::string> entries = sample.FileList;
+  entries.insert(entries.end(), sample.RegistryList.begin(), sample.RegistryList.end());
+  entries.insert(entries.end(), sample.FolderList.begin(), sample.FolderList.end());
+  for (const TBytes& whole : {kSampleLogV1, AsVersion2(kSampleLogV1)}) {
+    const size_t header = whole.size() == kSampleLogV1.size() ? 6 : 22;
+    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+      SCOPED_TRACE(cut);
+      const TUninstallList back = Load(TBytes(whole.begin(), whole.begin() + cut));
+      // The entries whose last byte lies before the cut.
+      size_t end = header, whole_entries = 0;
+      while (cut >= header && whole_entries < entries.size() && end + 2 + entries[whole_entries].size() <= cut) {
+        end += 2 + entries[whole_entries++].size();
+      }
+      std::vector<std::string> read = back.FileList;
+      read.insert(read.end(), back.RegistryList.begin(), back.RegistryList.end());
+      read.insert(read.end(), back.FolderList.begin(), back.FolderList.end());
+      EXPECT_EQ(read, std::vector<std::string>(entries.begin(), entries.begin() + whole_entries));
+      EXPECT_LE(back.FileList.size(), sample.FileList.size());
+      if (!back.RegistryList.empty() || !back.FolderList.empty()) {
+        EXPECT_EQ(back.FileList, sample.FileList);
+      }
+      if (!back.FolderList.empty()) {
+        EXPECT_EQ(back.RegistryList, sample.RegistryList);
+      }
+    }
+  }
+}
+
+TEST_F(InstallLog, CountsBeyondTheFileAreCutToWhatItCanHold) {
+  // Version 2 counts of four thousand million: the file holds three empty texts.
+  TBytes huge(22 + 6, 0);
+  std::fill(huge.begin(), huge.begin() + 22, 0xFF);
+  StoreLE32(&huge[6], 2);
+  const TUninstallList back = Load(huge);
+  EXPECT_EQ(back.FileList, (std::vector<std::string>{"", "", ""}));
+  EXPECT_TRUE(back.RegistryList.empty() && back.FolderList.empty());
+  EXPECT_LE(back.FileList.capacity(), 3u);
+  // Version 1 counts that promise more than the file holds give the texts that are there.
+  const TUninstallList short_v1 = Load({2, 0, 0, 0, 1, 0, 1, 0, '0'});
+  EXPECT_EQ(short_v1.FileList, std::vector<std::string>{DecipherDigits(kInstallLogKey, "0")});
+  EXPECT_TRUE(short_v1.FolderList.empty());
+  EXPECT_LE(short_v1.FileList.capacity(), 1u);
+}
+
+TEST_F(InstallLog, MissingShortOrUnknownLogs) {
   TUninstallList log;
   log.FileList = {"kept"};
   log.LoadLog(folder_, "nothing_here_");
   EXPECT_EQ(log.FileList, std::vector<std::string>{"kept"});
-  // Counts promise more than the file holds: the missing texts read as empty.
-  testing::WriteFile(system_.Map(TUninstallList::LogPath(folder_, "short_")).string(), {2, 0, 0, 0, 1, 0, 1, 0, 'b'});
-  log.LoadLog(folder_, "short_");
+  // A log too short for its header, or of a version or with a flag this reader does not
+  // know, reads as empty lists.
+  std::vector<TBytes> unreadable = {{},
+                                    {3, 0, 1, 0, 2},
+                                    TBytes(21, 0xFF),
+                                    AsVersion2(kSampleLogV1, 3),
+                                    AsVersion2(kSampleLogV1, 1),
+                                    AsVersion2(kSampleLogV1, 0xFFFF),
+                                    AsVersion2(kSampleLogV1, 2, 1),
+                                    AsVersion2(kSampleLogV1, 2, 0x8000)};
+  for (const TBytes& bytes : unreadable) {
+    const TUninstallList back = Load(bytes);
+    EXPECT_TRUE(back.FileList.empty() && back.RegistryList.empty() && back.FolderList.empty()) << bytes.size();
+  }
+  // A version 2 log with small lists is read like any other.
+  ExpectSameLists(Load(AsVersion2(kSampleLogV1)), SampleLog());
+}
+
+TEST_F(InstallLog, DuplicatesInOtherCaseAreRefusedAmongSeventyThousandEntries) {
+  TUninstallList log;
+  for (const std::string& name : Numbered("C:\\Games\\Demo\\Data\\File", 70000)) log.AddFile(name);
+  for (const std::string& key : Numbered("\"HKCU\" \"Software\\Demo\\Key", 70000)) log.AddRegistryEntry(key + "\" \"\" \"\"");
+  ASSERT_EQ(log.FileList.size(), 70000u);
+  ASSERT_EQ(log.RegistryList.size(), 70000u);
+  for (const std::string& name : Numbered("c:\\GAMES\\demo\\data\\file", 70000)) log.AddFile(name);
+  for (const std::string& key : Numbered("\"hkcu\" \"SOFTWARE\\DEMO\\KEY", 70000)) log.AddRegistryEntry(key + "\" \"\" \"\"");
+  EXPECT_EQ(log.FileList.size(), 70000u);
+  EXPECT_EQ(log.RegistryList.size(), 70000u);
+  EXPECT_EQ(log.FileList[69999], "$INSTDIR\\Data\\File69999.dat");
+  EXPECT_TRUE(log.HasRegistryEntry("\"HKCU\" \"Software\\Demo\\Key123.dat\" \"\" \"\""));
+  EXPECT_FALSE(log.HasRegistryEntry("\"HKCU\" \"Software\\Demo\\Key70000.dat\" \"\" \"\""));
+}
+
+// Other code reads and may change the public lists: the duplicate checks follow.
+TEST_F(InstallLog, DuplicateChecksFollowListsChangedDirectly) {
+  TUninstallList log;
+  log.AddFile("C:\\Games\\Demo\\a.txt");
+  log.FileList.push_back("$INSTDIR\\B.txt");
+  EXPECT_TRUE(log.HasFile("$instdir\\b.TXT"));
+  log.AddFile("C:\\Games\\Demo\\b.txt");
   EXPECT_EQ(log.FileList.size(), 2u);
-  EXPECT_EQ(log.FileList[1], "");
-  EXPECT_EQ(log.FolderList, std::vector<std::string>{""});
+
+  log.FileList = {"x", "y", "z"};  // replaced by a longer list
+  EXPECT_FALSE(log.HasFile("$INSTDIR\\a.txt"));
+  EXPECT_TRUE(log.HasFile("X") && log.HasFile("Y") && log.HasFile("Z"));
+  log.FileList = {"x", "q", "z"};  // an inner entry changed: hits are checked, misses are not
+  EXPECT_FALSE(log.HasFile("y"));
+  log.FileList.clear();
+  EXPECT_FALSE(log.HasFile("x"));
+  log.FileList = {"other"};
+  EXPECT_TRUE(log.HasFile("OTHER"));
+  EXPECT_FALSE(log.HasFile("x"));
+
+  log.RegistryList.push_back("line");
+  EXPECT_TRUE(log.HasRegistryEntry("LINE"));
+  log.ClearLists();
+  EXPECT_FALSE(log.HasRegistryEntry("line"));
+  log.AddRegistryEntry("line");
+  EXPECT_EQ(log.RegistryList.size(), 1u);
+
+  ASSERT_TRUE(SampleLog().SaveLog(folder_, "s_"));
+  log.LoadLog(folder_, "s_");
+  EXPECT_FALSE(log.HasRegistryEntry("line"));
+  EXPECT_TRUE(log.HasFile("$instdir\\README.TXT"));
 }
 
 }  // namespace

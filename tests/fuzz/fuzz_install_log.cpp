@@ -1,12 +1,23 @@
 // Fuzz target: the install log reader (TUninstallList::LoadLog) that the uninstaller trusts to
-// say which files, registry values and folders to remove, and its writer.
+// say which files, registry values and folders to remove, and its writer, in both versions.
 //
-// The input is a whole log file, read through the engine's file system (the native tests'
-// scratch-folder fake). The reader has no error to give: a short file reads as empty lists or
-// empty texts. Checks beyond the sanitizers: no list and no text is longer than the log's
-// 16-bit counts allow; the lists read are written, and the written log reads back as the same
-// lists (writing is a function of the lists, so it would write the same bytes again).
+// The input is a whole log file, read through the engine's file system (the native tests' scratch-
+// folder fake). The reader has no error to give: a short or damaged file reads as the whole
+// entries in front of the damage, an unknown version as empty lists. Checks beyond the
+// sanitizers:
+//   - no text is longer than 65,535 bytes, and the lists hold no more entries than the file
+//     has room for at two bytes an entry (a count is never trusted past the file);
+//   - the file cut short reads as a prefix of what the whole file reads, entry by entry;
+//   - the lists read are written as version 1 (they are far below 65,535 entries) and read
+//     back as the same lists;
+//   - for one version 2 input in 32 (by a hash of the input, so a finding reproduces), the
+//     lists with the file list filled up to 65,535 entries are written as version 2 and read
+//     back as the same lists. That costs some 50 ms a run, too much for every input; the unit
+//     tests cover larger lists.
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/uninstall_list.h"
@@ -20,11 +31,53 @@ using namespace setup;
 
 constexpr char kFolder[] = "C:\\Game";
 constexpr char kPrefix[] = "demo_";
+// The six FF bytes in front of a version 2 header, and the first list size written as version 2.
+const std::vector<uint8_t> kVersion2Mark(6, 0xFF);
+constexpr size_t kFirstVersion2Count = 0xFFFF;
+// One version 2 input in this many is also written back as version 2.
+constexpr uint32_t kVersion2RewriteOneIn = 32;
+
+// FNV-1a of the whole input.
+uint32_t InputHash(const uint8_t* data, size_t size) {
+  uint32_t hash = 0x811C9DC5u;
+  for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 0x01000193u;
+  return hash;
+}
 
 [[noreturn]] void Fail(const std::string& what) { setup::fuzzing::FailCheck("fuzz_install_log", what); }
 
 bool SameLists(const TUninstallList& a, const TUninstallList& b) {
   return a.FileList == b.FileList && a.RegistryList == b.RegistryList && a.FolderList == b.FolderList;
+}
+
+// The entries in file order, each with the list it was read into.
+std::vector<std::pair<int, std::string>> Entries(const TUninstallList& log) {
+  std::vector<std::pair<int, std::string>> out;
+  int which = 0;
+  for (const auto* list : {&log.FileList, &log.RegistryList, &log.FolderList}) {
+    for (const std::string& text : *list) out.emplace_back(which, text);
+    ++which;
+  }
+  return out;
+}
+
+TUninstallList LoadBytes(testing::TFakeSystem& system, const std::vector<uint8_t>& bytes) {
+  testing::WriteFile(system.Map(TUninstallList::LogPath(kFolder, kPrefix)).string(), bytes);
+  TUninstallList log;
+  log.LoadLog(kFolder, kPrefix);
+  return log;
+}
+
+// Writes the lists, checks the version the writer chose and reads the log back.
+void CheckRoundTrip(testing::TFakeSystem& system, const TUninstallList& log, bool version2) {
+  if (!log.SaveLog(kFolder, kPrefix)) Fail("the log could not be written");
+  const std::vector<uint8_t> written = testing::ReadFile(system.Map(TUninstallList::LogPath(kFolder, kPrefix)).string());
+  const bool marked = written.size() >= kVersion2Mark.size() &&
+                      std::equal(kVersion2Mark.begin(), kVersion2Mark.end(), written.begin());
+  if (marked != version2) Fail(std::string("the writer chose version ") + (marked ? "2" : "1"));
+  TUninstallList back;
+  back.LoadLog(kFolder, kPrefix);
+  if (!SameLists(log, back)) Fail("the written log reads back different lists");
 }
 
 }  // namespace
@@ -35,21 +88,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fake->CreateFolder(kFolder);
     return fake;
   }();
-  const std::string path = system.Map(TUninstallList::LogPath(kFolder, kPrefix)).string();
-  testing::WriteFile(path, std::vector<uint8_t>(data, data + size));
+  const std::vector<uint8_t> input(data, data + size);
 
-  TUninstallList first;
-  first.LoadLog(kFolder, kPrefix);
-  for (const auto* list : {&first.FileList, &first.RegistryList, &first.FolderList}) {
-    if (list->size() > 0xFFFF) Fail("a list of " + std::to_string(list->size()) + " entries");
-    for (const std::string& text : *list) {
-      if (text.size() > 0xFFFF) Fail("a text of " + std::to_string(text.size()) + " bytes");
-    }
+  TUninstallList first = LoadBytes(system, input);
+  const auto entries = Entries(first);
+  if (2 * entries.size() > size) Fail(std::to_string(entries.size()) + " entries from " + std::to_string(size) + " bytes");
+  for (const auto& entry : entries) {
+    if (entry.second.size() > 0xFFFF) Fail("a text of " + std::to_string(entry.second.size()) + " bytes");
   }
 
-  if (!first.SaveLog(kFolder, kPrefix)) Fail("the log could not be written");
-  TUninstallList second;
-  second.LoadLog(kFolder, kPrefix);
-  if (!SameLists(first, second)) Fail("the written log reads back different lists");
+  // A cut chosen by the last byte.
+  const size_t cut = size == 0 ? 0 : size * data[size - 1] / 256;
+  const auto cut_entries = Entries(LoadBytes(system, std::vector<uint8_t>(data, data + cut)));
+  if (cut_entries.size() > entries.size() || !std::equal(cut_entries.begin(), cut_entries.end(), entries.begin())) {
+    Fail("the log cut at " + std::to_string(cut) + " bytes reads entries the whole log does not");
+  }
+
+  CheckRoundTrip(system, first, false);
+  if (size >= kVersion2Mark.size() && std::equal(kVersion2Mark.begin(), kVersion2Mark.end(), data) &&
+      InputHash(data, size) % kVersion2RewriteOneIn == 0) {
+    if (first.FileList.size() < kFirstVersion2Count) first.FileList.resize(kFirstVersion2Count);
+    CheckRoundTrip(system, first, true);
+  }
   return 0;
 }
