@@ -1,15 +1,25 @@
 // Fuzz target: the setup package reader, as start-up drives it.
 //
-// The input is a whole package file (host bytes, entry data, directory, trailer). It is opened
-// with TPak(pmRead), every entry is verified, "SetupInfo" is looked up in group 0 and group 0
-// is walked with extraction. ESetupError is the reader's answer to a stream that does not
-// inflate and is allowed; a sanitizer report, a crash or a broken invariant is a fault:
+// The input is a whole package file (host bytes, entry data, directory, trailer) of either
+// version. It is opened with TPak(pmRead), its data files are attached, the data files' digests
+// are taken, every entry is verified, "SetupInfo" is looked up in group 0 and group 0 is walked
+// with extraction. ESetupError is the reader's answer to a stream that does not inflate and is
+// allowed; a sanitizer report, a crash or a broken invariant is a fault:
 //   - the directory never holds more records than the file has room for;
 //   - Verify agrees with Extract, and extracted data is exactly Size bytes long;
-//   - an entry whose stored bytes lie in the file with the right CRC and inflate in one go to
-//     exactly Size bytes extracts to those bytes (the reader works in pieces; this reference
-//     does not); one whose bytes are outside the file or fail the CRC fails without an error;
+//   - an entry whose stored bytes lie in the files with the right CRC and inflate in one go to
+//     exactly Size bytes extracts to those bytes, and ReadStoredAt gives its stored bytes at
+//     any position (the reader works in pieces and across data files; this reference does
+//     not); one whose bytes are outside the files or fail the CRC fails without an error;
+//   - a large entry verifies only when it is stored plain in bytes the reader has;
+//   - the entries sharing an entry's stored bytes all name its place;
+//   - no data file's digest matches: a data file here is the input, which holds the digest;
 //   - a group walk ends within Count steps.
+//
+// Data files: only one file can come from the fuzzer, so the input is every data file too. As
+// start-up does, a data file is attached only when its length is the one the table gives, here
+// when its Size is the input's, and when one is not there no entry in a data file is read and
+// no group 0 entry is looked up. Records and spans that name data files thus read real bytes.
 //
 // TPak reads through a file name, so the input goes to one file per process: an anonymous
 // memory file reached through /proc/self/fd where the system has them, a file under the
@@ -20,6 +30,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -44,6 +55,11 @@ TQuietHost g_quiet_host;
 int g_input_fd = -1;
 std::string g_input_path;
 bool g_remove_at_exit = false;
+
+// Data files attached at most: each is one more open file for the execution.
+constexpr uint32_t kMostAttached = 64;
+// Entries whose sharing is checked: the check looks at every pair.
+constexpr size_t kMostSharingChecked = 256;
 
 void RemoveInputFile() {
   if (g_remove_at_exit) unlink(g_input_path.c_str());
@@ -77,6 +93,8 @@ void WriteInput(const uint8_t* data, size_t size) {
 
 [[noreturn]] void Fail(const std::string& what) { setup::fuzzing::FailCheck("fuzz_pak_directory", what); }
 
+std::string EntryText(size_t i) { return "entry " + std::to_string(i) + ": "; }
+
 // What one reading call gave: no data, data of some length, or ESetupError.
 struct TOutcome {
   bool Threw = false;
@@ -94,38 +112,103 @@ TOutcome Attempt(F&& call) {
   return outcome;
 }
 
-// The reference reading of one entry straight from the input bytes, all at once.
+// The files as the reader sees them: the input up to the package's end as the setup file, and
+// the input again as every attached data file, as long as the table says.
+struct TFiles {
+  const uint8_t* Input = nullptr;
+  size_t InputSize = 0;
+  uint64_t SetupSize = 0;
+  std::vector<uint64_t> Declared;  // data file N at [N - 1]
+  std::vector<bool> Attached;
+};
+
+// Where the stored bytes of e lie, by the directory alone: inside the setup file, or from
+// its data file on through the later ones.
+bool InsideByDirectory(const setup::TPakEntry& e, const TFiles& files) {
+  const uint64_t length = e.StoredLength();
+  if (e.DataFile == 0) return e.Offset <= files.SetupSize && length <= files.SetupSize - e.Offset;
+  if (e.DataFile > files.Declared.size() || e.Offset >= files.Declared[e.DataFile - 1]) return false;
+  uint64_t room = files.Declared[e.DataFile - 1] - e.Offset;
+  for (size_t n = e.DataFile; n < files.Declared.size() && room < length; ++n) room += files.Declared[n];
+  return length <= room;
+}
+
+// The stored bytes of e read straight from the files, all at once; false when a byte is not
+// there to read (outside the files, in a data file not attached, past the input's end).
+bool ReadStoredBytes(const setup::TPakEntry& e, const TFiles& files, std::vector<uint8_t>& out) {
+  out.clear();
+  if (!InsideByDirectory(e, files)) return false;
+  uint64_t left = e.StoredLength();
+  if (e.DataFile == 0) {
+    out.assign(files.Input + e.Offset, files.Input + e.Offset + left);
+    return true;
+  }
+  size_t n = e.DataFile;
+  uint64_t at = e.Offset;
+  while (left > 0) {
+    const uint64_t declared = files.Declared[n - 1];
+    if (at >= declared) {
+      ++n;
+      at = 0;
+      continue;
+    }
+    const uint64_t take = std::min(left, declared - at);
+    if (!files.Attached[n - 1] || at + take > files.InputSize) return false;
+    out.insert(out.end(), files.Input + at, files.Input + at + take);
+    left -= take;
+    at += take;
+  }
+  return true;
+}
+
+// The reference reading of one entry.
 enum class TReference { Unknown, Damaged, Sound };
 
-TReference ReferenceRead(const setup::TPakEntry& e, const uint8_t* input, size_t input_size, std::vector<uint8_t>& out) {
-  const uint32_t length = e.StoredLength();
-  if (length == 0 || e.Size == 0) return TReference::Unknown;
-  if (static_cast<uint64_t>(e.Offset) + length > input_size) return TReference::Damaged;
-  const uint8_t* stored = input + e.Offset;
-  if (static_cast<uint32_t>(crc32(0, stored, length)) != e.Crc) return TReference::Damaged;
+TReference ReferenceRead(const setup::TPakEntry& e, const TFiles& files, std::vector<uint8_t>& stored,
+                         std::vector<uint8_t>& out) {
+  const uint64_t length = e.StoredLength();
+  if (length == 0 || e.Size == 0 || e.Size >= setup::kLargeEntryLimit) return TReference::Unknown;
+  if (!ReadStoredBytes(e, files, stored)) return TReference::Damaged;
+  if (static_cast<uint32_t>(crc32(0, stored.data(), static_cast<uInt>(stored.size()))) != e.Crc) {
+    return TReference::Damaged;
+  }
   if (e.PackedSize == 0) {
-    out.assign(stored, stored + length);
+    out = stored;
     return TReference::Sound;
   }
-  if (static_cast<uint64_t>(e.Size) > static_cast<uint64_t>(length) * 1032 + 1024) return TReference::Unknown;
+  if (e.Size > length * 1032 + 1024) return TReference::Unknown;
   out.assign(static_cast<size_t>(e.Size) + 1, 0);
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return TReference::Unknown;
-  zs.next_in = const_cast<Bytef*>(stored);
-  zs.avail_in = length;
+  zs.next_in = stored.data();
+  zs.avail_in = static_cast<uInt>(stored.size());
   zs.next_out = out.data();
   zs.avail_out = static_cast<uInt>(out.size());
   const int rc = inflate(&zs, Z_FINISH);
   const uLong produced = zs.total_out;
   inflateEnd(&zs);
   if (rc != Z_STREAM_END || produced != e.Size) return TReference::Unknown;
-  out.resize(e.Size);
+  out.resize(static_cast<size_t>(e.Size));
   return TReference::Sound;
 }
 
-void CheckAgainstReference(setup::TPak& pak, size_t i, const uint8_t* input, size_t input_size) {
+void CheckStoredAt(setup::TPak& pak, size_t i, const std::vector<uint8_t>& stored) {
+  const int index = static_cast<int>(i);
+  const uint64_t length = stored.size();
+  uint8_t buffer[64];
+  for (uint64_t position : {uint64_t{0}, length / 2, length - 1, length}) {
+    const size_t n = pak.ReadStoredAt(index, position, buffer, sizeof buffer);
+    const size_t expected = static_cast<size_t>(std::min<uint64_t>(sizeof buffer, length - position));
+    if (n != expected || !std::equal(buffer, buffer + n, stored.begin() + static_cast<long>(position))) {
+      Fail(EntryText(i) + "ReadStoredAt at " + std::to_string(position) + " gave other bytes than the reference");
+    }
+  }
+}
+
+void CheckAgainstReference(setup::TPak& pak, size_t i, const TFiles& files) {
+  std::vector<uint8_t> stored;
   std::vector<uint8_t> expected;
-  const TReference reference = ReferenceRead(pak.Directory()[i], input, input_size, expected);
+  const TReference reference = ReferenceRead(pak.Directory()[i], files, stored, expected);
   if (reference == TReference::Unknown) return;
   const int index = static_cast<int>(i);
   std::vector<uint8_t> extracted;
@@ -133,40 +216,74 @@ void CheckAgainstReference(setup::TPak& pak, size_t i, const uint8_t* input, siz
     extracted = pak.Extract(index);
     return extracted.size();
   });
-  if (outcome.Threw) Fail("entry " + std::to_string(i) + ": an error for stored bytes the reference reads");
-  if (reference == TReference::Damaged && !extracted.empty()) Fail("entry " + std::to_string(i) + ": damaged bytes extracted");
-  if (reference == TReference::Sound && extracted != expected) Fail("entry " + std::to_string(i) + ": extracted bytes differ from the reference");
+  if (outcome.Threw) Fail(EntryText(i) + "an error for stored bytes the reference reads");
+  if (reference == TReference::Damaged && !extracted.empty()) Fail(EntryText(i) + "damaged bytes extracted");
+  if (reference == TReference::Sound && extracted != expected) Fail(EntryText(i) + "extracted bytes differ from the reference");
+  if (reference == TReference::Sound) CheckStoredAt(pak, i, stored);
 }
 
-void CheckEntries(setup::TPak& pak, const uint8_t* input, size_t input_size) {
+void CheckLargeEntry(setup::TPak& pak, size_t i, const TOutcome& verified, const TFiles& files) {
+  const setup::TPakEntry& e = pak.Directory()[i];
+  std::vector<uint8_t> stored;
+  const bool plain_inside = e.PackedSize == 0 && InsideByDirectory(e, files);
+  const bool readable = plain_inside && ReadStoredBytes(e, files, stored);
+  bool sound = readable;
+  if (readable && e.Crc != 0) sound = static_cast<uint32_t>(crc32(0, stored.data(), static_cast<uInt>(stored.size()))) == e.Crc;
+  if (verified.Threw || (verified.Length == 1) != sound) {
+    Fail(EntryText(i) + "Verify of a large entry says " + (verified.Length == 1 ? "sound" : "not sound") +
+         " for bytes that are " + (sound ? "sound" : readable ? "readable but fail the CRC" : "not all there"));
+  }
+}
+
+// Every entry, or with data files missing those in the setup file only.
+void CheckEntries(setup::TPak& pak, const TFiles& files, bool data_files_there) {
   const auto& directory = pak.Directory();
   for (size_t i = 0; i < directory.size(); ++i) {
     const int index = static_cast<int>(i);
-    const uint32_t size = directory[i].Size;
+    if (directory[i].DataFile != 0 && !data_files_there) continue;
+    const uint64_t size = directory[i].Size;
     const TOutcome verified = Attempt([&] { return static_cast<size_t>(pak.Verify(index)); });
-    const TOutcome extracted = Attempt([&] { return pak.Extract(index).size(); });
     if (size >= setup::kLargeEntryLimit) {
-      // Never read: sound exactly when it is stored plain and lies inside the file.
-      const bool inside = directory[i].PackedSize == 0 &&
-                          static_cast<uint64_t>(directory[i].Offset) + size <= pak.FileSize();
-      if (verified.Threw || (verified.Length == 1) != inside) {
-        Fail("entry " + std::to_string(i) + ": Verify of a large entry disagrees with its place in the file");
-      }
+      // Never extracted whole; read piece by piece when it has a CRC.
+      CheckLargeEntry(pak, i, verified, files);
       continue;
     }
-    if (verified.Threw != extracted.Threw) Fail("entry " + std::to_string(i) + ": Verify and Extract disagree on throwing");
+    const TOutcome extracted = Attempt([&] { return pak.Extract(index).size(); });
+    if (verified.Threw != extracted.Threw) Fail(EntryText(i) + "Verify and Extract disagree on throwing");
     if (verified.Threw) continue;
     if (extracted.Length != 0 && extracted.Length != size) {
-      Fail("entry " + std::to_string(i) + ": extracted " + std::to_string(extracted.Length) + " bytes, Size " +
-           std::to_string(size));
+      Fail(EntryText(i) + "extracted " + std::to_string(extracted.Length) + " bytes, Size " + std::to_string(size));
     }
-    if ((verified.Length == 1) != (extracted.Length != 0)) Fail("entry " + std::to_string(i) + ": Verify and Extract disagree");
-    CheckAgainstReference(pak, i, input, input_size);
+    if ((verified.Length == 1) != (extracted.Length != 0)) Fail(EntryText(i) + "Verify and Extract disagree");
+    CheckAgainstReference(pak, i, files);
+  }
+}
+
+void CheckSharing(const setup::TPak& pak) {
+  const auto& directory = pak.Directory();
+  const size_t n = std::min(directory.size(), kMostSharingChecked);
+  for (size_t i = 0; i < n; ++i) {
+    const std::vector<int> sharing = pak.SharingEntries(static_cast<int>(i));
+    if (std::find(sharing.begin(), sharing.end(), static_cast<int>(i)) == sharing.end()) {
+      Fail(EntryText(i) + "not among the entries sharing its stored bytes");
+    }
+    for (int k : sharing) {
+      const setup::TPakEntry& other = directory[static_cast<size_t>(k)];
+      if (static_cast<size_t>(k) != i && (other.StoredLength() == 0 || !other.SamePlace(directory[i]))) {
+        Fail(EntryText(i) + "entry " + std::to_string(k) + " listed as sharing bytes it does not name");
+      }
+    }
+  }
+}
+
+void CheckDataFileDigests(setup::TPak& pak, const TFiles& files) {
+  for (uint32_t n = 1; n <= files.Attached.size(); ++n) {
+    if (files.Attached[n - 1] && pak.DataFileDigestMatches(n)) Fail("data file " + std::to_string(n) + ": its digest matched");
   }
 }
 
 void CheckFindByName(setup::TPak& pak) {
-  uint32_t size = 0;
+  uint64_t size = 0;
   const TOutcome found = Attempt([&] { return pak.FindByName("SetupInfo", 0, &size).size(); });
   if (!found.Threw && found.Length != 0 && found.Length != size) {
     Fail("FindByName gave " + std::to_string(found.Length) + " bytes for Size " + std::to_string(size));
@@ -208,8 +325,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (pak.Directory().size() * setup::kPakRecordFixedSize > size) {
     Fail(std::to_string(pak.Directory().size()) + " records read from " + std::to_string(size) + " bytes");
   }
-  CheckEntries(pak, data, size);
-  CheckFindByName(pak);
-  CheckGroupWalk(pak);
+  if (!pak.DirectorySound() && (!pak.Directory().empty() || !pak.DataFiles().empty())) {
+    Fail("an unsound directory kept its entries or data files");
+  }
+
+  TFiles files;
+  files.Input = data;
+  files.InputSize = size;
+  files.SetupSize = pak.FileSize();
+  for (const setup::TPakDataFile& d : pak.DataFiles()) files.Declared.push_back(d.Size);
+  files.Attached.assign(files.Declared.size(), false);
+  pak.TakeDataFileDigests();
+  bool data_files_there = true;
+  for (uint32_t n = 1; n <= files.Declared.size(); ++n) {
+    if (n > kMostAttached || files.Declared[n - 1] != size) {
+      data_files_there = false;
+      continue;
+    }
+    if (!pak.AttachDataFile(n, g_input_path)) Fail("cannot attach data file " + std::to_string(n));
+    files.Attached[n - 1] = true;
+  }
+
+  CheckEntries(pak, files, data_files_there);
+  CheckSharing(pak);
+  CheckDataFileDigests(pak, files);
+  if (data_files_there) {
+    CheckFindByName(pak);
+    CheckGroupWalk(pak);
+  }
   return 0;
 }
