@@ -24,6 +24,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include "platform/win32/sha256_win32.h"
 #define isatty _isatty
 #define fileno _fileno
 #else
@@ -48,7 +50,8 @@ void Help() {
       "  --languages DIR   language files (default: the shipped languages/)\n"
       "  --layouts DIR     page layouts (default: the shipped layout/)\n"
       "  -j N              compression threads (default: all cores)\n"
-      "  --level N         compression level, 1 (fastest) to 12 (smallest) (default: 9)\n"
+      "  --level N         compression level, 1 (fastest) to 12 (smallest) (default: chosen per\n"
+      "                    file: 1 for data compressed already, 8 below 4 MiB, 10 from 4 MiB)\n"
       "  --slice-size SIZE put the payload into data files of at most SIZE bytes beside the setup\n"
       "                    (K, M or G suffix; default: only when the setup would pass 4 GiB,\n"
       "                    then in data files of 2 GiB - 1)\n"
@@ -84,9 +87,14 @@ fs::path Shipped(const fs::path& program, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Identical files and data files are told apart by their SHA-256: natively from libcrypto,
+  // here from the system's cryptographic service.
+  setup::SetSha256Factory(setup::NewCryptoApiSha256);
+#endif
   std::string script_path, output, stub, languages, layouts;
   int threads = static_cast<int>(std::thread::hardware_concurrency());
-  int level = setup::kDefaultDeflateLevel;
+  int level = kAutomaticLevel;
   uint64_t slice_size = 0;
   bool quiet = false;
   TSignOptions sign;
@@ -189,6 +197,17 @@ int main(int argc, char** argv) {
     }
     std::error_code ec;
     if (!fs::is_regular_file(stub, ec)) throw TBuildError(0, "stub not found: " + stub);
+    // A stub cut short (a runtime being rebuilt) or another file would give a setup that does
+    // not start: every Windows program begins with "MZ".
+    char magic[2] = {};
+    std::ifstream stub_file(stub, std::ios::binary);
+    if (!stub_file.read(magic, 2) || magic[0] != 'M' || magic[1] != 'Z') {
+      throw TBuildError(0, "the stub " + stub + " is not a Windows program");
+    }
+    const fs::path folder = fs::path(output).parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, ec)) {
+      throw TBuildError(0, "cannot write " + output + ": its folder does not exist");
+    }
 
     TWriteOptions options;
     options.Stub = stub;

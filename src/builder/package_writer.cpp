@@ -129,7 +129,10 @@ class TPacker {
         return slot;
       }
     }
-    if (!data.empty()) slot.Stored = PackEntry(slot.Entry, data.data(), static_cast<uint32_t>(data.size()), level_);
+    if (!data.empty()) {
+      const int level = level_ == kAutomaticLevel ? AutomaticLevel(data.data(), data.size()) : level_;
+      slot.Stored = PackEntry(slot.Entry, data.data(), static_cast<uint32_t>(data.size()), level);
+    }
     return slot;
   }
 
@@ -145,6 +148,46 @@ class TPacker {
   bool stop_ = false;
   std::vector<std::thread> workers_;
 };
+
+// log2(x) in 16.16 fixed point, by repeated squaring in integers: the same answer on every
+// machine and compiler, so the level chosen (and the setup's bytes) never depend on how a
+// platform rounds floating point.
+uint64_t Log2Fixed(uint32_t x) {
+  int whole = 31;
+  while (!(x >> whole)) --whole;
+  uint64_t result = static_cast<uint64_t>(whole) << 16;
+  uint64_t y = (static_cast<uint64_t>(x) << 30) >> whole;  // x / 2^whole in [1, 2), 2.30 fixed point
+  for (int bit = 15; bit >= 0; --bit) {
+    y = (y * y) >> 30;
+    if (y >= (2ull << 30)) {
+      y >>= 1;
+      result |= 1ull << bit;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+int AutomaticLevel(const uint8_t* data, size_t size) {
+  constexpr size_t kSample = 64 << 10;
+  constexpr uint64_t kCompressedTenthBits = 79;  // 7.9 bits of information per byte
+  constexpr size_t kLargeFile = 4 << 20;
+  const size_t n = std::min(size, kSample);
+  if (n > 0) {
+    uint32_t counts[256] = {};
+    for (size_t i = 0; i < n; ++i) ++counts[data[i]];
+    // The sample's information, n times its bits per byte: n log2 n - sum of c log2 c.
+    uint64_t information = n * Log2Fixed(static_cast<uint32_t>(n));
+    for (uint32_t c : counts) {
+      if (c != 0) information -= c * Log2Fixed(c);
+    }
+    if (10 * information >= kCompressedTenthBits * n << 16) return 1;
+  }
+  return size < kLargeFile ? 8 : 10;
+}
+
+namespace {
 
 uint64_t SourceBytes(const TPackageItem& item) {
   if (item.SourcePath.empty()) return item.Bytes.size();

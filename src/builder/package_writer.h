@@ -29,12 +29,20 @@ struct TWriteProgress {
 constexpr uint64_t kDefaultSliceSize = 0x7FFFFFFF;  // 2 GiB - 1
 constexpr uint64_t kSmallestSliceSize = 64 << 10;
 
+// The level chosen per file when none is given: the smallest setups for the least time on game
+// data. Bytes that look compressed already (at least 7.9 bits of information per byte in their
+// first 64 KiB: pictures, sound, video, archives) get level 1, which stores them about as small
+// for a fraction of the time; other files below 4 MiB level 8, and larger ones level 10, whose
+// near-optimal parsing is both smaller and quicker than level 9 on large structured data.
+constexpr int kAutomaticLevel = 0;
+int AutomaticLevel(const uint8_t* data, size_t size);
+
 struct TWriteOptions {
   std::string Stub;    // the runtime the package is appended to; empty writes a bare package
   std::string Output;  // the finished setup; written under a temporary name first
   uint64_t SliceSize = 0;  // data files of at most this size; 0: only when the setup needs them
   int Threads = 1;
-  int Level = kDefaultDeflateLevel;  // deflate level, 1 (fastest) to 12 (smallest)
+  int Level = kAutomaticLevel;  // deflate level, 1 (fastest) to 12 (smallest), or chosen per file
   TSignOptions Sign;  // signs the finished setup when wanted
   std::function<void(const TWriteProgress&)> OnProgress;
 };

@@ -8,7 +8,8 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 mkdir -p files languages layout/un
 echo data >files/a.txt
-printf 'x' >stub.exe
+printf 'MZ' >stub.exe
+printf 'x' >notexe.exe
 printf '\xff\xfeE\x00\r\x00\n\x000\x004\x000\x009\x00;\x00\r\x00\n\x001\x00 \x00x\x00' >languages/English.wri
 failures=0
 check() {  # WHAT EXPECTED_STATUS EXPECTED_STDERR_PART ARGS...
@@ -33,6 +34,11 @@ printf 'outfile bad.exe\nfile missing-folder\n' >bad2.script
 check "missing source" 1 "bad2.script:2: source not found" --stub stub.exe -q bad2.script
 printf 'outfile bad.exe\n' >nostub.script
 check "missing stub" 1 "stub not found" --stub nowhere.exe -q nostub.script
+check "stub that is no program" 1 "the stub notexe.exe is not a Windows program" --stub notexe.exe -q good.script
+: >empty.exe
+check "empty stub" 1 "the stub empty.exe is not a Windows program" --stub empty.exe -q good.script
+check "-o into a missing folder" 1 "cannot write nowhere/demo.exe: its folder does not exist" --stub stub.exe \
+  --languages languages --layouts layout -o nowhere/demo.exe -q good.script
 check "unknown option" 2 "unknown option" --frob good.script
 check "level 0" 2 "--level takes 1 to 12, not 0" --level 0 good.script
 check "level x" 2 "--level takes 1 to 12, not 9x" --level 9x good.script
