@@ -89,8 +89,18 @@ bool TPak::StoredInside(const TPakEntry& e) const {
   const uint64_t length = e.StoredLength();
   if (e.DataFile == 0) return e.Offset <= file_size_ && length <= file_size_ - e.Offset;
   if (e.DataFile > data_files_.size()) return false;
-  const size_t i = e.DataFile - 1u;
-  return e.Offset < data_files_[i].Size && length <= bytes_from_[i] - e.Offset;
+  const size_t first = e.DataFile - 1u;
+  if (e.Offset >= data_files_[first].Size || length > bytes_from_[first] - e.Offset) return false;
+  // Every data file the bytes run through must be there with its length: the table's sizes
+  // alone would let a missing file's claimed bytes be allocated for and taken on trust.
+  uint64_t left = length;
+  for (size_t i = first; left > 0; ++i) {
+    const TPakDataFile& d = data_files_[i];
+    const uint64_t take = std::min(left, d.Size - (i == first ? e.Offset : 0));
+    if (take > 0 && (!data_file_states_[i] || d.FoundSize != d.Size)) return false;
+    left -= take;
+  }
+  return true;
 }
 
 void TPak::TakeDataFileDigests() {
@@ -111,10 +121,12 @@ bool TPak::DataFileDigestMatches(uint32_t number) {
   if (stored_piece_.size() < kPieceSize) stored_piece_.resize(kPieceSize);
   while (state->Hashed < d.Size) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kPieceSize, d.Size - state->Hashed));
-    if (ReadFromFile(number, state->Hashed, stored_piece_.data(), n) != n) return false;
+    // A digest that failed stops taking bytes: the loop would read the same piece for ever.
+    if (ReadFromFile(number, state->Hashed, stored_piece_.data(), n) != n || state->DigestFailed) break;
   }
   TSha256Digest digest{};
-  const bool ok = !state->DigestFailed && state->Digest->Final(digest) && digest == d.Sha256;
+  const bool ok = state->Hashed == d.Size && !state->DigestFailed && state->Digest->Final(digest) &&
+                  digest == d.Sha256;
   state->Digest.reset();
   state->DigestFailed = true;  // the digest is spent; asking again is a failure, not a pass
   return ok;

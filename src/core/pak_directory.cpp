@@ -114,6 +114,7 @@ void TPak::ReadDirectory() {
   else sound = ReadVersion1(tail);
   if (!sound) {
     directory_.clear();
+    data_file_stem_.clear();
     data_files_.clear();
     bytes_from_.clear();
     directory_sound_ = false;
@@ -167,6 +168,11 @@ bool TPak::ReadVersion2(const uint8_t* tail) {
   try {
     TBufferManager cursor(table.data(), table.size());
     data_file_stem_ = cursor.ReadString();
+    // The stem names files beside the setup: it may not lead into another folder.
+    if (data_file_stem_.find_first_of("\\/:") != std::string::npos || data_file_stem_ == "." ||
+        data_file_stem_ == "..") {
+      return false;
+    }
     if (cursor.Remaining() != static_cast<uint64_t>(trailer_.DataFileCount) * kPakDataFileRecordSize) return false;
     data_files_.resize(trailer_.DataFileCount);
     for (TPakDataFile& d : data_files_) {

@@ -144,6 +144,8 @@ bool TPak::ShareStored(int index, int from) {
   if (!ValidIndex(index) || !ValidIndex(from) || from >= index) return false;
   const TPakEntry& source = directory_[from];
   TPakEntry& e = directory_[index];
+  // The setup's own data stays in the setup file, so the setup starts without its data files.
+  if (e.Group == 0 && source.DataFile != 0) return false;
   e.Crc = source.Crc;
   e.Offset = source.Offset;
   e.PackedSize = source.PackedSize;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 #include "core/byte_order.h"
 #include "core/crc.h"
@@ -23,6 +24,12 @@
 #include "pak_fixtures.h"
 #include "pe_fixtures.h"
 #include "test_files.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
 
 namespace setup {
 namespace {
@@ -145,6 +152,16 @@ TBytes ReadAt(TPak& pak, int index, uint64_t position, size_t n) {
   TBytes out(n);
   out.resize(pak.ReadStoredAt(index, position, out.data(), n));
   return out;
+}
+
+// Bytes the heap holds now: the sanitizer's count under ASan, the C library's otherwise.
+int64_t HeapBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+  return static_cast<int64_t>(__sanitizer_get_current_allocated_bytes());
+#else
+  const struct mallinfo2 m = mallinfo2();
+  return static_cast<int64_t>(m.uordblks + m.hblkhd);
+#endif
 }
 
 // Installs a digest factory for one test and puts libcrypto's back afterwards.
@@ -329,8 +346,7 @@ TEST(PakVersion2, AnEntrySpanningThreeDataFilesReadsAcrossTheirBoundaries) {
     EXPECT_TRUE(pak->Verify(3));
   }
 
-  // Without the middle data file the spanning entry is unreadable; reading it stops where data
-  // file 1 ends.
+  // Without the middle data file the spanning entry is unreadable, none of its bytes are read.
   std::filesystem::remove(w.data_files[1]);
   TPak pak(w.path, pmRead);
   const auto found = AttachDataFiles(pak, w.path);
@@ -341,7 +357,7 @@ TEST(PakVersion2, AnEntrySpanningThreeDataFilesReadsAcrossTheirBoundaries) {
   EXPECT_FALSE(pak.Verify(2));
   EXPECT_EQ(pak.LastExtract().Status, kExtractUnreadable);
   EXPECT_TRUE(pak.Extract(2).empty());
-  EXPECT_EQ(ReadAt(pak, 2, 0, 2500), Slice(spanning, 0, 700));
+  EXPECT_TRUE(ReadAt(pak, 2, 0, 2500).empty());
   EXPECT_TRUE(ReadAt(pak, 2, 900, 10).empty());
   EXPECT_TRUE(pak.Verify(3));
 }
@@ -721,6 +737,30 @@ TEST(PakVersion2, DataFileDigestsCatchChangesNoCrcCovers) {
   check(true, false);
 }
 
+// A digest service that fails on its first update, as a system's cryptographic service may.
+class TFailingSha256 : public TSha256 {
+ public:
+  bool Update(const uint8_t*, size_t) override { return false; }
+  bool Final(TSha256Digest&) override { return false; }
+};
+
+TEST(PakVersion2, ADigestServiceFailingInTheMiddleOfADataFileGivesNoMatchAndEnds) {
+  const Written w = WriteSet("failing", {{"big", 1, NoiseBytes(3 * kPieceSize + 5, 51)}}, 4 * kPieceSize);
+  ASSERT_EQ(w.data_files.size(), 1u);
+  TDigestFactoryForTest failing([] { return std::make_unique<TFailingSha256>(); });
+  auto pak = OpenSet(w.path);
+  pak->TakeDataFileDigests();
+  // The data file is read in pieces; a reading that never ends is cut off here.
+  int reads = 0;
+  pak->SetReadProgress([&](uint64_t) {
+    if (++reads > 100) throw std::runtime_error("the data file is read again and again");
+  });
+  bool matched = true;
+  EXPECT_NO_THROW(matched = pak->DataFileDigestMatches(1));
+  EXPECT_FALSE(matched);
+  EXPECT_LE(reads, 4);
+}
+
 // ------------------------------------------------------------------ shared stored bytes
 
 TEST(PakVersion2, EntriesSharingStoredBytesReadInBothVersionsAndFailTogether) {
@@ -1015,6 +1055,65 @@ TEST(PakVersion2, EntriesPointingOutsideTheirDataFilesFailVerification) {
     EXPECT_TRUE(pak->Extract(1).empty()) << c.what;
     EXPECT_TRUE(ReadAt(*pak, 1, 0, 10).empty()) << c.what;
     EXPECT_TRUE(pak->Verify(2)) << c.what;
+  }
+}
+
+// A large entry taken on trust (Crc 0) must still lie in bytes the reader has: a data file
+// that is not attached, or is shorter than the directory says, cannot hold it.
+TEST(PakVersion2, ALargeEntryInADataFileThatIsNotThereFailsVerification) {
+  const std::string path = ScratchPath("absent.pak");
+  const std::string data_file = ScratchPath("absent-1.bin");
+  TRemoveAtEnd remove{{path, data_file}};
+  TRawPackage p;
+  p.Stem = "absent";
+  p.DataFiles = {{kLargeEntryLimit, {}}};
+  p.Entries = {{"movie.bik", 0, 0, 0, kLargeEntryLimit, 1, 1}};
+  WriteFile(path, testing::Version2Package({}, p));
+  {
+    TPak pak(path, pmRead);
+    ASSERT_TRUE(pak.DirectorySound());
+    EXPECT_FALSE(pak.Verify(0)) << "no data file attached";
+  }
+  ASSERT_TRUE(ResizeSparse(data_file, kLargeEntryLimit / 2));
+  {
+    TPak pak(path, pmRead);
+    ASSERT_TRUE(pak.AttachDataFile(1, data_file));
+    EXPECT_FALSE(pak.Verify(0)) << "a data file half the length the directory gives";
+  }
+  ASSERT_TRUE(ResizeSparse(data_file, kLargeEntryLimit));
+  TPak pak(path, pmRead);
+  ASSERT_TRUE(pak.AttachDataFile(1, data_file));
+  EXPECT_TRUE(pak.Verify(0));
+}
+
+// The buffers for an entry's stored bytes are sized by the data files the reader has, not by
+// the sizes the table claims for data files that are missing or shorter.
+TEST(PakVersion2, AnEntryInADataFileThatIsNotThereTakesNoMemoryForItsBytes) {
+  const std::string path = ScratchPath("ghost.pak");
+  const std::string data_file = ScratchPath("ghost-1.bin");
+  TRawPackage p;
+  p.Stem = "ghost";
+  p.DataFiles = {{uint64_t{1} << 30, {}}};
+  // A stream of 512 MiB said to inflate to 1000 bytes, and a plain entry of 60 MiB.
+  p.Entries = {{"stream.bin", 0x1234567u, 0, uint64_t{512} << 20, 1000, 1, 1},
+               {"plain.bin", 0x89ABCDEu, 0, 0, uint64_t{60} << 20, 1, 1}};
+  WriteFile(path, testing::Version2Package({}, p));
+  WriteFile(data_file, NoiseBytes(2 * kPieceSize, 81));
+  for (bool attached : {false, true}) {
+    TPak pak(path, pmRead);
+    ASSERT_TRUE(pak.DirectorySound());
+    if (attached) {
+      ASSERT_TRUE(pak.AttachDataFile(1, data_file));  // 2 MiB of the 1 GiB claimed
+    }
+    const int64_t before = HeapBytes();
+    int64_t most = 0;
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_FALSE(pak.Verify(i)) << i;
+      most = std::max(most, HeapBytes() - before);
+      EXPECT_TRUE(pak.Extract(i).empty()) << i;
+      most = std::max(most, HeapBytes() - before);
+    }
+    EXPECT_LT(most, int64_t{16} << 20) << (attached ? "a short data file attached" : "no data file attached");
   }
 }
 

@@ -16,10 +16,13 @@
 //   - no data file's digest matches: a data file here is the input, which holds the digest;
 //   - a group walk ends within Count steps.
 //
-// Data files: only one file can come from the fuzzer, so the input is every data file too. As
-// start-up does, a data file is attached only when its length is the one the table gives, here
-// when its Size is the input's, and when one is not there no entry in a data file is read and
-// no group 0 entry is looked up. Records and spans that name data files thus read real bytes.
+// Data files: only one file can come from the fuzzer, so the input is every data file too, and
+// records and spans that name data files read real bytes. As start-up does, a data file is
+// attached only when its length is the one the table gives (here: when its Size is the
+// input's), and when one is not there no entry in a data file is read and no group 0 entry is
+// looked up. As a tool that reads what it can does, every data file is attached whatever its
+// length, and every entry is read: data file N then holds the input's bytes up to its Size in
+// the table, and its reading stops short where the input ends before that.
 //
 // TPak reads through a file name, so the input goes to one file per process: an anonymous
 // memory file reached through /proc/self/fd where the system has them, a file under the
@@ -134,7 +137,8 @@ bool InsideByDirectory(const setup::TPakEntry& e, const TFiles& files) {
 }
 
 // The stored bytes of e read straight from the files, all at once; false when a byte is not
-// there to read (outside the files, in a data file not attached, past the input's end).
+// there to read (outside the files, in a data file not attached or not of its declared
+// length: the reader reads nothing of an entry in such a file).
 bool ReadStoredBytes(const setup::TPakEntry& e, const TFiles& files, std::vector<uint8_t>& out) {
   out.clear();
   if (!InsideByDirectory(e, files)) return false;
@@ -153,7 +157,7 @@ bool ReadStoredBytes(const setup::TPakEntry& e, const TFiles& files, std::vector
       continue;
     }
     const uint64_t take = std::min(left, declared - at);
-    if (!files.Attached[n - 1] || at + take > files.InputSize) return false;
+    if (!files.Attached[n - 1] || declared != files.InputSize) return false;
     out.insert(out.end(), files.Input + at, files.Input + at + take);
     left -= take;
     at += take;
@@ -302,16 +306,9 @@ void CheckGroupWalk(setup::TPak& pak) {
   }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  setup::SetHost(&g_quiet_host);
-  OpenInputFile();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  WriteInput(data, size);
+// Reads the input as a package, attaching as data files only what start-up would take, or
+// every data file whatever its length.
+void CheckPackage(const uint8_t* data, size_t size, bool every_data_file) {
   setup::TPak pak(g_input_path, setup::pmRead);
   if (!pak.IsOpen()) Fail("cannot open " + g_input_path);
   // The package ends at the end of the input, or in front of a certificate table that closes it.
@@ -338,8 +335,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pak.TakeDataFileDigests();
   bool data_files_there = true;
   for (uint32_t n = 1; n <= files.Declared.size(); ++n) {
-    if (n > kMostAttached || files.Declared[n - 1] != size) {
-      data_files_there = false;
+    if (n > kMostAttached || (!every_data_file && files.Declared[n - 1] != size)) {
+      data_files_there = every_data_file;
       continue;
     }
     if (!pak.AttachDataFile(n, g_input_path)) Fail("cannot attach data file " + std::to_string(n));
@@ -353,5 +350,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckFindByName(pak);
     CheckGroupWalk(pak);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  setup::SetHost(&g_quiet_host);
+  OpenInputFile();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  WriteInput(data, size);
+  CheckPackage(data, size, false);
+  CheckPackage(data, size, true);
   return 0;
 }
