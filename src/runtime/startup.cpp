@@ -88,11 +88,16 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, const std
     platform.UpdateVerifyWindow(VerifyStatus(done, count), static_cast<int>(std::min<uint64_t>(scaled, kVerifySteps)),
                                 kVerifySteps);
   };
-  // An entry read twice (its quick reading failed) counts twice: the bar stops at its end.
+  // An entry read twice (its quick reading failed) counts twice: the bar stops at its end. The
+  // hook goes with this function, however it is left (a broken stream raises an error).
   pak.SetReadProgress([&](uint64_t n) {
     bytes_done += n;
     show();
   });
+  struct TProgressOff {
+    TPak& Pak;
+    ~TProgressOff() { Pak.SetReadProgress(nullptr); }
+  } progress_off{pak};
   show();
   total = 0;
   bool sound = true;
@@ -115,7 +120,6 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, const std
                             kMbOk);
     }
   }
-  pak.SetReadProgress(nullptr);
   if (!sound) {
     platform.FreeWizard();
     return false;
