@@ -78,7 +78,7 @@ ensure_payload() {
     make_payload "$dir" "$mb"
   fi
   PAYLOAD_FILES=$(find "$dir" -type f | wc -l)
-  PAYLOAD_BYTES=$(find "$dir" -type f -printf '%s\n' | awk '{s += $1} END {printf "%d", s}')
+  PAYLOAD_BYTES=$(find "$dir" -type f -printf '%s\n' | awk '{s += $1} END {printf "%.0f", s}')
 }
 
 make_payload() {
