@@ -38,6 +38,13 @@ HKEY RootIndexToHandle(int index) {
   return kRoots[index];
 }
 
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
 int64_t FreeBytesOnDrive(int drive) {
   if (drive < 1 || drive > 26) return -1;
   const wchar_t root[] = {static_cast<wchar_t>(L'A' + drive - 1), L':', L'\\', 0};

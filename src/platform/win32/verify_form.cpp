@@ -1,5 +1,6 @@
 // The verification window: a tool window without border icons, client area 321 x 70,
-// centred on the screen, with a fixed label, a status label and a smooth progress bar.
+// centred on the screen, with a fixed label, a status label and a smooth progress bar. Sizes are
+// 96-DPI pixels, scaled with the screen's DPI so that larger text keeps its room.
 #include "platform/win32/verify_form.h"
 
 #include <commctrl.h>
@@ -34,7 +35,9 @@ TFrmVerify::TFrmVerify() {
   RegisterWindowClass(kClassName, VerifyProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   const DWORD style = WS_POPUP | WS_CAPTION;
   const DWORD ex_style = WS_EX_TOOLWINDOW;
-  RECT r{0, 0, kClientWidth, kClientHeight};
+  const int dpi = ScreenDpi();
+  auto scale = [dpi](int value) { return MulDiv(value, dpi, 96); };
+  RECT r{0, 0, scale(kClientWidth), scale(kClientHeight)};
   AdjustWindowRectEx(&r, style, FALSE, ex_style);
   const int w = r.right - r.left;
   const int h = r.bottom - r.top;
@@ -44,8 +47,8 @@ TFrmVerify::TFrmVerify() {
                             instance, nullptr);
   font_ = DialogFont();
   auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD extra, int cx, int cy, int cw, int ch) {
-    HWND c = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | extra, cx, cy, cw, ch, window_, nullptr, instance,
-                             nullptr);
+    HWND c = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | extra, scale(cx), scale(cy), scale(cw), scale(ch),
+                             window_, nullptr, instance, nullptr);
     if (font_) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     return c;
   };

@@ -70,6 +70,8 @@ HKEY RootIndexToHandle(int index);
 // Free bytes the current user may fill on drive number drive (1 = A:), or -1 when the query
 // fails or there is no such letter.
 int64_t FreeBytesOnDrive(int drive);
+// The screen's dots per inch (96 at 100 %); windows built in 96-DPI pixels scale by it.
+int ScreenDpi();
 
 // Registers a window class of this program once; a second call for the same name succeeds
 // without registering again. False when the system refuses the class.

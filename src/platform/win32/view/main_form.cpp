@@ -34,13 +34,6 @@ constexpr TFixedButton kNextButton{kIdNext, L"Next >", 416, 384, 73, 25};
 constexpr TFixedButton kCancelButton{kIdCancel, L"Cancel", 496, 384, 75, 25};
 constexpr TFixedButton kLanguageButton{kIdLanguage, L"English", 8, 384, 89, 25};
 
-int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : 96;
-}
-
 std::wstring Text(const std::u16string& text) { return ToWide(text); }
 
 }  // namespace

@@ -154,13 +154,6 @@ void EnsureCommonControls() {
   (void)done;
 }
 
-int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : 96;
-}
-
 }  // namespace
 
 TSE_ShellTreeView::TSE_ShellTreeView(HWND parent, int x, int y, int width, int height, bool border)
