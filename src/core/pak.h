@@ -203,6 +203,9 @@ class TPak {
   // The directory indexes of every entry that names the same stored bytes as entry index
   // (index itself among them), in directory order.
   std::vector<int> SharingEntries(int index) const;
+  // For every entry, the first earlier entry that names the same stored bytes, or -1 when it is
+  // the first (or stores nothing): what reads every stored block once skips the others.
+  std::vector<int> EarlierSharing() const;
 
   // Data files. The directory names them (DataFileStem, DataFiles); the reader opens one only
   // when told where it is: false when it cannot be opened. An entry in a data file that is not

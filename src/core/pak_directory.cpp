@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <tuple>
 #include <optional>
 
 #include "core/byte_order.h"
@@ -244,6 +246,18 @@ bool TPak::AttachDataFile(uint32_t number, const std::string& path) {
   }
   data_file_states_[number - 1] = std::move(state);
   return true;
+}
+
+std::vector<int> TPak::EarlierSharing() const {
+  std::vector<int> earlier(directory_.size(), -1);
+  std::map<std::tuple<uint16_t, uint64_t, uint64_t>, int> first;
+  for (size_t i = 0; i < directory_.size(); ++i) {
+    const TPakEntry& e = directory_[i];
+    if (e.StoredLength() == 0) continue;
+    const auto [at, fresh] = first.emplace(std::make_tuple(e.DataFile, e.Offset, e.StoredLength()), static_cast<int>(i));
+    if (!fresh) earlier[i] = at->second;
+  }
+  return earlier;
 }
 
 std::vector<int> TPak::SharingEntries(int index) const {

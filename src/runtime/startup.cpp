@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <map>
-#include <tuple>
 
 #include "core/error.h"
 #include "core/host.h"
@@ -66,16 +64,12 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, const std
   if (!FindDataFiles(platform, pak, package_path)) return false;
   pak.TakeDataFileDigests();
 
-  // Each place once: the first entry that names it reads it.
-  std::map<std::tuple<uint16_t, uint64_t, uint64_t>, size_t> first;
-  std::vector<bool> repeats(count, false);
+  // Each stored block once: the first entry that names it reads it.
+  const std::vector<int> earlier = pak.EarlierSharing();
   uint64_t bytes_total = 0;
   for (size_t i = 0; i < count; ++i) {
     const TPakEntry& e = directory[i];
-    if (e.Size == 0) continue;
-    const auto [at, fresh] = first.emplace(std::make_tuple(e.DataFile, e.Offset, e.StoredLength()), i);
-    repeats[i] = !fresh;
-    if (fresh && e.DataFile == 0) bytes_total += e.StoredLength();
+    if (e.Size != 0 && earlier[i] < 0 && e.DataFile == 0) bytes_total += e.StoredLength();
   }
   // Every byte of a data file is read once: by the entries in it, and what they leave by its
   // digest check.
@@ -103,7 +97,7 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, const std
   bool sound = true;
   for (size_t i = 0; i < count && sound; ++i) {
     const TPakEntry& e = directory[i];
-    sound = e.Size == 0 || repeats[i] || pak.Verify(static_cast<int>(i));
+    sound = e.Size == 0 || earlier[i] >= 0 || pak.Verify(static_cast<int>(i));
     if (!sound) {
       ShowExtractFailure(pak);
       Host().ShowMessageBox(VerificationFailedMessage(pak, pak.SharingEntries(static_cast<int>(i))),

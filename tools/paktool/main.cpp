@@ -21,8 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <tuple>
 #include <string>
 #include <vector>
 
@@ -107,19 +105,6 @@ void ReportWrongLength(const TPak& pak) {
                static_cast<unsigned long long>(e.Size));
 }
 
-// For each entry, the first earlier entry with the same stored bytes, or the directory's size
-// when none is earlier.
-std::vector<size_t> FirstOfEachPlace(const std::vector<TPakEntry>& dir) {
-  std::map<std::tuple<uint16_t, uint64_t, uint64_t>, size_t> seen;
-  std::vector<size_t> first(dir.size(), dir.size());
-  for (size_t i = 0; i < dir.size(); ++i) {
-    if (dir[i].StoredLength() == 0) continue;
-    const auto [at, fresh] = seen.emplace(std::make_tuple(dir[i].DataFile, dir[i].Offset, dir[i].StoredLength()), i);
-    if (!fresh) first[i] = at->second;
-  }
-  return first;
-}
-
 int List(const std::string& path) {
   auto pak = OpenPackage(path);
   if (!pak) return 1;
@@ -131,12 +116,12 @@ int List(const std::string& path) {
     std::printf("data file %zu: %s, %llu bytes, sha256 %s\n", i + 1, DataFileName(pak->DataFileStem(), i + 1).c_str(),
                 static_cast<unsigned long long>(d.Size), Sha256Hex(d.Sha256).c_str());
   }
-  const std::vector<size_t> first = FirstOfEachPlace(dir);
+  const std::vector<int> earlier = pak->EarlierSharing();
   std::printf("%5s %5s %12s %12s %8s %4s %12s %6s  %s\n", "index", "group", "size", "packed", "crc", "file", "offset",
               "shares", "name");
   for (size_t i = 0; i < dir.size(); ++i) {
     const TPakEntry& e = dir[i];
-    const std::string shares = first[i] < dir.size() ? std::to_string(first[i]) : "-";
+    const std::string shares = earlier[i] >= 0 ? std::to_string(earlier[i]) : "-";
     std::printf("%5zu %5u %12llu %12llu %08x %4u %12llu %6s  %s\n", i, e.Group, static_cast<unsigned long long>(e.Size),
                 static_cast<unsigned long long>(e.PackedSize), e.Crc, e.DataFile,
                 static_cast<unsigned long long>(e.Offset), shares.c_str(), e.Name.c_str());
@@ -150,9 +135,9 @@ int Verify(const std::string& path) {
   int bad = AttachAll(*pak, path) ? 0 : 1;
   pak->TakeDataFileDigests();
   const auto& dir = pak->Directory();
-  const std::vector<size_t> first = FirstOfEachPlace(dir);
+  const std::vector<int> earlier = pak->EarlierSharing();
   for (size_t i = 0; i < dir.size(); ++i) {
-    if (first[i] < dir.size()) continue;  // stored bytes that an earlier entry has proven
+    if (earlier[i] >= 0) continue;  // stored bytes that an earlier entry has proven
     bool sound = false;
     try {
       sound = dir[i].Size == 0 || pak->Verify(static_cast<int>(i));
