@@ -13,6 +13,7 @@
 #include "core/digit_cipher.h"
 #include "core/file_stream.h"
 #include "core/host.h"
+#include "core/setup_info.h"
 #include "core/setup_state.h"
 #include "core/text.h"
 #include "engine/system.h"
@@ -138,8 +139,7 @@ bool TUninstallList::SaveLog(const std::string& folder, const std::string& prefi
   for (int i = 0; i < 3; ++i) {
     for (size_t n = 0; n < counts[i]; ++n) {
       const std::string text = EncipherDigits(kInstallLogKey, std::string_view((*lists[i])[n]).substr(0, kMaxTextLength));
-      AppendLE16(out, static_cast<uint16_t>(text.size()));
-      out += text;
+      AppendString(out, text);
     }
   }
   return file->Write(out.data(), out.size()) == out.size() && file->Flush();
