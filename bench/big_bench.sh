@@ -441,98 +441,11 @@ VERIFY_DIR="$WINEPREFIX/drive_c/Big Verify"
 PLAIN_DIR="$WINEPREFIX/drive_c/Big Plain"
 HALF_DIR="$WINEPREFIX/drive_c/Big Half"
 
-# The measuring helper starts `wine EXE ARGS`, waits for it and prints one line:
+# bench/measure.py starts `wine EXE ARGS`, waits for it and prints one line:
 #   wall_s folder_s answered_s peak_kib children_kib cpu_s exit_code
 # folder_s is when the target folder appeared (an install makes it with its first file, once
-# every entry and data file has been verified; a verification alone at its end); answered_s
-# when windriver.exe had pressed OK in the closing box (-1 without one; one attempt after the
-# other while the program runs); peak_kib the largest
-# VmHWM of the Windows program's own Linux process (its command line starts with the .exe),
-# read every 20 ms; children_kib and cpu_s the kernel's account of the finished `wine` command
-# and what it waited for (ru_maxrss, user + system time).
-MEASURE=$TMP/measure.py
-cat >"$MEASURE" <<'EOF'
-import os, subprocess, sys, threading, time
-
-exe, folder, log_base = sys.argv[1].lower(), sys.argv[2], sys.argv[3]
-rest = sys.argv[4:]
-split = rest.index("--")
-answer_cmd, cmd = rest[:split], rest[split + 1:]
-
-peaks = {}
-folder_seen = [-1.0]
-answered = [-1.0]
-done = threading.Event()
-
-def program_pids():
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            argv0 = open("/proc/%s/cmdline" % entry, "rb").read().split(b"\0")[0]
-        except OSError:
-            continue
-        if argv0.decode("utf-8", "replace").replace("\\", "/").lower().endswith("/" + exe):
-            found.append(entry)
-    return found
-
-def sample(start):
-    pids = []
-    scans = 0
-    while not done.is_set():
-        if not pids or scans % 25 == 0:
-            pids = program_pids() or pids
-        scans += 1
-        for pid in pids:
-            try:
-                for line in open("/proc/%s/status" % pid):
-                    if line.startswith("VmHWM:"):
-                        peaks[pid] = max(peaks.get(pid, 0), int(line.split()[1]))
-                        break
-            except OSError:
-                pass
-        if folder_seen[0] < 0 and os.path.isdir(folder):
-            folder_seen[0] = time.monotonic() - start
-        done.wait(0.02)
-
-answerer_process = []
-
-def answer(start):
-    # windriver can find the box before it answers for its texts (it then sees no OK button and
-    # fails): look again while the program runs. Every attempt's output stays in the log.
-    with open(log_base + ".answer", "wb") as log:
-        while not done.is_set():
-            process = subprocess.Popen(answer_cmd, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
-            answerer_process[:] = [process]
-            if process.wait() == 0:
-                answered[0] = time.monotonic() - start
-                return
-            done.wait(0.5)
-
-with open(log_base + ".program", "wb") as log:
-    start = time.monotonic()
-    program = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
-    sampler = threading.Thread(target=sample, args=(start,))
-    sampler.start()
-    answerer = None
-    if answer_cmd:
-        answerer = threading.Thread(target=answer, args=(start,))
-        answerer.start()
-    _, status, usage = os.wait4(program.pid, 0)
-    wall = time.monotonic() - start
-    program.returncode = code = os.waitstatus_to_exitcode(status)
-    done.set()
-    sampler.join()
-    if answerer:
-        answerer.join(5)
-        for process in answerer_process:
-            if process.poll() is None:
-                process.kill()
-        answerer.join()
-print("%.3f %.3f %.3f %d %d %.3f %d" % (wall, folder_seen[0], answered[0], max(peaks.values(), default=0),
-                                       usage.ru_maxrss, usage.ru_utime + usage.ru_stime, code))
-EOF
+# every entry and data file has been verified; a verification alone at its end).
+MEASURE=$ROOT/bench/measure.py
 
 LAST_DELETION=0
 # settle: waits until SETTLE seconds have passed since the last tree was deleted.

@@ -82,103 +82,12 @@ OURS_DIR="$WINEPREFIX/drive_c/Bench Ours"
 PEER_DIR="$WINEPREFIX/drive_c/Bench Peer"
 
 # ---------------------------------------------------------------- measuring
-# The measuring helper starts `wine EXE ARGS`, waits for it and prints one line:
+# bench/measure.py starts `wine EXE ARGS`, waits for it and prints one line:
 #   wall_s folder_s answered_s peak_kib children_kib cpu_s exit_code
-# wall_s       start of `wine` to the end of the installer process (wine returns when it ends);
-# folder_s     when the install folder appeared: for ours the first file written, once every
-#              entry has been verified; for the peer the start of its section, once it has
-#              checked the CRC of the whole installer;
-# answered_s   for ours, when windriver.exe had pressed OK in the "Compleated" box (-1 else);
-# peak_kib     the largest VmHWM read from /proc/PID/status of the installer's own process (the
-#              Linux process whose command line starts with the .exe, found by scanning /proc),
-#              sampled every 20 ms until it ends;
-# children_kib the kernel's account of the same run (ru_maxrss from wait4 on `wine`, which
-#              covers its waited descendants), a cross-check: Wine runs the .exe in a child of
-#              the `wine` command, so both must agree;
-# cpu_s        user + system time of the same (the installer process; Wine's server, which
-#              creates the files, is not in it).
-MEASURE=$TMP/measure.py
-cat >"$MEASURE" <<'EOF'
-import os, subprocess, sys, threading, time
-
-exe, folder, log_base = sys.argv[1].lower(), sys.argv[2], sys.argv[3]
-rest = sys.argv[4:]
-split = rest.index("--")
-answer_cmd, cmd = rest[:split], rest[split + 1:]
-
-peaks = {}
-folder_seen = [-1.0]
-answered = [-1.0]
-done = threading.Event()
-
-def installer_pids():
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            argv0 = open("/proc/%s/cmdline" % entry, "rb").read().split(b"\0")[0]
-        except OSError:
-            continue
-        if argv0.decode("utf-8", "replace").replace("\\", "/").lower().endswith("/" + exe):
-            found.append(entry)
-    return found
-
-def sample(start):
-    pids = []
-    scans = 0
-    while not done.is_set():
-        # Look for the process until it is there, then again now and then (it is one process).
-        if not pids or scans % 25 == 0:
-            pids = installer_pids() or pids
-        scans += 1
-        for pid in pids:
-            try:
-                for line in open("/proc/%s/status" % pid):
-                    if line.startswith("VmHWM:"):
-                        peaks[pid] = max(peaks.get(pid, 0), int(line.split()[1]))
-                        break
-            except OSError:
-                pass
-        if folder_seen[0] < 0 and os.path.isdir(folder):
-            folder_seen[0] = time.monotonic() - start
-        done.wait(0.02)
-
-answerer_process = []
-
-def answer(start):
-    with open(log_base + ".answer", "wb") as log:
-        process = subprocess.Popen(answer_cmd, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
-        answerer_process.append(process)
-        if process.wait() == 0:
-            answered[0] = time.monotonic() - start
-
-with open(log_base + ".installer", "wb") as log:
-    start = time.monotonic()
-    installer = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
-    sampler = threading.Thread(target=sample, args=(start,))
-    sampler.start()
-    answerer = None
-    if answer_cmd:
-        answerer = threading.Thread(target=answer, args=(start,))
-        answerer.start()
-    # The installer's own account, apart from the answerer's: wait4 on it.
-    _, status, usage = os.wait4(installer.pid, 0)
-    wall = time.monotonic() - start
-    installer.returncode = code = os.waitstatus_to_exitcode(status)
-    done.set()
-    sampler.join()
-    if answerer:
-        # The installer ended before its box was answered (it failed): do not wait for the
-        # answerer's time-out.
-        answerer.join(5)
-        for process in answerer_process:
-            if process.poll() is None:
-                process.kill()
-        answerer.join()
-print("%.3f %.3f %.3f %d %d %.3f %d" % (wall, folder_seen[0], answered[0], max(peaks.values(), default=0), usage.ru_maxrss,
-                                       usage.ru_utime + usage.ru_stime, code))
-EOF
+# (folder_s: for ours the first file written, once every entry has been verified; for the peer
+# the start of its section, once it has checked the CRC of the whole installer; answered_s: for
+# ours, when windriver.exe had pressed OK in the "Compleated" box).
+MEASURE=$ROOT/bench/measure.py
 
 RESULTS=$WORK/install_bench.results
 : >"$RESULTS"
@@ -201,7 +110,7 @@ install() {
   fi
   local wall folder answered peak children cpu code
   read -r wall folder answered peak children cpu code <<<"$figures"
-  [ "$code" = 0 ] || bench_fail "the $side installer ended with exit code $code: $(tail -5 "$log.installer")"
+  [ "$code" = 0 ] || bench_fail "the $side installer ended with exit code $code: $(tail -5 "$log.program")"
   if [ "$side" = ours ]; then
     grep -q "Compleated" "$log.answer" || bench_fail "windriver did not answer the Compleated box: $(cat "$log.answer")"
   fi
