@@ -66,6 +66,32 @@ std::u16string ContractPathVariables(std::u16string_view text, const TPathValues
   return out;
 }
 
+TPathContractor::TPathContractor(const TPathValues& v) {
+  THost& host = Host();
+  const std::pair<const std::u16string*, const char*> folders[] = {{&v.InstallDir, "$INSTDIR"},
+                                                                   {&v.ProgramsMenuPath, "$SMPROGRAMS"},
+                                                                   {&v.ProgramFilesPath, "$PROGRAMFILES"},
+                                                                   {&v.AppDataPath, "$APPDATA"},
+                                                                   {&v.DesktopPath, "$DESKTOP"}};
+  // An empty folder value is never replaced, as in the wide form.
+  for (const auto& [value, name] : folders) {
+    if (!value->empty()) folders_.emplace_back(host.WideToAnsi(*value), name);
+  }
+  if (v.Environment) {
+    for (const auto& [name, value] : *v.Environment) {
+      environment_.emplace_back(host.WideToAnsi(u"%" + name + u"%"), host.WideToAnsi(value));
+    }
+  }
+}
+
+std::string TPathContractor::Contract(std::string_view path) const {
+  std::string out(path);
+  for (const auto& [value, name] : folders_) out = ReplaceText(out, value, name);
+  if (out.find('%') == std::string::npos) return out;
+  for (const auto& [key, value] : environment_) out = ReplaceText(out, key, value);
+  return out;
+}
+
 TPathValues CurrentPathValues() {
   TSetupGlobals& g = Globals();
   TPathValues v;

@@ -70,6 +70,19 @@ std::u16string ExpandPathVariables(std::u16string_view text, const TPathValues& 
 std::u16string ContractPathVariables(std::u16string_view text, const TPathValues& values);
 std::u16string ExpandEnvironmentReferences(std::u16string_view text, const TEnvironmentTable& table);
 
+// Contraction of many paths with the same values, on narrow text (the system code page): the
+// values are made narrow once, and each path is contracted without a trip through wide text.
+// Gives what ContractPathVariables gives for the same path in wide text.
+class TPathContractor {
+ public:
+  explicit TPathContractor(const TPathValues& values);
+  std::string Contract(std::string_view path) const;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> folders_;      // value -> "$NAME", in order
+  std::vector<std::pair<std::string, std::string>> environment_;  // "%NAME%" -> value
+};
+
 // The same over the singletons, the application-data folder asked of the host at each call.
 TPathValues CurrentPathValues();
 std::u16string ExpandPathVariables(std::u16string_view text);

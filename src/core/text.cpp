@@ -40,6 +40,15 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
+uint64_t FoldedHashAscii(std::string_view text) {
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (char c : text) {
+    hash ^= static_cast<uint8_t>(LowerAscii(c));
+    hash *= 0x100000001B3ull;
+  }
+  return hash;
+}
+
 namespace {
 
 template <typename Char>

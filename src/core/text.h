@@ -17,6 +17,8 @@ char16_t LowerAscii(char16_t c);
 std::string LowerAscii(std::string_view text);
 std::string UpperAscii(std::string_view text);
 bool SameTextAscii(std::string_view a, std::string_view b);
+// FNV-1a over the text with ASCII letters lowered: texts SameTextAscii takes as equal hash alike.
+uint64_t FoldedHashAscii(std::string_view text);
 // ASCII letters and the Latin-1 capitals (0xC0 to 0xDE but 0xD7) lowered: the locale rule of a
 // Western code page, used where the system's own rule is not at hand.
 std::string LowerLatin1(std::string_view text);

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <unordered_set>
 
 #include "core/crc.h"
 #include "core/host.h"
@@ -10,6 +12,7 @@
 #include "core/pak.h"
 #include "core/setup_state.h"
 #include "core/text.h"
+#include "engine/file_output.h"
 #include "engine/flow_commands.h"
 #include "engine/interpreter.h"
 #include "engine/status_channel.h"
@@ -22,67 +25,37 @@ namespace {
 
 // Status line: the copying or extracting string with the file name in place of "<%FILENAME%>".
 void ShowFileStatus(TStringNumber string_number, const std::string& name) {
-  StatusChannel().SetStatusText(ReplaceText(GetString(string_number), u"<%FILENAME%>", Host().AnsiToWide(name)));
+  StatusChannel().SetFileStatus(string_number, name);
 }
 
 // Removing a tree stops after this many passes that removed nothing (an item in use).
 constexpr int kRemoveTreeAttempts = 3;
 
-// What an existing file's new content is written to, beside it, before it takes the file's
-// place. One fixed name: a run killed half way leaves one such file that the next run overwrites.
-constexpr char kReplacementSuffix[] = ".setup-new";
+// Entries up to this size are inflated into memory and handed to the writer threads; larger
+// ones are written by the run itself, piece by piece.
+constexpr uint64_t kQueuedEntryLimit = 4u << 20;
+// What the writer threads may hold at once.
+constexpr size_t kQueuedBytes = 32u << 20;
 
-// Where a package entry's bytes go. A file the player does not have yet is written directly. A
-// file already there is written to a temporary file beside it that takes its place in one step
-// once every byte is on the disk, so a run killed half way (power cut, full disk) leaves the old
-// file whole rather than cut short. A target that cannot be opened for writing (read-only, in
-// use) is skipped and stays as it was.
-class TEntryOutput {
- public:
-  explicit TEntryOutput(const std::string& path) : path_(path) {
-    TSystem& system = System();
-    CreateFolderPath(FolderPart(path));
-    // A new file is made in one look-up of its name: under Wine a name that is not there costs
-    // a search of its folder, and most files of an install are new.
-    file_ = system.OpenFile(path, TFileMode::CreateNew);
-    if (file_) return;
-    if (system.FileExists(path)) {
-      if (!system.OpenFile(path, TFileMode::ReadWrite)) return;
-      temp_ = path + kReplacementSuffix;
-      file_ = system.OpenFile(temp_, TFileMode::Create);
-      if (file_) return;
-      temp_.clear();  // no room for a second name (path length, folder rights): written directly
-    }
-    file_ = system.OpenFile(path, TFileMode::Create);
-  }
-  // An output not finished (an exception on the way) drops its temporary file.
-  ~TEntryOutput() { Finish(false); }
-  TEntryOutput(const TEntryOutput&) = delete;
-  TEntryOutput& operator=(const TEntryOutput&) = delete;
+// The output of a package entry, with its folders made first. A folder the run thought it
+// knew but that has gone (taken away by the player or a program) is made again.
+std::unique_ptr<TEntryOutput> OpenEntryOutput(const std::string& path) {
+  CreateFolderPath(FolderPart(path));
+  auto output = std::make_unique<TEntryOutput>(path);
+  if (output->IsOpen() || System().FileExists(path)) return output;
+  KnownFolders().Clear();
+  CreateFolderPath(FolderPart(path));
+  return std::make_unique<TEntryOutput>(path);
+}
 
-  bool IsOpen() const { return file_ != nullptr; }
-  bool Replacing() const { return !temp_.empty(); }
-  void Write(const uint8_t* data, size_t size) {
-    if (file_->Write(data, size) != size) written_ = false;
-  }
-  // Ends the entry. A replaced file takes the new content only when the entry is complete and
-  // every byte reached the disk; otherwise it keeps its old content and the temporary file goes.
-  // A file written directly stays as it is.
-  void Finish(bool complete) {
-    if (!file_) return;
-    const bool keep = Replacing() && complete && written_ && file_->Sync();
-    file_.reset();
-    if (!Replacing()) return;
-    if (!keep || !System().ReplaceFile(temp_, path_)) System().DeleteFile(temp_);
-    temp_.clear();
-  }
-
- private:
-  std::string path_;
-  std::string temp_;  // the temporary file, or empty when the target is written directly
-  std::unique_ptr<TFileStream> file_;
-  bool written_ = true;  // every write took all its bytes
-};
+// A whole entry's bytes to its file, as a writer thread writes them but with its folders made
+// again when they are gone.
+void WriteEntryBytes(const std::string& path, const TBytes& bytes) {
+  const std::unique_ptr<TEntryOutput> output = OpenEntryOutput(path);
+  if (!output->IsOpen()) return;
+  output->Write(bytes.data(), bytes.size());
+  output->Finish(true);
+}
 
 }  // namespace
 
@@ -98,17 +71,47 @@ std::string FolderPart(const std::string& path) {
   return at == std::string::npos ? std::string() : path.substr(0, at);
 }
 
+TKnownFolders& KnownFolders() {
+  static TKnownFolders folders;
+  return folders;
+}
+
+std::string TKnownFolders::Key(std::string_view folder) {
+  while (!folder.empty() && folder.back() == '\\') folder.remove_suffix(1);
+  return LowerAscii(folder);
+}
+
+bool TKnownFolders::Contains(std::string_view folder) const {
+  return (!last_.empty() && folder == last_) || folders_.count(Key(folder)) != 0;
+}
+
+void TKnownFolders::Add(std::string_view folder) {
+  if (!last_.empty() && folder == last_) return;
+  folders_.insert(Key(folder));
+  last_.assign(folder);
+}
+
 void CreateFolderPath(const std::string& path) {
   if (path.size() <= 3 || path[1] != ':' || path[2] != '\\') return;
+  TKnownFolders& known = KnownFolders();
+  if (known.Contains(path)) {
+    known.Add(path);  // the next file of this folder finds it at once
+    return;
+  }
   TSystem& system = System();
-  std::string current = path.substr(0, 3);
-  std::string rest = path.substr(3);
-  while (!rest.empty()) {
-    const size_t slash = rest.find('\\');
-    const size_t take = slash == std::string::npos ? rest.size() : slash + 1;
-    current += rest.substr(0, take);
-    rest.erase(0, take);
-    if (!system.FolderExists(current) && system.CreateFolder(current)) UninstallList().AddFolder(current);
+  // Each folder from the top, with the backslash that follows it in the path: the install log
+  // records them so.
+  for (size_t end = 3; end < path.size();) {
+    const size_t slash = path.find('\\', end);
+    end = slash == std::string::npos ? path.size() : slash + 1;
+    const std::string current = path.substr(0, end);
+    if (known.Contains(current)) continue;
+    if (system.FolderExists(current)) {
+      known.Add(current);
+    } else if (system.CreateFolder(current)) {
+      known.Add(current);
+      UninstallList().AddFolder(current);
+    }
   }
 }
 
@@ -120,7 +123,8 @@ void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size
 
 void StreamLargeEntry(const std::string& path, const std::string& display_name, uint64_t size, int index) {
   TPak& pak = *Globals().Package;
-  TEntryOutput output(path);  // as for small entries: a large file may open a new folder
+  const std::unique_ptr<TEntryOutput> out = OpenEntryOutput(path);  // a large file may open a new folder
+  TEntryOutput& output = *out;
   if (!output.IsOpen()) return;
   const TPakEntry& entry = pak.Directory()[static_cast<size_t>(index)];
   TBytes chunk;
@@ -149,7 +153,8 @@ void StreamLargeEntry(const std::string& path, const std::string& display_name, 
 
 void ExtractEntryToFile(const std::string& path, int index) {
   TPak& pak = *Globals().Package;
-  TEntryOutput output(path);
+  const std::unique_ptr<TEntryOutput> out = OpenEntryOutput(path);
+  TEntryOutput& output = *out;
   if (!output.IsOpen()) return;
   // Piece by piece: an entry is never held whole. Only a package changed since it was
   // verified fails here; a replaced file then keeps its old content, and a new one is left
@@ -165,22 +170,57 @@ void ExtractEntryToFile(const std::string& path, int index) {
 
 void ExtractGroup(const std::string& folder, uint16_t group) {
   TPak& pak = *Globals().Package;
+  const TPathContractor contractor(CurrentPathValues());
+  // Small entries are inflated here and written by the writer threads meanwhile. Everything
+  // else about an entry happens here, in the group's order: its status line, its place in the
+  // install log, its folders. A path that comes again, and every entry written here, first
+  // waits for the files in flight.
+  TFileWriters writers(FileWriterThreads(), kQueuedBytes);
+  std::unordered_set<uint64_t> queued;  // the paths in flight, as case-folded hashes
+  auto wait_for_writers = [&] {
+    for (const auto& [path, bytes] : writers.Wait()) WriteEntryBytes(path, bytes);
+    queued.clear();
+  };
   int index = 0;
+  TBytes bytes;
   for (bool found = pak.FirstIndexInGroup(group, index);; found = pak.NextIndexInGroup(group, index)) {
     const std::string name = found ? pak.Directory()[static_cast<size_t>(index)].Name : std::string();
     ShowFileStatus(kStrExtracting, name);
     if (!found) break;
-    const TPakEntry entry = pak.Directory()[static_cast<size_t>(index)];
+    const TPakEntry& entry = pak.Directory()[static_cast<size_t>(index)];
+    const uint64_t size = entry.Size;
     // Destination folders end in "\\" already; one separator keeps the logged paths comparable.
-    const std::string path = WithTrailingBackslash(folder) + entry.Name;
-    UninstallList().AddFile(path);
-    if (entry.Size >= kLargeEntryLimit) {
-      StreamLargeEntry(path, entry.Name, entry.Size, index);
+    std::string path = WithTrailingBackslash(folder) + name;
+    UninstallList().AddFile(path, contractor);
+    if (size <= kQueuedEntryLimit) {
+      CreateFolderPath(FolderPart(path));
+      bytes.clear();
+      bytes.reserve(static_cast<size_t>(size));
+      const bool extracted = size == 0 || pak.ExtractTo(index, [&](const uint8_t* data, size_t n) {
+        bytes.insert(bytes.end(), data, data + n);
+      });
+      if (extracted) {
+        // Two paths of one hash are taken for the same file: a needless wait at worst.
+        const uint64_t hash = FoldedHashAscii(path);
+        if (!queued.insert(hash).second) {
+          wait_for_writers();
+          queued.insert(hash);
+        }
+        writers.Write(std::move(path), std::move(bytes));
+        StatusChannel().StepProgress(true);
+        continue;
+      }
+      // An entry that fails is written here, which reports it as it should.
+    }
+    wait_for_writers();
+    if (size >= kLargeEntryLimit) {
+      StreamLargeEntry(path, name, size, index);
     } else {
       ExtractEntryToFile(path, index);
     }
     StatusChannel().StepProgress(true);
   }
+  wait_for_writers();
 }
 
 bool IsAbsolutePath(const std::string& path) {
@@ -204,6 +244,7 @@ bool RegistryCondition(const std::string& root, const std::string& key, const st
 }
 
 void RemoveFolderTree(const std::string& folder) {
+  KnownFolders().Clear();
   TSystem& system = System();
   if (!system.FolderExists(folder)) return;
   // Folders found so far, parents before children; files go as they are found, then the

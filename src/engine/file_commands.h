@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 
 #include "core/buffer_manager.h"
 #include "core/setup_info.h"
@@ -21,7 +23,30 @@ constexpr uint32_t kStreamChunk = 26214400;  // 25 MiB
 // that inflates to another length than its Size; nothing for any other outcome. Called right
 // after each read of the running setup's package, whose reader itself shows nothing.
 void ShowExtractFailure(const TPak& pak);
+// Folders this run made or found, so that the files of a folder cost no existence check of it
+// or of the folders above it. Compared as the system compares names (letters in either case)
+// and without trailing backslashes. Forgotten by whatever may take a folder away (removing a
+// tree, a program run, another system installed), and whenever a file cannot be made
+// in a folder thought known: anything the run cannot be sure of is asked again.
+class TKnownFolders {
+ public:
+  bool Contains(std::string_view folder) const;
+  void Add(std::string_view folder);
+  void Clear() {
+    folders_.clear();
+    last_.clear();
+  }
+
+ private:
+  static std::string Key(std::string_view folder);
+  std::unordered_set<std::string> folders_;
+  std::string last_;  // the latest added, as given: the files of a folder come one after another
+};
+
+TKnownFolders& KnownFolders();
+
 // Creates the missing folders of a drive path ("C:\a\b"), recording each in the install log.
+// Folders known to exist are not asked about.
 void CreateFolderPath(const std::string& path);
 // Creates the file's folders, then the file (replacing it) with the data.
 void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size);

@@ -73,6 +73,7 @@ void RunExecute(TCompiledLine& line) {
   const std::string parameters = line.Params.size() >= 2 ? Expanded(line.Params[1]) : std::string();
   System().ExecuteAndWait(file, line.Params.size() >= 2 ? &parameters : nullptr,
                           [] { return !Interpreter().ScriptStopped; });
+  KnownFolders().Clear();  // the program may have moved or removed folders
 }
 
 void RunMessage(TCompiledLine& line) {

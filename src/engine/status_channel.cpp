@@ -1,6 +1,8 @@
 #include "engine/status_channel.h"
 
 #include "core/host.h"
+#include "core/languages.h"
+#include "core/text.h"
 
 namespace setup {
 
@@ -11,9 +13,18 @@ TStatusChannel& StatusChannel() {
 
 void TStatusChannel::SetStatusText(const std::u16string& text) {
   if (!HasStatusLabel) return;
-  std::string narrow = Host().WideToAnsi(text);
   std::lock_guard guard(lock_);
-  pending_text_ = std::move(narrow);
+  pending_text_ = text;
+  pending_is_file_ = false;
+  text_changed_ = true;
+}
+
+void TStatusChannel::SetFileStatus(uint16_t string_number, std::string_view name) {
+  if (!HasStatusLabel) return;
+  std::lock_guard guard(lock_);
+  pending_string_ = string_number;
+  pending_name_.assign(name);
+  pending_is_file_ = true;
   text_changed_ = true;
 }
 
@@ -30,11 +41,22 @@ void TStatusChannel::SetFinishText(const std::u16string& text, bool repaint) {
   if (FinishText) FinishText(text, repaint);
 }
 
-bool TStatusChannel::TakeStatusText(std::string& text) {
-  std::lock_guard guard(lock_);
-  if (!text_changed_) return false;
-  text = pending_text_;
-  text_changed_ = false;
+bool TStatusChannel::TakeStatusText(std::u16string& text) {
+  uint16_t string_number = 0;
+  std::string name;
+  {
+    std::lock_guard guard(lock_);
+    if (!text_changed_) return false;
+    text_changed_ = false;
+    if (!pending_is_file_) {
+      text = pending_text_;
+      return true;
+    }
+    string_number = pending_string_;
+    name = pending_name_;
+  }
+  // Made outside the lock: the worker goes on meanwhile.
+  text = ReplaceText(GetString(string_number), u"<%FILENAME%>", Host().AnsiToWide(name));
   return true;
 }
 

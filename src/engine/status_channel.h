@@ -1,8 +1,12 @@
 // The status channel: how the worker thread tells the wizard what it is doing.
 //
-// The worker stores the latest status text and progress count under one lock; the wizard
-// polls every millisecond and takes what changed. Intermediate texts may be skipped. Texts
-// and steps are dropped when the layout has no status label or gauge to show them.
+// The worker stores the latest status and progress count under one lock; the wizard polls
+// every millisecond and takes what changed. Intermediate texts may be skipped. Texts and steps
+// are dropped when the layout has no status label or gauge to show them.
+//
+// A file's status line ("Extracting <%FILENAME%>") is handed over as the string's number and
+// the file's name, and made into text only when the wizard takes it: an install of many small
+// files pays a copy of each name, while at most one line per poll is ever made.
 #pragma once
 
 #include <atomic>
@@ -10,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace setup {
 
@@ -17,12 +22,14 @@ class TStatusChannel {
  public:
   // Worker side.
   void SetStatusText(const std::u16string& text);
+  // The string numbered string_number with the name in place of "<%FILENAME%>".
+  void SetFileStatus(uint16_t string_number, std::string_view name);
   void StepProgress(bool publish);
   // Sets the finish page's text directly (it is not on screen while the worker runs).
   void SetFinishText(const std::u16string& text, bool repaint);
 
   // Wizard side: true when something changed since the last take.
-  bool TakeStatusText(std::string& text);
+  bool TakeStatusText(std::u16string& text);
   bool TakeProgress(uint32_t& count);
 
   // Set by the wizard when it finds the named controls of the layout.
@@ -32,7 +39,10 @@ class TStatusChannel {
 
  private:
   std::mutex lock_;               // StatusLock
-  std::string pending_text_;      // narrow, as the label takes it
+  std::u16string pending_text_;   // the latest text, unless a file's status came after it
+  uint16_t pending_string_ = 0;   // the latest file status: its string and name
+  std::string pending_name_;
+  bool pending_is_file_ = false;
   bool text_changed_ = false;
   uint32_t progress_count_ = 0;   // steps since start-up, never reset (worker only)
   uint32_t published_progress_ = 0;

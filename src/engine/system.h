@@ -33,6 +33,11 @@ class TSystem {
   virtual std::unique_ptr<TFileStream> OpenFile(const std::string& path, TFileMode mode) {
     return TFileStream::Open(path, mode);
   }
+  // Makes a file that is not there yet and writes the bytes into it, in one go: kCreated, or
+  // kExists (nothing changed) when something has the name already, or kFailed (a file cut short
+  // is removed again). The writer threads of an install make most files so.
+  enum TNewFileResult { kCreated, kExists, kFailed };
+  virtual TNewFileResult WriteNewFile(const std::string& path, const uint8_t* data, size_t size);
   // True when the first match for the path (wildcards allowed) is not a folder.
   virtual bool FileExists(const std::string& path) = 0;
   virtual bool FolderExists(const std::string& path) = 0;

@@ -39,16 +39,6 @@ constexpr uint64_t kMinEntrySize = 2;
 // that the file's size allows but its texts never fill costs nothing.
 constexpr size_t kMaxReservedEntries = 0x20000;
 
-// FNV-1a over the text with ASCII letters lowered, the comparison the duplicate checks use.
-uint64_t FoldedHash(std::string_view text) {
-  uint64_t hash = 0xCBF29CE484222325ull;
-  for (char c : text) {
-    hash ^= static_cast<uint8_t>(LowerAscii(c));
-    hash *= 0x100000001B3ull;
-  }
-  return hash;
-}
-
 // One length-prefixed text, whole; false when the file ends before its last byte.
 bool ReadText(TFileStream& file, std::string& text) {
   uint8_t raw[2];
@@ -75,27 +65,28 @@ void TUninstallList::ClearLists() {
 bool TUninstallList::Contains(const std::vector<std::string>& list, TListIndex& index, const std::string& text) {
   // A list emptied, shortened or replaced since it was indexed is indexed anew.
   const size_t indexed = index.Indexed;
-  if (indexed > list.size() ||
-      (indexed > 0 && (FoldedHash(list[0]) != index.FirstHash || FoldedHash(list[indexed - 1]) != index.LastHash))) {
+  if (indexed > list.size() || (indexed > 0 && (FoldedHashAscii(list[0]) != index.FirstHash ||
+                                                FoldedHashAscii(list[indexed - 1]) != index.LastHash))) {
     index = TListIndex();
   }
   if (index.Indexed == 0) index.Positions.reserve(list.size());
   for (; index.Indexed < list.size(); ++index.Indexed) {
-    const uint64_t hash = FoldedHash(list[index.Indexed]);
+    const uint64_t hash = FoldedHashAscii(list[index.Indexed]);
     index.Positions.emplace(hash, index.Indexed);
     if (index.Indexed == 0) index.FirstHash = hash;
     index.LastHash = hash;
   }
-  auto [first, last] = index.Positions.equal_range(FoldedHash(text));
+  auto [first, last] = index.Positions.equal_range(FoldedHashAscii(text));
   return std::any_of(first, last, [&](const auto& entry) {
     return entry.second < list.size() && SameTextAscii(list[entry.second], text);
   });
 }
 
-void TUninstallList::AddFile(const std::string& path) {
-  THost& host = Host();
-  const std::string contracted = host.WideToAnsi(ContractPathVariables(host.AnsiToWide(path)));
-  if (!HasFile(contracted)) FileList.push_back(contracted);
+void TUninstallList::AddFile(const std::string& path) { AddFile(path, TPathContractor(CurrentPathValues())); }
+
+void TUninstallList::AddFile(const std::string& path, const TPathContractor& contractor) {
+  std::string contracted = contractor.Contract(path);
+  if (!HasFile(contracted)) FileList.push_back(std::move(contracted));
 }
 
 bool TUninstallList::HasFile(const std::string& path) const { return Contains(FileList, file_index_, path); }

@@ -29,6 +29,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/setup_state.h"
+
 namespace setup {
 
 class TUninstallList {
@@ -36,6 +38,8 @@ class TUninstallList {
   void ClearLists();
   // Records an installed file with the path variables put back in; once, whatever the case.
   void AddFile(const std::string& path);
+  // The same with the variables' values made once for many files (a group of entries).
+  void AddFile(const std::string& path, const TPathContractor& contractor);
   bool HasFile(const std::string& path) const;
   void AddRegistryEntry(const std::string& line);
   bool HasRegistryEntry(const std::string& line) const;

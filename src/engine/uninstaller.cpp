@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <optional>
 #include <tuple>
+#include <unordered_set>
 
+#include "core/host.h"
 #include "core/pak.h"
 #include "core/pe_image.h"
 #include "core/setup_state.h"
@@ -110,13 +112,39 @@ void BuildUninstaller() {
   writer.Close();
 }
 
-void RemoveLoggedFile(const std::string& logged_path) {
-  const std::string path = Expanded(logged_path);
-  if (System().FileExists(path)) System().DeleteFile(path);
+void RemoveLoggedFile(const std::string& logged_path) { RemoveLoggedFile(logged_path, CurrentPathValues()); }
+
+void RemoveLoggedFile(const std::string& logged_path, const TPathValues& values) {
+  THost& host = Host();
+  // No look before: deleting a file that is not there is one failed call, a look another.
+  System().DeleteFile(host.WideToAnsi(ExpandPathVariables(host.AnsiToWide(logged_path), values)));
+}
+
+std::vector<std::string> FoldersToRemove(const std::vector<std::string>& logged) {
+  struct TFolder {
+    const std::string* Path;  // as logged (a root keeps its backslash)
+    size_t Depth;
+  };
+  std::vector<TFolder> folders;
+  std::unordered_set<std::string> seen;
+  for (size_t i = logged.size(); i-- > 0;) {
+    std::string_view name = logged[i];
+    while (!name.empty() && name.back() == '\\') name.remove_suffix(1);
+    if (!seen.insert(LowerAscii(name)).second) continue;
+    folders.push_back({&logged[i], static_cast<size_t>(std::count(name.begin(), name.end(), '\\'))});
+  }
+  std::stable_sort(folders.begin(), folders.end(),
+                   [](const TFolder& a, const TFolder& b) { return a.Depth > b.Depth; });
+  std::vector<std::string> order;
+  order.reserve(folders.size());
+  for (const TFolder& folder : folders) order.push_back(*folder.Path);
+  return order;
 }
 
 void RemoveLoggedFolder(const std::string& folder) {
-  if (System().FolderExists(folder)) System().RemoveFolder(folder);
+  KnownFolders().Clear();
+  // Removing a folder that is missing or not empty fails by itself: no look before.
+  System().RemoveFolder(folder);
 }
 
 std::pair<std::string, std::string> SplitQuotedToken(const std::string& text) {

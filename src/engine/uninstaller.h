@@ -5,6 +5,9 @@
 
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "core/setup_state.h"
 
 namespace setup {
 
@@ -15,8 +18,14 @@ constexpr char kUninstallRegistryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentV
 // Without an uninstaller name nothing is registered or written.
 void BuildUninstaller();
 
-// The removals, in the order the uninstall page makes them.
+// The removals, in the order the uninstall page makes them. A logged file's path variables
+// are expanded with the values given (made once for the whole log) or the current ones.
 void RemoveLoggedFile(const std::string& logged_path);
+void RemoveLoggedFile(const std::string& logged_path, const TPathValues& values);
+// The logged folders in the order they are removed: each once (in whatever case or with
+// whatever trailing backslashes it was logged; the latest spelling is kept), the deepest first, and those of one depth
+// latest logged first.
+std::vector<std::string> FoldersToRemove(const std::vector<std::string>& logged);
 void RemoveLoggedFolder(const std::string& folder);
 void RemoveRegistryEntry(const std::string& line);
 void RemoveUninstallRegistration();

@@ -166,7 +166,8 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   TSetupGlobals& g = Globals();
   TSetupState& s = g.State;
 
-  platform.PinToFirstProcessor();
+  // The process runs on every processor: the install's writer threads need them. (Only the
+  // error report's processor-clock reading keeps to one, for itself, while it measures.)
   // Numbers are always formatted with "." here: the program never switches the C locale.
   s.SystemLanguageId = platform.SystemDefaultLanguage();
   s.Arguments = arguments;

@@ -22,7 +22,6 @@ class TStartupPlatform {
  public:
   virtual ~TStartupPlatform() = default;
 
-  virtual void PinToFirstProcessor() = 0;
   virtual uint16_t SystemDefaultLanguage() = 0;
   virtual std::string RunningExecutablePath() = 0;
   virtual bool FileExists(const std::string& path) = 0;

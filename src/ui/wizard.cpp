@@ -18,6 +18,10 @@ namespace setup {
 
 namespace {
 
+// The uninstall page shows its progress at most this often: a repaint costs more than removing
+// a small file.
+constexpr uint64_t kUninstallDisplayMs = 10;
+
 std::u16string Wide(const std::string& text) { return Host().AnsiToWide(text); }
 std::string Narrow(const std::u16string& text) { return Host().WideToAnsi(text); }
 std::u16string Number(size_t n) { return WidenAscii(std::to_string(n)); }
@@ -185,11 +189,11 @@ void TWizard::RunInstall() {
     system_.StartWorker();
     TStatusChannel& channel = StatusChannel();
     auto take = [&] {
-      std::string text;
+      std::u16string text;
       uint32_t progress = 0;
       bool changed = false;
       if (channel.TakeStatusText(text)) {
-        SetStatus(Wide(text));
+        SetStatus(text);
         changed = true;
       }
       if (channel.TakeProgress(progress)) {
@@ -227,31 +231,43 @@ std::u16string TWizard::ProgressText(const std::u16string& name, size_t n, size_
 void TWizard::RunUninstall() {
   TUninstallList& log = UninstallList();
   SetWorkingState(true);
-  const size_t files = log.FileList.size(), folders = log.FolderList.size(), values = log.RegistryList.size();
-  const size_t total = files + folders + values;
+  const std::vector<std::string> folders = FoldersToRemove(log.FolderList);
+  const size_t files = log.FileList.size(), folder_count = folders.size(), values = log.RegistryList.size();
+  const size_t total = files + folder_count + values;
   SetStatus(u"Status: 0 of " + Number(total) + u" items remaining");
   SetGauge(0, static_cast<int>(total));
   view_.Repaint();
-  // The display of item n of a stage, once it has reached one percent of the stage.
-  // The window stays responsive (it refuses to close while Working) as during the install.
+  // The display of item n of a stage, once it has reached one percent of the stage: at most
+  // one every kUninstallDisplayMs, and always the last of a stage. The window stays responsive
+  // (it refuses to close while Working) as during the install.
+  uint64_t shown_at = system_.Milliseconds();
   auto show = [&](const std::u16string& name, size_t n, size_t count, size_t before) {
     if (100 * n < count) return;
+    if (n < count) {
+      const uint64_t now = system_.Milliseconds();
+      if (now - shown_at < kUninstallDisplayMs) return;
+      shown_at = now;
+    }
     SetStatus(ProgressText(name, n, count));
     SetGauge(static_cast<int>(before + n), -1);
     view_.Repaint();
     view_.ProcessMessages();
   };
+  // The path variables' values are the same for every file.
+  const TPathValues path_values = CurrentPathValues();
   for (size_t n = 1; n <= files; ++n) {
+    RemoveLoggedFile(log.FileList[n - 1], path_values);
     show(u"", n, files, 0);
-    RemoveLoggedFile(log.FileList[n - 1]);
   }
-  for (size_t n = 1; n <= folders; ++n) {
-    show(GetString(kStrFolders), n, folders, files);
-    RemoveLoggedFolder(log.FolderList[folders - n]);
+  const std::u16string folders_name = GetString(kStrFolders);
+  for (size_t n = 1; n <= folder_count; ++n) {
+    RemoveLoggedFolder(folders[n - 1]);
+    show(folders_name, n, folder_count, files);
   }
+  const std::u16string values_name = GetString(kStrRegistryEntries);
   for (size_t n = 1; n <= values; ++n) {
-    show(GetString(kStrRegistryEntries), n, values, files + folders);
     RemoveRegistryEntry(log.RegistryList[n - 1]);
+    show(values_name, n, values, files + folder_count);
   }
   RemoveUninstallRegistration();
   DeleteInstallLog();

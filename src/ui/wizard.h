@@ -5,6 +5,7 @@
 // the native tests.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -32,6 +33,12 @@ class TWizardSystem {
   virtual bool WorkerRunning() = 0;
   virtual void StopWorker() = 0;
   virtual void Sleep1() = 0;
+  // A clock in milliseconds, for how often the screen is brought up to date.
+  virtual uint64_t Milliseconds() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+  }
   // Ends the process at once.
   [[noreturn]] virtual void ExitProcess(int code) = 0;
   [[noreturn]] virtual void WriteErrorLog(const std::string& text, const std::string& type) = 0;

@@ -165,9 +165,9 @@ TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
                                                     "$INSTDIR\\empty.txt"}));
   EXPECT_EQ(log.FolderList, (std::vector<std::string>{"C:\\Games\\", "C:\\Games\\Demo", "C:\\Games\\Demo\\data\\",
                                                       "C:\\Games\\Demo\\data\\levels"}));
-  std::string status;
+  std::u16string status;
   EXPECT_TRUE(StatusChannel().TakeStatusText(status));
-  EXPECT_EQ(status, "Extracting ");  // the walk's last look found nothing
+  EXPECT_EQ(status, u"Extracting ");  // the walk's last look found nothing
   uint32_t progress = 0;
   EXPECT_TRUE(StatusChannel().TakeProgress(progress));
   EXPECT_GE(progress, 3u);
@@ -186,6 +186,34 @@ TEST_F(Engine, FileWritesEntriesOfManyPiecesAndEmptiesOneChangedSinceVerificatio
   EXPECT_EQ(Read("C:\\Games\\Demo\\small.txt"), "small");
 }
 
+// A group of many small files is written by the writer threads while the next entries are
+// read: every file whole, a name that comes again ends with its later entry, and the install
+// log and the folders follow the group's order all the same.
+TEST_F(Engine, ManySmallFilesAreWrittenMeanwhileInTheGroupsOrder) {
+  std::vector<std::tuple<std::string, uint16_t, std::string>> entries = {{"SetupInfo", 0, "x"}};
+  auto name = [](int i) { return "f" + std::to_string(i % 6) + "\\file" + std::to_string(i) + ".txt"; };
+  auto content = [](int i) { return std::string(static_cast<size_t>(i), static_cast<char>('a' + i % 26)); };
+  for (int i = 0; i < 600; ++i) entries.emplace_back(name(i), 1, content(i));
+  entries.emplace_back(name(7), 1, "again");
+  Package(entries);
+  Script({{kFile, {"files", "1"}}});
+  RunScript();
+  for (int i = 0; i < 600; ++i) {
+    if (i != 7) {
+      ASSERT_EQ(Read("C:\\Games\\Demo\\" + name(i)), content(i)) << i;
+    }
+  }
+  EXPECT_EQ(Read("C:\\Games\\Demo\\" + name(7)), "again");
+  ASSERT_EQ(system_.Replacements.size(), 1u);  // the later entry replaced the earlier one's file
+  const TUninstallList& log = UninstallList();
+  ASSERT_EQ(log.FileList.size(), 600u);
+  for (int i = 0; i < 600; ++i) ASSERT_EQ(log.FileList[static_cast<size_t>(i)], "$INSTDIR\\" + name(i));
+  ASSERT_GE(log.FolderList.size(), 6u);
+  const std::vector<std::string> folders(log.FolderList.end() - 6, log.FolderList.end());
+  EXPECT_EQ(folders, (std::vector<std::string>{"C:\\Games\\Demo\\f0", "C:\\Games\\Demo\\f1", "C:\\Games\\Demo\\f2",
+                                               "C:\\Games\\Demo\\f3", "C:\\Games\\Demo\\f4", "C:\\Games\\Demo\\f5"}));
+}
+
 // An existing file is written beside itself and replaced in one step, so it stays whole until
 // the new content is complete; a leftover of a killed run is overwritten. New files are written
 // directly. The install log names the targets only.
@@ -199,11 +227,11 @@ TEST_F(Engine, FileReplacesExistingFilesThroughATemporaryFileAndWritesNewOnesDir
   EXPECT_EQ(Read("C:\\Games\\Demo\\readme.txt"), "new");
   EXPECT_EQ(Read("C:\\Games\\Demo\\fresh.txt"), "fresh");
   EXPECT_EQ(Read("C:\\Games\\Demo\\empty.txt"), "");
-  ASSERT_EQ(system_.Replacements.size(), 2u);
-  EXPECT_EQ(system_.Replacements[0].From, "C:\\Games\\Demo\\readme.txt.setup-new");
-  EXPECT_EQ(system_.Replacements[0].To, "C:\\Games\\Demo\\readme.txt");
-  EXPECT_EQ(system_.Replacements[0].OldContent, "old and longer");
-  EXPECT_EQ(system_.Replacements[1].To, "C:\\Games\\Demo\\empty.txt");
+  ASSERT_EQ(system_.Replacements.size(), 2u);  // in the order of their names
+  EXPECT_EQ(system_.Replacements[0].To, "C:\\Games\\Demo\\empty.txt");
+  EXPECT_EQ(system_.Replacements[1].From, "C:\\Games\\Demo\\readme.txt.setup-new");
+  EXPECT_EQ(system_.Replacements[1].To, "C:\\Games\\Demo\\readme.txt");
+  EXPECT_EQ(system_.Replacements[1].OldContent, "old and longer");
   EXPECT_EQ(InstallFolderNames(), (std::vector<std::string>{"empty.txt", "fresh.txt", "readme.txt"}));
   EXPECT_EQ(UninstallList().FileList,
             (std::vector<std::string>{"$INSTDIR\\readme.txt", "$INSTDIR\\fresh.txt", "$INSTDIR\\empty.txt"}));
@@ -286,9 +314,9 @@ TEST_F(Engine, ShortLinesShowTheCountBoxAndRunNothing) {
       Interpreter().CurrentLine = -1;
       Script({{n, std::vector<std::string>(count, "1")}, {kMessage, {"next"}}});
       RunLines();
-      std::string status;
+      std::u16string status;
       StatusChannel().TakeStatusText(status);
-      EXPECT_EQ(status, "next");  // no jump, no stop: the script went on
+      EXPECT_EQ(status, u"next");  // no jump, no stop: the script went on
       if (host_.Boxes.empty()) continue;
       ASSERT_EQ(host_.Boxes.size(), 1u);
       EXPECT_EQ(host_.Boxes[0].Text, std::string(info.ClassName) + ".SFXProcess - Param Count Invalid!!!");
@@ -347,9 +375,9 @@ TEST_F(Engine, JumpsFollowTheLineRules) {
           {kMessage, {"after the jump"}},
           {0, {"end"}}});
   RunScript();
-  std::string status;
+  std::u16string status;
   StatusChannel().TakeStatusText(status);
-  EXPECT_EQ(status, "missing");  // a folder is not a file: the second target, then on from there
+  EXPECT_EQ(status, u"missing");  // a folder is not a file: the second target, then on from there
   EXPECT_EQ(Interpreter().CurrentLine, 12);
   EXPECT_TRUE(system_.FolderExists("C:\\Games\\Demo"));  // the closing steps ran
 }
@@ -357,9 +385,9 @@ TEST_F(Engine, JumpsFollowTheLineRules) {
 TEST_F(Engine, IfFileExistsWithBothTargetsZeroGoesOn) {
   Script({{kIfFileExists, {"C:\\nothing", "-1", "-1"}}, {kMessage, {"next"}}});
   RunLines();
-  std::string status;
+  std::u16string status;
   StatusChannel().TakeStatusText(status);
-  EXPECT_EQ(status, "next");
+  EXPECT_EQ(status, u"next");
 }
 
 TEST_F(Engine, MessageBoxNeverJumpsToLineZero) {
@@ -367,9 +395,9 @@ TEST_F(Engine, MessageBoxNeverJumpsToLineZero) {
           {kMessage, {"after cancel label"}}});
   host_.Answer = kIdOk;
   RunLines();
-  std::string status;
+  std::u16string status;
   StatusChannel().TakeStatusText(status);
-  EXPECT_EQ(status, "after cancel label");  // OK target 0 is no jump: everything after runs
+  EXPECT_EQ(status, u"after cancel label");  // OK target 0 is no jump: everything after runs
   ASSERT_EQ(host_.Boxes.size(), 1u);
 
   Interpreter().CurrentLine = -1;
@@ -379,7 +407,7 @@ TEST_F(Engine, MessageBoxNeverJumpsToLineZero) {
           {0, {"cancel"}}});
   RunLines();
   StatusChannel().TakeStatusText(status);
-  EXPECT_EQ(status, "");  // cancel ran the label line, nothing after it
+  EXPECT_EQ(status, u"");  // cancel ran the label line, nothing after it
 }
 
 TEST_F(Engine, FailureStopsTheScriptButNotTheClosingSteps) {
@@ -436,13 +464,13 @@ TEST_F(Engine, ShortcutsProgramsAndMessages) {
   EXPECT_TRUE(system_.FolderExists("C:\\Desk"));
   EXPECT_EQ(UninstallList().FileList, (std::vector<std::string>{"C:\\Desk\\Demo.lnk", "C:\\Desk\\Icon.lnk"}));
   EXPECT_EQ(system_.Executed, (std::vector<std::string>{"C:\\Games\\Demo\\tool.exe|/quiet", "notepad.exe"}));
-  std::string status;
+  std::u16string status;
   StatusChannel().TakeStatusText(status);
-  EXPECT_EQ(status, "Extracting <%FILENAME%> NOT FOUND 99");
+  EXPECT_EQ(status, u"Extracting <%FILENAME%> NOT FOUND 99");
 }
 
 TEST_F(Engine, StatusIsDroppedWithoutItsControls) {
-  std::string status;
+  std::u16string status;
   uint32_t count = 0;
   StatusChannel().TakeStatusText(status);  // whatever earlier runs left
   StatusChannel().TakeProgress(count);
@@ -452,6 +480,22 @@ TEST_F(Engine, StatusIsDroppedWithoutItsControls) {
   StatusChannel().StepProgress(true);
   EXPECT_FALSE(StatusChannel().TakeStatusText(status));
   EXPECT_FALSE(StatusChannel().TakeProgress(count));
+}
+
+TEST(FoldersToRemove, EachFolderOnceDeepestFirst) {
+  // As an install logs them: parents first, a folder of the script logged again later in
+  // another spelling, a root that must keep its backslash.
+  const std::vector<std::string> logged = {"C:\\Games\\",
+                                           "C:\\Games\\Demo",
+                                           "C:\\Games\\Demo\\data\\",
+                                           "C:\\Games\\Demo\\data\\maps",
+                                           "C:\\Games\\Demo\\saves",
+                                           "c:\\games\\demo\\DATA",
+                                           "D:\\"};
+  EXPECT_EQ(FoldersToRemove(logged),
+            (std::vector<std::string>{"C:\\Games\\Demo\\data\\maps", "c:\\games\\demo\\DATA", "C:\\Games\\Demo\\saves",
+                                      "C:\\Games\\Demo", "C:\\Games\\", "D:\\"}));
+  EXPECT_TRUE(FoldersToRemove({}).empty());
 }
 
 TEST_F(Engine, UninstallRemovalsInTheirOrder) {

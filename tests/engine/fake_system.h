@@ -6,8 +6,10 @@
 
 #include <fnmatch.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -81,9 +83,16 @@ class TFakeSystem : public TSystem {
     std::filesystem::rename(Map(from), Map(to), ec);
     return !ec;
   }
+  // Called from the install's writer threads too: the record is kept in the order of the
+  // targets' names, whatever order the threads came in.
   bool ReplaceFile(const std::string& from, const std::string& to) override {
     const auto old = ReadFile(Map(to).string());
-    Replacements.push_back({from, to, std::string(old.begin(), old.end())});
+    {
+      std::lock_guard guard(replacements_lock_);
+      const auto at = std::upper_bound(Replacements.begin(), Replacements.end(), to,
+                                       [](const std::string& name, const TReplacement& r) { return name < r.To; });
+      Replacements.insert(at, {from, to, std::string(old.begin(), old.end())});
+    }
     if (RefuseReplace || Locked.count(to)) return false;
     std::error_code ec;
     std::filesystem::rename(Map(from), Map(to), ec);
@@ -178,6 +187,7 @@ class TFakeSystem : public TSystem {
   std::vector<std::string> Executed, Opened, Icons;
 
  private:
+  std::mutex replacements_lock_;
   std::filesystem::path root_;
 };
 

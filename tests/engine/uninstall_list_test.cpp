@@ -250,19 +250,31 @@ TEST_F(InstallLog, MissingShortOrUnknownLogs) {
   ExpectSameLists(Load(AsVersion2(kSampleLogV1)), SampleLog());
 }
 
-TEST_F(InstallLog, DuplicatesInOtherCaseAreRefusedAmongSeventyThousandEntries) {
+// 100,000 entries, each followed by an earlier one in another case: the lists keep the first
+// spelling of each in the order it came. (A check against the whole list per entry would take
+// minutes here.)
+TEST_F(InstallLog, DuplicatesInOtherCaseAreRefusedAmongAHundredThousandEntries) {
+  constexpr size_t kCount = 100000;
   TUninstallList log;
-  for (const std::string& name : Numbered("C:\\Games\\Demo\\Data\\File", 70000)) log.AddFile(name);
-  for (const std::string& key : Numbered("\"HKCU\" \"Software\\Demo\\Key", 70000)) log.AddRegistryEntry(key + "\" \"\" \"\"");
-  ASSERT_EQ(log.FileList.size(), 70000u);
-  ASSERT_EQ(log.RegistryList.size(), 70000u);
-  for (const std::string& name : Numbered("c:\\GAMES\\demo\\data\\file", 70000)) log.AddFile(name);
-  for (const std::string& key : Numbered("\"hkcu\" \"SOFTWARE\\DEMO\\KEY", 70000)) log.AddRegistryEntry(key + "\" \"\" \"\"");
-  EXPECT_EQ(log.FileList.size(), 70000u);
-  EXPECT_EQ(log.RegistryList.size(), 70000u);
-  EXPECT_EQ(log.FileList[69999], "$INSTDIR\\Data\\File69999.dat");
-  EXPECT_TRUE(log.HasRegistryEntry("\"HKCU\" \"Software\\Demo\\Key123.dat\" \"\" \"\""));
-  EXPECT_FALSE(log.HasRegistryEntry("\"HKCU\" \"Software\\Demo\\Key70000.dat\" \"\" \"\""));
+  const std::vector<std::string> files = Numbered("C:\\Games\\Demo\\Data\\File", kCount);
+  const std::vector<std::string> again = Numbered("c:\\GAMES\\demo\\data\\file", kCount);
+  const std::vector<std::string> keys = Numbered("\"HKCU\" \"Software\\Demo\\Key", kCount);
+  const std::vector<std::string> keys_again = Numbered("\"hkcu\" \"SOFTWARE\\DEMO\\KEY", kCount);
+  for (size_t i = 0; i < kCount; ++i) {
+    log.AddFile(files[i]);
+    log.AddFile(again[i / 2]);
+    log.AddRegistryEntry(keys[i]);
+    log.AddRegistryEntry(keys_again[i / 3]);
+  }
+  ASSERT_EQ(log.FileList.size(), kCount);
+  ASSERT_EQ(log.RegistryList.size(), kCount);
+  for (size_t i = 0; i < kCount; ++i) {
+    ASSERT_EQ(log.FileList[i], "$INSTDIR\\Data\\File" + std::to_string(i) + ".dat");
+    ASSERT_EQ(log.RegistryList[i], keys[i]);
+  }
+  EXPECT_TRUE(log.HasRegistryEntry("\"HKCU\" \"Software\\Demo\\Key123.dat"));
+  EXPECT_FALSE(log.HasRegistryEntry("\"HKCU\" \"Software\\Demo\\Key100000.dat"));
+  EXPECT_FALSE(log.HasFile("$INSTDIR\\Data\\File12.da"));  // a prefix is not the entry
 }
 
 // Other code reads and may change the public lists: the duplicate checks follow.

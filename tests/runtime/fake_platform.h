@@ -20,7 +20,6 @@ struct TErrorLogWritten {
 
 class TFakePlatform : public TStartupPlatform {
  public:
-  void PinToFirstProcessor() override { Calls.push_back("pin"); }
   uint16_t SystemDefaultLanguage() override { return 0x0409; }
   std::string RunningExecutablePath() override { return ExePath; }
   bool FileExists(const std::string& path) override { return ExistingFiles.count(path) > 0; }

@@ -118,8 +118,8 @@ TEST_F(Startup, SoundPackageRunsThroughToTheHandOver) {
   EXPECT_EQ(platform_.Statuses.front(), "Loading Header [0/100]");
   EXPECT_EQ(platform_.Statuses[1], "Status: 0 out of 6 files verifyed [0/10000]");
   EXPECT_EQ(platform_.Statuses.back(), "Status: 6 out of 6 files verifyed [10000/10000]");
-  EXPECT_EQ(platform_.Calls, (std::vector<std::string>{"pin", "create wizard", "show verify", "destroy verify",
-                                                       "hand over", "free wizard"}));
+  EXPECT_EQ(platform_.Calls,
+            (std::vector<std::string>{"create wizard", "show verify", "destroy verify", "hand over", "free wizard"}));
   EXPECT_GE(platform_.Tick, 500u);  // the window stayed up half a second after the last entry
   const TSetupState& s = Globals().State;
   EXPECT_EQ(s.RequiredBytes, 3002);  // grouped entries only

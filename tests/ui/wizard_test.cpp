@@ -40,6 +40,7 @@ class TFakeWizardPlatform : public TWizardSystem, public TWizardView {
   void StopWorker() override { Stopped = true; }
   void ProcessMessages() override {}
   void Sleep1() override {}
+  uint64_t Milliseconds() override { return Clock += ClockStep; }
   void Repaint() override {
     if (Watch) Shown.push_back(Watch->Progress);
   }
@@ -54,6 +55,8 @@ class TFakeWizardPlatform : public TWizardSystem, public TWizardView {
   std::vector<std::pair<std::u16string, bool>> Synced;
   std::function<void()> OnStart;  // what the worker does in its run
   std::vector<int> Shown;
+  uint64_t Clock = 0;
+  uint64_t ClockStep = 1000;  // every look at the clock a second later; 0 stops it
 };
 
 class Wizard : public ::testing::Test {
@@ -246,6 +249,23 @@ TEST_F(Wizard, UninstallTotalsAndProgress) {
   EXPECT_EQ(platform_.Shown, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));  // the empty gauge first
   EXPECT_EQ(w.StatusLabel->Caption, u"1/1 values");
   EXPECT_EQ(w.Pages.Current, 2);  // the page after the uninstall is shown
+}
+
+TEST_F(Wizard, AnUninstallOfManyItemsShowsTheEndOfEveryStage) {
+  Layout({"Welcome", "Uninstall", "Finish"});
+  Globals().SetupInfo.Mode = 1;
+  TUninstallList& log = UninstallList();
+  for (int i = 0; i < 300; ++i) log.FileList.push_back("C:\\f" + std::to_string(i));
+  log.FolderList = {"C:\\one", "C:\\two", "C:\\ONE\\"};  // one folder twice: removed once
+  log.RegistryList = {"\"HKCU\" \"Software\\X\" \"v\" \"\""};
+  TWizard w(platform_, platform_);
+  w.SetPagesUp();
+  platform_.Watch = w.ProgressBar;
+  platform_.ClockStep = 0;  // all within one moment: only what must be shown is
+  w.NextButtonClick();
+  EXPECT_EQ(w.ProgressBar->Max, 303);
+  EXPECT_EQ(platform_.Shown, (std::vector<int>{0, 300, 302, 303}));
+  EXPECT_EQ(w.StatusLabel->Caption, u"1/1 values");
 }
 
 TEST_F(Wizard, SilentRunsEndOnTheFinishPage) {

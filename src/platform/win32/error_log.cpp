@@ -195,9 +195,25 @@ const TOSVersionFacts& SystemFacts() {
 
 void ReadSystemFacts() { (void)SystemFacts(); }
 
+// Keeps the calling thread on the first processor while it lives: the two readings of the
+// time-stamp counter come from one processor's counter.
+class FirstProcessorOnly {
+ public:
+  FirstProcessorOnly() : previous_(SetThreadAffinityMask(GetCurrentThread(), 1)) {}
+  ~FirstProcessorOnly() {
+    if (previous_ != 0) SetThreadAffinityMask(GetCurrentThread(), previous_);
+  }
+  FirstProcessorOnly(const FirstProcessorOnly&) = delete;
+  FirstProcessorOnly& operator=(const FirstProcessorOnly&) = delete;
+
+ private:
+  DWORD_PTR previous_;
+};
+
 uint32_t CpuSpeedMHz() {
   uint64_t difference = 0;
   {
+    FirstProcessorOnly processor;
     RealTimePriority priority;
     // Let the scheduler hand over at the new priority before the first reading.
     Sleep(10);

@@ -15,8 +15,6 @@
 
 namespace setup::win32 {
 
-void TWin32StartupPlatform::PinToFirstProcessor() { SetProcessAffinityMask(GetCurrentProcess(), 1); }
-
 uint16_t TWin32StartupPlatform::SystemDefaultLanguage() { return GetSystemDefaultLangID(); }
 
 std::string TWin32StartupPlatform::RunningExecutablePath() {

@@ -10,7 +10,6 @@ namespace setup::win32 {
 
 class TWin32StartupPlatform : public TStartupPlatform {
  public:
-  void PinToFirstProcessor() override;
   uint16_t SystemDefaultLanguage() override;
   std::string RunningExecutablePath() override;
   bool FileExists(const std::string& path) override;

@@ -14,6 +14,7 @@ namespace setup::win32 {
 
 class TWin32System : public TSystem {
  public:
+  TNewFileResult WriteNewFile(const std::string& path, const uint8_t* data, size_t size) override;
   bool FileExists(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   bool CreateFolder(const std::string& path) override;

@@ -1,0 +1,137 @@
+#include "engine/file_output.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+#include "engine/system.h"
+
+namespace setup {
+
+namespace {
+
+// What an existing file's new content is written to, beside it, before it takes the file's
+// place. One fixed name: a run killed half way leaves one such file that the next run overwrites.
+constexpr char kReplacementSuffix[] = ".setup-new";
+
+// A batch is handed to the threads when it holds this many files or bytes.
+constexpr size_t kBatchFiles = 32;
+constexpr size_t kBatchBytes = 1u << 20;
+
+}  // namespace
+
+TEntryOutput::TEntryOutput(const std::string& path) : path_(path) {
+  TSystem& system = System();
+  // A new file is made in one look-up of its name: under Wine a name that is not there costs
+  // a search of its folder, and most files of an install are new.
+  file_ = system.OpenFile(path, TFileMode::CreateNew);
+  if (file_) return;
+  if (system.FileExists(path)) {
+    if (!system.OpenFile(path, TFileMode::ReadWrite)) return;
+    temp_ = path + kReplacementSuffix;
+    file_ = system.OpenFile(temp_, TFileMode::Create);
+    if (file_) return;
+    temp_.clear();  // no room for a second name (path length, folder rights): written directly
+  }
+  file_ = system.OpenFile(path, TFileMode::Create);
+}
+
+void TEntryOutput::Write(const uint8_t* data, size_t size) {
+  if (file_->Write(data, size) != size) written_ = false;
+}
+
+void TEntryOutput::Finish(bool complete) {
+  if (!file_) return;
+  const bool keep = Replacing() && complete && written_ && file_->Sync();
+  file_.reset();
+  if (!Replacing()) return;
+  if (!keep || !System().ReplaceFile(temp_, path_)) System().DeleteFile(temp_);
+  temp_.clear();
+}
+
+// ---------------------------------------------------------------- writer threads
+
+unsigned FileWriterThreads() {
+  // Under Wine on two processors, a game of 16,000 files installed in 2.2 s with two writer
+  // threads and in 2.9 s with one; three and four gained nothing more there.
+  return std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+}
+
+TFileWriters::TFileWriters(unsigned threads, size_t max_bytes) : max_bytes_(max_bytes) {
+  threads_.reserve(threads);
+  for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+}
+
+TFileWriters::~TFileWriters() {
+  Submit();
+  {
+    std::lock_guard guard(lock_);
+    ending_ = true;
+  }
+  work_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void TFileWriters::Write(std::string path, TBytes bytes) {
+  filling_.Bytes += bytes.size();
+  filling_.Jobs.push_back({std::move(path), std::move(bytes)});
+  if (filling_.Jobs.size() >= kBatchFiles || filling_.Bytes >= kBatchBytes) Submit();
+}
+
+void TFileWriters::Submit() {
+  if (filling_.Jobs.empty()) return;
+  std::unique_lock guard(lock_);
+  // One batch larger than the limit still goes, alone.
+  room_.wait(guard, [&] { return held_bytes_ == 0 || held_bytes_ + filling_.Bytes <= max_bytes_; });
+  held_bytes_ += filling_.Bytes;
+  queue_.push_back(std::exchange(filling_, {}));
+  guard.unlock();
+  work_.notify_one();
+}
+
+std::vector<std::pair<std::string, TBytes>> TFileWriters::Wait() {
+  Submit();
+  std::unique_lock guard(lock_);
+  room_.wait(guard, [&] { return queue_.empty() && busy_ == 0; });
+  if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  return std::exchange(unopened_, {});
+}
+
+void TFileWriters::Run() {
+  std::unique_lock guard(lock_);
+  for (;;) {
+    work_.wait(guard, [&] { return !queue_.empty() || ending_; });
+    if (queue_.empty()) return;  // ending, with nothing left to write
+    TBatch batch = std::move(queue_.front());
+    queue_.pop_front();
+    ++busy_;
+    guard.unlock();
+    std::vector<std::pair<std::string, TBytes>> unopened;
+    std::exception_ptr error;
+    for (TJob& job : batch.Jobs) {
+      try {
+        // Most files are new: made in one go. One already there is replaced in one step.
+        TSystem& system = System();
+        const TSystem::TNewFileResult made = system.WriteNewFile(job.Path, job.Bytes.data(), job.Bytes.size());
+        if (made == TSystem::kCreated) continue;
+        TEntryOutput output(job.Path);
+        if (output.IsOpen()) {
+          output.Write(job.Bytes.data(), job.Bytes.size());
+          output.Finish(true);
+        } else if (!system.FileExists(job.Path)) {
+          unopened.emplace_back(std::move(job.Path), std::move(job.Bytes));
+        }
+      } catch (...) {
+        if (!error) error = std::current_exception();
+      }
+    }
+    guard.lock();
+    --busy_;
+    held_bytes_ -= batch.Bytes;
+    if (error && !error_) error_ = error;
+    for (auto& item : unopened) unopened_.push_back(std::move(item));
+    room_.notify_all();
+  }
+}
+
+}  // namespace setup
