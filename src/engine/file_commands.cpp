@@ -34,8 +34,9 @@ constexpr int kRemoveTreeAttempts = 3;
 // Entries up to this size are inflated into memory and handed to the writer threads; larger
 // ones are written by the run itself, piece by piece.
 constexpr uint64_t kQueuedEntryLimit = 4u << 20;
-// What the writer threads may hold at once.
-constexpr size_t kQueuedBytes = 32u << 20;
+// What the writer threads may hold at once. Under Wine a game of 16,000 files installed as fast
+// with 8 MiB as with 32 MiB, and peaked at 59 MB instead of 79 MB.
+constexpr size_t kQueuedBytes = 8u << 20;
 
 // The output of a package entry, with its folders made first. A folder the run thought it
 // knew but that has gone (taken away by the player or a program) is made again.
