@@ -17,6 +17,8 @@ constexpr char kReplacementSuffix[] = ".setup-new";
 // A batch is handed to the threads when it holds this many files or bytes.
 constexpr size_t kBatchFiles = 32;
 constexpr size_t kBatchBytes = 1u << 20;
+// Batches handed over and not yet taken by a thread.
+constexpr size_t kMaxWaitingBatches = 64;
 
 }  // namespace
 
@@ -81,8 +83,11 @@ void TFileWriters::Write(std::string path, TBytes bytes) {
 void TFileWriters::Submit() {
   if (filling_.Jobs.empty()) return;
   std::unique_lock guard(lock_);
-  // One batch larger than the limit still goes, alone.
-  room_.wait(guard, [&] { return held_bytes_ == 0 || held_bytes_ + filling_.Bytes <= max_bytes_; });
+  // One batch larger than the limit still goes, alone. The count of batches waiting is
+  // bounded too: a thousand empty files hold no bytes.
+  room_.wait(guard, [&] {
+    return (held_bytes_ == 0 || held_bytes_ + filling_.Bytes <= max_bytes_) && queue_.size() < kMaxWaitingBatches;
+  });
   held_bytes_ += filling_.Bytes;
   queue_.push_back(std::exchange(filling_, {}));
   guard.unlock();

@@ -55,7 +55,8 @@ class TEntryOutput {
 // batch.
 class TFileWriters {
  public:
-  // Up to max_bytes of files are held at once; Write waits for room beyond that.
+  // Up to max_bytes of files (and a bounded number of them) are held at once; Write waits for
+  // room beyond that.
   TFileWriters(unsigned threads, size_t max_bytes);
   // Writes what is queued and ends the threads; an error of a thread is dropped here.
   ~TFileWriters();
