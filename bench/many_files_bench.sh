@@ -142,11 +142,15 @@ EOF
       rm -f "$MANY/many_ours_$n.exe" "$MANY/many_peer_$n.exe"
     fi
   done
-  if ! [ -f "$MANY/many_ours_$n.exe" ] || [ "$BIN/setup.exe" -nt "$MANY/many_ours_$n.exe" ] ||
+  # Ours is made again for another runtime or builder (BIN may be an older build).
+  local tools
+  tools=$(cat "$BIN/setup.exe" "$BIN/setupbuild" | sha256sum | cut -d' ' -f1)
+  if ! [ -f "$MANY/many_ours_$n.exe" ] || [ "$(cat "$MANY/many_ours_$n.tools" 2>/dev/null)" != "$tools" ] ||
     [ "$MANY/x$n.stamp" -nt "$MANY/many_ours_$n.exe" ]; then
     echo "many: building our setup at scale $n"
     rm -f "$MANY/many_ours_$n.exe"
     bench_setupbuild "$MANY/ours_$n.script" "$MANY/build_ours_$n.log"
+    echo "$tools" >"$MANY/many_ours_$n.tools"
   fi
   if ! [ -f "$MANY/many_peer_$n.exe" ] || [ "$MANY/x$n.stamp" -nt "$MANY/many_peer_$n.exe" ]; then
     echo "many: building the peer's setup at scale $n"

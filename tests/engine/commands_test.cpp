@@ -214,6 +214,31 @@ TEST_F(Engine, ManySmallFilesAreWrittenMeanwhileInTheGroupsOrder) {
                                                "C:\\Games\\Demo\\f3", "C:\\Games\\Demo\\f4", "C:\\Games\\Demo\\f5"}));
 }
 
+// The folders of a group are asked about once, not for every file; a folder taken away between
+// two commands is made (and recorded) again when a file needs it.
+TEST_F(Engine, FoldersKnownToExistAreNotAskedAboutAgain) {
+  std::vector<std::tuple<std::string, uint16_t, std::string>> entries = {{"SetupInfo", 0, "x"}};
+  for (int i = 0; i < 300; ++i)
+    entries.emplace_back("maps\\level" + std::to_string(i % 3) + "\\m" + std::to_string(i), 1, "m");
+  entries.emplace_back("maps\\level0\\late", 2, "late");
+  Package(entries);
+  Script({{kFile, {"files", "1"}}});
+  RunScript();
+  // C:\Games, C:\Games\Demo, maps and its three folders, each once (300 files used to ask
+  // 1,500 times).
+  EXPECT_EQ(system_.FolderChecks, 6);
+  ASSERT_EQ(Read("C:\\Games\\Demo\\maps\\level2\\m299"), "m");
+
+  std::filesystem::remove_all(system_.Map("C:\\Games\\Demo\\maps"));  // by the player, say
+  UninstallList().FolderList.clear();
+  Interpreter().CurrentLine = -1;
+  Script({{kFile, {"files", "2"}}});
+  RunLines();
+  EXPECT_EQ(Read("C:\\Games\\Demo\\maps\\level0\\late"), "late");
+  EXPECT_EQ(UninstallList().FolderList,
+            (std::vector<std::string>{"C:\\Games\\Demo\\maps\\", "C:\\Games\\Demo\\maps\\level0"}));
+}
+
 // An existing file is written beside itself and replaced in one step, so it stays whole until
 // the new content is complete; a leftover of a killed run is overwritten. New files are written
 // directly. The install log names the targets only.

@@ -7,6 +7,7 @@
 #include <fnmatch.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -59,6 +60,7 @@ class TFakeSystem : public TSystem {
     return false;
   }
   bool FolderExists(const std::string& path) override {
+    ++FolderChecks;
     std::error_code ec;
     return std::filesystem::is_directory(Map(path), ec);
   }
@@ -183,6 +185,7 @@ class TFakeSystem : public TSystem {
   // Files another program holds open without sharing: they neither open nor get replaced.
   std::set<std::string> Locked;
   bool RefuseReplace = false;  // every replacement fails, as for a file in use
+  std::atomic<int> FolderChecks{0};  // FolderExists calls so far
   std::vector<std::vector<std::string>> Links;
   std::vector<std::string> Executed, Opened, Icons;
 
