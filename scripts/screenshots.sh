@@ -44,12 +44,23 @@ echo "screenshots: creating a Wine prefix"
 wineboot -i >"$WORK/wineboot.log" 2>&1 </dev/null
 wine_place_windows "$WORK/reg.log"
 
-# The example with a few thousand small files more, so that the patching page can be caught
-# half way.
+# The example with 40,000 small files more, so that the patching and uninstall pages can be
+# caught half way: the uninstaller removes them in a few seconds, and the install (faster)
+# waits three seconds half way, between the two groups of them, in a program it runs.
 SRC=$WORK/src
 cp -r "$ROOT/examples/demo" "$SRC"
-mkdir -p "$SRC/files/data/maps"
-for i in $(seq 1 4000); do echo "map $i" >"$SRC/files/data/maps/map$i.txt"; done
+mkdir -p "$SRC/files/data/maps" "$SRC/more_maps"
+for i in $(seq 1 20000); do echo "map $i" >"$SRC/files/data/maps/map$i.txt"; done
+for i in $(seq 20001 40000); do echo "map $i" >"$SRC/more_maps/map$i.txt"; done
+# windriver.exe waiting three seconds for a window that never comes is the pause.
+# (awk -v would read the backslashes of the path as escapes: the environment does not.)
+DRIVER="Z:${BIN//\//\\}\\windriver.exe" awk '{ print }
+  $0 == "file files" {
+    print "message \"Extracting data\\maps\\map20001.txt\""
+    print "execute \"" ENVIRON["DRIVER"] "\" \"wait Pause 3000\""
+    print "file more_maps data\\maps"
+  }' "$ROOT/examples/demo/demo.script" >"$SRC/demo.script"
+grep -q '^file more_maps' "$SRC/demo.script" || { echo "screenshots: cannot add the pause to the demo script" >&2; exit 1; }
 "$BIN/setupbuild" -q -o "$WORK/prefix/drive_c/demo_setup.exe" "$SRC/demo.script" >"$WORK/build.log" 2>&1 ||
   { cat "$WORK/build.log" >&2; exit 1; }
 
