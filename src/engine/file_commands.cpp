@@ -176,7 +176,7 @@ void ExtractGroup(const std::string& folder, uint16_t group) {
   // else about an entry happens here, in the group's order: its status line, its place in the
   // install log, its folders. A path that comes again, and every entry written here, first
   // waits for the files in flight.
-  TFileWriters writers(FileWriterThreads(), kQueuedBytes);
+  TFileWriters writers(System().FilesFromManyThreads() ? FileWriterThreads() : 0, kQueuedBytes);
   std::unordered_set<uint64_t> queued;  // the paths in flight, as case-folded hashes
   auto wait_for_writers = [&] {
     for (const auto& [path, bytes] : writers.Wait()) WriteEntryBytes(path, bytes);

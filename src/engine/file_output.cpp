@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <system_error>
 #include <utility>
 
 #include "engine/system.h"
@@ -61,7 +62,11 @@ unsigned FileWriterThreads() {
 
 TFileWriters::TFileWriters(unsigned threads, size_t max_bytes) : max_bytes_(max_bytes) {
   threads_.reserve(threads);
-  for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+  try {
+    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
+  } catch (const std::system_error&) {
+    // No more threads to be had: the ones started do the work, or the caller's own thread.
+  }
 }
 
 TFileWriters::~TFileWriters() {
@@ -82,6 +87,11 @@ void TFileWriters::Write(std::string path, TBytes bytes) {
 
 void TFileWriters::Submit() {
   if (filling_.Jobs.empty()) return;
+  if (threads_.empty()) {
+    TBatch batch = std::exchange(filling_, {});
+    WriteBatch(batch);
+    return;
+  }
   std::unique_lock guard(lock_);
   // One batch larger than the limit still goes, alone. The count of batches waiting is
   // bounded too: a thousand empty files hold no bytes.
@@ -111,32 +121,37 @@ void TFileWriters::Run() {
     queue_.pop_front();
     ++busy_;
     guard.unlock();
-    std::vector<std::pair<std::string, TBytes>> unopened;
-    std::exception_ptr error;
-    for (TJob& job : batch.Jobs) {
-      try {
-        // Most files are new: made in one go. One already there is replaced in one step.
-        TSystem& system = System();
-        const TSystem::TNewFileResult made = system.WriteNewFile(job.Path, job.Bytes.data(), job.Bytes.size());
-        if (made == TSystem::kCreated) continue;
-        TEntryOutput output(job.Path);
-        if (output.IsOpen()) {
-          output.Write(job.Bytes.data(), job.Bytes.size());
-          output.Finish(true);
-        } else if (!system.FileExists(job.Path)) {
-          unopened.emplace_back(std::move(job.Path), std::move(job.Bytes));
-        }
-      } catch (...) {
-        if (!error) error = std::current_exception();
-      }
-    }
+    WriteBatch(batch);
     guard.lock();
     --busy_;
     held_bytes_ -= batch.Bytes;
-    if (error && !error_) error_ = error;
-    for (auto& item : unopened) unopened_.push_back(std::move(item));
     room_.notify_all();
   }
+}
+
+void TFileWriters::WriteBatch(TBatch& batch) {
+  std::vector<std::pair<std::string, TBytes>> unopened;
+  std::exception_ptr error;
+  for (TJob& job : batch.Jobs) {
+    try {
+      // Most files are new: made in one go. One already there is replaced in one step.
+      TSystem& system = System();
+      const TSystem::TNewFileResult made = system.WriteNewFile(job.Path, job.Bytes.data(), job.Bytes.size());
+      if (made == TSystem::kCreated) continue;
+      TEntryOutput output(job.Path);
+      if (output.IsOpen()) {
+        output.Write(job.Bytes.data(), job.Bytes.size());
+        output.Finish(true);
+      } else if (!system.FileExists(job.Path)) {
+        unopened.emplace_back(std::move(job.Path), std::move(job.Bytes));
+      }
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  }
+  std::lock_guard guard(lock_);
+  if (error && !error_) error_ = error;
+  for (auto& item : unopened) unopened_.push_back(std::move(item));
 }
 
 }  // namespace setup

@@ -56,7 +56,8 @@ class TEntryOutput {
 class TFileWriters {
  public:
   // Up to max_bytes of files (and a bounded number of them) are held at once; Write waits for
-  // room beyond that.
+  // room beyond that. Without threads (none asked for, or none to be had) the files are
+  // written by the caller's thread as their batches fill.
   TFileWriters(unsigned threads, size_t max_bytes);
   // Writes what is queued and ends the threads; an error of a thread is dropped here.
   ~TFileWriters();
@@ -78,9 +79,11 @@ class TFileWriters {
     std::vector<TJob> Jobs;
     size_t Bytes = 0;
   };
-  // Hands the batch being filled to the threads.
+  // Hands the batch being filled to the threads, or writes it at once without threads.
   void Submit();
   void Run();
+  // Writes the batch's files; what could not be opened, and the first error, are kept for Wait.
+  void WriteBatch(TBatch& batch);
 
   TBatch filling_;  // the caller's, not yet handed over
   std::mutex lock_;

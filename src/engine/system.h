@@ -33,6 +33,10 @@ class TSystem {
   virtual std::unique_ptr<TFileStream> OpenFile(const std::string& path, TFileMode mode) {
     return TFileStream::Open(path, mode);
   }
+  // Whether WriteNewFile, OpenFile, FileExists, ReplaceFile and DeleteFile may run on several
+  // threads at once, beside the other calls on the script's thread (the install's writer
+  // threads); a system that says no has its files written on the script's thread.
+  virtual bool FilesFromManyThreads() const { return true; }
   // Makes a file that is not there yet and writes the bytes into it, in one go: kCreated, or
   // kExists (nothing changed) when something has the name already, or kFailed (a file cut short
   // is removed again). The writer threads of an install make most files so.

@@ -44,6 +44,20 @@ TEST(FileWriters, FilesThatCannotBeOpenedComeBackWithTheirBytes) {
   EXPECT_TRUE(writers.Wait().empty());  // handed over once
 }
 
+// Without threads the caller's own thread writes each batch as it fills, with the same results.
+TEST(FileWriters, WithoutThreadsTheCallerWritesAsBatchesFill) {
+  TThrowingSystem system;
+  std::filesystem::create_directories(system.Map("C:\\Game"));
+  TFileWriters writers(0, 1 << 20);
+  for (int i = 0; i < 40; ++i) writers.Write("C:\\Game\\f" + std::to_string(i), Text("x"));
+  EXPECT_EQ(Read(system, "C:\\Game\\f0"), "x");  // the first batch is full: already written
+  writers.Write("C:\\Gone\\lost.txt", Text("lost"));
+  const auto unopened = writers.Wait();
+  ASSERT_EQ(unopened.size(), 1u);
+  EXPECT_EQ(unopened[0].first, "C:\\Gone\\lost.txt");
+  EXPECT_EQ(Read(system, "C:\\Game\\f39"), "x");
+}
+
 // An error on a writer thread reaches the caller at its next wait; the writers go on.
 TEST(FileWriters, AnErrorOfAThreadIsRethrownByWait) {
   TThrowingSystem system;

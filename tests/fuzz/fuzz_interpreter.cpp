@@ -90,6 +90,8 @@ class TMemorySystem : public TSystem {
     values_.clear();
   }
 
+  // The maps below are not guarded: files are written on the script's thread.
+  bool FilesFromManyThreads() const override { return false; }
   std::unique_ptr<TFileStream> OpenFile(const std::string& path, TFileMode mode) override {
     const std::string key = Key(path);
     auto found = files_.find(key);
