@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/host.h"
+
 #include "test_host.h"
 
 namespace setup {
@@ -53,6 +55,22 @@ TEST(PathVariables, ContractionRoundTrips) {
   EXPECT_EQ(ContractPathVariables(u"C:\\Users\\Ann\\Desktop\\Demo.lnk", v), u"$DESKTOPDemo.lnk");
   TPathValues empty;
   EXPECT_EQ(ContractPathVariables(u"C:\\x", empty), u"C:\\x");
+}
+
+// The narrow contraction an install uses for every file gives what the wide one gives.
+TEST(PathVariables, NarrowContractionGivesTheWideResult) {
+  const TEnvironmentTable env = {{u"TEMP", u"C:\\Temp"}, {u"GAME", u"Demo"}};
+  const TPathValues v = SampleValues(&env);
+  const TPathContractor contractor(v);
+  auto narrow = [](std::u16string_view text) { return Host().WideToAnsi(text); };
+  for (const std::u16string path :
+       {u"C:\\Program Files\\Demo\\data\\a.pak", u"c:\\program files\\DEMO\\b.txt", u"C:\\Program Files\\Other\\b.txt",
+        u"C:\\Users\\Ann\\Desktop\\Demo.lnk", u"C:\\Users\\Ann\\AppData\\Roaming\\x",
+        u"C:\\Users\\Ann\\Start Menu\\Programs\\Demo\\Play.lnk", u"E:\\elsewhere\\%GAME%\\c.txt", u"E:\\100%\\d.txt",
+        u"", u"C:"}) {
+    EXPECT_EQ(contractor.Contract(narrow(path)), narrow(ContractPathVariables(path, v))) << narrow(path);
+  }
+  EXPECT_EQ(TPathContractor(TPathValues()).Contract("C:\\x"), "C:\\x");
 }
 
 TEST(PathVariables, CurrentValuesComeFromTheSingletonsAndTheHost) {
