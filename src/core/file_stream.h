@@ -1,7 +1,6 @@
 // TFileStream: an open file with 64-bit positions, the same on Linux and Windows.
 //
-// Names are narrow strings in the system ANSI code page, as every stored path of the
-// system is. Opening reports failure by returning null; reads and writes return the
+// Names are UTF-8, as every path of the system is. Opening reports failure by returning null; reads and writes return the
 // number of bytes moved, so short transfers are the caller's to judge.
 #pragma once
 

@@ -22,28 +22,22 @@ int TPortableHost::ShowMessageBox(const std::string& text, const std::string& ca
   return kIdOk;
 }
 
-// Latin-1 both ways: every byte is the code point of the same value; wide characters
-// outside it become "?", as the Windows conversion does for unmappable characters.
+int THost::ShowMessageBoxWide(const std::u16string& text, const std::u16string& caption, unsigned style) {
+  return ShowMessageBox(WideToUtf8(text), WideToUtf8(caption), style);
+}
+
+std::string LegacyTextToUtf8(std::string_view text) {
+  return IsAscii(text) ? std::string(text) : WideToUtf8(Host().AnsiToWide(text));
+}
+
 void TPortableHost::FatalAppExit(const std::string& message) {
   std::fprintf(stderr, "fatal: %s\n", message.c_str());
   std::fflush(stderr);
   std::_Exit(3);
 }
 
-std::u16string TPortableHost::AnsiToWide(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) out.push_back(static_cast<char16_t>(c));
-  return out;
-}
+std::u16string TPortableHost::AnsiToWide(std::string_view text) { return Utf8ToWide(Windows1252ToUtf8(text)); }
 
-std::string TPortableHost::WideToAnsi(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char16_t c : text) out.push_back(c < 0x100 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-std::string TPortableHost::LowerLocale(std::string_view text) { return LowerLatin1(text); }
+std::string TPortableHost::LowerLocale(std::string_view text) { return LowerUnicode(text); }
 
 }  // namespace setup

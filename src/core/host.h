@@ -1,8 +1,10 @@
 // What the portable code needs from the operating system, behind one small interface.
 //
 // The Windows layer installs its own THost at program start; native tools and tests run
-// with the portable host (message boxes go to stderr and are answered with OK, text
-// crosses between narrow and wide as Windows-1252 would for ASCII and Latin-1).
+// with the portable host (message boxes go to stderr and are answered with OK, texts of older
+// setups are read as Windows-1252, the code page their builder wrote).
+//
+// Every narrow text crossing this interface is UTF-8.
 #pragma once
 
 #include <string>
@@ -29,14 +31,12 @@ class THost {
 
   // A modal message box owned by the application; returns the button pressed.
   virtual int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
-  // The same box with Unicode texts; hosts without one show the texts in the ANSI code page.
-  virtual int ShowMessageBoxWide(const std::u16string& text, const std::u16string& caption, unsigned style) {
-    return ShowMessageBox(WideToAnsi(text), WideToAnsi(caption), style);
-  }
-  // Narrow (system ANSI code page) and wide (UTF-16) text.
+  // The same box with UTF-16 texts.
+  virtual int ShowMessageBoxWide(const std::u16string& text, const std::u16string& caption, unsigned style);
+  // Text in the system's ANSI code page (what setups and install logs of the first version
+  // stored) as UTF-16.
   virtual std::u16string AnsiToWide(std::string_view text) = 0;
-  virtual std::string WideToAnsi(std::u16string_view text) = 0;
-  // The system's locale-aware lower-casing of narrow text.
+  // The system's lower-casing, as it compares file names.
   virtual std::string LowerLocale(std::string_view text) = 0;
   // The current user's application-data folder, asked of the system once and kept (it cannot
   // move while setup runs); empty on failure.
@@ -50,12 +50,15 @@ class TPortableHost : public THost {
  public:
   int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override;
   std::u16string AnsiToWide(std::string_view text) override;
-  std::string WideToAnsi(std::u16string_view text) override;
   std::string LowerLocale(std::string_view text) override;
   std::u16string AppDataFolder() override { return {}; }
   // Prints the message and ends the process with exit code 3.
   [[noreturn]] void FatalAppExit(const std::string& message) override;
 };
+
+// A text stored by a setup of the first version (in the system's ANSI code page) as UTF-8;
+// plain ASCII stays as it is.
+std::string LegacyTextToUtf8(std::string_view text);
 
 // The host in use; the portable host until SetHost installs another.
 THost& Host();

@@ -18,7 +18,7 @@ constexpr int kMaxTokenExpansions = 10000;
 constexpr size_t kMaxExpandedChars = 16 * 1024;
 
 [[noreturn]] void NotAnInteger(const std::u16string& text) {
-  throw ESetupError("'" + Host().WideToAnsi(text) + "' is not a valid integer value");
+  throw ESetupError("'" + WideToUtf8(text) + "' is not a valid integer value");
 }
 
 bool IsTrimmed(char16_t c) { return c <= 32; }
@@ -170,7 +170,7 @@ void TLanguageStrings::Register(const std::string& key, const std::string* value
 
 std::u16string TLanguageStrings::ExpandPlaceholders(std::u16string_view text) const {
   std::u16string out(text);
-  for (const auto& [key, value] : bindings_) out = ReplaceText(out, key, Host().AnsiToWide(*value));
+  for (const auto& [key, value] : bindings_) out = ReplaceText(out, key, Utf8ToWide(*value));
   return out;
 }
 

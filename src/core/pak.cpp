@@ -53,7 +53,7 @@ constexpr size_t kSmallestOutPiece = 16384;  // room to count what a stream give
 
 // ---------------------------------------------------------------- construction
 
-TPak::TPak(const std::string& file_name, TPakOpenMode mode) : lower_(LowerLatin1) {
+TPak::TPak(const std::string& file_name, TPakOpenMode mode) : lower_(LowerUnicode) {
   switch (mode) {
     case pmRead:
       file_ = TFileStream::Open(file_name, TFileMode::Read);

@@ -187,7 +187,7 @@ class TPak {
   int IndexOfName(const std::string& name, uint16_t group) const;
   // How the latest Extract, ExtractTo, Verify, FindByName or extracting group walk ended.
   const TExtractResult& LastExtract() const { return last_extract_; }
-  // The lower-casing that name look-ups compare with (LowerLatin1 until set).
+  // The lower-casing that name look-ups compare with (LowerUnicode until set).
   void SetNameLowering(TNameLowering lower) { lower_ = lower; }
   TGroupItem FirstInGroup(uint16_t group, bool extract);
   TGroupItem NextInGroup(uint16_t group, bool extract);

@@ -67,7 +67,6 @@ std::u16string ContractPathVariables(std::u16string_view text, const TPathValues
 }
 
 TPathContractor::TPathContractor(const TPathValues& v) {
-  THost& host = Host();
   const std::pair<const std::u16string*, const char*> folders[] = {{&v.InstallDir, "$INSTDIR"},
                                                                    {&v.ProgramsMenuPath, "$SMPROGRAMS"},
                                                                    {&v.ProgramFilesPath, "$PROGRAMFILES"},
@@ -75,11 +74,11 @@ TPathContractor::TPathContractor(const TPathValues& v) {
                                                                    {&v.DesktopPath, "$DESKTOP"}};
   // An empty folder value is never replaced, as in the wide form.
   for (const auto& [value, name] : folders) {
-    if (!value->empty()) folders_.emplace_back(host.WideToAnsi(*value), name);
+    if (!value->empty()) folders_.emplace_back(WideToUtf8(*value), name);
   }
   if (v.Environment) {
     for (const auto& [name, value] : *v.Environment) {
-      environment_.emplace_back(host.WideToAnsi(u"%" + name + u"%"), host.WideToAnsi(value));
+      environment_.emplace_back(WideToUtf8(u"%" + name + u"%"), WideToUtf8(value));
     }
   }
 }
@@ -95,7 +94,7 @@ std::string TPathContractor::Contract(std::string_view path) const {
 TPathValues CurrentPathValues() {
   TSetupGlobals& g = Globals();
   TPathValues v;
-  v.InstallDir = Host().AnsiToWide(g.SetupInfo.InstallDir);
+  v.InstallDir = Utf8ToWide(g.SetupInfo.InstallDir);
   v.ProgramsMenuPath = g.State.ProgramsMenuPath;
   v.ProgramFilesPath = g.State.ProgramFilesPath;
   v.AppDataPath = WithTrailingBackslash(Host().AppDataFolder());

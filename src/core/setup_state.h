@@ -70,8 +70,8 @@ std::u16string ExpandPathVariables(std::u16string_view text, const TPathValues& 
 std::u16string ContractPathVariables(std::u16string_view text, const TPathValues& values);
 std::u16string ExpandEnvironmentReferences(std::u16string_view text, const TEnvironmentTable& table);
 
-// Contraction of many paths with the same values, on narrow text (the system code page): the
-// values are made narrow once, and each path is contracted without a trip through wide text.
+// Contraction of many paths with the same values, on UTF-8 text: the values are made UTF-8
+// once, and each path is contracted without a trip through wide text.
 // Gives what ContractPathVariables gives for the same path in wide text.
 class TPathContractor {
  public:

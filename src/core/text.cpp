@@ -3,6 +3,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwctype>
+#ifndef _WIN32
+#include <clocale>
+#include <locale.h>
+#endif
 
 namespace setup {
 
@@ -15,13 +20,32 @@ std::string LowerAscii(std::string_view text) {
   return out;
 }
 
-std::string LowerLatin1(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) c = static_cast<char>(u + 32);
+std::string LowerUnicode(std::string_view text) {
+  if (IsAscii(text)) return LowerAscii(text);
+  const std::u16string wide = Utf8ToWide(text);
+  std::u16string out;
+  out.reserve(wide.size());
+#ifndef _WIN32
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+#endif
+  for (size_t i = 0; i < wide.size(); ++i) {
+    char32_t cp = wide[i];
+    const bool pair = cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF;
+    if (pair) cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[++i] - 0xDC00);
+#ifdef _WIN32
+    // Windows programs take the system's rule from their host; ASCII and Latin-1 here.
+    if ((cp >= 'A' && cp <= 'Z') || (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7)) cp += 32;
+#else
+    if (utf8 != static_cast<locale_t>(0)) cp = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), utf8));
+#endif
+    if (cp >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
   }
-  return out;
+  return WideToUtf8(out);
 }
 
 std::string UpperAscii(std::string_view text) {
@@ -222,6 +246,119 @@ std::u16string WidenAscii(std::string_view text) {
   std::u16string out;
   for (unsigned char c : text) out.push_back(c);
   return out;
+}
+
+}  // namespace setup
+
+namespace setup {
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+constexpr char32_t kInvalid = 0xFFFFFFFF;
+
+// The character at text[i], i moved past it; kInvalid (i past one byte) for an invalid byte.
+// Surrogate values in three bytes are read when allow_surrogates holds.
+char32_t NextUtf8(std::string_view text, size_t& i, bool allow_surrogates) {
+  const unsigned char c = static_cast<unsigned char>(text[i++]);
+  if (c < 0x80) return c;
+  const int extra = (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+  if (extra < 0 || text.size() - i < static_cast<size_t>(extra)) return kInvalid;
+  char32_t cp = c & (0x3F >> extra);
+  for (int k = 0; k < extra; ++k) {
+    const unsigned char cc = static_cast<unsigned char>(text[i + k]);
+    if ((cc & 0xC0) != 0x80) return kInvalid;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[extra] || cp > 0x10FFFF) return kInvalid;
+  if (cp >= 0xD800 && cp <= 0xDFFF && !allow_surrogates) return kInvalid;
+  i += static_cast<size_t>(extra);
+  return cp;
+}
+
+// Code points of the bytes 0x80 to 0x9F; the five unassigned bytes stand for themselves.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
+std::u16string Utf8ToWide(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const char32_t cp = NextUtf8(text, i, true);
+    if (cp == kInvalid) {
+      out.push_back(0xFFFD);
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char16_t>(cp));
+    } else {
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    }
+  }
+  return out;
+}
+
+std::string WideToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(c - 0xD800) << 10) | (text[i + 1] - 0xDC00)));
+      ++i;
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    if (NextUtf8(text, i, false) == kInvalid) return false;
+  }
+  return true;
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+std::string Windows1252ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) AppendUtf8(out, c >= 0x80 && c < 0xA0 ? kWindows1252High[c - 0x80] : c);
+  return out;
+}
+
+std::string TextFileToUtf8(std::string_view bytes, std::string (*legacy)(std::string_view)) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  return legacy(bytes);
 }
 
 }  // namespace setup

@@ -19,9 +19,9 @@ std::string UpperAscii(std::string_view text);
 bool SameTextAscii(std::string_view a, std::string_view b);
 // FNV-1a over the text with ASCII letters lowered: texts SameTextAscii takes as equal hash alike.
 uint64_t FoldedHashAscii(std::string_view text);
-// ASCII letters and the Latin-1 capitals (0xC0 to 0xDE but 0xD7) lowered: the locale rule of a
-// Western code page, used where the system's own rule is not at hand.
-std::string LowerLatin1(std::string_view text);
+// UTF-8 text with every letter that has a simple lower-case form lowered (the C library's
+// Unicode rules), used where the system's own rule is not at hand.
+std::string LowerUnicode(std::string_view text);
 
 // Every occurrence of key, found without regard to ASCII case, replaced by replacement.
 // The search starts again from the beginning after each replacement, so text that a
@@ -57,5 +57,23 @@ std::optional<std::vector<std::string>> SafeRelativeParts(std::string_view name)
 
 // Narrow ASCII text to UTF-16 and back (for the system's own fixed texts and tests).
 std::u16string WidenAscii(std::string_view text);
+
+// The runtime keeps every text in UTF-8 and gives the system UTF-16 at its edge.
+//
+// Utf8ToWide reads each invalid byte (a stray continuation byte, a cut or over-long sequence, a
+// value past U+10FFFF) as U+FFFD. WideToUtf8 writes a surrogate without its partner as the
+// three bytes of its own value, and Utf8ToWide reads those back, so that a name the system
+// hands out (file names may hold such surrogates) reaches the system again unchanged.
+std::u16string Utf8ToWide(std::string_view text);
+std::string WideToUtf8(std::u16string_view text);
+// Strict UTF-8: no surrogates, no over-long forms, nothing past U+10FFFF.
+bool IsValidUtf8(std::string_view text);
+bool IsAscii(std::string_view text);
+// The Windows-1252 code page (what older scripts and setups were written in) as UTF-8; its five
+// unassigned bytes keep their own values, as the system maps them.
+std::string Windows1252ToUtf8(std::string_view text);
+// A text file's bytes as UTF-8: a UTF-8 byte-order mark is dropped; text that is not valid
+// UTF-8 is taken to be in an older code page and decoded by legacy.
+std::string TextFileToUtf8(std::string_view bytes, std::string (*legacy)(std::string_view));
 
 }  // namespace setup

@@ -6,6 +6,7 @@
 #include "core/error.h"
 #include "core/host.h"
 #include "core/setup_state.h"
+#include "core/text.h"
 #include "engine/archive_commands.h"
 #include "engine/file_commands.h"
 #include "engine/uninstall_list.h"
@@ -28,8 +29,7 @@ int32_t ParseLineIndex(const std::string& text) {
 }
 
 std::string Expanded(const std::string& text) {
-  THost& host = Host();
-  return host.WideToAnsi(ExpandPathVariables(host.AnsiToWide(text)));
+  return WideToUtf8(ExpandPathVariables(Utf8ToWide(text)));
 }
 
 bool RunNextLine() {

@@ -49,7 +49,7 @@ TBytes ZlibPayload(TPak& pak, int index, uint32_t& content_size) {
 
 std::u16string StatusText(TStringNumber string_number, const std::string& archive_name, int done, int total) {
   std::u16string text = GetString(string_number);
-  text = ReplaceText(text, u"<%KZPNAME%>", Host().AnsiToWide(archive_name));
+  text = ReplaceText(text, u"<%KZPNAME%>", Utf8ToWide(archive_name));
   text = ReplaceText(text, u"<%FNUM%>", WidenAscii(std::to_string(done)));
   return ReplaceText(text, u"<%FTOTAL%>", WidenAscii(std::to_string(total)));
 }

@@ -4,6 +4,7 @@
 #include "core/error.h"
 #include "core/host.h"
 #include "core/languages.h"
+#include "core/text.h"
 #include "engine/file_commands.h"
 #include "engine/interpreter.h"
 #include "engine/status_channel.h"
@@ -77,7 +78,7 @@ void RunExecute(TCompiledLine& line) {
 }
 
 void RunMessage(TCompiledLine& line) {
-  StatusChannel().SetStatusText(Languages().ExpandLanguageTokens(Host().AnsiToWide(line.Params[0])));
+  StatusChannel().SetStatusText(Languages().ExpandLanguageTokens(Utf8ToWide(line.Params[0])));
 }
 
 }  // namespace setup

@@ -56,7 +56,7 @@ bool TStatusChannel::TakeStatusText(std::u16string& text) {
     name = pending_name_;
   }
   // Made outside the lock: the worker goes on meanwhile.
-  text = ReplaceText(GetString(string_number), u"<%FILENAME%>", Host().AnsiToWide(name));
+  text = ReplaceText(GetString(string_number), u"<%FILENAME%>", Utf8ToWide(name));
   return true;
 }
 

@@ -2,7 +2,7 @@
 //
 // The script commands are portable logic over TSystem: setup.exe runs them against the Windows
 // implementation (src/platform/win32/system.cpp), the native unit tests against an in-memory
-// fake. Paths and texts are narrow strings in the system ANSI code page.
+// fake. Paths and texts are UTF-8; the Windows implementation hands the system UTF-16.
 //
 // Failure tiers as everywhere: operations report failure through their result; the two
 // registry conditions that end an install ("Failed to set data for '%s'", "Invalid data type

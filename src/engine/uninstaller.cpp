@@ -115,9 +115,8 @@ void BuildUninstaller() {
 void RemoveLoggedFile(const std::string& logged_path) { RemoveLoggedFile(logged_path, CurrentPathValues()); }
 
 void RemoveLoggedFile(const std::string& logged_path, const TPathValues& values) {
-  THost& host = Host();
   // No look before: deleting a file that is not there is one failed call, a look another.
-  System().DeleteFile(host.WideToAnsi(ExpandPathVariables(host.AnsiToWide(logged_path), values)));
+  System().DeleteFile(WideToUtf8(ExpandPathVariables(Utf8ToWide(logged_path), values)));
 }
 
 std::vector<std::string> FoldersToRemove(const std::vector<std::string>& logged) {

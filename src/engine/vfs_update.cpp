@@ -30,7 +30,7 @@ TOpenArchive& Current() {
 }
 
 std::u16string Named(TStringNumber string, const std::string& archive_name) {
-  return ReplaceText(GetString(string), u"<%KZPNAME%>", Host().AnsiToWide(archive_name));
+  return ReplaceText(GetString(string), u"<%KZPNAME%>", Utf8ToWide(archive_name));
 }
 
 void SaveAndClose(TOpenArchive& open, const TArchiveProgress& progress) {

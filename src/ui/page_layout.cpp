@@ -16,7 +16,9 @@ namespace setup {
 
 namespace {
 
-// The text of a group-0 entry up to its first zero byte; false when there is no such entry.
+// The text of a group-0 entry up to its first zero byte, as UTF-8: a layout written in UTF-8
+// (with or without a byte-order mark) is read so, an older one in the system's code page.
+// False when there is no such entry.
 bool ReadEntryText(const std::string& name, std::string& text) {
   TPak* pak = Globals().Package.get();
   if (!pak) return false;
@@ -27,6 +29,7 @@ bool ReadEntryText(const std::string& name, std::string& text) {
   text.assign(bytes.begin(), bytes.end());
   const size_t zero = text.find('\0');
   if (zero != std::string::npos) text.resize(zero);
+  text = TextFileToUtf8(text, LegacyTextToUtf8);
   return true;
 }
 
@@ -41,7 +44,7 @@ bool ValidIdentifier(const std::string& name) {
   return true;
 }
 
-std::u16string Wide(const std::string& text) { return Host().AnsiToWide(text); }
+std::u16string Wide(const std::string& text) { return Utf8ToWide(text); }
 
 std::u16string BreaksOnly(const std::string& value) { return ReplaceText(Wide(value), u"<BR>", u"\r"); }
 
@@ -180,7 +183,6 @@ void TControlParser::SetProperty(TControl& c, const std::string& key, const std:
       if (key == "caption") {
         c.RawText = Wide(value);
         c.Caption = ExpandTextChain(c.RawText);
-        if (c.Kind == K::Panel) c.Caption = Host().AnsiToWide(Host().WideToAnsi(c.Caption));
       } else if (c.Kind == K::Radio && key == "checked") {
         c.Checked = Boolean(value);
       } else if (c.Kind == K::Label && (key == "autosize" || key == "wordwrap" || key == "transparent")) {
@@ -206,7 +208,7 @@ void TControlParser::SetProperty(TControl& c, const std::string& key, const std:
       } else if (c.Kind == K::RichEdit && key == "colour") {
         c.Style[key] = std::to_string(ParseColour(value));
       } else if (c.Kind == K::RichEdit && key == "file") {
-        const std::string entry = Host().WideToAnsi(LanguageStrings().ExpandPlaceholders(Wide(value)));
+        const std::string entry = WideToUtf8(LanguageStrings().ExpandPlaceholders(Wide(value)));
         std::string content;
         if (entry.empty()) {
           // A setup without a change log leaves "<%CHANGELOG%>" empty: nothing to load.
@@ -259,10 +261,8 @@ void TControlParser::ShowAll() {
 
 void TControlParser::RefreshLanguage() {
   for (TControl& c : Controls) {
-    if (c.Kind == TControlKind::Label || c.Kind == TControlKind::Radio) {
+    if (c.Kind == TControlKind::Label || c.Kind == TControlKind::Radio || c.Kind == TControlKind::Panel) {
       c.Caption = ExpandTextChain(c.RawText);
-    } else if (c.Kind == TControlKind::Panel) {
-      c.Caption = Host().AnsiToWide(Host().WideToAnsi(ExpandTextChain(c.RawText)));
     }
   }
 }

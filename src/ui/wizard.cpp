@@ -22,8 +22,8 @@ namespace {
 // a small file.
 constexpr uint64_t kUninstallDisplayMs = 10;
 
-std::u16string Wide(const std::string& text) { return Host().AnsiToWide(text); }
-std::string Narrow(const std::u16string& text) { return Host().WideToAnsi(text); }
+std::u16string Wide(const std::string& text) { return Utf8ToWide(text); }
+std::string Narrow(const std::u16string& text) { return WideToUtf8(text); }
 std::u16string Number(size_t n) { return WidenAscii(std::to_string(n)); }
 
 bool Uninstaller() { return Globals().SetupInfo.Mode == 1; }

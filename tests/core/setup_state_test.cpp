@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/host.h"
+#include "core/text.h"
 
 #include "test_host.h"
 
@@ -62,7 +62,7 @@ TEST(PathVariables, NarrowContractionGivesTheWideResult) {
   const TEnvironmentTable env = {{u"TEMP", u"C:\\Temp"}, {u"GAME", u"Demo"}};
   const TPathValues v = SampleValues(&env);
   const TPathContractor contractor(v);
-  auto narrow = [](std::u16string_view text) { return Host().WideToAnsi(text); };
+  auto narrow = [](std::u16string_view text) { return WideToUtf8(text); };
   for (const std::u16string path :
        {u"C:\\Program Files\\Demo\\data\\a.pak", u"c:\\program files\\DEMO\\b.txt", u"C:\\Program Files\\Other\\b.txt",
         u"C:\\Users\\Ann\\Desktop\\Demo.lnk", u"C:\\Users\\Ann\\AppData\\Roaming\\x",

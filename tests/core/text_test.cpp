@@ -72,5 +72,64 @@ TEST(SafeRelativeParts, NamesThatCouldLeaveTheOutputFolderAreRefused) {
   }
 }
 
+// Every plane: one character of each UTF-8 length, a pair of surrogates for the
+// supplementary planes, and the last code point of Unicode.
+TEST(Unicode, Utf8AndUtf16CarryEveryPlane) {
+  const std::string utf8 = "A\xC3\xA9\xD0\x98\xE6\x97\xA5\xEF\xBF\xBD\xF0\x9F\x8E\xAE\xF4\x8F\xBF\xBF";  // A é И 日 U+FFFD 🎮 U+10FFFF
+  const std::u16string wide = u"A\u00E9\u0418\u65E5\uFFFD\U0001F3AE\U0010FFFF";
+  EXPECT_EQ(Utf8ToWide(utf8), wide);
+  EXPECT_EQ(WideToUtf8(wide), utf8);
+  EXPECT_EQ(wide.size(), 9u);  // two units each for the last two
+  EXPECT_TRUE(IsValidUtf8(utf8));
+  EXPECT_FALSE(IsAscii(utf8));
+  EXPECT_TRUE(IsAscii("plain $INSTDIR\\a.txt"));
+  // Every code point of the Basic Multilingual Plane but the surrogates, and a sample above.
+  std::u16string all;
+  for (char32_t c = 1; c < 0x10000; ++c) {
+    if (c < 0xD800 || c > 0xDFFF) all.push_back(static_cast<char16_t>(c));
+  }
+  for (char32_t c = 0x10000; c <= 0x10FFFF; c += 0x3FF) {
+    all.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+    all.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+  }
+  EXPECT_TRUE(IsValidUtf8(WideToUtf8(all)));
+  EXPECT_EQ(Utf8ToWide(WideToUtf8(all)), all);
+}
+
+TEST(Unicode, InvalidBytesReadAsReplacementAndLoneSurrogatesRoundTrip) {
+  const std::u16string r = u"\uFFFD";
+  EXPECT_EQ(Utf8ToWide("a\x80z"), u"a" + r + u"z");                   // stray continuation byte
+  EXPECT_EQ(Utf8ToWide("a\xE6\x97"), u"a" + r + r);                    // cut at the end
+  EXPECT_EQ(Utf8ToWide("\xC0\xAF"), r + r);                            // over-long "/"
+  EXPECT_EQ(Utf8ToWide("\xF4\x90\x80\x80"), r + r + r + r);            // past U+10FFFF
+  EXPECT_EQ(Utf8ToWide("Caf\xE9 ok"), u"Caf" + r + u" ok");            // Windows-1252 bytes
+  for (const char* invalid : {"\x80", "\xC3", "\xC0\xAF", "\xE0\x80\x80", "\xED\xA0\x80", "\xF8\x88\x80\x80\x80", "Caf\xE9"}) {
+    EXPECT_FALSE(IsValidUtf8(invalid)) << invalid;
+  }
+  // A name the system hands out with a surrogate that has no partner reaches it again as it was.
+  for (const std::u16string& odd : {std::u16string(u"a\xD800z"), std::u16string(u"\xDC00"), std::u16string(u"x\xDBFF")}) {
+    EXPECT_EQ(Utf8ToWide(WideToUtf8(odd)), odd);
+    EXPECT_FALSE(IsValidUtf8(WideToUtf8(odd)));
+  }
+}
+
+TEST(Unicode, OlderTextsAreReadAsWindows1252) {
+  EXPECT_EQ(Windows1252ToUtf8("Caf\xE9 \x80 \x9F \x81"), "Caf\xC3\xA9 \xE2\x82\xAC \xC5\xB8 \xC2\x81");
+  const auto legacy = [](std::string_view t) { return Windows1252ToUtf8(t); };
+  // A script or layout in UTF-8 stays, with or without its byte-order mark; anything else is 1252.
+  EXPECT_EQ(TextFileToUtf8("\xEF\xBB\xBF\xD0\xA3\xD0\xBD\xD0\xB8", +legacy), "\xD0\xA3\xD0\xBD\xD0\xB8");
+  EXPECT_EQ(TextFileToUtf8("name Caf\xC3\xA9", +legacy), "name Caf\xC3\xA9");
+  EXPECT_EQ(TextFileToUtf8("name Caf\xE9", +legacy), "name Caf\xC3\xA9");
+  EXPECT_EQ(TextFileToUtf8("", +legacy), "");
+}
+
+TEST(Unicode, LowerCaseCoversEveryAlphabet) {
+  EXPECT_EQ(LowerUnicode("SETUP.EXE"), "setup.exe");
+  EXPECT_EQ(LowerUnicode("\xC3\x84PFEL"), "\xC3\xA4pfel");                           // Äpfel
+  EXPECT_EQ(LowerUnicode("\xD0\xA3\xD0\x9D\xD0\x98"), "\xD1\x83\xD0\xBD\xD0\xB8");     // УНИ -> уни
+  EXPECT_EQ(LowerUnicode("\xCE\xA9\xCE\x9C"), "\xCF\x89\xCE\xBC");                     // ΩΜ -> ωμ
+  EXPECT_EQ(LowerUnicode("\xE6\x97\xA5\xF0\x90\x90\x80"), "\xE6\x97\xA5\xF0\x90\x90\xA8");  // 日, Deseret 𐐀 -> 𐐨
+}
+
 }  // namespace
 }  // namespace setup

@@ -4,6 +4,7 @@
 #include "platform/win32/windows_support.h"  // first: the other Windows headers need it
 
 #include <shlobj.h>
+#include "core/text.h"
 
 
 namespace setup::win32 {
@@ -65,12 +66,10 @@ int TWin32Host::ShowMessageBoxWide(const std::u16string& text, const std::u16str
 
 std::u16string TWin32Host::AnsiToWide(std::string_view text) { return ToU16(Widen(text)); }
 
-std::string TWin32Host::WideToAnsi(std::u16string_view text) { return Narrow(ToWide(text)); }
-
 std::string TWin32Host::LowerLocale(std::string_view text) {
-  std::string out(text);
-  if (!out.empty()) CharLowerBuffA(out.data(), static_cast<DWORD>(out.size()));
-  return out;
+  std::u16string wide = Utf8ToWide(text);
+  if (!wide.empty()) CharLowerBuffW(reinterpret_cast<wchar_t*>(wide.data()), static_cast<DWORD>(wide.size()));
+  return WideToUtf8(wide);
 }
 
 void TWin32Host::FatalAppExit(const std::string& message) {

@@ -14,7 +14,6 @@ class TWin32Host : public THost {
   int ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override;
   int ShowMessageBoxWide(const std::u16string& text, const std::u16string& caption, unsigned style) override;
   std::u16string AnsiToWide(std::string_view text) override;
-  std::string WideToAnsi(std::u16string_view text) override;
   std::string LowerLocale(std::string_view text) override;
   std::u16string AppDataFolder() override;
   [[noreturn]] void FatalAppExit(const std::string& message) override;
