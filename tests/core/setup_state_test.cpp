@@ -73,6 +73,22 @@ TEST(PathVariables, NarrowContractionGivesTheWideResult) {
   EXPECT_EQ(TPathContractor(TPathValues()).Contract("C:\\x"), "C:\\x");
 }
 
+// Folders named in any script: values and paths in Cyrillic, Greek, Japanese and beyond the
+// Basic Multilingual Plane expand and contract in UTF-16 and UTF-8 alike.
+TEST(PathVariables, UnicodeFoldersExpandAndContract) {
+  TPathValues v;
+  v.InstallDir = u"C:\\Игры\\Уни Game";
+  v.DesktopPath = u"C:\\Users\\Αννα\\Desktop\\";  // a Greek user name
+  v.LanguageSelection = u"日本語";
+  const std::u16string file = v.InstallDir + u"\\セーブ\\🎮.dat";
+  EXPECT_EQ(ExpandPathVariables(u"$INSTDIR\\セーブ\\🎮.dat", v), file);
+  EXPECT_EQ(ExpandPathVariables(u"lang-$LANGUAGESELECTION", v), u"lang-日本語");
+  EXPECT_EQ(ContractPathVariables(file, v), u"$INSTDIR\\セーブ\\🎮.dat");
+  const TPathContractor contractor(v);
+  EXPECT_EQ(contractor.Contract(WideToUtf8(file)), WideToUtf8(ContractPathVariables(file, v)));
+  EXPECT_EQ(contractor.Contract(WideToUtf8(v.DesktopPath + u"Игра.lnk")), WideToUtf8(u"$DESKTOPИгра.lnk"));
+}
+
 TEST(PathVariables, CurrentValuesComeFromTheSingletonsAndTheHost) {
   testing::TRecordingHost host;
   host.AppData = u"C:\\Roaming";
