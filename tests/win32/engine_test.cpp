@@ -221,7 +221,7 @@ TEST(EngineOnWindows, ShortcutReadsBackThroughTheShellLinkObject) {
             S_OK);
   IPersistFile* file = nullptr;
   link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
-  ASSERT_EQ(file->Load(Widen(Install() + "\\links\\Game.lnk").c_str(), STGM_READ), S_OK);
+  ASSERT_EQ(file->Load(WidenUtf8(Install() + "\\links\\Game.lnk").c_str(), STGM_READ), S_OK);
   char text[MAX_PATH] = {};
   link->GetPath(text, MAX_PATH, nullptr, 0);
   EXPECT_STRCASEEQ(text, (Install() + "\\readme.txt").c_str());
