@@ -4,12 +4,8 @@
 
 #include <commctrl.h>
 #include <objbase.h>
-#include <shellapi.h>
 
 #include <cstdlib>
-#include <exception>
-#include <string>
-#include <vector>
 
 #include "core/languages.h"
 #include "core/setup_state.h"
@@ -29,34 +25,7 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
-namespace {
-
 using namespace setup;
-
-// The command line without the program name, in the system ANSI code page.
-std::vector<std::string> CommandLineArguments() {
-  std::vector<std::string> args;
-  int count = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (!argv) return args;
-  for (int i = 1; i < count; ++i) args.push_back(win32::Narrow(argv[i]));
-  LocalFree(argv);
-  return args;
-}
-
-// The narrow block: the headers map the plain name to the wide call under UNICODE.
-#undef GetEnvironmentStrings
-TEnvironmentTable ReadEnvironmentTable() {
-  TEnvironmentTable table;
-  LPCH block = GetEnvironmentStrings();
-  for (const auto& [name, value] : ParseEnvironmentBlock(block)) {
-    table.emplace_back(win32::ToU16(win32::Widen(name)), win32::ToU16(win32::Widen(value)));
-  }
-  if (block) FreeEnvironmentStringsA(block);
-  return table;
-}
-
-}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   static win32::TWin32Host host;
@@ -65,7 +34,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   SetSystem(&system);
   SetMd5Factory(NewCryptoApiMd5);
   SetSha256Factory(NewCryptoApiSha256);
-  Globals().State.EnvironmentTable = ReadEnvironmentTable();
+  Globals().State.EnvironmentTable = win32::ReadEnvironmentTable();
   RegisterPlaceholders();
   win32::ReadSystemFacts();
 
@@ -74,7 +43,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   win32::TWin32StartupPlatform platform;
-  const int code = RunSetup(platform, CommandLineArguments());
+  const int code = RunSetup(platform, win32::CommandLineArguments());
   // Nothing after the entry sequence needs orderly clean-up; end without running destructors
   // of objects that other threads may still hold.
   ExitProcess(static_cast<UINT>(code));

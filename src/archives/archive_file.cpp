@@ -2,7 +2,8 @@
 // memory.
 //
 // On Windows the archive is opened with sharing denied, as the game must not read it while
-// its directory is missing; the read-only attribute is the CRT's write permission. Elsewhere
+// its directory is missing; the read-only attribute is the CRT's write permission; the UTF-8
+// names go to the CRT's wide calls. Elsewhere
 // (tools and tests) "\" in a path is taken as "/" so the setup's Windows-style paths work,
 // and the owner's write permission stands for the attribute.
 #include "archives/archive_file.h"
@@ -28,17 +29,24 @@ namespace setup {
 namespace {
 
 #ifdef _WIN32
-const std::string& NativePath(const std::string& path) { return path; }
+// The C runtime's wide calls: UTF-8 names as UTF-16, long ones in the prefixed form.
+std::wstring NativePath(const std::string& path) { return WideFilePath(path); }
 int SetLength(std::FILE* f, uint64_t size) { return _chsize_s(_fileno(f), static_cast<int64_t>(size)); }
-bool StatFile(const std::string& path, bool& regular, bool& writable) {
+bool StatFile(const std::wstring& path, bool& regular, bool& writable) {
   struct _stat64 st;
-  if (_stat64(path.c_str(), &st) != 0) return false;
+  if (_wstat64(path.c_str(), &st) != 0) return false;
   regular = (st.st_mode & _S_IFDIR) == 0;
   writable = (st.st_mode & _S_IWRITE) != 0;
   return true;
 }
-bool MakeWritable(const std::string& path) { return _chmod(path.c_str(), _S_IREAD | _S_IWRITE) == 0; }
-std::FILE* OpenExclusive(const std::string& path) { return _fsopen(path.c_str(), "r+b", _SH_DENYRW); }
+bool MakeWritable(const std::wstring& path) { return _wchmod(path.c_str(), _S_IREAD | _S_IWRITE) == 0; }
+std::FILE* OpenExclusive(const std::wstring& path) { return _wfsopen(path.c_str(), L"r+b", _SH_DENYRW); }
+std::FILE* OpenFile(const std::wstring& path, const char* mode) {
+  const std::wstring wide_mode(mode, mode + std::strlen(mode));
+  return _wfopen(path.c_str(), wide_mode.c_str());
+}
+int RemoveFile(const std::wstring& path) { return _wremove(path.c_str()); }
+int RenameFile(const std::wstring& from, const std::wstring& to) { return _wrename(from.c_str(), to.c_str()); }
 #else
 std::string NativePath(const std::string& path) {
   std::string out = path;
@@ -60,6 +68,9 @@ bool MakeWritable(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 std::FILE* OpenExclusive(const std::string& path) { return std::fopen(path.c_str(), "r+b"); }
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+int RemoveFile(const std::string& path) { return std::remove(path.c_str()); }
+int RenameFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()); }
 #endif
 
 class TNativeArchiveFile : public TArchiveFile {
@@ -114,16 +125,16 @@ class TNativeArchiveFileSystem : public TArchiveFileSystem {
     return f ? std::make_unique<TNativeArchiveFile>(f) : nullptr;
   }
   std::unique_ptr<TArchiveFile> OpenForReading(const std::string& path) override {
-    std::FILE* f = std::fopen(NativePath(path).c_str(), "rb");
+    std::FILE* f = OpenFile(NativePath(path), "rb");
     return f ? std::make_unique<TNativeArchiveFile>(f) : nullptr;
   }
   std::unique_ptr<TArchiveFile> Create(const std::string& path) override {
-    std::FILE* f = std::fopen(NativePath(path).c_str(), "w+b");
+    std::FILE* f = OpenFile(NativePath(path), "w+b");
     return f ? std::make_unique<TNativeArchiveFile>(f) : nullptr;
   }
-  bool Remove(const std::string& path) override { return std::remove(NativePath(path).c_str()) == 0; }
+  bool Remove(const std::string& path) override { return RemoveFile(NativePath(path)) == 0; }
   bool Rename(const std::string& from, const std::string& to) override {
-    return std::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+    return RenameFile(NativePath(from), NativePath(to)) == 0;
   }
 };
 

@@ -1,4 +1,6 @@
-// Stdio with 64-bit positions; the one place that knows how each C library spells them.
+// Stdio with 64-bit positions; the one place that knows how each C library spells them. On
+// Windows the names go to the C runtime's wide calls, so that every character of a UTF-8 path
+// reaches the system, and long paths take the prefixed form.
 #include "core/file_stream.h"
 
 #include <sys/stat.h>
@@ -7,6 +9,10 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <cstdlib>
+#include <cwchar>
+
+#include "core/text.h"
 #else
 #include <unistd.h>
 #endif
@@ -23,11 +29,26 @@ int64_t Tell64(std::FILE* f) { return ftello(f); }
 bool SyncToDisk(std::FILE* f) { return std::fflush(f) == 0 && fsync(fileno(f)) == 0; }
 #endif
 
+#ifdef _WIN32
+std::wstring WideFilePath(const std::string& path) {
+  std::u16string wide = Utf8ToWide(path);
+  if (NeedsLongPathForm(wide)) {
+    // The C runtime asks the system (GetFullPathNameW); the buffer takes the longest path there is.
+    std::wstring full(32768, L'\0');
+    if (_wfullpath(full.data(), reinterpret_cast<const wchar_t*>(wide.c_str()), full.size())) {
+      full.resize(std::wcslen(full.c_str()));
+      wide = LongPathForm(std::u16string(full.begin(), full.end()));
+    }
+  }
+  return std::wstring(wide.begin(), wide.end());
+}
+#endif
+
 namespace {
 
 std::FILE* CreateNewFile(const std::string& name) {
 #ifdef _WIN32
-  const int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
+  const int fd = _wopen(WideFilePath(name).c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
   std::FILE* f = fd < 0 ? nullptr : _fdopen(fd, "w+b");
   if (fd >= 0 && !f) _close(fd);
 #else
@@ -38,11 +59,21 @@ std::FILE* CreateNewFile(const std::string& name) {
   return f;
 }
 
+std::FILE* OpenFile(const std::string& name, TFileMode mode) {
+  if (mode == TFileMode::CreateNew) return CreateNewFile(name);
+#ifdef _WIN32
+  const wchar_t* how = mode == TFileMode::Read ? L"rb" : mode == TFileMode::Create ? L"w+b" : L"r+b";
+  return _wfopen(WideFilePath(name).c_str(), how);
+#else
+  const char* how = mode == TFileMode::Read ? "rb" : mode == TFileMode::Create ? "w+b" : "r+b";
+  return std::fopen(name.c_str(), how);
+#endif
+}
+
 }  // namespace
 
 std::unique_ptr<TFileStream> TFileStream::Open(const std::string& name, TFileMode mode) {
-  const char* how = mode == TFileMode::Read ? "rb" : mode == TFileMode::Create ? "w+b" : "r+b";
-  std::FILE* f = mode == TFileMode::CreateNew ? CreateNewFile(name) : std::fopen(name.c_str(), how);
+  std::FILE* f = OpenFile(name, mode);
   if (!f) return nullptr;
   return std::unique_ptr<TFileStream>(new TFileStream(f));
 }
@@ -88,7 +119,7 @@ int64_t FileLength(const std::string& name) {
 bool FileExists(const std::string& name) {
 #ifdef _WIN32
   struct _stat64 st;
-  return _stat64(name.c_str(), &st) == 0 && (st.st_mode & _S_IFDIR) == 0;
+  return _wstat64(WideFilePath(name).c_str(), &st) == 0 && (st.st_mode & _S_IFDIR) == 0;
 #else
   struct stat st;
   return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);

@@ -52,6 +52,12 @@ class TFileStream {
 // or not every byte reaches the system (a full disk shows at the flush).
 bool WriteWholeFile(const std::string& name, const void* data, size_t size);
 
+#ifdef _WIN32
+// A path for the C runtime's wide file calls (_wfopen and its kin): UTF-16, and from
+// kLongPathFrom characters on made full and given the long-path prefix (core/text.h).
+std::wstring WideFilePath(const std::string& path);
+#endif
+
 // Length of a file, or -1 when it cannot be opened.
 int64_t FileLength(const std::string& name);
 bool FileExists(const std::string& name);

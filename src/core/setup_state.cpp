@@ -1,7 +1,7 @@
 // Setup state, singletons and path variables.
 #include "core/setup_state.h"
 
-#include <cstring>
+#include <string_view>
 
 #include "core/host.h"
 #include "core/text.h"
@@ -13,21 +13,22 @@ TSetupGlobals& Globals() {
   return globals;
 }
 
-std::vector<std::pair<std::string, std::string>> ParseEnvironmentBlock(const char* block) {
-  std::vector<std::pair<std::string, std::string>> table;
+TEnvironmentTable ParseEnvironmentBlock(const char16_t* block) {
+  TEnvironmentTable table;
   if (!block) return table;
   bool first = true;
-  for (const char* p = block; *p; p += std::strlen(p) + 1) {
+  for (const char16_t* p = block; *p;) {
+    const std::u16string_view entry(p);
+    p += entry.size() + 1;
     if (first) {  // the first entry is not a variable of the user's (a drive's current folder)
       first = false;
       continue;
     }
-    std::string_view entry(p);
-    size_t at = entry.find('=');
-    if (at == std::string_view::npos) {
+    const size_t at = entry.find(u'=');
+    if (at == std::u16string_view::npos) {
       table.emplace_back();
     } else {
-      table.emplace_back(std::string(entry.substr(0, at)), std::string(entry.substr(at + 1)));
+      table.emplace_back(std::u16string(entry.substr(0, at)), std::u16string(entry.substr(at + 1)));
     }
   }
   return table;

@@ -21,9 +21,10 @@ namespace setup {
 // Environment references, in the order of the process's environment block.
 using TEnvironmentTable = std::vector<std::pair<std::u16string, std::u16string>>;
 
-// Parses a narrow environment block (NAME=VALUE entries, each ended by a zero byte, the block
-// by an empty entry). The first entry is skipped; an entry without "=" gives an empty pair.
-std::vector<std::pair<std::string, std::string>> ParseEnvironmentBlock(const char* block);
+// Parses the process's environment block as the system's wide call gives it (NAME=VALUE
+// entries, each ended by a zero, the block by an empty entry). The first entry is skipped; an
+// entry without "=" gives an empty pair.
+TEnvironmentTable ParseEnvironmentBlock(const char16_t* block);
 
 struct TSetupState {
   bool SilentMode = false;

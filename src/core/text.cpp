@@ -355,6 +355,49 @@ std::string Windows1252ToUtf8(std::string_view text) {
   return out;
 }
 
+namespace {
+
+bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+// "\\?\", "\\.\" and "\??\" (either separator): the path is given in the system's own form.
+bool HasDevicePrefix(std::u16string_view path) {
+  if (path.size() < 4 || !IsPathSeparator(path[3])) return false;
+  if (IsPathSeparator(path[0]) && IsPathSeparator(path[1])) return path[2] == u'?' || path[2] == u'.';
+  return IsPathSeparator(path[0]) && path[1] == u'?' && path[2] == u'?';
+}
+
+bool StartsAtDrive(std::u16string_view path) {
+  return path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == u':' && IsPathSeparator(path[2]);
+}
+
+bool StartsAtShare(std::u16string_view path) {
+  return path.size() >= 3 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]) && !IsPathSeparator(path[2]) &&
+         !HasDevicePrefix(path);
+}
+
+}  // namespace
+
+bool NeedsLongPathForm(std::u16string_view path) {
+  return path.size() >= kLongPathFrom && (StartsAtDrive(path) || StartsAtShare(path));
+}
+
+std::u16string LongPathForm(std::u16string_view full_path) {
+  std::u16string out;
+  if (StartsAtDrive(full_path)) {
+    out = u"\\\\?\\" + std::u16string(full_path);
+  } else if (StartsAtShare(full_path)) {
+    out = u"\\\\?\\UNC\\" + std::u16string(full_path.substr(2));
+  } else {
+    return std::u16string(full_path);
+  }
+  // The prefix turns off the system's reading of "/" as a separator.
+  for (char16_t& c : out) {
+    if (c == u'/') c = u'\\';
+  }
+  return out;
+}
+
 std::string TextFileToUtf8(std::string_view bytes, std::string (*legacy)(std::string_view)) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   if (IsValidUtf8(bytes)) return std::string(bytes);

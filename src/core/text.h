@@ -66,6 +66,20 @@ std::u16string WidenAscii(std::string_view text);
 // hands out (file names may hold such surrogates) reaches the system again unchanged.
 std::u16string Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::u16string_view text);
+// Long paths. The system's classic file calls stop at 260 characters (a folder to be made at
+// 248, which leaves room for a short file name in it); past that a path must be full and carry
+// the "\\?\" prefix, which also turns off the system's own reading of ".", ".." and "/". So a
+// path that may be that long is made full by the system first and then given the prefix here.
+constexpr size_t kLongPathFrom = 248;
+// True for a path that needs the long form before a file call: one that starts at a drive
+// ("C:\" or "C:/") or a network share ("\\server" or "//server"), is kLongPathFrom characters or
+// more and has no prefix of its own yet ("\\?\", "\\.\", "\??\").
+bool NeedsLongPathForm(std::u16string_view path);
+// A full path in the long form: "C:\x" gives "\\?\C:\x", "\\server\share\x" gives
+// "\\?\UNC\server\share\x", with every "/" made "\". Anything else (a path with a prefix already, a relative path, one
+// of a drive's current folder such as "C:x") comes back as it is.
+std::u16string LongPathForm(std::u16string_view full_path);
+
 // Strict UTF-8: no surrogates, no over-long forms, nothing past U+10FFFF.
 bool IsValidUtf8(std::string_view text);
 bool IsAscii(std::string_view text);

@@ -102,12 +102,13 @@ TEST(PathVariables, CurrentValuesComeFromTheSingletonsAndTheHost) {
 }
 
 TEST(EnvironmentBlock, SkipsFirstEntryAndSplitsAtFirstEquals) {
-  const char block[] = "=C:=C:\\\0PATH=C:\\Windows\0ODD\0X=a=b\0\0";
-  const auto table = ParseEnvironmentBlock(block);
-  ASSERT_EQ(table.size(), 3u);
-  EXPECT_EQ(table[0], (std::pair<std::string, std::string>{"PATH", "C:\\Windows"}));
-  EXPECT_EQ(table[1], (std::pair<std::string, std::string>{"", ""}));
-  EXPECT_EQ(table[2], (std::pair<std::string, std::string>{"X", "a=b"}));
+  const char16_t block[] = u"=C:=C:\\\0PATH=C:\\Windows\0ODD\0X=a=b\0\u0418\u0413\u0420\u0410=\U0001F3AE\0\0";
+  const TEnvironmentTable table = ParseEnvironmentBlock(block);
+  ASSERT_EQ(table.size(), 4u);
+  EXPECT_EQ(table[0], (std::pair<std::u16string, std::u16string>{u"PATH", u"C:\\Windows"}));
+  EXPECT_EQ(table[1], (std::pair<std::u16string, std::u16string>{}));
+  EXPECT_EQ(table[2], (std::pair<std::u16string, std::u16string>{u"X", u"a=b"}));
+  EXPECT_EQ(table[3], (std::pair<std::u16string, std::u16string>{u"\u0418\u0413\u0420\u0410", u"\U0001F3AE"}));
   EXPECT_TRUE(ParseEnvironmentBlock(nullptr).empty());
 }
 

@@ -131,5 +131,33 @@ TEST(Unicode, LowerCaseCoversEveryAlphabet) {
   EXPECT_EQ(LowerUnicode("\xE6\x97\xA5\xF0\x90\x90\x80"), "\xE6\x97\xA5\xF0\x90\x90\xA8");  // 日, Deseret 𐐀 -> 𐐨
 }
 
+// Paths from 248 characters on go to the system full and in the long form; shorter ones, relative
+// ones and ones with a prefix of their own go as they are.
+TEST(LongPaths, OnlyLongAbsolutePathsTakeTheLongForm) {
+  const std::u16string tail(kLongPathFrom, u'x');
+  EXPECT_TRUE(NeedsLongPathForm(u"C:\\" + tail));
+  EXPECT_TRUE(NeedsLongPathForm(u"c:/" + tail));
+  EXPECT_TRUE(NeedsLongPathForm(u"\\\\server\\share\\" + tail));
+  EXPECT_TRUE(NeedsLongPathForm(u"//server/share/" + tail));
+  EXPECT_FALSE(NeedsLongPathForm((u"C:\\" + tail).substr(0, kLongPathFrom - 1)));
+  EXPECT_TRUE(NeedsLongPathForm((u"C:\\" + tail).substr(0, kLongPathFrom)));
+  for (const std::u16string& as_is :
+       {u"\\\\?\\C:\\" + tail, u"\\\\.\\C:\\" + tail, u"\\??\\C:\\" + tail, u"\\\\?\\UNC\\server\\" + tail,
+        u"C:" + tail, u"relative\\" + tail, u"\\" + tail, u"\\\\\\" + tail}) {
+    EXPECT_FALSE(NeedsLongPathForm(as_is)) << WideToUtf8(as_is.substr(0, 12));
+  }
+
+  EXPECT_EQ(LongPathForm(u"C:\\Games\\Demo"), u"\\\\?\\C:\\Games\\Demo");
+  EXPECT_EQ(LongPathForm(u"d:/Games/Demo/"), u"\\\\?\\d:\\Games\\Demo\\");
+  EXPECT_EQ(LongPathForm(u"\\\\server\\share\\Demo"), u"\\\\?\\UNC\\server\\share\\Demo");
+  EXPECT_EQ(LongPathForm(u"//server/share/Demo"), u"\\\\?\\UNC\\server\\share\\Demo");
+  EXPECT_EQ(LongPathForm(u"C:\\\u0418\u0433\u0440\u044B\\\U0001F3AE"),
+            u"\\\\?\\C:\\\u0418\u0433\u0440\u044B\\\U0001F3AE");
+  for (const std::u16string& as_is : {std::u16string(u"\\\\?\\C:\\x"), std::u16string(u"\\\\.\\pipe\\x"),
+                                      std::u16string(u"C:x"), std::u16string(u"Games\\Demo"), std::u16string()}) {
+    EXPECT_EQ(LongPathForm(as_is), as_is);
+  }
+}
+
 }  // namespace
 }  // namespace setup

@@ -101,6 +101,23 @@ test_corrupt_stream_writes_error_report() {
   expect_eq "$(report_line "$REPORT" "ParamCount")" "ParamCount             : 1" "ParamCount line"
 }
 
+# The command line comes in through the wide call and the report is UTF-8: Cyrillic arguments
+# keep their bytes, and only ASCII letters are upper-cased.
+test_error_report_quotes_unicode_arguments_in_utf8() {
+  local temp
+  temp=$(temp_folder)
+  rm -f "$temp"/ErrorLog*.TXT
+  corrupt_stream_package "$CASE_DIR/Demo.exe"
+  start_setup "$CASE_DIR/Demo.exe" /quiet "Игра Ёж" /путь=日本
+  answer_error_report
+  expect_exit 0
+  cp "$REPORT" "$CASE_LOG/report.txt"
+  expect_eq "$(report_line "$REPORT" "Params")" "Params                 : /QUIET Игра Ёж /путь=日本" "Params line"
+  expect_eq "$(report_line "$REPORT" "ParamCount")" "ParamCount             : 3" "ParamCount line"
+  iconv -f UTF-8 -t UTF-8 "$REPORT" >/dev/null || fail "report is not UTF-8"
+  [ "$(head -c 3 "$REPORT" | od -An -tx1 | tr -d ' ')" != "efbbbf" ] || fail "report starts with a byte-order mark"
+}
+
 test_second_error_report_takes_next_free_number() {
   local temp
   temp=$(temp_folder)

@@ -9,19 +9,21 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/languages.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "core/text.h"
 #include "engine/commands.h"
 #include "engine/file_commands.h"
 #include "engine/interpreter.h"
 #include "engine/uninstall_list.h"
 #include "engine/uninstaller.h"
-#include "platform/win32/setup_thread.h"
 #include "icon_fixtures.h"
+#include "platform/win32/setup_thread.h"
 #include "test_support.h"
 
 namespace setup::win32 {
@@ -29,7 +31,9 @@ namespace {
 
 constexpr char kKey[] = "Software\\SetupSystemTests\\Engine";
 constexpr char kProtocol[] = "setupsystemtests-proto";
-constexpr char kShortName[] = "SetupSystemTests Engine";
+// A title and an install folder in Cyrillic with a character outside the Basic Multilingual
+// Plane: the system's program list and every path of the run carry them.
+constexpr char kShortName[] = "SetupSystemTests Engine \xD0\x98\xD0\xB3\xD1\x80\xD0\xB0 \xF0\x9F\x8E\xAE";  // Игра 🎮
 
 constexpr int kFile = CommandNumberOf("file"), kDelete = CommandNumberOf("delete"),
               kWriteRegStr = CommandNumberOf("writeregstr"), kRmDir = CommandNumberOf("rmdir"),
@@ -39,17 +43,21 @@ constexpr int kFile = CommandNumberOf("file"), kDelete = CommandNumberOf("delete
               kExecute = CommandNumberOf("execute");
 
 std::string Folder() { return ScratchRoot() + "\\engine"; }
-std::string Install() { return Folder() + "\\Install Dir"; }
+std::string Install() {
+  return Folder() +
+         "\\Install Dir \xD0\xA3\xD1\x81\xD1\x82\xD0\xB0\xD0\xBD\xD0\xBE\xD0\xB2\xD0\xBA\xD0\xB0 \xF0\x9F\x8E\xAE";  // Установка 🎮
+}
 
 std::string RegValue(HKEY root, const std::string& key, const std::string& name) {
   ScopedRegKey k;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, k.Receive()) != ERROR_SUCCESS) return "<no key>";
-  char data[1024] = {};
-  DWORD size = sizeof data - 1;
-  if (RegQueryValueExA(k.Get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(root, WidenUtf8(key).c_str(), 0, KEY_READ, k.Receive()) != ERROR_SUCCESS) return "<no key>";
+  wchar_t data[1024] = {};
+  DWORD size = sizeof data - sizeof(wchar_t);
+  if (RegQueryValueExW(k.Get(), WidenUtf8(name).c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) !=
+      ERROR_SUCCESS) {
     return "<no value>";
   }
-  return data;
+  return NarrowUtf8(data);
 }
 
 // A 16 x 16 icon file whose one image is recognisable by its bytes.
@@ -59,9 +67,9 @@ std::string IconFile() { return testing::IconFile(std::string(40 + 16 * 16 * 4 +
 class EngineRun : public ::testing::Environment {
  public:
   void SetUp() override {
-    CreateDirectoryA(ScratchRoot().c_str(), nullptr);
+    CreateDirectoryW(WidenUtf8(ScratchRoot()).c_str(), nullptr);
     RemoveTree(Folder());
-    CreateDirectoryA(Folder().c_str(), nullptr);
+    CreateDirectoryW(WidenUtf8(Folder()).c_str(), nullptr);
     SetSystem(&system_);
     TSetupGlobals& g = Globals();
     g = TSetupGlobals();
@@ -69,7 +77,7 @@ class EngineRun : public ::testing::Environment {
     // A large entry from a file of exactly the limit, all zeros but its last byte.
     const std::string large = Folder() + "\\large.bin";
     {
-      ScopedHandle f(CreateFileA(large.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      ScopedHandle f(CreateFileW(WidenUtf8(large).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
       SetFilePointer(f.Get(), kLargeEntryLimit - 1, nullptr, FILE_BEGIN);
       DWORD written = 0;
       WriteFile(f.Get(), "L", 1, &written, nullptr);
@@ -103,15 +111,15 @@ class EngineRun : public ::testing::Environment {
     info.HasUninstaller = 1;
     WriteWholeFile(Folder() + "\\source.cfg", "settings");
     WriteWholeFile(Folder() + "\\gone.txt", "x");
-    CreateDirectoryA((Folder() + "\\cache").c_str(), nullptr);
-    CreateDirectoryA((Folder() + "\\cache\\deep").c_str(), nullptr);
+    CreateDirectoryW(WidenUtf8(Folder() + "\\cache").c_str(), nullptr);
+    CreateDirectoryW(WidenUtf8(Folder() + "\\cache\\deep").c_str(), nullptr);
     WriteWholeFile(Folder() + "\\cache\\deep\\a.bin", "a");
-    CreateDirectoryA(Install().c_str(), nullptr);  // exists already: createdirectory still logs it
+    CreateDirectoryW(WidenUtf8(Install()).c_str(), nullptr);  // exists already: createdirectory still logs it
     // Files the player has already: one to be replaced, one another program holds open.
     WriteWholeFile(Install() + "\\readme.txt", "an older readme");
     WriteWholeFile(Install() + "\\held.txt", "old");
     ScopedHandle held(
-        CreateFileA((Install() + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CreateFileW(WidenUtf8(Install() + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 
     const std::string f = Folder();
     std::vector<std::pair<int, std::vector<std::string>>> script = {
@@ -146,11 +154,11 @@ class EngineRun : public ::testing::Environment {
   }
 
   void TearDown() override {
-    RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, WidenUtf8(kKey).c_str());
     for (const char* sub : {"\\shell\\open\\command", "\\shell\\open", "\\shell", "\\DefaultIcon", ""}) {
-      RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kProtocol) + sub).c_str());
+      RegDeleteKeyW(HKEY_CLASSES_ROOT, WidenUtf8(std::string(kProtocol) + sub).c_str());
     }
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kUninstallRegistryKey) + kShortName).c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, WidenUtf8(std::string(kUninstallRegistryKey) + kShortName).c_str());
     Globals() = TSetupGlobals();
     SetSystem(nullptr);
     CoUninitialize();
@@ -215,23 +223,30 @@ TEST(EngineOnWindows, RegistryStringsAndUrlProtocolReadBack) {
 }
 
 TEST(EngineOnWindows, ShortcutReadsBackThroughTheShellLinkObject) {
-  IShellLinkA* link = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+  IShellLinkW* link = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                              reinterpret_cast<void**>(&link)),
             S_OK);
   IPersistFile* file = nullptr;
   link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
-  ASSERT_EQ(file->Load(Widen(Install() + "\\links\\Game.lnk").c_str(), STGM_READ), S_OK);
-  char text[MAX_PATH] = {};
-  link->GetPath(text, MAX_PATH, nullptr, 0);
-  EXPECT_STRCASEEQ(text, (Install() + "\\readme.txt").c_str());
+  ASSERT_EQ(file->Load(WidenUtf8(Install() + "\\links\\Game.lnk").c_str(), STGM_READ), S_OK);
+  // The shell may give the names in the file system's case.
+  const auto same_text = [](const wchar_t* a, const std::string& b) { return lstrcmpiW(a, WidenUtf8(b).c_str()) == 0; };
+  // The target as the link's item list names it: the list keeps every character, where the
+  // link's location block may hold the target in the system's code page only.
+  wchar_t text[MAX_PATH] = {};
+  PIDLIST_ABSOLUTE items = nullptr;
+  ASSERT_EQ(link->GetIDList(&items), S_OK);
+  EXPECT_TRUE(SHGetPathFromIDListW(items, text));
+  CoTaskMemFree(items);
+  EXPECT_TRUE(same_text(text, Install() + "\\readme.txt")) << NarrowUtf8(text);
   link->GetArguments(text, MAX_PATH);
-  EXPECT_STREQ(text, "-play");
+  EXPECT_EQ(std::wstring(text), L"-play");
   link->GetWorkingDirectory(text, MAX_PATH);
-  EXPECT_STRCASEEQ(text, Install().c_str());
+  EXPECT_TRUE(same_text(text, Install())) << NarrowUtf8(text);
   int icon = -1;
   link->GetIconLocation(text, MAX_PATH, &icon);
-  EXPECT_STRCASEEQ(text, (Install() + "\\game.ico").c_str());
+  EXPECT_TRUE(same_text(text, Install() + "\\game.ico")) << NarrowUtf8(text);
   EXPECT_EQ(icon, 0);
   file->Release();
   link->Release();
@@ -255,9 +270,9 @@ TEST(EngineOnWindows, UninstallerCarriesItsEntriesAndAnUninstallerRecord) {
   EXPECT_EQ(info.Mode, 1);
   EXPECT_EQ(info.InstallDir, Install());
   // The icon went into the executable part, not the package.
-  HMODULE module = LoadLibraryExA(uninstaller.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HMODULE module = LoadLibraryExW(WidenUtf8(uninstaller).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(module, nullptr);
-  HRSRC icon = FindResourceA(module, MAKEINTRESOURCEA(1), reinterpret_cast<LPCSTR>(RT_ICON));
+  HRSRC icon = FindResourceW(module, MAKEINTRESOURCEW(1), RT_ICON);
   ASSERT_NE(icon, nullptr);
   EXPECT_EQ(SizeofResource(module, icon), IconFile().size() - 22);
   FreeLibrary(module);
@@ -314,6 +329,99 @@ TEST(SetupThread, RunsOneScriptWhenAskedAndReportsTheEnd) {
     EXPECT_FALSE(thread.Running);
   }
   EXPECT_TRUE(Exists(Globals().SetupInfo.InstallDir));
+  Globals() = TSetupGlobals();
+  SetSystem(nullptr);
+}
+
+// A whole install into a folder past the classic limit of 260 characters: extraction, a copy,
+// the install log and the uninstaller made there, the folder listed, and the removals taking
+// everything away again.
+TEST(EngineLongPaths, InstallListAndRemoveAFolderPastTheClassicLimit) {
+  TWin32System system;
+  SetSystem(&system);
+  Globals() = TSetupGlobals();
+  TSetupGlobals& g = Globals();
+  std::vector<std::string> levels = {Folder() + "\\long"};
+  for (int i = 0; i < 5; ++i) {
+    // "N Очень длинное имя папки 日本語 🎮 and then some more": some 60 characters
+    levels.push_back(
+        levels.back() + "\\" + std::to_string(i) +
+        " \xD0\x9E\xD1\x87\xD0\xB5\xD0\xBD\xD1\x8C \xD0\xB4\xD0\xBB\xD0\xB8\xD0\xBD\xD0\xBD\xD0\xBE\xD0\xB5 "
+        "\xD0\xB8\xD0\xBC\xD1\x8F \xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB8 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E "
+        "\xF0\x9F\x8E\xAE and then some more");
+  }
+  const std::string install = levels.back();
+  ASSERT_GT(Utf8ToWide(install).size(), 300u);
+  const std::string package = Folder() + "\\long-setup.bin";
+  {
+    TPak pak(package, pmCreate);
+    auto add = [&](const std::string& name, uint16_t group, const std::string& bytes) {
+      const int i = pak.AddEntry(name, "", group);
+      pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+    };
+    add("readme.txt", 1, "read me");
+    add("data\\levels\\one.lvl", 1, std::string(70000, 'l'));
+    add("UNINSTALL_Pages.txt", 0, "uninstall pages");
+    add("UNINSTALL_ICON.ICO", 0, IconFile());
+    ASSERT_TRUE(pak.WriteDirectory());
+  }
+  g.Package = std::make_unique<TPak>(package, pmRead);
+  g.State.PackageFromArgument = true;
+  TSetupInfoFile& info = g.SetupInfo;
+  info.SetupName = info.ShortName = "SetupSystemTests Long Paths";
+  info.InstallDir = install;
+  info.UninstallPrefix = "long_";
+  info.UninstallExeName = "long_Uninstall.exe";
+  info.HasUninstaller = 1;
+  const std::vector<std::pair<int, std::vector<std::string>>> script = {
+      {kFile, {"files", "1"}},
+      {kCreateDirectory, {"$INSTDIR\\saves"}},
+      {kCopyFile, {"$INSTDIR\\readme.txt", "$INSTDIR\\saves\\copy.txt"}},
+  };
+  for (const auto& [command, params] : script) {
+    g.CompLines.Lines.push_back(
+        {command, params, static_cast<int32_t>(params.size()), static_cast<int32_t>(g.CompLines.Lines.size())});
+  }
+  RegisterCommands(g.Commands);
+  UninstallList().ClearLists();
+  Interpreter().CurrentLine = -1;
+  RunScript();
+
+  EXPECT_EQ(ReadWholeFile(install + "\\readme.txt"), "read me");
+  EXPECT_EQ(ReadWholeFile(install + "\\data\\levels\\one.lvl"), std::string(70000, 'l'));
+  EXPECT_EQ(ReadWholeFile(install + "\\saves\\copy.txt"), "read me");
+  std::vector<std::string> listed;
+  for (const TFolderItem& item : system.ListFolder(install)) listed.push_back(item.Name + (item.Folder ? "/" : ""));
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed,
+            (std::vector<std::string>{"data/", "long_Uninstall.exe", "long_install.log", "readme.txt", "saves/"}));
+  {
+    TPak uninstaller(install + "\\long_Uninstall.exe", pmRead);
+    EXPECT_TRUE(uninstaller.Trailer().HasMagic());
+    EXPECT_EQ(uninstaller.Directory().size(), 2u);
+  }
+
+  TUninstallList log;
+  log.LoadLog(install, "long_");
+  EXPECT_EQ(log.FileList, (std::vector<std::string>{"$INSTDIR\\readme.txt", "$INSTDIR\\data\\levels\\one.lvl",
+                                                    "$INSTDIR\\saves\\copy.txt"}));
+  for (const std::string& file : log.FileList) RemoveLoggedFile(file);
+  for (size_t i = log.FolderList.size(); i-- > 0;) RemoveLoggedFolder(log.FolderList[i]);
+  RemoveUninstallRegistration();
+  DeleteInstallLog();
+  EXPECT_FALSE(Exists(install + "\\data"));
+  EXPECT_FALSE(Exists(install + "\\readme.txt"));
+  EXPECT_FALSE(Exists(install + "\\long_install.log"));
+  EXPECT_FALSE(Exists(install + "\\saves"));
+  // The uninstaller is left for the finishing program; the folders the run did not log are the
+  // player's.
+  EXPECT_TRUE(system.DeleteFile(install + "\\long_Uninstall.exe"));
+  for (size_t i = levels.size(); i-- > 0;) {
+    if (system.FolderExists(levels[i])) {
+      EXPECT_TRUE(system.RemoveFolder(levels[i])) << i;
+    }
+  }
+  EXPECT_FALSE(Exists(levels.front()));
   Globals() = TSetupGlobals();
   SetSystem(nullptr);
 }

@@ -46,7 +46,7 @@ bool RunAsChildWhenAsked() {
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!argv) return false;
   std::vector<std::string> args;
-  for (int i = 0; i < count; ++i) args.push_back(Narrow(argv[i]));
+  for (int i = 0; i < count; ++i) args.push_back(NarrowUtf8(argv[i]));
   LocalFree(argv);
   if (args.size() < 3 || args[1] != kChildSwitch) return false;
   if (args[2] == "exit" && args.size() == 4) ExitProcess(static_cast<UINT>(std::stoul(args[3])));
@@ -508,7 +508,7 @@ class SystemShellLinks : public SystemTest {
     }
     ScopedComPtr<IPersistFile> file;
     if (FAILED(shell_link->QueryInterface(IID_IPersistFile, file.Receive()))) return false;
-    if (FAILED(file->Load(Widen(link).c_str(), STGM_READ))) return false;
+    if (FAILED(file->Load(WidenUtf8(link).c_str(), STGM_READ))) return false;
     char text[MAX_PATH * 2] = {};
     shell_link->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH);
     fields.Path = text;

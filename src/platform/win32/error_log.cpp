@@ -2,13 +2,16 @@
 // handlers call WriteErrorLog: it gathers what the program and the machine can tell about
 // themselves, writes the report to a free ErrorLogNNNN.TXT in the temporary folder, shows the
 // "Error Report" box, opens the report for the user and ends the process at once. The text and
-// every rule behind it live in core/error_report.cpp; this file only reads the OS.
+// every rule behind it live in core/error_report.cpp; this file only reads the OS. Every text
+// of the report is UTF-8, and so is the file (without a byte-order mark).
 #include "platform/win32/error_log.h"
 
 #include <intrin.h>
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "core/setup_state.h"
 #include "platform/win32/windows_support.h"
@@ -19,9 +22,9 @@ namespace setup::win32 {
 
 namespace {
 
-constexpr char kProductOptionsKey[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+constexpr wchar_t kProductOptionsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
 // Present once the NT 4.0 service pack 6a hotfix is installed; 6a still reports "Service Pack 6".
-constexpr char kQ246009Key[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
+constexpr wchar_t kQ246009Key[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
 // Longest "ProductType" text read; the known values are a few letters.
 constexpr DWORD kProductTypeLimit = 64;
 // Tries at creating a fresh report file when another process takes the chosen name first.
@@ -29,52 +32,53 @@ constexpr int kCreateAttempts = 3;
 
 // Test switch: SETUP_NO_SHELL_OPEN=1 leaves out opening the report with the shell. Under Wine
 // the shell would start an editor that stays running in the test prefix after setup has ended.
-constexpr char kNoShellOpenVariable[] = "SETUP_NO_SHELL_OPEN";
+constexpr wchar_t kNoShellOpenVariable[] = L"SETUP_NO_SHELL_OPEN";
 
-// The extended structure that GetVersionExA fills when the system knows it (NT 4.0 SP6 on).
-static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA is 156 bytes");
+// The extended structure that GetVersionExW fills when the system knows it (NT 4.0 SP6 on).
+static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW is 284 bytes");
 
-std::string FixedText(const char* text, size_t capacity) { return std::string(text, strnlen(text, capacity)); }
+// A text of a fixed-size field, which need not end in a zero.
+std::string FixedText(const wchar_t* text, size_t capacity) { return NarrowUtf8({text, wcsnlen(text, capacity)}); }
 
 std::string ReadProductOptionsType() {
   ScopedRegKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductOptionsKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductOptionsKey, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS) {
     return {};
   }
-  char value[kProductTypeLimit] = {};
+  wchar_t value[kProductTypeLimit] = {};
   DWORD type = 0;
   DWORD size = sizeof value;
-  if (RegQueryValueExA(key.Get(), "ProductType", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+  if (RegQueryValueExW(key.Get(), L"ProductType", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
           ERROR_SUCCESS ||
       type != REG_SZ) {
     return {};
   }
   // A stored string need not carry its terminating zero.
-  return FixedText(value, size);
+  return FixedText(value, size / sizeof(wchar_t));
 }
 
-bool KeyExists(HKEY root, const char* subkey) {
+bool KeyExists(HKEY root, const wchar_t* subkey) {
   ScopedRegKey key;
-  return RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, key.Receive()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, key.Receive()) == ERROR_SUCCESS;
 }
 
 TOSVersionFacts GatherSystemFacts() {
   TOSVersionFacts facts;
-  OSVERSIONINFOA basic{};
+  OSVERSIONINFOW basic{};
   basic.dwOSVersionInfoSize = sizeof basic;
-  if (GetVersionExA(&basic)) {
+  if (GetVersionExW(&basic)) {
     facts.PlatformId = basic.dwPlatformId;
     facts.Major = basic.dwMajorVersion;
     facts.Minor = basic.dwMinorVersion;
     // Windows 9x keeps the major and minor version in the high word of the build number.
     facts.Build = basic.dwPlatformId == TOSVersionFacts::kPlatformConsumer ? LOWORD(basic.dwBuildNumber)
                                                                            : basic.dwBuildNumber;
-    facts.ServicePack = FixedText(basic.szCSDVersion, sizeof basic.szCSDVersion);
+    facts.ServicePack = FixedText(basic.szCSDVersion, std::size(basic.szCSDVersion));
   }
 
-  OSVERSIONINFOEXA extended{};
+  OSVERSIONINFOEXW extended{};
   extended.dwOSVersionInfoSize = sizeof extended;
-  facts.HasExtended = GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&extended)) != 0;
+  facts.HasExtended = GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&extended)) != 0;
   if (facts.HasExtended) {
     facts.ServicePackMajor = extended.wServicePackMajor;
     facts.ServicePackMinor = extended.wServicePackMinor;
@@ -134,18 +138,9 @@ TErrorReportFacts GatherReportFacts(const std::string& error_text, const std::st
   return facts;
 }
 
-// The temporary folder as the system gives it, or empty when it cannot be found.
-std::string TempFolder() {
-  const DWORD needed = GetTempPathA(0, nullptr);
-  if (needed == 0) return {};
-  std::string folder(needed, '\0');
-  const DWORD length = GetTempPathA(needed, folder.data());
-  if (length == 0 || length >= needed) return {};
-  folder.resize(length);
-  return folder;
+bool PathExists(const std::string& path) {
+  return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
-
-bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool WriteAll(HANDLE file, const std::string& text) {
   size_t done = 0;
@@ -162,14 +157,14 @@ bool WriteAll(HANDLE file, const std::string& text) {
 // no name could be chosen). True only when every byte reached the file.
 bool WriteReportFile(const std::string& report, std::string& path) {
   path.clear();
-  const std::string folder = TempFolder();
+  const std::string folder = NarrowUtf8(TempFolderWide());
   if (folder.empty()) return false;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     path = ErrorLogPath(folder, PathExists);
     if (path.empty()) return false;
     // A new file only: a report someone else has just written under this name is left alone.
     ScopedHandle file(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
       return false;
@@ -180,9 +175,9 @@ bool WriteReportFile(const std::string& report, std::string& path) {
 }
 
 bool ShellOpenDisabled() {
-  char value[4] = {};
-  const DWORD length = GetEnvironmentVariableA(kNoShellOpenVariable, value, sizeof value);
-  return length == 1 && value[0] == '1';
+  wchar_t value[4] = {};
+  const DWORD length = GetEnvironmentVariableW(kNoShellOpenVariable, value, static_cast<DWORD>(std::size(value)));
+  return length == 1 && value[0] == L'1';
 }
 
 }  // namespace
@@ -236,9 +231,9 @@ void WriteErrorLog(const std::string& error_text, const std::string& error_type)
   // A report that did not reach the disk is not announced as created, nor opened.
   const std::string message = written ? ErrorReportMessage(error_type, error_text, path)
                                       : ErrorReportUnwrittenMessage(error_type, error_text, path);
-  MessageBoxA(ApplicationWindow(), message.c_str(), "Error Report", MB_OK);
+  MessageBoxW(ApplicationWindow(), WidenUtf8(message).c_str(), L"Error Report", MB_OK);
   if (written && !ShellOpenDisabled()) {
-    ShellExecuteA(ApplicationWindow(), "open", path.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+    ShellExecuteW(ApplicationWindow(), L"open", WidenUtf8(path).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
   }
   ExitProcess(0);
 }

@@ -1,11 +1,12 @@
-// The portable code's view of Windows, and the small shared pieces of the Windows edge.
+// The portable code's view of Windows, and the small shared pieces of the Windows edge: the
+// UTF-8 and UTF-16 conversions, long paths, the root keys, drives and the running program.
 #include "platform/win32/host.h"
 
 #include "platform/win32/windows_support.h"  // first: the other Windows headers need it
 
 #include <shlobj.h>
-#include "core/text.h"
 
+#include "core/text.h"
 
 namespace setup::win32 {
 
@@ -16,20 +17,59 @@ HWND g_application_window = nullptr;
 HWND ApplicationWindow() { return g_application_window; }
 void SetApplicationWindow(HWND window) { g_application_window = window; }
 
-std::wstring Widen(std::string_view text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
+std::wstring WidenUtf8(std::string_view text) {
+  const std::u16string wide = Utf8ToWide(text);
+  return std::wstring(wide.begin(), wide.end());
 }
 
-std::string Narrow(std::wstring_view text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
+std::string NarrowUtf8(std::wstring_view text) { return WideToUtf8(ToU16(text)); }
+
+std::wstring SystemPath(std::string_view path) {
+  std::wstring wide = WidenUtf8(path);
+  if (!NeedsLongPathForm(ToU16(wide))) return wide;
+  // The long form bypasses the system's own reading of ".", ".." and "/": the full path first.
+  std::wstring full(wide.size() + 1, L'\0');
+  for (;;) {
+    const DWORD length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return wide;
+    if (length < full.size()) {
+      full.resize(length);
+      break;
+    }
+    full.resize(length);  // the size asked for, with its closing zero
+  }
+  return ToWide(LongPathForm(ToU16(full)));
+}
+
+std::wstring TempFolderWide() {
+  std::wstring folder(MAX_PATH + 1, L'\0');
+  for (;;) {
+    const DWORD length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+    if (length == 0) return {};
+    if (length < folder.size()) {
+      folder.resize(length);
+      break;
+    }
+    folder.resize(length + 1);
+  }
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  return folder;
+}
+
+std::wstring RunningProgramWide() {
+  // The call cuts the name short, without saying so on older systems, when the buffer is
+  // short: grow until the name fits with room to spare.
+  std::wstring path(MAX_PATH + 1, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size() - 1) {
+      path.resize(length);
+      return path;
+    }
+    if (path.size() > 65536) return {};
+    path.resize(path.size() * 2);
+  }
 }
 
 HKEY RootIndexToHandle(int index) {
@@ -55,7 +95,7 @@ int64_t FreeBytesOnDrive(int drive) {
 }
 
 int TWin32Host::ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) {
-  return MessageBoxW(ApplicationWindow(), Widen(text).c_str(), Widen(caption).c_str(), style);
+  return MessageBoxW(ApplicationWindow(), WidenUtf8(text).c_str(), WidenUtf8(caption).c_str(), style);
 }
 
 // The quit question has no owner window; task-modal keeps the wizard's buttons from being
@@ -64,7 +104,14 @@ int TWin32Host::ShowMessageBoxWide(const std::u16string& text, const std::u16str
   return MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(caption).c_str(), style | MB_TASKMODAL);
 }
 
-std::u16string TWin32Host::AnsiToWide(std::string_view text) { return ToU16(Widen(text)); }
+// The one conversion from the ANSI code page left: texts that setups of the first version stored.
+std::u16string TWin32Host::AnsiToWide(std::string_view text) {
+  if (text.empty()) return {};
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return ToU16(out);
+}
 
 std::string TWin32Host::LowerLocale(std::string_view text) {
   std::u16string wide = Utf8ToWide(text);
@@ -73,7 +120,7 @@ std::string TWin32Host::LowerLocale(std::string_view text) {
 }
 
 void TWin32Host::FatalAppExit(const std::string& message) {
-  FatalAppExitA(0, message.c_str());
+  FatalAppExitW(0, WidenUtf8(message).c_str());
   ExitProcess(3);  // not reached: the system ends the process
 }
 

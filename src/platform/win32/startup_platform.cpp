@@ -3,9 +3,10 @@
 
 #include "platform/win32/windows_support.h"  // first: the other Windows headers need it
 
+#include <shellapi.h>
 #include <shlobj.h>
 
-#include "core/error.h"
+#include "core/text.h"
 #include "engine/commands.h"
 #include "engine/uninstall_list.h"
 #include "platform/win32/error_log.h"
@@ -15,16 +16,29 @@
 
 namespace setup::win32 {
 
-uint16_t TWin32StartupPlatform::SystemDefaultLanguage() { return GetSystemDefaultLangID(); }
-
-std::string TWin32StartupPlatform::RunningExecutablePath() {
-  char path[MAX_PATH + 1] = {};
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, n);
+std::vector<std::string> CommandLineArguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!argv) return args;
+  for (int i = 1; i < count; ++i) args.push_back(NarrowUtf8(argv[i]));
+  LocalFree(argv);
+  return args;
 }
 
+TEnvironmentTable ReadEnvironmentTable() {
+  wchar_t* block = GetEnvironmentStringsW();
+  TEnvironmentTable table = ParseEnvironmentBlock(reinterpret_cast<const char16_t*>(block));
+  if (block) FreeEnvironmentStringsW(block);
+  return table;
+}
+
+uint16_t TWin32StartupPlatform::SystemDefaultLanguage() { return GetSystemDefaultLangID(); }
+
+std::string TWin32StartupPlatform::RunningExecutablePath() { return NarrowUtf8(RunningProgramWide()); }
+
 bool TWin32StartupPlatform::FileExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -48,7 +62,7 @@ void TWin32StartupPlatform::DestroyVerifyWindow() { verify_.reset(); }
 
 std::u16string TWin32StartupPlatform::FindCdDrive() {
   const std::vector<std::string> roots = TWin32System().CdRomRoots();
-  return roots.empty() ? std::u16string() : ToU16(Widen(roots.front()));
+  return roots.empty() ? std::u16string() : Utf8ToWide(roots.front());
 }
 
 std::u16string TWin32StartupPlatform::SpecialFolderPath(int csidl) {
@@ -63,23 +77,12 @@ std::u16string TWin32StartupPlatform::SpecialFolderPath(int csidl) {
 
 bool TWin32StartupPlatform::ReadRegistryString(uint8_t root, const std::string& path, const std::string& name,
                                                std::string& value) {
-  HKEY root_key = RootIndexToHandle(root);
+  const HKEY root_key = RootIndexToHandle(root);
   if (!root_key) return false;
   ScopedRegKey key;
-  if (RegOpenKeyExA(root_key, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) {
-    throw ESetupError("Invalid data type for '" + name + "'");
-  }
-  std::string data(size, '\0');
-  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  data.resize(size);
-  while (!data.empty() && data.back() == '\0') data.pop_back();
+  if (RegOpenKeyExW(root_key, WidenUtf8(path).c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
+  std::string data;
+  if (ReadRegistryText(key.Get(), name, data) != ERROR_SUCCESS) return false;
   value = data;
   return true;
 }

@@ -2,11 +2,19 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
-#include "runtime/startup.h"
+#include "core/setup_state.h"
 #include "platform/win32/verify_form.h"
+#include "runtime/startup.h"
 
 namespace setup::win32 {
+
+// The command line without the program name, each argument in UTF-8.
+std::vector<std::string> CommandLineArguments();
+// The process's environment as the "%NAME%" references of the scripts.
+TEnvironmentTable ReadEnvironmentTable();
 
 class TWin32StartupPlatform : public TStartupPlatform {
  public:

@@ -1,7 +1,8 @@
-// TSystem on Windows. Every path and registry text stays in the ANSI code page, so the narrow
-// ("A") calls are used throughout; only the shell link's file name is widened, because
-// IPersistFile::Save takes nothing else. The icon file read by ReplaceExeIcon is outside data:
-// its head is checked by the portable reader of core/icon_file.h before any image is read.
+// TSystem on Windows. The engine's paths and registry texts are UTF-8; every call here is the
+// system's wide one, with the texts converted right at the call and names the system hands out
+// converted back. File paths go through SystemPath, which gives long ones the form that works
+// past 260 characters. The icon file read by ReplaceExeIcon is outside data: its head is
+// checked by the portable reader of core/icon_file.h before any image is read.
 #include "platform/win32/system.h"
 
 #include "platform/win32/windows_support.h"  // first: the other Windows headers need it
@@ -10,10 +11,11 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <cstring>
+#include <cwchar>
 
 #include "core/error.h"
 #include "core/icon_file.h"
+#include "core/text.h"
 
 namespace setup::win32 {
 
@@ -23,15 +25,16 @@ namespace {
 constexpr DWORD kDriveListChars = 129;
 // Registry keys nest at most 512 deep; a tree deeper than that is not followed.
 constexpr int kMaxKeyDepth = 512;
-// A key name is at most 255 characters, twice that in bytes in a double-byte code page.
-constexpr DWORD kMaxKeyNameBytes = 512;
+// A key name is at most 255 characters.
+constexpr DWORD kMaxKeyNameChars = 255;
 // Reads of a registry value that keeps growing under us before the read gives up.
 constexpr int kValueReadAttempts = 8;
 
-// Owns a search handle of FindFirstFileA.
+// Owns a search handle of FindFirstFileW.
 class ScopedFind {
  public:
-  ScopedFind(const std::string& pattern, WIN32_FIND_DATAA& data) : h_(FindFirstFileA(pattern.c_str(), &data)) {}
+  ScopedFind(const std::string& pattern, WIN32_FIND_DATAW& data)
+      : h_(FindFirstFileW(SystemPath(pattern).c_str(), &data)) {}
   ~ScopedFind() {
     if (Valid()) FindClose(h_);
   }
@@ -44,12 +47,12 @@ class ScopedFind {
   HANDLE h_;
 };
 
-// Owns an update session of BeginUpdateResourceA; discards the changes unless committed.
+// Owns an update session of BeginUpdateResourceW; discards the changes unless committed.
 class ScopedResourceUpdate {
  public:
-  explicit ScopedResourceUpdate(const std::string& exe) : h_(BeginUpdateResourceA(exe.c_str(), FALSE)) {}
+  explicit ScopedResourceUpdate(const std::string& exe) : h_(BeginUpdateResourceW(SystemPath(exe).c_str(), FALSE)) {}
   ~ScopedResourceUpdate() {
-    if (h_) EndUpdateResourceA(h_, TRUE);
+    if (h_) EndUpdateResourceW(h_, TRUE);
   }
   ScopedResourceUpdate(const ScopedResourceUpdate&) = delete;
   ScopedResourceUpdate& operator=(const ScopedResourceUpdate&) = delete;
@@ -58,7 +61,7 @@ class ScopedResourceUpdate {
   bool Commit() {
     HANDLE h = h_;
     h_ = nullptr;
-    return EndUpdateResourceA(h, FALSE) != FALSE;
+    return EndUpdateResourceW(h, FALSE) != FALSE;
   }
 
  private:
@@ -87,34 +90,43 @@ std::string WithoutTrailingBackslashes(std::string key) {
 
 // Deletes the sub-keys of name below parent, depth first, then name itself. Keys that cannot
 // be opened or deleted are left; the rest goes.
-void DeleteKeyTree(HKEY parent, const std::string& name, int depth) {
+void DeleteKeyTree(HKEY parent, const std::wstring& name, int depth) {
   if (depth > kMaxKeyDepth) return;
-  std::vector<std::string> children;
+  std::vector<std::wstring> children;
   {
     ScopedRegKey key;
-    if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS) {
       // Names first, deletions after: deleting while enumerating shifts the indexes.
       for (DWORD index = 0;; ++index) {
-        char child[kMaxKeyNameBytes + 1];
-        DWORD length = kMaxKeyNameBytes + 1;
-        LONG result = RegEnumKeyExA(key.Get(), index, child, &length, nullptr, nullptr, nullptr, nullptr);
+        wchar_t child[kMaxKeyNameChars + 1];
+        DWORD length = kMaxKeyNameChars + 1;
+        LONG result = RegEnumKeyExW(key.Get(), index, child, &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_MORE_DATA) continue;
         if (result != ERROR_SUCCESS) break;
         children.emplace_back(child, length);
       }
-      for (const std::string& child : children) DeleteKeyTree(key.Get(), child, depth + 1);
+      for (const std::wstring& child : children) DeleteKeyTree(key.Get(), child, depth + 1);
     }
   }
-  RegDeleteKeyA(parent, name.c_str());
+  RegDeleteKeyW(parent, name.c_str());
+}
+
+// Opens a key below a root of the table, with creation when asked.
+LONG OpenKey(HKEY root, const std::string& key, bool create, REGSAM access, ScopedRegKey& opened) {
+  const std::wstring name = WidenUtf8(key);
+  if (create) {
+    return RegCreateKeyExW(root, name.c_str(), 0, nullptr, 0, access, nullptr, opened.Receive(), nullptr);
+  }
+  return RegOpenKeyExW(root, name.c_str(), 0, access, opened.Receive());
 }
 
 }  // namespace
 
 std::string SystemMessageText(unsigned long code) {
-  char* text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  std::string out = text ? std::string(text) : "System error " + std::to_string(code);
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  std::string out = text ? NarrowUtf8(text) : "System error " + std::to_string(code);
   if (text) LocalFree(text);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
   return out;
@@ -124,7 +136,8 @@ std::string SystemMessageText(unsigned long code) {
 
 TSystem::TNewFileResult TWin32System::WriteNewFile(const std::string& path, const uint8_t* data, size_t size) {
   // The handle's calls directly: the C library's file layer costs as much again per small file.
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+  const std::wstring name = SystemPath(path);
+  const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
@@ -140,123 +153,127 @@ TSystem::TNewFileResult TWin32System::WriteNewFile(const std::string& path, cons
   }
   written = CloseHandle(file) && written;
   if (written) return kCreated;
-  DeleteFileA(path.c_str());
+  DeleteFileW(name.c_str());
   return kFailed;
 }
 
 bool TWin32System::FileExists(const std::string& path) {
-  WIN32_FIND_DATAA data;
+  WIN32_FIND_DATAW data;
   ScopedFind find(path, data);
   return find.Valid() && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool TWin32System::FolderExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool TWin32System::CreateFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != FALSE; }
+bool TWin32System::CreateFolder(const std::string& path) {
+  return CreateDirectoryW(SystemPath(path).c_str(), nullptr) != FALSE;
+}
 
-bool TWin32System::RemoveFolder(const std::string& path) { return RemoveDirectoryA(path.c_str()) != FALSE; }
+bool TWin32System::RemoveFolder(const std::string& path) { return RemoveDirectoryW(SystemPath(path).c_str()) != FALSE; }
 
 bool TWin32System::DeleteFile(const std::string& path) {
-  if (DeleteFileA(path.c_str())) return true;
+  const std::wstring name = SystemPath(path);
+  if (DeleteFileW(name.c_str())) return true;
   if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return false;
-  if (!SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
-  if (DeleteFileA(path.c_str())) return true;
+  if (!SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+  if (DeleteFileW(name.c_str())) return true;
   // Still in use or otherwise held: leave the file as it was found.
-  SetFileAttributesA(path.c_str(), attributes);
+  SetFileAttributesW(name.c_str(), attributes);
   return false;
 }
 
 bool TWin32System::CopyFile(const std::string& from, const std::string& to) {
-  return CopyFileA(from.c_str(), to.c_str(), FALSE) != FALSE;
+  return CopyFileW(SystemPath(from).c_str(), SystemPath(to).c_str(), FALSE) != FALSE;
 }
 
 bool TWin32System::RenameFile(const std::string& from, const std::string& to) {
-  return MoveFileA(from.c_str(), to.c_str()) != FALSE;
+  return MoveFileW(SystemPath(from).c_str(), SystemPath(to).c_str()) != FALSE;
 }
 
 bool TWin32System::ReplaceFile(const std::string& from, const std::string& to) {
+  const std::wstring target = SystemPath(to);
   // The direct write this stands in for (CREATE_ALWAYS) refuses these files: so does this.
-  const DWORD attributes = GetFileAttributesA(to.c_str());
+  const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  return MoveFileExW(SystemPath(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+         FALSE;
 }
 
 std::vector<TFolderItem> TWin32System::ListFolder(const std::string& folder) {
   std::vector<TFolderItem> items;
   std::string pattern = folder;
   if (!pattern.empty() && !IsFolderSeparator(pattern.back())) pattern += '\\';
-  pattern += "*.*";
-  WIN32_FIND_DATAA data;
+  pattern += '*';
+  WIN32_FIND_DATAW data;
   ScopedFind find(pattern, data);
   if (!find.Valid()) return items;
   do {
-    const std::string name = data.cFileName;
-    if (name == "." || name == "..") continue;
-    items.push_back(TFolderItem{name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-  } while (FindNextFileA(find.Get(), &data));
+    const std::wstring_view name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    items.push_back(TFolderItem{NarrowUtf8(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileW(find.Get(), &data));
   return items;
 }
 
 std::vector<std::string> TWin32System::CdRomRoots() {
-  char list[kDriveListChars + 1] = {};  // one more for the closing zero of a full list
-  const DWORD length = GetLogicalDriveStringsA(kDriveListChars, list);
+  wchar_t list[kDriveListChars + 1] = {};  // one more for the closing zero of a full list
+  const DWORD length = GetLogicalDriveStringsW(kDriveListChars, list);
   if (length > kDriveListChars) throw ESetupError(SystemMessageText(ERROR_OUTOFMEMORY));
   std::vector<std::string> roots;
-  for (const char* root = list; root < list + length && *root; root += std::strlen(root) + 1) {
-    if (GetDriveTypeA(root) == DRIVE_CDROM) roots.emplace_back(root);
+  for (const wchar_t* root = list; root < list + length && *root; root += std::wcslen(root) + 1) {
+    if (GetDriveTypeW(root) == DRIVE_CDROM) roots.push_back(NarrowUtf8(root));
   }
   return roots;
 }
 
-std::string TWin32System::TempFolder() {
-  std::string path(MAX_PATH + 1, '\0');
-  DWORD length = GetTempPathA(static_cast<DWORD>(path.size()), path.data());
-  if (length >= path.size()) {
-    path.assign(length + 1, '\0');
-    length = GetTempPathA(static_cast<DWORD>(path.size()), path.data());
-    if (length >= path.size()) length = 0;
-  }
-  path.resize(length);
-  if (!path.empty() && path.back() != '\\') path += '\\';
-  return path;
-}
+std::string TWin32System::TempFolder() { return NarrowUtf8(TempFolderWide()); }
 
-std::string TWin32System::RunningExecutablePath() {
-  // The call truncates silently when the buffer is short: grow until the name fits.
-  std::string path(MAX_PATH + 1, '\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
-}
+std::string TWin32System::RunningExecutablePath() { return NarrowUtf8(RunningProgramWide()); }
 
 // --- registry ---
+
+long ReadRegistryText(HKEY key, const std::string& name, std::string& value) {
+  const std::wstring value_name = WidenUtf8(name);
+  DWORD type = 0;
+  DWORD size = 0;
+  LONG result = RegQueryValueExW(key, value_name.c_str(), nullptr, &type, nullptr, &size);
+  std::wstring data;
+  // The value may grow between asking for its size and reading it: ask again then.
+  for (int attempt = 0; result == ERROR_SUCCESS || result == ERROR_MORE_DATA; ++attempt) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ) throw ESetupError("Invalid data type for '" + name + "'");
+    if (attempt > 0 && result == ERROR_SUCCESS) break;
+    if (attempt == kValueReadAttempts) return ERROR_MORE_DATA;
+    // One character more than asked for: an odd byte count or a value stored without its
+    // closing zero still fits.
+    data.assign(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    result = RegQueryValueExW(key, value_name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+  }
+  if (result != ERROR_SUCCESS) return result;
+  data.resize(size / sizeof(wchar_t));
+  while (!data.empty() && data.back() == L'\0') data.pop_back();
+  value = NarrowUtf8(data);
+  return ERROR_SUCCESS;
+}
 
 bool TWin32System::RegWriteString(int root, const std::string& key, const std::string& name, const std::string& value) {
   const HKEY root_key = RootIndexToHandle(root);
   if (!root_key) return false;
   ScopedRegKey opened;
-  if (RegCreateKeyExA(root_key, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.Receive(), nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  const DWORD size = static_cast<DWORD>(value.size() + 1);  // with the closing zero
-  if (RegSetValueExA(opened.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), size) !=
-      ERROR_SUCCESS) {
+  if (OpenKey(root_key, key, true, KEY_ALL_ACCESS, opened) != ERROR_SUCCESS) return false;
+  const std::wstring data = WidenUtf8(value);
+  const DWORD size = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));  // with the closing zero
+  if (RegSetValueExW(opened.Get(), WidenUtf8(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                     size) != ERROR_SUCCESS) {
     throw ESetupError("Failed to set data for '" + name + "'");
   }
   return true;
@@ -267,31 +284,14 @@ bool TWin32System::RegReadString(int root, const std::string& key, const std::st
   const HKEY root_key = RootIndexToHandle(root);
   if (!root_key) return false;
   ScopedRegKey opened;
-  const LONG open_result =
-      create ? RegCreateKeyExA(root_key, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.Receive(), nullptr)
-             : RegOpenKeyExA(root_key, key.c_str(), 0, KEY_ALL_ACCESS, opened.Receive());
-  if (open_result != ERROR_SUCCESS) return false;
-
-  DWORD type = 0;
-  DWORD size = 0;
-  LONG result = RegQueryValueExA(opened.Get(), name.c_str(), nullptr, &type, nullptr, &size);
+  if (OpenKey(root_key, key, create, KEY_ALL_ACCESS, opened) != ERROR_SUCCESS) return false;
   std::string data;
-  // The value may grow between asking for its size and reading it: ask again then.
-  for (int attempt = 0; result == ERROR_SUCCESS || result == ERROR_MORE_DATA; ++attempt) {
-    if (type != REG_SZ && type != REG_EXPAND_SZ) throw ESetupError("Invalid data type for '" + name + "'");
-    if (attempt > 0 && result == ERROR_SUCCESS) break;
-    if (attempt == kValueReadAttempts) return false;
-    data.assign(size + 1, '\0');
-    size = static_cast<DWORD>(data.size());
-    result = RegQueryValueExA(opened.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-  }
+  const long result = ReadRegistryText(opened.Get(), name, data);
   if (result == ERROR_FILE_NOT_FOUND) {
     value.clear();
     return true;
   }
   if (result != ERROR_SUCCESS) return false;
-  data.resize(size);
-  while (!data.empty() && data.back() == '\0') data.pop_back();
   value = data;
   return true;
 }
@@ -300,15 +300,15 @@ void TWin32System::RegDeleteValue(int root, const std::string& key, const std::s
   const HKEY root_key = RootIndexToHandle(root);
   if (!root_key) return;
   ScopedRegKey opened;
-  if (RegOpenKeyExA(root_key, key.c_str(), 0, KEY_SET_VALUE, opened.Receive()) != ERROR_SUCCESS) return;
-  RegDeleteValueA(opened.Get(), name.c_str());
+  if (OpenKey(root_key, key, false, KEY_SET_VALUE, opened) != ERROR_SUCCESS) return;
+  RegDeleteValueW(opened.Get(), WidenUtf8(name).c_str());
 }
 
 bool TWin32System::RegKeyExists(int root, const std::string& key) {
   const HKEY root_key = RootIndexToHandle(root);
   if (!root_key) return false;
   ScopedRegKey opened;
-  return RegOpenKeyExA(root_key, key.c_str(), 0, KEY_READ, opened.Receive()) == ERROR_SUCCESS;
+  return OpenKey(root_key, key, false, KEY_READ, opened) == ERROR_SUCCESS;
 }
 
 void TWin32System::RegDeleteKeyTree(int root, const std::string& key) {
@@ -317,36 +317,38 @@ void TWin32System::RegDeleteKeyTree(int root, const std::string& key) {
   // An empty key text names the root itself: its whole content would go. Never that.
   const std::string name = WithoutTrailingBackslashes(key);
   if (name.empty()) return;
-  DeleteKeyTree(root_key, name, 0);
+  DeleteKeyTree(root_key, WidenUtf8(name), 0);
 }
 
 // --- shell ---
 
 void TWin32System::CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
                                    const std::string& working_folder, const std::string& icon_file) {
-  ScopedComPtr<IShellLinkA> shell_link;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, shell_link.Receive())))
+  ScopedComPtr<IShellLinkW> shell_link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shell_link.Receive())))
     return;
-  shell_link->SetPath(target.c_str());
-  shell_link->SetArguments(arguments.c_str());
-  shell_link->SetWorkingDirectory(working_folder.c_str());
+  shell_link->SetPath(WidenUtf8(target).c_str());
+  shell_link->SetArguments(WidenUtf8(arguments).c_str());
+  shell_link->SetWorkingDirectory(WidenUtf8(working_folder).c_str());
   shell_link->SetShowCmd(SW_SHOWNORMAL);
-  if (icon_file != target) shell_link->SetIconLocation(icon_file.c_str(), 0);
+  if (icon_file != target) shell_link->SetIconLocation(WidenUtf8(icon_file).c_str(), 0);
   ScopedComPtr<IPersistFile> file;
   if (FAILED(shell_link->QueryInterface(IID_IPersistFile, file.Receive()))) return;
-  file->Save(Widen(link).c_str(), FALSE);
+  file->Save(SystemPath(link).c_str(), FALSE);
 }
 
 bool TWin32System::ExecuteAndWait(const std::string& file, const std::string* parameters,
                                   const std::function<bool()>& keep_waiting) {
-  SHELLEXECUTEINFOA info{};
+  const std::wstring wide_file = WidenUtf8(file);
+  const std::wstring wide_parameters = parameters ? WidenUtf8(*parameters) : std::wstring();
+  SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
   info.hwnd = ApplicationWindow();
-  info.lpFile = file.c_str();
-  info.lpParameters = parameters ? parameters->c_str() : nullptr;
+  info.lpFile = wide_file.c_str();
+  info.lpParameters = parameters ? wide_parameters.c_str() : nullptr;
   info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExA(&info)) return false;
+  if (!ShellExecuteExW(&info)) return false;
   // No process when the shell handed a document to a program that was already running.
   ScopedHandle process(info.hProcess);
   if (!process.Valid()) return true;
@@ -359,13 +361,13 @@ bool TWin32System::ExecuteAndWait(const std::string& file, const std::string* pa
 }
 
 void TWin32System::ShellOpen(const std::string& file, const std::string& parameters) {
-  ShellExecuteA(nullptr, nullptr, file.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+  ShellExecuteW(nullptr, nullptr, WidenUtf8(file).c_str(), WidenUtf8(parameters).c_str(), nullptr, SW_SHOWNORMAL);
 }
 
 bool TWin32System::ReplaceExeIcon(const std::string& icon_file, const std::string& exe_file) {
   std::string image;
   {
-    ScopedHandle icon(CreateFileA(icon_file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    ScopedHandle icon(CreateFileW(SystemPath(icon_file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!icon.Valid()) return false;
     LARGE_INTEGER file_size;
@@ -383,7 +385,7 @@ bool TWin32System::ReplaceExeIcon(const std::string& icon_file, const std::strin
   }
   ScopedResourceUpdate update(exe_file);
   if (!update.Get()) return false;
-  if (!UpdateResourceA(update.Get(), MAKEINTRESOURCEA(3) /* RT_ICON */, MAKEINTRESOURCEA(1),
+  if (!UpdateResourceW(update.Get(), MAKEINTRESOURCEW(3) /* RT_ICON */, MAKEINTRESOURCEW(1),
                        MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), image.data(), static_cast<DWORD>(image.size()))) {
     return false;
   }

@@ -1,6 +1,7 @@
-// The install engine's system operations on Windows: files and folders through the ANSI file
-// calls, the registry through the root table, shell links, programs started through the shell
-// and the icon of an executable replaced through the resource update calls.
+// The install engine's system operations on Windows: files and folders through the wide file
+// calls (long paths included), the registry through the root table, shell links, programs
+// started through the shell and the icon of an executable replaced through the resource update
+// calls. The engine's texts are UTF-8; the system gets and gives UTF-16.
 #pragma once
 
 #include "platform/win32/windows_support.h"  // first: the other Windows headers need it
@@ -67,7 +68,12 @@ class ScopedComPtr {
   T* p_ = nullptr;
 };
 
-// The system's message text for an error code, without the line break it ends in.
+// The system's message text for an error code (UTF-8), without the line break it ends in.
 std::string SystemMessageText(unsigned long code);
+
+// Reads a string value (REG_SZ, or REG_EXPAND_SZ left unexpanded) of an open key as UTF-8,
+// without the zeros it ends in. ERROR_SUCCESS, or the system's code (ERROR_FILE_NOT_FOUND when
+// there is no such value); raises "Invalid data type for '%s'" for a value of another type.
+long ReadRegistryText(HKEY key, const std::string& name, std::string& value);
 
 }  // namespace setup::win32

@@ -76,7 +76,7 @@ void TFrmVerify::Update(const std::string& status, int position, int maximum) {
   if (maximum == shown_maximum_ && position != maximum && now - last_update_ < kUpdateIntervalMs) return;
   last_update_ = now;
   shown_maximum_ = maximum;
-  SetWindowTextW(status_label_, Widen(status).c_str());
+  SetWindowTextW(status_label_, WidenUtf8(status).c_str());
   SendMessageW(progress_bar1_, PBM_SETRANGE32, 0, maximum);
   SendMessageW(progress_bar1_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
   RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);

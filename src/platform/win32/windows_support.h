@@ -1,5 +1,6 @@
 // The one way into <windows.h> for the whole program, with the small RAII owners and the
-// narrow/wide conversions of the Windows edge.
+// conversions of the Windows edge: the portable code's texts are UTF-8, the system is called
+// through its wide calls only.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -10,11 +11,12 @@
 #endif
 #include <windows.h>
 
-// Under UNICODE <windows.h> maps DeleteFile, CopyFile and FatalAppExit to its wide calls. The
-// portable interfaces have operations of those names; the Windows code calls the A and W forms
-// by name.
+// Under UNICODE <windows.h> maps DeleteFile, CopyFile, RegDeleteValue and FatalAppExit to its
+// wide calls. The portable interfaces have operations of those names; the Windows code calls
+// the W forms by name.
 #undef DeleteFile
 #undef CopyFile
+#undef RegDeleteValue
 #undef FatalAppExit
 
 #include <cstdint>
@@ -58,9 +60,14 @@ class ScopedRegKey {
   HKEY key_ = nullptr;
 };
 
-// Narrow text is in the system ANSI code page; wide text is UTF-16.
-std::wstring Widen(std::string_view text);
-std::string Narrow(std::wstring_view text);
+// UTF-8 text of the portable code for the wide calls, and back. A surrogate without its partner
+// (file names may hold one) survives the way there and back.
+std::wstring WidenUtf8(std::string_view text);
+std::string NarrowUtf8(std::wstring_view text);
+// A UTF-8 path for the wide file calls: an absolute one of kLongPathFrom characters or more is
+// made full by the system and given the long-path prefix (core/text.h), so that it works past
+// the classic limit of 260 characters.
+std::wstring SystemPath(std::string_view path);
 inline std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 inline std::u16string ToU16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
@@ -70,6 +77,10 @@ HKEY RootIndexToHandle(int index);
 // Free bytes the current user may fill on drive number drive (1 = A:), or -1 when the query
 // fails or there is no such letter.
 int64_t FreeBytesOnDrive(int drive);
+// The temporary folder as the system gives it (ending in "\"), or empty when it cannot be had.
+std::wstring TempFolderWide();
+// The full name of the running program, however long; empty when the system cannot tell.
+std::wstring RunningProgramWide();
 // The screen's dots per inch (96 at 100 %); windows built in 96-DPI pixels scale by it.
 int ScreenDpi();
 

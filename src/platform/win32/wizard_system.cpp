@@ -9,7 +9,9 @@ TWin32WizardSystem::TWin32WizardSystem() : worker_(std::make_unique<TSetupThread
 
 TWin32WizardSystem::~TWin32WizardSystem() = default;
 
-int TWin32WizardSystem::DriveType(const std::string& root) { return static_cast<int>(GetDriveTypeA(root.c_str())); }
+int TWin32WizardSystem::DriveType(const std::string& root) {
+  return static_cast<int>(GetDriveTypeW(WidenUtf8(root).c_str()));
+}
 
 int64_t TWin32WizardSystem::FreeBytesOnDrive(int drive) { return win32::FreeBytesOnDrive(drive); }
 

@@ -46,7 +46,7 @@ void ShowDebugDump(HWND owner, const std::vector<std::string>& lines, int dpi) {
   for (const std::string& line : lines) text += line + "\r\n";
   SendMessageW(rich, WM_SETFONT, static_cast<WPARAM>(SendMessageW(owner, WM_GETFONT, 0, 0)), FALSE);
   SetWindowTextW(rich, L"");  // the box is cleared, then filled
-  SetWindowTextW(rich, Widen(text).c_str());
+  SetWindowTextW(rich, WidenUtf8(text).c_str());
   // Modal: the owner takes no input until the debug window is gone.
   EnableWindow(owner, FALSE);
   ShowWindow(window, SW_SHOWNORMAL);

@@ -5,9 +5,11 @@
 #include <richedit.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "core/text.h"
 #include "engine/file_commands.h"
 #include "platform/win32/view/gauge_window.h"
 
@@ -121,12 +123,6 @@ DWORD CALLBACK ReadFileForStream(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, L
   return 0;
 }
 
-std::wstring TempFolder() {
-  wchar_t path[MAX_PATH + 1] = {};
-  const DWORD n = GetTempPathW(MAX_PATH + 1, path);
-  return n > 0 && n <= MAX_PATH ? std::wstring(path, n) : std::wstring();
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- fonts
@@ -136,7 +132,8 @@ TFontCache::~TFontCache() {
 }
 
 HFONT TFontCache::Get(const TFontLook& look) {
-  const std::wstring face = look.Face.empty() ? std::wstring(kDefaultFace) : Widen(look.Face).substr(0, LF_FACESIZE - 1);
+  const std::wstring face =
+      look.Face.empty() ? std::wstring(kDefaultFace) : WidenUtf8(look.Face).substr(0, LF_FACESIZE - 1);
   // Sizes beyond reason would ask the font engine for glyphs larger than the screen.
   const int size = std::clamp(look.Size > 0 ? look.Size : kDefaultPointSize, 1, 500);
   const auto key = std::make_tuple(face, size, look.Bold);
@@ -317,19 +314,26 @@ void TPageView::LoadRichText(TControlView& view) {
   uint64_t size = 0;
   const TBytes bytes = Globals().Package->FindByName(c.ContentEntry, 0, &size);
   ShowExtractFailure(*Globals().Package);
-  const std::wstring temp = TempFolder() + L"RETL.temp";
+  // Plain text in UTF-8 (its byte-order mark left out) is read as such; other plain text is in
+  // the system's code page, as older setups wrote it.
+  std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const bool rich = text.substr(0, 5) == "{\\rtf";
+  if (!rich && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const WPARAM format = rich                ? SF_RTF
+                        : IsValidUtf8(text) ? static_cast<WPARAM>((CP_UTF8 << 16) | SF_USECODEPAGE | SF_TEXT)
+                                            : SF_TEXT;
+  const std::wstring temp = TempFolderWide() + L"RETL.temp";
   HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
-  const bool stored = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                      written == bytes.size();
+  const bool stored =
+      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
   CloseHandle(file);
   if (stored) {
     file = CreateFileW(temp.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
-      const bool rich = bytes.size() >= 5 && std::equal(bytes.begin(), bytes.begin() + 5, "{\\rtf");
       EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(file), 0, ReadFileForStream};
-      SendMessageW(view.Window, EM_STREAMIN, rich ? SF_RTF : SF_TEXT, reinterpret_cast<LPARAM>(&stream));
+      SendMessageW(view.Window, EM_STREAMIN, format, reinterpret_cast<LPARAM>(&stream));
       CloseHandle(file);
     }
   }
