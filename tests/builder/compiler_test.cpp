@@ -12,6 +12,7 @@
 #include "core/digit_cipher.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "core/sha256.h"
 #include "core/text.h"
 #include "fake_platform.h"
 #include "test_files.h"
@@ -319,6 +320,53 @@ TEST_F(Compiler, FailedWriteLeavesNoFile) {
   EXPECT_THROW(WriteSetup(options, items), TBuildError);
   EXPECT_FALSE(fs::exists(options.Output));
   EXPECT_FALSE(fs::exists(options.Output + ".partial"));
+}
+
+}  // namespace
+}  // namespace setup::builder
+
+namespace setup::builder {
+namespace {
+
+std::string FileSha256(const std::string& path) {
+  const TBytes bytes = testing::ReadFile(path);
+  auto digest = NewSha256();
+  TSha256Digest out{};
+  EXPECT_TRUE(digest && digest->Update(bytes.data(), bytes.size()) && digest->Final(out));
+  return Sha256Hex(out);
+}
+
+// Every kind of stored text in ASCII: the setup is the first version, byte for byte what the
+// builder wrote before setups could hold UTF-8 (the digest was taken from that builder at
+// level 9, which depends on the deflate library as the builder's shell test says).
+TEST_F(Compiler, AnAsciiSetupIsWrittenAsBefore) {
+  const TCompiler c = Compile(
+      "name \"Demo Game\"\n"
+      "shortname Demo\n"
+      "outfile demo_setup.exe\n"
+      "installdir $PROGRAMFILES\\Demo\n"
+      "installdirregkey HKCU Software\\Demo Path\n"
+      "prefix demo\n"
+      "changelog changes.rtf\n"
+      "pages default\n"
+      "uninstallpages default-uninstall\n"
+      "language English\n"
+      "start:\n"
+      "file files\n"
+      "kzpupdate more \"z}~ pass\" game.kzp\n"
+      "kzpofficial game.kzp \"~code~\" TRUE\n"
+      "writeregstr HKLM \"Software\\Demo Game\" Path $INSTDIR\n"
+      "createshortcut \"$DESKTOP\\Demo Game.lnk\" $INSTDIR\\demo.exe \"\"\n"
+      "messagebox \"Install again?\" \"Demo Game\" start 0\n");
+  TWriteOptions options;
+  options.Stub = (root_ / "stub.exe").string();
+  testing::WriteFile(options.Stub, {'M', 'Z', 1, 2, 3, 4, 5, 6});
+  options.Output = (root_ / "ascii_setup.exe").string();
+  options.Level = 9;
+  WriteSetup(options, c.PackageItems());
+  EXPECT_EQ(FileSha256(options.Output), "26843f2a1ad660a9475e8762fd9af586de3c044c648b63daa241c67bdab79073");
+  TPak pak(options.Output, pmRead);
+  EXPECT_EQ(pak.Trailer().Version, kPakVersion1);
 }
 
 }  // namespace
