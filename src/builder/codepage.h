@@ -1,15 +1,16 @@
-// Text of the building machine (UTF-8) to the code page that setups store (Windows-1252).
+// The one text a setup still stores in a code page: an archive password, whose bytes the game
+// compares as they are, in Windows-1252 as every earlier builder wrote it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace setup::builder {
 
-// True when every character has a Windows-1252 byte; out receives the bytes. Text that is not
-// valid UTF-8 is taken to be Windows-1252 already, as older scripts are.
-bool ToWindows1252(std::string_view utf8, std::string& out);
-// Windows-1252 back to UTF-8, for messages and paths on the building machine.
-std::string FromWindows1252(std::string_view text);
+// The Windows-1252 bytes of UTF-8 text; nullopt when a character has none there. The inverse
+// of Windows1252ToUtf8 for every byte (its five unassigned bytes stand for U+0081, U+008D,
+// U+008F, U+0090 and U+009D).
+std::optional<std::string> Utf8ToWindows1252(std::string_view utf8);
 
 }  // namespace setup::builder

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "archives/kzp_format.h"
@@ -69,12 +70,22 @@ TCompiler::TCompiler(TCompilerOptions options) : options_(std::move(options)) {
 }
 
 std::string TCompiler::Stored(const TScriptLine& line, const std::string& text) const {
-  std::string out;
-  if (!ToWindows1252(text, out)) {
-    throw TBuildError(line.Number, "text not representable in Windows-1252: \"" + text + "\"");
+  if (text.size() > kMaxText) throw TBuildError(line.Number, "text longer than 65535 bytes");
+  return text;
+}
+
+// The game archive compares its password byte for byte, as older setups stored it: in
+// Windows-1252, enciphered with the command key. It must leave the archive trailer within reach
+// of the end search.
+std::string TCompiler::Password(const TScriptLine& line, const std::string& text) const {
+  const std::optional<std::string> bytes = Utf8ToWindows1252(text);
+  if (!bytes) {
+    throw TBuildError(line.Number, "archive password \"" + text + "\" has a character that Windows-1252 does not have");
   }
-  if (out.size() > kMaxText) throw TBuildError(line.Number, "text longer than 65535 bytes");
-  return out;
+  if (bytes->size() > kKzpMaxPasswordBytes) {
+    throw TBuildError(line.Number, "archive password longer than " + std::to_string(kKzpMaxPasswordBytes) + " bytes");
+  }
+  return EncipherDigits(kCommandKey, *bytes);
 }
 
 void TCompiler::Compile(const std::vector<TScriptLine>& script) {
@@ -144,18 +155,14 @@ void TCompiler::CompileLine(const TScriptLine& line, TCompiledLine& out) {
       AddGroupOwner(line, out, "");
       break;
     case kKzpUpdate:
-      // The password must leave the archive trailer within reach of the end search.
-      if (out.Params[1].size() > kKzpMaxPasswordBytes) {
-        throw TBuildError(line.Number, "archive password longer than " + std::to_string(kKzpMaxPasswordBytes) + " bytes");
-      }
+      out.Params[1] = Password(line, out.Params[1]);
       AddGroupOwner(line, out, out.Params[2]);
-      out.Params[1] = EncipherDigits(kCommandKey, out.Params[1]);
       break;
     case kVfsUpdate:
       AddGroupOwner(line, out, out.Params[1]);
       break;
     case kKzpOfficial:
-      out.Params[1] = EncipherDigits(kCommandKey, out.Params[1]);
+      out.Params[1] = Password(line, out.Params[1]);
       break;
     case kLanguage:
     case kUninstallLanguage: {
@@ -198,7 +205,7 @@ void TCompiler::SetRecordField(const TScriptLine& line, int command, TCompiledLi
     }
     case kChangelog: {
       SetupInfo.Changelog = p[0];
-      const fs::path file = fs::path(options_.ScriptFolder) / NativePath(line.Params[0]);
+      const fs::path file = FindNativePath(options_.ScriptFolder, line.Params[0]);
       std::error_code ec;
       if (!fs::is_regular_file(file, ec)) throw TBuildError(line.Number, "change log not found: " + file.string());
       AddFileEntry(line, line.Params[0], file.string(), false);
@@ -249,7 +256,7 @@ void TCompiler::AddLayout(const TScriptLine& line, const std::string& name, bool
   });
   bool has_finaliser = false;
   for (const fs::path& file : files) {
-    const std::string base = file.filename().string();
+    const std::string base = DiskNameText(file.filename());
     if (SameTextAscii(base, "icon.ico")) {
       if (uninstaller) AddFileEntry(line, "UNINSTALL_ICON.ICO", file.string(), false);
       continue;
@@ -293,24 +300,22 @@ void TCompiler::ResolveLabels() {
     if (found != labels_.end()) {
       target = std::to_string(found->second);
     } else if (!IsDecimal(target)) {
-      throw TBuildError(jump.ScriptLine, "Label not found - " + FromWindows1252(target));
+      throw TBuildError(jump.ScriptLine, "Label not found - " + target);
     }
   }
 }
 
 std::vector<TPackageItem> TCompiler::PackageItems() const {
   std::vector<TPackageItem> items;
-  items.push_back({"SetupInfo", 0, "", SetupInfo.Serialize()});
-  items.push_back({"CompiledLines", 0, "", CompLines.Serialize()});
+  items.push_back({"SetupInfo", 0, "", SetupInfo.Serialize(), !SetupInfo.AllAscii()});
+  items.push_back({"CompiledLines", 0, "", CompLines.Serialize(), !CompLines.AllAscii()});
   items.insert(items.end(), languages_.begin(), languages_.end());
   items.insert(items.end(), group0_.begin(), group0_.end());
   for (const TCompilerGroup& group : FileList.Groups) {
     for (const TCompilerFile& f : group.Files) {
       TPackageItem item;
-      if (!ToWindows1252(f.Name, item.Name)) {
-        throw TBuildError(0, "file name not representable in Windows-1252: " + f.SourcePath);
-      }
-      if (item.Name.size() > kMaxText) throw TBuildError(0, "file name longer than 65535 bytes: " + f.SourcePath);
+      item.Name = f.Name;
+      if (item.Name.size() > kMaxText) throw TBuildError(0, "file name longer than 65535 bytes: " + f.Name);
       item.Group = f.Group;
       item.SourcePath = f.SourcePath;
       items.push_back(std::move(item));

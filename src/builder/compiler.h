@@ -3,8 +3,9 @@
 //
 // The rules the runtime relies on: setting commands fill the record and stay in place as inert
 // lines; jump targets become line positions; group-owning lines get their group number as last
-// parameter; archive passwords are enciphered with the command key; languages and layouts come
-// from the builder's folders. Every error names its script line.
+// parameter; archive passwords are enciphered with the command key, in Windows-1252 (the bytes
+// the game compares); languages and layouts come from the builder's folders. Every other text is
+// stored as the UTF-8 it is, whatever its characters. Every error names its script line.
 #pragma once
 
 #include <cstdint>
@@ -34,10 +35,11 @@ struct TBuildNote {
 
 // One package entry to be written: from a file on the building machine or from memory.
 struct TPackageItem {
-  std::string Name;  // in the setup's code page, "\" separated
+  std::string Name;  // UTF-8, "\" separated
   uint16_t Group = 0;
   std::string SourcePath;  // empty for items built in memory
   std::string Bytes;
+  bool RecordNotAscii = false;  // a record ("SetupInfo", "CompiledLines") with text that is not ASCII
 };
 
 class TCompiler {
@@ -63,6 +65,7 @@ class TCompiler {
   void AddFileEntry(const TScriptLine& line, const std::string& name, const std::string& path, bool language);
   void ResolveLabels();
   std::string Stored(const TScriptLine& line, const std::string& text) const;
+  std::string Password(const TScriptLine& line, const std::string& text) const;
 
   TCompilerOptions options_;
   std::vector<TPackageItem> languages_;  // group-0 language tables, first in the package

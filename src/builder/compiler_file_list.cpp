@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "builder/codepage.h"
 #include "core/text.h"
 
 namespace setup {
@@ -38,13 +39,35 @@ std::filesystem::path NativePath(const std::string& text) {
   return fs::path(p);
 }
 
+std::filesystem::path FindNativePath(const std::string& base, const std::string& text) {
+  const auto below = [&](const std::string& t) {
+    return base.empty() ? NativePath(t) : NativePath(base) / NativePath(t);
+  };
+  const fs::path path = below(text);
+  std::error_code ec;
+  if (IsAscii(text) || fs::exists(path, ec)) return path;
+  const std::optional<std::string> older = builder::Utf8ToWindows1252(text);
+  if (older && fs::exists(below(*older), ec)) return below(*older);
+  return path;
+}
+
+std::string DiskNameText(const std::filesystem::path& name) {
+#ifdef _WIN32
+  const std::u8string text = name.u8string();
+  return std::string(text.begin(), text.end());
+#else
+  const std::string& bytes = name.native();
+  return IsValidUtf8(bytes) ? bytes : Windows1252ToUtf8(bytes);
+#endif
+}
+
 namespace {
 
 std::string PackageName(const fs::path& relative) {
   std::string name;
   for (const fs::path& part : relative) {
     if (!name.empty()) name += '\\';
-    name += part.string();
+    name += DiskNameText(part);
   }
   return name;
 }
@@ -54,11 +77,11 @@ std::string PackageName(const fs::path& relative) {
 bool TCompilerFileList::AddSourceFolder(const std::string& source, uint16_t group, const std::string& prefix,
                                         bool absolute, const std::string& group_name) {
   EnsureGroup(group, group_name);
-  const fs::path path = (absolute || BaseFolder.empty()) ? NativePath(source) : NativePath(BaseFolder) / NativePath(source);
+  const fs::path path = FindNativePath(absolute ? std::string() : BaseFolder, source);
   std::error_code ec;
   if (!fs::is_directory(path, ec)) {
     if (!fs::is_regular_file(path, ec)) return false;
-    AddSourceFile(path.string(), path.filename().string(), prefix, group);
+    AddSourceFile(path.string(), DiskNameText(path.filename()), prefix, group);
     return true;
   }
   // Breadth-first: a folder's files and the folders below it in listing order, the sub-folders

@@ -54,6 +54,13 @@ class TCompilerFileList {
 
 // A script's source path ("\" separated) as a path of the building machine.
 std::filesystem::path NativePath(const std::string& text);
+// The path a script's source path names below base (base itself when the path is absolute):
+// as the UTF-8 it is written in, or, when nothing of that name exists, in Windows-1252, as an
+// older script names a file that an older system made.
+std::filesystem::path FindNativePath(const std::string& base, const std::string& text);
+// A name found on disk as the UTF-8 a package stores. Windows names are UTF-16; elsewhere a
+// name is bytes, and one that is not valid UTF-8 was made on an older system in Windows-1252.
+std::string DiskNameText(const std::filesystem::path& name);
 
 // Listing order of the folder walk: ASCII letters folded, then bytes.
 bool NameOrderLess(const std::string& a, const std::string& b);

@@ -282,6 +282,9 @@ TWriteResult Write(const TWriteOptions& options, const std::string& temporary, c
   }
   TPak pak(temporary, options.Stub.empty() ? pmCreate : pmAppend);
   if (!pak.IsOpen()) throw TBuildError(0, "cannot write " + temporary);
+  // Texts that are not ASCII are UTF-8, and the package says so (names it sees itself).
+  pak.SetRecordsNotAscii(
+      std::any_of(items.begin(), items.end(), [](const TPackageItem& i) { return i.RecordNotAscii; }));
 
   TWriteResult result;
   TWriteProgress progress;

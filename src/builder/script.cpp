@@ -1,5 +1,7 @@
 #include "builder/script.h"
 
+#include "core/text.h"
+
 namespace setup::builder {
 
 namespace {
@@ -30,8 +32,9 @@ std::vector<std::string> Tokens(std::string_view line, int number) {
 
 }  // namespace
 
-std::vector<TScriptLine> ParseScript(std::string_view text) {
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 byte-order mark
+std::vector<TScriptLine> ParseScript(std::string_view bytes) {
+  const std::string whole = TextFileToUtf8(bytes, Windows1252ToUtf8);
+  std::string_view text = whole;
   std::vector<TScriptLine> lines;
   int number = 0;
   while (!text.empty()) {

@@ -1,7 +1,10 @@
 // The setup script: one command per line, parameters separated by blanks or tabs, a parameter
 // holding blanks written in double quotes. Blank lines and lines starting with ";" or "#" are
-// skipped; a line of one token ending in ":" is a label. Text stays UTF-8 here; the compiler
-// turns what it stores into the setup's code page.
+// skipped; a line of one token ending in ":" is a label.
+//
+// A script is UTF-8 (a byte-order mark is dropped). One that is not valid UTF-8 is an older
+// script and is read whole as Windows-1252, the code page older builders took scripts in, so it
+// builds as it always did. Every text from here on is UTF-8.
 #pragma once
 
 #include <stdexcept>
@@ -25,6 +28,7 @@ struct TScriptLine {
   std::vector<std::string> Params;
 };
 
-std::vector<TScriptLine> ParseScript(std::string_view text);
+// The lines of the script file's bytes.
+std::vector<TScriptLine> ParseScript(std::string_view bytes);
 
 }  // namespace setup::builder

@@ -11,17 +11,25 @@
 //   record:    NameLength u16, Name, Crc u32, Offset u32, PackedSize u32, Size u32, Group u16
 //
 // Version 2 is written only when a setup needs it (more than 65,535 entries, a value past 32
-// bits, or data files): 64-bit offsets and sizes, a 32-bit count, and for each entry the data
-// file its bytes lie in (0: the setup file itself). Its last 16 bytes have the first version's
-// place and magic, with a Count of 0, so a reader of the first version sees an empty package:
+// bits, data files, or texts that are not ASCII): 64-bit offsets and sizes, a 32-bit count, and
+// for each entry the data file its bytes lie in (0: the setup file itself). Its last 16 bytes
+// have the first version's place and magic, with a Count of 0, so a reader of the first version
+// sees an empty package:
 //
 //   trailer (48 bytes):  0 DataStart u64   8 DirOffset u64   16 Count u32   20 DataFileCount u32
 //                        24 TableOffset u64   32 Magic "KZPF"   36 Version u16 (2)   38 zero u16
-//                        40 Flags u32 (0)   44 TrailerSize u32 (48)
+//                        40 Flags u32   44 TrailerSize u32 (48)
 //   record:    NameLength u16, Name, Crc u32, Offset u64, PackedSize u64, Size u64, Group u16,
 //              DataFile u16
 //   data-file table (at TableOffset): StemLength u16, Stem, then DataFileCount times
 //              { Size u64, SHA-256 of the data file (32 bytes) }
+//
+// Flags: bit 0 (kPakFlagUtf8Texts) says the package's texts (entry names, the stem, the records
+// "SetupInfo" and "CompiledLines") are UTF-8. Without it they are in the system's ANSI code page,
+// as every first-version package holds them: the reader gives names and stem in UTF-8 either
+// way, and the program converts the records of such a package itself. The writer sets the flag,
+// and so writes the second version, only when a text is not ASCII: an all-ASCII setup is written
+// as it always was. A reader refuses any other flag.
 //
 // Data file N (1 upward) is named Stem + "-N.bin" and holds stored bytes only. An entry in data
 // file N starts at Offset in it; bytes that pass its end go on at the start of data file N + 1.
@@ -72,6 +80,9 @@ constexpr uint64_t kPakVersion1MostValue = 0xFFFFFFFF;
 // bytes in the setup itself (with a host) stay below this; the rest goes to data files.
 constexpr uint64_t kMostSetupFileSize = 0xFFFFFFFF;
 constexpr uint32_t kMostDataFiles = 0xFFFF;  // data-file numbers are 16-bit
+// Flags of the second version's trailer.
+constexpr uint32_t kPakFlagUtf8Texts = 1;  // names, stem and the two records hold UTF-8
+constexpr uint32_t kPakKnownFlags = kPakFlagUtf8Texts;
 
 enum TPakOpenMode { pmRead, pmCreate, pmAppend };
 
@@ -81,7 +92,7 @@ struct TPakTrailer {
   uint32_t Count = 0;
   uint64_t DataStart = 0;
   uint64_t DirOffset = 0;
-  // Second version only.
+  // Second version only (a first-version package has no flags: its texts are in the ANSI code page).
   uint32_t DataFileCount = 0;
   uint64_t TableOffset = 0;
   uint32_t Flags = 0;
@@ -90,7 +101,7 @@ struct TPakTrailer {
 };
 
 struct TPakEntry {
-  std::string Name;
+  std::string Name;        // UTF-8; a reader converts the names of a package without kPakFlagUtf8Texts
   std::string SourcePath;  // the disk file a writer packs; empty for entries read from a package
   uint32_t Crc = 0;
   uint64_t Offset = 0;      // in the setup file (DataFile 0) or in data file DataFile
@@ -181,7 +192,8 @@ class TPak {
   // known.
   TExtractResult ExtractTo(int index, const TPieceSink& sink);
   bool Verify(int index);
-  // The first entry of the group whose name matches without regard to case; Size in *size.
+  // The first entry of the group whose name matches without regard to case (the lowering's
+  // Unicode rule: a lowered name may have another length than the name); Size in *size.
   TBytes FindByName(const std::string& name, uint16_t group, uint64_t* size = nullptr);
   // The directory index of that entry (names compared as FindByName does), or -1; reads nothing.
   int IndexOfName(const std::string& name, uint16_t group) const;
@@ -250,6 +262,14 @@ class TPak {
   bool WriteDirectory();
   void Close();
 
+  // Whether the package's texts are UTF-8: a reader reads the records "SetupInfo" and
+  // "CompiledLines" of a package without the flag as texts of the ANSI code page (entry names and
+  // the stem it has converted already). After WriteDirectory: whether the writer set the flag.
+  bool TextsUtf8() const { return (trailer_.Flags & kPakFlagUtf8Texts) != 0; }
+  // The writer's caller says whether the records it stores hold text that is not ASCII; with
+  // that, or with a name or stem that is not ASCII, WriteDirectory sets kPakFlagUtf8Texts.
+  void SetRecordsNotAscii(bool not_ascii) { records_not_ascii_ = not_ascii; }
+
   bool IsOpen() const { return file_ != nullptr; }
   // False when the trailer has the magic but the directory records do not lie in the file, or
   // name a version or flags this reader does not know.
@@ -298,6 +318,7 @@ class TPak {
   bool LargeEntryCrcMatches(const TPakEntry& e);
   void ForgetExtract(int index = -1) { last_extract_ = TExtractResult{kExtractUnreadable, index, 0}; }
   bool NeedsVersion2(uint64_t directory_offset) const;
+  bool TextsNeedUtf8() const;
 
   std::unique_ptr<TFileStream> file_;
   TBytes stored_piece_;    // reused by ExtractTo
@@ -312,6 +333,7 @@ class TPak {
   uint64_t file_size_ = 0;
   bool directory_sound_ = true;
   bool writer_ = false;
+  bool records_not_ascii_ = false;
   // Data files: what the directory says (or the writer wrote), and their open state.
   std::string data_file_stem_;
   std::vector<TPakDataFile> data_files_;

@@ -10,6 +10,7 @@
 
 #include "core/byte_order.h"
 #include "core/error.h"
+#include "core/host.h"
 #include "core/pak_state.h"
 #include "core/pe_image.h"
 #include "core/text.h"
@@ -40,6 +41,11 @@ uint64_t PackageEnd(TFileStream& file, uint64_t file_size) {
 
 // with long names, far beyond any setup.
 constexpr uint64_t kMostDirectoryBytes = 256ull << 20;
+
+// A text of a package whose texts are not UTF-8 (in the system's ANSI code page) as UTF-8.
+void LegacyToUtf8(std::string& text) {
+  if (!IsAscii(text)) text = LegacyTextToUtf8(text);
+}
 
 uint64_t ReadUInt64(TBufferManager& cursor) {
   const uint64_t low = static_cast<uint32_t>(cursor.ReadInt32());
@@ -152,9 +158,10 @@ bool TPak::ReadVersion2(const uint8_t* tail) {
   trailer_.TableOffset = LoadLE64(raw + 24);
   trailer_.Flags = LoadLE32(tail + 8);
   const uint32_t trailer_size = LoadLE32(tail + 12);
-  // No flag is known yet: a set one means a later writer stored something this reader would
-  // misread.
-  if (LoadLE16(tail + 6) != 0 || trailer_.Flags != 0 || trailer_size != kPakTrailer2Size) return false;
+  // A flag this reader does not know means a later writer stored something it would misread.
+  if (LoadLE16(tail + 6) != 0 || (trailer_.Flags & ~kPakKnownFlags) != 0 || trailer_size != kPakTrailer2Size) {
+    return false;
+  }
   if (trailer_.DataFileCount > kMostDataFiles) return false;
   const uint64_t dir_start = trailer_.DirOffset;
   const uint64_t table_start = trailer_.TableOffset;
@@ -170,6 +177,7 @@ bool TPak::ReadVersion2(const uint8_t* tail) {
   try {
     TBufferManager cursor(table.data(), table.size());
     data_file_stem_ = cursor.ReadString();
+    if (!TextsUtf8()) LegacyToUtf8(data_file_stem_);
     // The stem names files beside the setup: it may not lead into another folder.
     if (data_file_stem_.find_first_of("\\/:") != std::string::npos || data_file_stem_ == "." ||
         data_file_stem_ == "..") {
@@ -200,11 +208,13 @@ bool TPak::ReadVersion2(const uint8_t* tail) {
 }
 
 bool TPak::ParseRecords(const TBytes& records, uint16_t version) {
+  const bool utf8 = TextsUtf8();
   try {
     TBufferManager cursor(records.data(), records.size());
     directory_.resize(trailer_.Count);
     for (TPakEntry& e : directory_) {
       e.Name = cursor.ReadString();
+      if (!utf8) LegacyToUtf8(e.Name);
       e.Crc = static_cast<uint32_t>(cursor.ReadInt32());
       if (version == kPakVersion1) {
         e.Offset = static_cast<uint32_t>(cursor.ReadInt32());
@@ -278,11 +288,13 @@ std::string DecompSizeMessage(const std::string& name, uint64_t inflated, uint64
 
 int TPak::IndexOfName(const std::string& name, uint16_t group) const {
   const std::string wanted = lower_(name);
+  const bool ascii = IsAscii(name);
   for (size_t i = 0; i < directory_.size(); ++i) {
     const TPakEntry& e = directory_[i];
-    if (e.Group == group && e.Name.size() == name.size() && lower_(e.Name) == wanted) {
-      return static_cast<int>(i);
-    }
+    if (e.Group != group) continue;
+    // Only ASCII keeps its length when lowered: the Kelvin sign (three bytes) lowers to "k".
+    if (ascii && e.Name.size() != name.size() && IsAscii(e.Name)) continue;
+    if (lower_(e.Name) == wanted) return static_cast<int>(i);
   }
   return -1;
 }

@@ -10,6 +10,7 @@
 #include "core/deflate.h"
 #include "core/error.h"
 #include "core/pak_state.h"
+#include "core/text.h"
 
 namespace setup {
 
@@ -205,10 +206,19 @@ bool TPak::NeedsVersion2(uint64_t directory_offset) const {
   return bytes > kPakVersion1MostValue;  // the trailer's DirOffset must fit, and so the file
 }
 
+bool TPak::TextsNeedUtf8() const {
+  if (records_not_ascii_ || !IsAscii(data_file_stem_)) return true;
+  return std::any_of(directory_.begin(), directory_.end(), [](const TPakEntry& e) { return !IsAscii(e.Name); });
+}
+
 bool TPak::WriteDirectory() {
   if (!file_ || !CloseDataFile() || !file_->SeekToEnd()) return false;
   const uint64_t dir_offset = file_->Tell();
-  const bool version2 = NeedsVersion2(dir_offset);
+  // Texts that are not ASCII are UTF-8, which only the second version can say; an all-ASCII
+  // package reads alike in any code page and stays as every earlier writer made it.
+  const bool utf8 = TextsNeedUtf8();
+  const bool version2 = utf8 || NeedsVersion2(dir_offset);
+  trailer_.Flags = utf8 ? kPakFlagUtf8Texts : 0;
   std::string out;
   for (const TPakEntry& e : directory_) {
     if (e.Name.size() > 0xFFFF) return false;

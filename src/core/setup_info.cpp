@@ -2,12 +2,17 @@
 #include "core/setup_info.h"
 
 #include <cctype>
+#include <concepts>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "core/byte_order.h"
+#include "core/command_list.h"
 #include "core/error.h"
 #include "core/file_stream.h"
+#include "core/host.h"
+#include "core/text.h"
 
 namespace setup {
 
@@ -25,7 +30,56 @@ void CheckCount(int64_t count, size_t unit, size_t remaining, const char* what) 
   }
 }
 
+// The parameter that carries the archive password, enciphered with the command key.
+constexpr size_t kPasswordParameter = 1;
+
+// Calls text(field) for every text field of the record, in the record's order.
+template <typename Info, typename F>
+requires std::same_as<std::remove_const_t<Info>, TSetupInfoFile>
+void ForEachText(Info& info, F&& text) {
+  for (auto* s : {&info.SetupName, &info.ShortName, &info.SetupExeName, &info.UninstallExeName, &info.UninstallPrefix,
+                  &info.InstallDir, &info.Changelog}) {
+    text(*s);
+  }
+  for (auto& slot : info.InstallDirRegKey) {
+    text(slot.Path);
+    text(slot.Key);
+  }
+  text(info.Pages);
+  text(info.UninstallPages);
+}
+
+// The same for every parameter of the compiled lines that is text.
+template <typename Lines, typename F>
+requires std::same_as<std::remove_const_t<Lines>, TCompLines>
+void ForEachText(Lines& lines, F&& text) {
+  for (auto& line : lines.Lines) {
+    for (size_t i = 0; i < line.Params.size(); ++i) {
+      if (!IsEncipheredParameter(line.Command, i)) text(line.Params[i]);
+    }
+  }
+}
+
+template <typename Record>
+bool AllTextsAscii(const Record& record) {
+  bool ascii = true;
+  ForEachText(record, [&](const std::string& text) { ascii = ascii && IsAscii(text); });
+  return ascii;
+}
+
+template <typename Record>
+void ConvertLegacyTexts(Record& record) {
+  ForEachText(record, [](std::string& text) {
+    if (!IsAscii(text)) text = LegacyTextToUtf8(text);
+  });
+}
+
 }  // namespace
+
+bool IsEncipheredParameter(int32_t command, size_t index) {
+  return index == kPasswordParameter &&
+         (command == CommandNumberOf("kzpupdate") || command == CommandNumberOf("kzpofficial"));
+}
 
 const char* const kRegistryRootShortNames[kRegistryRootCount] = {"HKLM", "HKCU", "HKCR", "HKU", "HKCC"};
 const char* const kRegistryRootLongNames[kRegistryRootCount] = {
@@ -112,6 +166,10 @@ bool TSetupInfoFile::HasInstallDirRegKey() const {
   return false;
 }
 
+bool TSetupInfoFile::AllAscii() const { return AllTextsAscii(*this); }
+
+void TSetupInfoFile::LegacyTextsToUtf8() { ConvertLegacyTexts(*this); }
+
 // ---------------------------------------------------------------- CompiledLines
 
 void TCompLines::LoadFromBuffer(const uint8_t* buffer, size_t length) {
@@ -142,6 +200,10 @@ std::string TCompLines::Serialize() const {
   }
   return out;
 }
+
+bool TCompLines::AllAscii() const { return AllTextsAscii(*this); }
+
+void TCompLines::LegacyTextsToUtf8() { ConvertLegacyTexts(*this); }
 
 // ---------------------------------------------------------------- strings on files
 

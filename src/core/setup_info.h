@@ -1,7 +1,7 @@
 // The two records that say what a setup is and does: "SetupInfo" (TSetupInfoFile) and
 // "CompiledLines" (TCompLines), both group-0 entries of the setup package.
 //
-// SetupInfo, fields back to back (strings are u16 byte count + ANSI bytes):
+// SetupInfo, fields back to back (strings are u16 byte count + text bytes):
 //   SetupName, ShortName, SetupExeName, UninstallExeName, UninstallPrefix, InstallDir,
 //   Changelog, 5 x (u8 HKEY code, Path, Key), Pages, UninstallPages, u8 Mode, u8 HasUninstaller
 // CompiledLines:
@@ -9,6 +9,12 @@
 //
 // A record that ends before its last field is corrupt and raises ESetupError; bytes after
 // the last field are ignored.
+//
+// The texts are UTF-8 when the package says so (kPakFlagUtf8Texts), and in the system's ANSI
+// code page in the packages of older setups: the program reads a record as it is stored and
+// converts the texts of such a package with LegacyTextsToUtf8. One parameter is no text: the
+// archive password of "kzpupdate" and "kzpofficial" (Params[1]) is enciphered with the command
+// key, and its bytes must reach the game archive as they were given; it is never converted.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +55,10 @@ class TSetupInfoFile {
   // Creates or truncates the file and writes the record; false when the file cannot be created.
   bool SaveToFile(const std::string& file_name) const;
   bool HasInstallDirRegKey() const;
+  // True when every text field is plain ASCII, which reads alike in every code page.
+  bool AllAscii() const;
+  // Every text field, read from a package whose texts are in the ANSI code page, as UTF-8.
+  void LegacyTextsToUtf8();
 };
 
 struct TCompiledLine {
@@ -64,7 +74,14 @@ class TCompLines {
 
   void LoadFromBuffer(const uint8_t* buffer, size_t length);
   std::string Serialize() const;
+  // As TSetupInfoFile's, over every parameter but the enciphered passwords.
+  bool AllAscii() const;
+  void LegacyTextsToUtf8();
 };
+
+// True for the parameter of a compiled line that holds an enciphered archive password
+// (Params[1] of "kzpupdate" and "kzpofficial"): bytes for the archive, not text.
+bool IsEncipheredParameter(int32_t command, size_t index);
 
 // The registry root table shared by the whole program.
 constexpr int kRegistryRootCount = 5;

@@ -1,8 +1,8 @@
 // The install log: recording, saving and loading.
 //
 // The layouts of both versions are drawn in uninstall_list.h. The writer picks version 1
-// whenever the lists fit it, so a log of an ordinary install is the same bytes as ever; the
-// reader takes both and trusts no count further than the file's size.
+// whenever the lists fit it and every text is ASCII, so a log of an ordinary install is the
+// same bytes as ever; the reader takes both and trusts no count further than the file's size.
 #include "engine/uninstall_list.h"
 
 #include <algorithm>
@@ -109,20 +109,25 @@ bool TUninstallList::SaveLog(const std::string& folder, const std::string& prefi
   auto file = System().OpenFile(path, TFileMode::Create);
   if (!file) return false;
   const std::vector<std::string>* lists[] = {&FileList, &RegistryList, &FolderList};
-  const bool version2 = std::any_of(std::begin(lists), std::end(lists),
-                                    [](const auto* list) { return list->size() > kMaxEntriesV1; });
   size_t counts[3];
-  size_t total = version2 ? kHeaderSizeV2 : kHeaderSizeV1;
+  size_t total = kHeaderSizeV2;
+  bool utf8 = false;  // a text that is not ASCII: the texts are UTF-8, which version 1 cannot say
   for (int i = 0; i < 3; ++i) {
     counts[i] = std::min(lists[i]->size(), kMaxEntriesV2);
-    for (size_t n = 0; n < counts[i]; ++n) total += 2 + std::min((*lists[i])[n].size(), kMaxTextLength);
+    for (size_t n = 0; n < counts[i]; ++n) {
+      const std::string_view text = std::string_view((*lists[i])[n]).substr(0, kMaxTextLength);
+      total += 2 + text.size();
+      utf8 = utf8 || !IsAscii(text);
+    }
   }
+  const bool version2 = utf8 || std::any_of(std::begin(lists), std::end(lists),
+                                            [](const auto* list) { return list->size() > kMaxEntriesV1; });
   std::string out;
   out.reserve(total);
   if (version2) {
     out.append(kVersion2MarkSize, '\xFF');
     AppendLE16(out, kVersion2);
-    AppendLE16(out, 0);  // flags
+    AppendLE16(out, utf8 ? kInstallLogFlagUtf8Texts : 0);
     for (size_t count : counts) AppendLE32(out, static_cast<uint32_t>(count));
   } else {
     for (size_t count : counts) AppendLE16(out, static_cast<uint16_t>(count));
@@ -147,10 +152,12 @@ void TUninstallList::LoadLog(const std::string& folder, const std::string& prefi
   if (file->Read(header, kHeaderSizeV1) != kHeaderSizeV1) return;
   uint64_t counts[3];
   uint64_t header_size = kHeaderSizeV1;
+  uint16_t flags = 0;
   if (std::all_of(header, header + kVersion2MarkSize, [](uint8_t b) { return b == 0xFF; })) {
     // An unknown version or flag is a log this reader cannot read: empty lists.
     if (file->Read(header + kHeaderSizeV1, kHeaderSizeV2 - kHeaderSizeV1) != kHeaderSizeV2 - kHeaderSizeV1) return;
-    if (LoadLE16(header + 6) != kVersion2 || LoadLE16(header + 8) != 0) return;
+    flags = LoadLE16(header + 8);
+    if (LoadLE16(header + 6) != kVersion2 || (flags & ~kInstallLogKnownFlags) != 0) return;
     for (int i = 0; i < 3; ++i) counts[i] = LoadLE32(header + 10 + 4 * i);
     header_size = kHeaderSizeV2;
   } else {
@@ -166,11 +173,15 @@ void TUninstallList::LoadLog(const std::string& folder, const std::string& prefi
   }
   // Entries are read in order and a cut text ends the reading: the lists hold only whole
   // entries, so no shortened path or registry line reaches the uninstaller.
+  // A log that does not say its texts are UTF-8 was written in the ANSI code page.
+  const bool utf8 = (flags & kInstallLogFlagUtf8Texts) != 0;
   std::string text;
   for (int i = 0; i < 3; ++i) {
     for (uint64_t n = 0; n < counts[i]; ++n) {
       if (!ReadText(*file, text)) return;
-      lists[i]->push_back(DecipherDigits(kInstallLogKey, text));
+      std::string plain = DecipherDigits(kInstallLogKey, text);
+      if (!utf8 && !IsAscii(plain)) plain = LegacyTextToUtf8(plain);
+      lists[i]->push_back(std::move(plain));
     }
   }
 }

@@ -8,11 +8,11 @@
 //   4  u16  folder count
 //   6  the texts
 //
-// Version 2, written only when a list has 65,535 entries or more:
+// Version 2, written only when a list has 65,535 entries or more, or a text is not ASCII:
 //
 //   0  6 bytes FF     (three counts of 65,535, which version 1 never holds)
 //   6  u16  version = 2
-//   8  u16  flags = 0 (a reader refuses a bit it does not know)
+//   8  u16  flags (a reader refuses a bit it does not know)
 //  10  u32  file count
 //  14  u32  registry count
 //  18  u32  folder count
@@ -21,6 +21,10 @@
 // The texts of both: every file, then every registry line, then every folder, each a u16
 // length and that many bytes enciphered on its own with the digit cipher and the install log
 // key (the key position restarts for every text). All integers are little-endian.
+//
+// Flag bit 0 (kInstallLogFlagUtf8Texts) says the texts are UTF-8, and is set exactly when a text
+// is not ASCII, as the setup package's flag is. A log without it (every version 1 log) holds
+// its texts in the system's ANSI code page, and the reader converts them to UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +36,10 @@
 #include "core/setup_state.h"
 
 namespace setup {
+
+// Flags of the second version's header.
+constexpr uint16_t kInstallLogFlagUtf8Texts = 1;
+constexpr uint16_t kInstallLogKnownFlags = kInstallLogFlagUtf8Texts;
 
 class TUninstallList {
  public:
@@ -48,11 +56,12 @@ class TUninstallList {
 
   // folder + "\" + prefix + "install.log"
   static std::string LogPath(const std::string& folder, const std::string& prefix);
-  // Writes the log, replacing an older one; false when it could not be written whole.
+  // Writes the log, replacing an older one; false when it could not be written whole. The
+  // texts are written as they are (UTF-8).
   bool SaveLog(const std::string& folder, const std::string& prefix) const;
-  // Replaces the lists with the log's; a missing log leaves them as they are. A damaged or cut
-  // log gives the whole entries in front of the damage; a log of an unknown version or with
-  // an unknown flag gives empty lists.
+  // Replaces the lists with the log's, in UTF-8; a missing log leaves them as they are. A
+  // damaged or cut log gives the whole entries in front of the damage; a log of an unknown
+  // version or with an unknown flag gives empty lists.
   void LoadLog(const std::string& folder, const std::string& prefix);
 
   // The lists are the log's content; other code reads them directly and may append to them.

@@ -105,6 +105,8 @@ void BuildUninstaller() {
     if (!data.empty()) writer.StoreFromMemory(index, data.data(), static_cast<uint32_t>(data.size()));
   }
   info.Mode = 1;
+  // The install folder the player chose may hold letters an ASCII setup did not have.
+  writer.SetRecordsNotAscii(!info.AllAscii());
   const std::string record = info.Serialize();
   const int index = writer.AddEntry("SetupInfo", "", 0);
   writer.StoreFromMemory(index, reinterpret_cast<const uint8_t*>(record.data()), static_cast<uint32_t>(record.size()));

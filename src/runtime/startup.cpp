@@ -214,6 +214,8 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   if (info.empty()) return StopWith(platform, kMsgSetupInfoMissing, "Verification Error");
   g.SetupInfo.LoadFromBuffer(info.data(), info.size());
   info = TBytes();
+  // An older setup stored its texts in the ANSI code page; the program keeps them in UTF-8.
+  if (!pak.TextsUtf8()) g.SetupInfo.LegacyTextsToUtf8();
 
   const bool uninstaller = g.SetupInfo.Mode == 1;
   if (uninstaller) {
@@ -228,6 +230,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
     if (lines.empty()) return StopWith(platform, kMsgCompiledLinesMissing, "Verification Error");
     g.CompLines.LoadFromBuffer(lines.data(), lines.size());
     lines = TBytes();
+    if (!pak.TextsUtf8()) g.CompLines.LegacyTextsToUtf8();
     platform.RegisterCommands(g.Commands);
     s.RequiredBytes = BuildArchiveGroups(g);
   }
@@ -330,8 +333,9 @@ std::string RenamedFileMessage(const std::string& expected, const std::string& f
 }
 
 bool SameSetupFileName(const std::string& setup_exe_name, const std::string& running_path) {
-  const std::string expected = LowerAscii(FileNamePart(setup_exe_name));
-  const std::string found = LowerAscii(FileNamePart(running_path));
+  // File names compare as the system compares them, whatever their letters.
+  const std::string expected = Host().LowerLocale(FileNamePart(setup_exe_name));
+  const std::string found = Host().LowerLocale(FileNamePart(running_path));
   return StripCopyMarks(found) == expected;
 }
 

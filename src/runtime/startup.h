@@ -73,7 +73,8 @@ std::string DataFileIncompleteMessage(const std::string& name);
 std::string DataFileCorruptMessage(const std::string& name);
 std::string RenamedFileMessage(const std::string& expected, const std::string& found);
 
-// True when the running file's name, copy marks removed, is the name the setup expects.
+// True when the running file's name, copy marks removed, is the name the setup expects (letter
+// case compared by the host's rule).
 bool SameSetupFileName(const std::string& setup_exe_name, const std::string& running_path);
 // The first registry slot that yields a non-empty string, or empty.
 std::string ReadInstallDirFromRegistry(TStartupPlatform& platform);

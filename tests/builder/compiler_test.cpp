@@ -12,6 +12,7 @@
 #include "core/digit_cipher.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "core/sha256.h"
 #include "core/text.h"
 #include "fake_platform.h"
 #include "test_files.h"
@@ -214,8 +215,15 @@ TEST_F(Compiler, BadScriptsNameTheirLine) {
   // The uninstaller is named after the prefix.
   EXPECT_EQ(ErrorOf("name x\nuninstallpages default-uninstall\n"),
             (std::pair<int, std::string>{2, "'uninstallpages' needs a 'prefix' to name the uninstaller"}));
-  EXPECT_EQ(ErrorOf("name \"\xE2\x9C\x93 check\"\n").first, 1);  // no Windows-1252 byte for it
-  EXPECT_EQ(ErrorOf("name \"Caf\xC3\xA9 \xE2\x82\xAC\"\n").second, "no error");
+  // An archive password is stored in Windows-1252; every other text in UTF-8.
+  EXPECT_EQ(ErrorOf("name x\nkzpofficial game.kzp \"\xE2\x9C\x93 code\" TRUE\n"),
+            (std::pair<int, std::string>{
+                2, "archive password \"\xE2\x9C\x93 code\" has a character that Windows-1252 does not have"}));
+  EXPECT_EQ(ErrorOf("name \"\xE2\x9C\x93 check\"\nkzpofficial game.kzp \"Caf\xC3\xA9 \xE2\x82\xAC\" TRUE\n").second,
+            "no error");
+  // Errors quote what the script says, as it says it.
+  EXPECT_EQ(ErrorOf("goto нигде\n"), (std::pair<int, std::string>{1, "Label not found - нигде"}));
+  EXPECT_EQ(ErrorOf("ゲーム x\n"), (std::pair<int, std::string>{1, "unknown command 'ゲーム'"}));
 }
 
 TEST_F(Compiler, OutputIsTheSameForAnyThreadCountAndPlainZlibReadsIt) {
@@ -319,6 +327,159 @@ TEST_F(Compiler, FailedWriteLeavesNoFile) {
   EXPECT_THROW(WriteSetup(options, items), TBuildError);
   EXPECT_FALSE(fs::exists(options.Output));
   EXPECT_FALSE(fs::exists(options.Output + ".partial"));
+}
+
+}  // namespace
+}  // namespace setup::builder
+
+namespace setup::builder {
+namespace {
+
+std::string FileSha256(const std::string& path) {
+  const TBytes bytes = testing::ReadFile(path);
+  auto digest = NewSha256();
+  TSha256Digest out{};
+  EXPECT_TRUE(digest && digest->Update(bytes.data(), bytes.size()) && digest->Final(out));
+  return Sha256Hex(out);
+}
+
+// Every kind of stored text in ASCII: the setup is the first version, byte for byte what the
+// builder wrote before setups could hold UTF-8 (the digest was taken from that builder at
+// level 9, which depends on the deflate library as the builder's shell test says).
+TEST_F(Compiler, AnAsciiSetupIsWrittenAsBefore) {
+  const TCompiler c = Compile(
+      "name \"Demo Game\"\n"
+      "shortname Demo\n"
+      "outfile demo_setup.exe\n"
+      "installdir $PROGRAMFILES\\Demo\n"
+      "installdirregkey HKCU Software\\Demo Path\n"
+      "prefix demo\n"
+      "changelog changes.rtf\n"
+      "pages default\n"
+      "uninstallpages default-uninstall\n"
+      "language English\n"
+      "start:\n"
+      "file files\n"
+      "kzpupdate more \"z}~ pass\" game.kzp\n"
+      "kzpofficial game.kzp \"~code~\" TRUE\n"
+      "writeregstr HKLM \"Software\\Demo Game\" Path $INSTDIR\n"
+      "createshortcut \"$DESKTOP\\Demo Game.lnk\" $INSTDIR\\demo.exe \"\"\n"
+      "messagebox \"Install again?\" \"Demo Game\" start 0\n");
+  TWriteOptions options;
+  options.Stub = (root_ / "stub.exe").string();
+  testing::WriteFile(options.Stub, {'M', 'Z', 1, 2, 3, 4, 5, 6});
+  options.Output = (root_ / "ascii_setup.exe").string();
+  options.Level = 9;
+  WriteSetup(options, c.PackageItems());
+  EXPECT_EQ(FileSha256(options.Output), "26843f2a1ad660a9475e8762fd9af586de3c044c648b63daa241c67bdab79073");
+  TPak pak(options.Output, pmRead);
+  EXPECT_EQ(pak.Trailer().Version, kPakVersion1);
+}
+
+// A UTF-8 script with texts of four scripts, one character outside the Basic Multilingual Plane
+// (U+1F3AE), in every kind of stored text: title, folders, file and folder names, registry keys
+// and values, shortcut names, messages. The setup says its texts are UTF-8 and stores them as
+// they are; start-up takes them so. The archive password alone is stored in Windows-1252.
+TEST_F(Compiler, AUtf8ScriptStoresEveryTextAsItIs) {
+  const std::string pad = "\xF0\x9F\x8E\xAE";
+  for (const std::string& f : std::vector<std::string>{"Игра/данные/карта.dat", "Игра/ゲーム.bin",
+                                                       "Игра/Ελληνικά/αρχείο.txt", "Игра/" + pad + ".cfg"}) {
+    fs::create_directories((root_ / "script" / f).parent_path());
+    testing::WriteFile((root_ / "script" / f).string(), testing::TextBytes(f.size()));
+  }
+  const std::string title = "Игра ゲーム Ελληνικά " + pad;
+  const TCompiler c = Compile(
+      "\xEF\xBB\xBF"
+      "name \"" +
+      title +
+      "\"\n"
+      "shortname Игра\n"
+      "outfile Игра_setup.exe\n"
+      "installdir $PROGRAMFILES\\Игры\\ゲーム\n"
+      "installdirregkey HKCU Software\\Ελληνικά Διαδρομή\n"
+      "prefix игра\n"
+      "file Игра\n"
+      "kzpupdate Игра \"pässwörd\" игра.kzp\n"
+      "writeregstr HKCU \"Software\\Игра\" Путь \"$INSTDIR\\ゲーム\"\n"
+      "createshortcut \"$DESKTOP\\Игра " +
+      pad +
+      ".lnk\" \"$INSTDIR\\ゲーム.bin\" \"\"\n"
+      "messagebox \"Установить снова? もう一度?\" Игра 0 0\n");
+  const TSetupInfoFile& i = c.SetupInfo;
+  EXPECT_EQ(i.SetupName, title);
+  EXPECT_EQ(i.ShortName, "Игра");
+  EXPECT_EQ(i.SetupExeName, "Игра_setup.exe");
+  EXPECT_EQ(i.InstallDir, "$PROGRAMFILES\\Игры\\ゲーム");
+  EXPECT_EQ(i.InstallDirRegKey[0].Path, "Software\\Ελληνικά");
+  EXPECT_EQ(i.InstallDirRegKey[0].Key, "Διαδρομή");
+  EXPECT_EQ(i.UninstallExeName, "игра_Uninstall.exe");
+  const auto& l = c.CompLines.Lines;
+  EXPECT_EQ(l[6].Params, (std::vector<std::string>{"Игра", "1"}));
+  EXPECT_EQ(DecipherDigits(kCommandKey, l[7].Params[1]), "p\xE4ssw\xF6rd");
+  EXPECT_EQ(l[7].Params[2], "игра.kzp");
+  EXPECT_EQ(l[8].Params, (std::vector<std::string>{"HKCU", "Software\\Игра", "Путь", "$INSTDIR\\ゲーム"}));
+  EXPECT_EQ(l[9].Params[0], "$DESKTOP\\Игра " + pad + ".lnk");
+  EXPECT_EQ(l[10].Params, (std::vector<std::string>{"Установить снова? もう一度?", "Игра", "-1", "-1"}));
+
+  const std::string setup_path = (root_ / "script" / "Игра_setup.exe").string();
+  TWriteOptions options;
+  options.Stub = (root_ / "stub.exe").string();
+  testing::WriteFile(options.Stub, {'M', 'Z', 1, 2, 3, 4, 5, 6});
+  options.Output = setup_path;
+  WriteSetup(options, c.PackageItems());
+  {
+    TPak pak(setup_path, pmRead);
+    EXPECT_EQ(pak.Trailer().Version, kPakVersion2);
+    EXPECT_TRUE(pak.TextsUtf8());
+    std::vector<std::string> names;
+    for (const TPakEntry& e : pak.Directory()) {
+      if (e.Group != 0) names.push_back(std::to_string(e.Group) + ":" + e.Name);
+    }
+    // The folder walk's order is the bytes' (Greek before Cyrillic), as on any machine.
+    EXPECT_EQ(names, (std::vector<std::string>{"1:ゲーム.bin", "1:" + pad + ".cfg", "1:Ελληνικά\\αρχείο.txt",
+                                               "1:данные\\карта.dat", "2:ゲーム.bin", "2:" + pad + ".cfg",
+                                               "2:Ελληνικά\\αρχείο.txt", "2:данные\\карта.dat"}));
+    EXPECT_GE(pak.IndexOfName("ДАННЫЕ\\КАРТА.DAT", 1), 0);
+  }
+
+  Globals() = TSetupGlobals();
+  testing::TRecordingHost host;
+  testing::TFakePlatform platform;
+  platform.ExePath = setup_path;
+  EXPECT_EQ(RunSetup(platform, {}), 0);
+  EXPECT_TRUE(host.Boxes.empty());
+  EXPECT_EQ(Globals().SetupInfo.Serialize(), c.SetupInfo.Serialize());
+  EXPECT_EQ(Globals().CompLines.Serialize(), c.CompLines.Serialize());
+  Globals() = TSetupGlobals();
+}
+
+// A script that is not UTF-8 is an older one in Windows-1252, and builds as it always did: its
+// texts reach the setup as the same characters (now in UTF-8), and its password as the same
+// bytes. Names on disk that are not UTF-8 were made in Windows-1252 as well, and the script
+// finds them by its own spelling.
+TEST_F(Compiler, AScriptThatIsNotUtf8IsReadAsWindows1252) {
+  const fs::path older = root_ / "script" /
+                         "Donn\xE9"
+                         "es";
+  fs::create_directories(older);
+  testing::WriteFile((older / "caf\xE9 \x80.txt").string(), testing::TextBytes(10));
+  const TCompiler c = Compile(
+      "name \"Caf\xE9 \x80\"\n"
+      "outfile demo_setup.exe\n"
+      "installdir C:\\Spiele\\M\xFChle\n"
+      "file Donn\xE9"
+      "es\n"
+      "kzpofficial game.kzp \"p\xE4ss\x80\" TRUE\n");
+  EXPECT_EQ(c.SetupInfo.SetupName, "Café €");
+  EXPECT_EQ(c.SetupInfo.InstallDir, "C:\\Spiele\\Mühle");
+  EXPECT_EQ(c.CompLines.Lines[3].Params, (std::vector<std::string>{"Données", "1"}));
+  EXPECT_EQ(DecipherDigits(kCommandKey, c.CompLines.Lines[4].Params[1]), "p\xE4ss\x80");
+  const auto items = c.PackageItems();
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[2].Name, "café €.txt");
+  EXPECT_EQ(items[2].SourcePath, (older / "caf\xE9 \x80.txt").string());
+  EXPECT_TRUE(items[0].RecordNotAscii);
+  EXPECT_TRUE(items[1].RecordNotAscii);
 }
 
 }  // namespace

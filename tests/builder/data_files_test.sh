@@ -6,7 +6,10 @@
 # - --slice-size: its refusals, data files beside the setup that paktool reads and verifies,
 #   the same bytes for any -j, stale data files of an earlier build removed, none left by a
 #   failed build;
-# - identical files stored once.
+# - identical files stored once;
+# - a UTF-8 script and files named in four scripts: the setup says its texts are UTF-8, and
+#   paktool lists and extracts the names in UTF-8; a Windows-1252 script and a file named in
+#   Windows-1252 on disk give the same names.
 set -uo pipefail
 build=$(realpath "${1:?usage: data_files_test.sh SETUPBUILD PAKTOOL}")
 paktool=$(realpath "${2:?usage: data_files_test.sh SETUPBUILD PAKTOOL}")
@@ -83,4 +86,30 @@ single=$(stat -c %s golden.exe)
 double=$(stat -c %s twice.exe)
 [ $((double - single)) -lt 2000 ] || fail "copies stored again: $single against $double bytes"
 "$paktool" verify twice.exe >out.log 2>&1 || fail "verify twice: $(cat out.log)"
+
+# Names in Cyrillic, Greek, Japanese and U+1F3AE, in the script and on disk.
+mkdir -p "Игра/данные" "Игра/Ελληνικά"
+echo map >"Игра/данные/карта.dat"
+echo text >"Игра/Ελληνικά/αρχείο.txt"
+echo bin >"Игра/ゲーム.bin"
+echo pad >"Игра/🎮.cfg"
+printf '\xEF\xBB\xBFname "Игра 🎮"\noutfile Игра_setup.exe\ninstalldir "C:\\Игры"\nfile Игра\n' >unicode.script
+"$build" "${opts[@]}" unicode.script || fail "unicode build"
+"$paktool" list Игра_setup.exe >list.log 2>&1 || fail "paktool list: $(cat list.log)"
+head -1 list.log | grep -q "^version 2, 6 entries, 0 data files, texts in UTF-8$" || fail "unicode listing: $(head -1 list.log)"
+for name in 'данные\карта.dat' 'Ελληνικά\αρχείο.txt' 'ゲーム.bin' '🎮.cfg'; do
+  grep -qF "  $name" list.log || fail "paktool list lacks $name: $(cat list.log)"
+done
+rm -rf out && "$paktool" extract Игра_setup.exe out >out.log 2>&1 || fail "paktool extract unicode: $(cat out.log)"
+cmp -s "out/1/данные/карта.dat" "Игра/данные/карта.dat" || fail "карта.dat not extracted: $(find out)"
+cmp -s "out/1/🎮.cfg" "Игра/🎮.cfg" || fail "🎮.cfg not extracted: $(find out)"
+
+# An older script in Windows-1252 naming a folder an older system made, with a file named in
+# Windows-1252: the setup holds the same characters in UTF-8.
+mkdir -p "$(printf 'Donn\xe9es')"
+echo old >"$(printf 'Donn\xe9es/caf\xe9.txt')"
+printf 'name "Caf\xe9"\noutfile legacy.exe\nfile Donn\xe9es\n' >legacy.script
+"$build" "${opts[@]}" legacy.script || fail "Windows-1252 script build"
+"$paktool" list legacy.exe >list.log 2>&1 || fail "paktool list legacy: $(cat list.log)"
+grep -qF "  café.txt" list.log || fail "the Windows-1252 file name is not café.txt: $(cat list.log)"
 exit $((failures > 0))

@@ -98,6 +98,27 @@ inline std::vector<uint8_t> Version2Tail(const TRawPackage& p, uint64_t dir_offs
   return std::vector<uint8_t>(out.begin(), out.end());
 }
 
+// The records and trailer of a first-version directory of entries (their DataFile unused) that
+// starts at dir_offset; DataStart 0.
+inline std::vector<uint8_t> Version1Tail(const std::vector<TRawEntry>& entries, uint32_t dir_offset) {
+  std::string out;
+  for (const TRawEntry& e : entries) {
+    AppendLE16(out, static_cast<uint16_t>(e.Name.size()));
+    out += e.Name;
+    AppendLE32(out, e.Crc);
+    AppendLE32(out, static_cast<uint32_t>(e.Offset));
+    AppendLE32(out, static_cast<uint32_t>(e.PackedSize));
+    AppendLE32(out, static_cast<uint32_t>(e.Size));
+    AppendLE16(out, e.Group);
+  }
+  out += "KZPF";
+  AppendLE16(out, 1);
+  AppendLE16(out, static_cast<uint16_t>(entries.size()));
+  AppendLE32(out, 0);
+  AppendLE32(out, dir_offset);
+  return std::vector<uint8_t>(out.begin(), out.end());
+}
+
 // The stored bytes followed by the directory of p: a whole package file, its entries' Offsets
 // counted from the file's start.
 inline std::vector<uint8_t> Version2Package(const std::vector<uint8_t>& stored, const TRawPackage& p) {

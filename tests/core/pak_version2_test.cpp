@@ -933,7 +933,8 @@ TEST(PakVersion2, DirectoriesThatLieAreRefusedBeforeAnythingIsAllocated) {
       {"TableOffset inside the trailer", patched(trailer2::kTableOffset, trailer + 4, 8)},
       {"TableOffset before DirOffset", patched(trailer2::kTableOffset, dir_offset - 1, 8)},
       {"DataStart after DirOffset", patched(trailer2::kDataStart, dir_offset + 1, 8)},
-      {"a flag bit", with([](TRawPackage& p) { p.Flags = 1; })},
+      {"a flag bit after the known one", with([](TRawPackage& p) { p.Flags = 2; })},
+      {"the known flag with an unknown one", with([](TRawPackage& p) { p.Flags = kPakFlagUtf8Texts | 4; })},
       {"the last flag bit", with([](TRawPackage& p) { p.Flags = 0x80000000u; })},
       {"Version 3", with([](TRawPackage& p) { p.Version = 3; })},
       {"Version 0xFFFF", with([](TRawPackage& p) { p.Version = 0xFFFF; })},
@@ -948,17 +949,18 @@ TEST(PakVersion2, DirectoriesThatLieAreRefusedBeforeAnythingIsAllocated) {
       {"a record's DataFile far beyond the table", with([](TRawPackage& p) { p.Entries[1].DataFile = 0xFFFF; })},
       {"data file sizes adding up past 64 bits",
        with([](TRawPackage& p) { p.DataFiles[0].Size = p.DataFiles[1].Size = uint64_t{1} << 63; })},
-      {"data file sizes adding up to 2^64 + 1",
-       with([](TRawPackage& p) {
+      {"data file sizes adding up to 2^64 + 1", with([](TRawPackage& p) {
          p.DataFiles[0].Size = UINT64_MAX;
          p.DataFiles[1].Size = 2;
        })},
-      {"a stem running past the table", [&] {
+      {"a stem running past the table",
+       [&] {
          TBytes b = good;
          StoreLE16(b.data() + table_offset, 0xFFFF);
          return b;
        }()},
-      {"a name running past the records", [&] {
+      {"a name running past the records",
+       [&] {
          TBytes b = good;
          StoreLE16(b.data() + dir_offset, 0xFFFF);
          return b;
@@ -1147,10 +1149,15 @@ TEST(PakVersion2, ByteFlipsOverAVersion2DirectoryNeverMisleadTheReader) {
         EXPECT_FALSE(pak.SharingEntries(i).empty());
       }
       // The fixed fields of the trailer (the magic, version, the first version's count,
-      // flags, trailer size) and the data-file count never read as another sound directory.
+      // flags, trailer size) and the data-file count never read as another sound directory;
+      // only the flag that says the texts are UTF-8 may change, and the names are ASCII.
+      const bool utf8_flag = at == trailer + trailer2::kFlags && mask == kPakFlagUtf8Texts;
       const bool fixed = at >= trailer + trailer2::kMagic ||
                          (at >= trailer + trailer2::kDataFileCount && at < trailer + trailer2::kDataFileCount + 4);
-      if (fixed) {
+      if (utf8_flag) {
+        EXPECT_TRUE(pak.DirectorySound() && pak.TextsUtf8()) << where;
+        EXPECT_EQ(pak.Directory().size(), 4u) << where;
+      } else if (fixed) {
         EXPECT_TRUE(!pak.Trailer().HasMagic() || !pak.DirectorySound()) << where;
       }
       // A changed digest leaves every entry sound and fails only its data file.

@@ -4,6 +4,7 @@
 
 #include <clocale>
 
+#include "core/command_list.h"
 #include "core/error.h"
 #include "core/file_stream.h"
 #include "setup_records.h"
@@ -138,6 +139,96 @@ TEST(SetupInfo, OverlongTextIsCutNotWrapped) {
   TSetupInfoFile back;
   back.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   EXPECT_EQ(back.Changelog, std::string(65535, 'c'));
+}
+
+}  // namespace
+}  // namespace setup
+
+namespace setup {
+namespace {
+
+// Every text field of the record, by its name: a field left out of the ASCII check or of the
+// conversion shows here.
+std::vector<std::pair<const char*, std::string*>> TextFields(TSetupInfoFile& info) {
+  std::vector<std::pair<const char*, std::string*>> fields = {{"SetupName", &info.SetupName},
+                                                              {"ShortName", &info.ShortName},
+                                                              {"SetupExeName", &info.SetupExeName},
+                                                              {"UninstallExeName", &info.UninstallExeName},
+                                                              {"UninstallPrefix", &info.UninstallPrefix},
+                                                              {"InstallDir", &info.InstallDir},
+                                                              {"Changelog", &info.Changelog},
+                                                              {"Pages", &info.Pages},
+                                                              {"UninstallPages", &info.UninstallPages}};
+  for (TInstallDirRegKey& slot : info.InstallDirRegKey) {
+    fields.push_back({"InstallDirRegKey.Path", &slot.Path});
+    fields.push_back({"InstallDirRegKey.Key", &slot.Key});
+  }
+  return fields;
+}
+
+TEST(SetupInfo, AnyTextFieldThatIsNotAsciiMakesTheRecordNotAscii) {
+  EXPECT_TRUE(FilledSetupInfo().AllAscii());
+  EXPECT_TRUE(TSetupInfoFile().AllAscii());
+  TSetupInfoFile probe;
+  const size_t count = TextFields(probe).size();
+  EXPECT_EQ(count, 19u);
+  for (size_t i = 0; i < count; ++i) {
+    TSetupInfoFile info = FilledSetupInfo();
+    *TextFields(info)[i].second += "\xC3\xA9";
+    EXPECT_FALSE(info.AllAscii()) << TextFields(info)[i].first << " " << i;
+  }
+  // The mode bytes and registry roots are no text.
+  TSetupInfoFile info = FilledSetupInfo();
+  info.Mode = 0xE9;
+  info.InstallDirRegKey[2].HKey = 0xFF;
+  EXPECT_TRUE(info.AllAscii());
+}
+
+TEST(SetupInfo, LegacyTextsAreConvertedInEveryField) {
+  // The portable host reads the ANSI code page as Windows-1252.
+  TSetupInfoFile info = FilledSetupInfo();
+  for (auto& [name, field] : TextFields(info)) *field = std::string("\x80 ") + name + " \xE9";
+  info.InstallDirRegKey[1].Key = "plain";
+  info.LegacyTextsToUtf8();
+  for (auto& [name, field] : TextFields(info)) {
+    if (*field == "plain") continue;
+    EXPECT_EQ(*field, std::string("€ ") + name + " é");
+  }
+  EXPECT_EQ(info.InstallDirRegKey[1].Key, "plain");
+  EXPECT_EQ(info.Mode, 1);
+  EXPECT_EQ(info.InstallDirRegKey[4].HKey, 3);
+  EXPECT_FALSE(info.AllAscii());
+}
+
+// The enciphered archive password is bytes for the game archive: never counted as text that is
+// not ASCII, never converted.
+TEST(CompLines, EncipheredPasswordsAreNoTextAndStayAsTheyAre) {
+  constexpr int kKzpUpdate = CommandNumberOf("kzpupdate");
+  constexpr int kKzpOfficial = CommandNumberOf("kzpofficial");
+  constexpr int kFile = CommandNumberOf("file");
+  const std::string password("\x83\xE9\x7F\xFF", 4);
+  TCompLines lines;
+  lines.Lines = {{kKzpUpdate, {"more", password, "game.kzp", "2"}, 4, 0},
+                 {kKzpOfficial, {"game.kzp", password, "TRUE"}, 3, 1},
+                 {kKzpUpdate, {"short"}, 1, 2},
+                 {kFile, {"files", "1"}, 2, 3}};
+  EXPECT_TRUE(lines.AllAscii());
+  lines.Lines[3].Params[1] = "\xE9";  // the same place in another command is text
+  EXPECT_FALSE(lines.AllAscii());
+  lines.Lines[3].Params[1] = "1";
+  lines.Lines[0].Params[2] = "sp\xEAl.kzp";
+  EXPECT_FALSE(lines.AllAscii());
+
+  lines.Lines[1].Params[0] = "sp\xEAl.kzp";
+  lines.Lines[3].Params[0] = "\x80";
+  lines.LegacyTextsToUtf8();
+  EXPECT_EQ(lines.Lines[0].Params, (std::vector<std::string>{"more", password, "spêl.kzp", "2"}));
+  EXPECT_EQ(lines.Lines[1].Params, (std::vector<std::string>{"spêl.kzp", password, "TRUE"}));
+  EXPECT_EQ(lines.Lines[2].Params, std::vector<std::string>{"short"});
+  EXPECT_EQ(lines.Lines[3].Params, (std::vector<std::string>{"€", "1"}));
+  EXPECT_EQ(lines.Lines[0].ParamCount, 4);
+  EXPECT_FALSE(IsEncipheredParameter(kKzpUpdate, 0));
+  EXPECT_FALSE(IsEncipheredParameter(kFile, 1));
 }
 
 }  // namespace

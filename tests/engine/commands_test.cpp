@@ -602,6 +602,54 @@ TEST_F(Engine, UninstallerOfASignedSetupStartsWithTheUnsignedExecutablePart) {
   EXPECT_EQ(testing::ReadFile(system_.Map("C:\\Games\\Demo\\demo_Uninstall.exe").string()), expected);
 }
 
+// The uninstaller's package says its texts are UTF-8 when they are not ASCII: an ASCII setup
+// installed into a folder of Cyrillic letters, or one with an entry of another script.
+TEST_F(Engine, UninstallerOfAnAsciiSetupInAUnicodeFolderSaysItsTextsAreUtf8) {
+  const std::string setup = system_.Map(system_.ExePath).string();
+  std::filesystem::create_directories(system_.Map(system_.ExePath).parent_path());
+  auto build = [&](const std::string& folder, const std::string& entry) {
+    testing::WriteFile(setup, testing::FixtureExecutable());
+    {
+      TPak pak(setup, pmAppend);
+      for (const std::string& name : {std::string("SetupInfo"), entry}) {
+        pak.StoreFromMemory(pak.AddEntry(name, "", 0), reinterpret_cast<const uint8_t*>("x"), 1);
+      }
+      pak.WriteDirectory();
+    }
+    Globals().Package = std::make_unique<TPak>(setup, pmRead);
+    // A folder of this machine stands for the install folder: the package writer opens its file
+    // by the real name.
+    const std::filesystem::path install = testing::ScratchFolder() / folder;
+    std::filesystem::create_directories(install);
+    Globals().SetupInfo.ShortName = "Demo";
+    Globals().SetupInfo.UninstallExeName = "demo_Uninstall.exe";
+    Globals().SetupInfo.InstallDir = install.string();
+    Globals().SetupInfo.Mode = 0;
+    BuildUninstaller();
+    return std::make_unique<TPak>(install.string() + "\\demo_Uninstall.exe", pmRead);
+  };
+  auto record = [](TPak& pak) {
+    TSetupInfoFile info;
+    const TBytes bytes = pak.FindByName("SetupInfo", 0);
+    info.LoadFromBuffer(bytes.data(), bytes.size());
+    return info;
+  };
+
+  auto ascii = build("Demo", "UNINSTALL_Pages.txt");
+  EXPECT_EQ(ascii->Trailer().Version, kPakVersion1);
+  EXPECT_FALSE(ascii->TextsUtf8());
+  EXPECT_EQ(ascii->Directory()[0].Name, "Pages.txt");
+
+  auto folder = build("Игры", "UNINSTALL_Pages.txt");
+  EXPECT_TRUE(folder->TextsUtf8());
+  EXPECT_EQ(record(*folder).InstallDir, (testing::ScratchFolder() / "Игры").string());
+  EXPECT_EQ(record(*folder).Mode, 1);
+
+  auto entry = build("Demo2", "UNINSTALL_Страница.txt");
+  EXPECT_TRUE(entry->TextsUtf8());
+  EXPECT_EQ(entry->Directory()[0].Name, "Страница.txt");
+}
+
 TEST_F(Engine, FinaliserIsWrittenAndStartedWithTheQuotedPath) {
   Package({{"SetupInfo", 0, "x"}});
   LaunchFinaliser();

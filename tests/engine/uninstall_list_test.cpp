@@ -95,8 +95,8 @@ TEST_F(InstallLog, FilesAreRecordedWithVariablesAndOnce) {
   log.AddFolder("C:\\Games\\Demo\\");
   EXPECT_EQ(log.FolderList.size(), 2u);
   // Only ASCII letters fold: a Latin-1 capital is another text.
-  log.AddRegistryEntry("\"HKLM\" \"Software\\\xC9t\xE9\" \"\" \"\"");
-  log.AddRegistryEntry("\"HKLM\" \"Software\\\xE9t\xE9\" \"\" \"\"");
+  log.AddRegistryEntry("\"HKLM\" \"Software\\Été\" \"\" \"\"");
+  log.AddRegistryEntry("\"HKLM\" \"Software\\été\" \"\" \"\"");
   EXPECT_EQ(log.RegistryList.size(), 3u);
 }
 
@@ -115,16 +115,77 @@ TEST_F(InstallLog, RoundTripOfEveryByteValueEnciphered) {
   log.RegistryList = {"\"HKCU\" \"k\" \"v\" \"w\""};
   log.FolderList = {"C:\\a\\", "C:\\a\\"};
   const TBytes bytes = Save(log);
-  // Counts, then the first text: its length and its bytes shifted by the key from its first digit.
-  EXPECT_EQ(bytes[0], 3);
-  EXPECT_EQ(bytes[2], 1);
-  EXPECT_EQ(bytes[4], 2);
-  EXPECT_EQ(bytes[6], 255);
-  EXPECT_EQ(bytes[8], static_cast<uint8_t>(1 + (kInstallLogKey[0] - '0')));
+  // Texts that are not ASCII: the second version, its flag saying they are UTF-8, and the
+  // counts; then the first text: its length and its bytes shifted by the key from its first digit.
+  EXPECT_EQ(TBytes(bytes.begin(), bytes.begin() + 6), TBytes(6, 0xFF));
+  EXPECT_EQ(LoadLE16(&bytes[6]), 2);
+  EXPECT_EQ(LoadLE16(&bytes[8]), kInstallLogFlagUtf8Texts);
+  EXPECT_EQ(LoadLE32(&bytes[10]), 3u);
+  EXPECT_EQ(LoadLE32(&bytes[14]), 1u);
+  EXPECT_EQ(LoadLE32(&bytes[18]), 2u);
+  EXPECT_EQ(LoadLE16(&bytes[22]), 255);
+  EXPECT_EQ(bytes[24], static_cast<uint8_t>(1 + (kInstallLogKey[0] - '0')));
   // The third file text starts at the key's first digit again.
-  const size_t third = 6 + 2 + 255 + 2;
+  const size_t third = 22 + 2 + 255 + 2;
   EXPECT_EQ(bytes[third + 2], static_cast<uint8_t>('s' + (kInstallLogKey[0] - '0')));
   ExpectSameLists(Load(bytes), log);
+}
+
+// Texts in four scripts, one character outside the Basic Multilingual Plane (U+1F3AE).
+TEST_F(InstallLog, TextsThatAreNotAsciiAreWrittenAsUtf8UnderTheFlag) {
+  TUninstallList log;
+  log.FileList = {"$INSTDIR\\Сохранения\\слот 1.sav", "$INSTDIR\\ゲーム.exe", "$DESKTOP\xF0\x9F\x8E\xAE Demo.lnk"};
+  log.RegistryList = {"\"HKCU\" \"Software\\Ελληνικά\" \"Διαδρομή\" \"C:\\Игры\""};
+  log.FolderList = {"C:\\Игры\\", "C:\\Игры\\ゲーム\\"};
+  const TBytes bytes = Save(log);
+  ASSERT_GE(bytes.size(), 22u);
+  EXPECT_EQ(TBytes(bytes.begin(), bytes.begin() + 6), TBytes(6, 0xFF));
+  EXPECT_EQ(LoadLE16(&bytes[6]), 2);
+  EXPECT_EQ(LoadLE16(&bytes[8]), kInstallLogFlagUtf8Texts);
+  EXPECT_EQ(LoadLE32(&bytes[10]), 3u);
+  // The texts are the UTF-8 bytes, enciphered as any other.
+  const std::string first = EncipherDigits(kInstallLogKey, log.FileList[0]);
+  EXPECT_EQ(LoadLE16(&bytes[22]), first.size());
+  EXPECT_EQ(std::string(bytes.begin() + 24, bytes.begin() + 24 + first.size()), first);
+  TUninstallList back = Load(bytes);
+  ExpectSameLists(back, log);
+  // One text that is not ASCII is enough; without any the log is the first version again.
+  TUninstallList one = SampleLog();
+  one.FolderList.push_back("C:\\Caf\xC3\xA9\\");
+  EXPECT_EQ(LoadLE16(&Save(one)[8]), kInstallLogFlagUtf8Texts);
+  one.FolderList.pop_back();
+  EXPECT_EQ(Save(one), kSampleLogV1);
+}
+
+// Logs of older setups hold their texts in the ANSI code page (Windows-1252 for the portable
+// host); a second-version log without the flag as well. Their texts arrive as UTF-8.
+TEST_F(InstallLog, TextsOfLogsWithoutTheFlagAreReadInTheAnsiCodePage) {
+  auto text = [](const std::string& plain) {
+    const std::string enciphered = EncipherDigits(kInstallLogKey, plain);
+    TBytes out = {static_cast<uint8_t>(enciphered.size()), static_cast<uint8_t>(enciphered.size() >> 8)};
+    out.insert(out.end(), enciphered.begin(), enciphered.end());
+    return out;
+  };
+  TBytes v1 = {1, 0, 1, 0, 1, 0};
+  for (const std::string& plain :
+       {std::string("$INSTDIR\\M\xFChle\\\x80.txt"), std::string("\"HKLM\" \"Software\\Caf\xE9\" \"\" \"\""),
+        std::string("C:\\Spiele\\")}) {
+    const TBytes t = text(plain);
+    v1.insert(v1.end(), t.begin(), t.end());
+  }
+  TUninstallList expected;
+  expected.FileList = {"$INSTDIR\\Mühle\\€.txt"};
+  expected.RegistryList = {"\"HKLM\" \"Software\\Café\" \"\" \"\""};
+  expected.FolderList = {"C:\\Spiele\\"};
+  ExpectSameLists(Load(v1), expected);
+  ExpectSameLists(Load(AsVersion2(v1)), expected);
+  // Under the flag the same bytes are taken as they are.
+  const TUninstallList flagged = Load(AsVersion2(v1, 2, kInstallLogFlagUtf8Texts));
+  EXPECT_EQ(flagged.FileList, std::vector<std::string>{"$INSTDIR\\M\xFChle\\\x80.txt"});
+  // Written again, the converted texts are UTF-8 under the flag.
+  const TBytes again = Save(Load(v1));
+  EXPECT_EQ(LoadLE16(&again[8]), kInstallLogFlagUtf8Texts);
+  ExpectSameLists(Load(again), expected);
 }
 
 TEST_F(InstallLog, LongTextsAreCutAt65535Bytes) {
@@ -240,7 +301,8 @@ TEST_F(InstallLog, MissingShortOrUnknownLogs) {
                                     AsVersion2(kSampleLogV1, 3),
                                     AsVersion2(kSampleLogV1, 1),
                                     AsVersion2(kSampleLogV1, 0xFFFF),
-                                    AsVersion2(kSampleLogV1, 2, 1),
+                                    AsVersion2(kSampleLogV1, 2, 2),
+                                    AsVersion2(kSampleLogV1, 2, kInstallLogFlagUtf8Texts | 4),
                                     AsVersion2(kSampleLogV1, 2, 0x8000)};
   for (const TBytes& bytes : unreadable) {
     const TUninstallList back = Load(bytes);

@@ -8,8 +8,10 @@
 //   - no text is longer than 65,535 bytes, and the lists hold no more entries than the file
 //     has room for at two bytes an entry (a count is never trusted past the file);
 //   - the file cut short reads as a prefix of what the whole file reads, entry by entry;
-//   - the lists read are written as version 1 (they are far below 65,535 entries) and read
-//     back as the same lists;
+//   - the lists read are written as version 1 when every text is ASCII (they are far below
+//     65,535 entries), otherwise as version 2 with the flag that says the texts are UTF-8, and
+//     read back as the same lists (texts of a log without the flag arrive converted from the
+//     ANSI code page, and are written back as the UTF-8 they are);
 //   - for one version 2 input in 32 (by a hash of the input, so a finding reproduces), the
 //     lists with the file list filled up to 65,535 entries are written as version 2 and read
 //     back as the same lists. That costs some 50 ms a run, too much for every input; the unit
@@ -20,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/byte_order.h"
+#include "core/text.h"
 #include "engine/uninstall_list.h"
 #include "fake_system.h"
 #include "fuzz_check.h"
@@ -68,13 +72,22 @@ TUninstallList LoadBytes(testing::TFakeSystem& system, const std::vector<uint8_t
   return log;
 }
 
-// Writes the lists, checks the version the writer chose and reads the log back.
-void CheckRoundTrip(testing::TFakeSystem& system, const TUninstallList& log, bool version2) {
+bool AllAscii(const TUninstallList& log) {
+  const auto entries = Entries(log);
+  return std::all_of(entries.begin(), entries.end(), [](const auto& entry) { return IsAscii(entry.second); });
+}
+
+// Writes the lists, checks the version and flags the writer chose and reads the log back.
+void CheckRoundTrip(testing::TFakeSystem& system, const TUninstallList& log, bool many) {
   if (!log.SaveLog(kFolder, kPrefix)) Fail("the log could not be written");
   const std::vector<uint8_t> written = testing::ReadFile(system.Map(TUninstallList::LogPath(kFolder, kPrefix)).string());
   const bool marked = written.size() >= kVersion2Mark.size() &&
                       std::equal(kVersion2Mark.begin(), kVersion2Mark.end(), written.begin());
-  if (marked != version2) Fail(std::string("the writer chose version ") + (marked ? "2" : "1"));
+  const bool utf8 = !AllAscii(log);
+  if (marked != (many || utf8)) Fail(std::string("the writer chose version ") + (marked ? "2" : "1"));
+  if (marked && (written.size() < 10 || LoadLE16(&written[8]) != (utf8 ? kInstallLogFlagUtf8Texts : 0))) {
+    Fail("the writer's flags do not say whether the texts are ASCII");
+  }
   TUninstallList back;
   back.LoadLog(kFolder, kPrefix);
   if (!SameLists(log, back)) Fail("the written log reads back different lists");

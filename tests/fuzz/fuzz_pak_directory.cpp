@@ -14,7 +14,11 @@
 //   - a large entry verifies only when it is stored plain in bytes the reader has;
 //   - the entries sharing an entry's stored bytes all name its place;
 //   - no data file's digest matches: a data file here is the input, which holds the digest;
-//   - a group walk ends within Count steps.
+//   - a group walk ends within Count steps;
+//   - the names and stem of a package that does not say its texts are UTF-8 (every first-version
+//     package) are handed out converted from the ANSI code page, so as valid UTF-8; a look-up
+//     by an entry's name finds that entry or an earlier one of its group with the same name
+//     once lowered.
 //
 // Data files: only one file can come from the fuzzer, so the input is every data file too, and
 // records and spans that name data files read real bytes. As start-up does, a data file is
@@ -43,6 +47,7 @@
 #include "core/host.h"
 #include "core/pak.h"
 #include "core/pe_image.h"
+#include "core/text.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -63,6 +68,8 @@ bool g_remove_at_exit = false;
 constexpr uint32_t kMostAttached = 64;
 // Entries whose sharing is checked: the check looks at every pair.
 constexpr size_t kMostSharingChecked = 256;
+// Entries whose look-up by name is checked: each look-up lowers every name of the group.
+constexpr size_t kMostNamesLookedUp = 64;
 
 void RemoveInputFile() {
   if (g_remove_at_exit) unlink(g_input_path.c_str());
@@ -280,6 +287,24 @@ void CheckSharing(const setup::TPak& pak) {
   }
 }
 
+void CheckNames(const setup::TPak& pak) {
+  const auto& directory = pak.Directory();
+  if (!pak.TextsUtf8()) {
+    for (size_t i = 0; i < directory.size(); ++i) {
+      if (!setup::IsValidUtf8(directory[i].Name)) Fail(EntryText(i) + "a name not converted from the ANSI code page");
+    }
+    if (!setup::IsValidUtf8(pak.DataFileStem())) Fail("the data files' stem not converted from the ANSI code page");
+  }
+  const size_t n = std::min(directory.size(), kMostNamesLookedUp);
+  for (size_t i = 0; i < n; ++i) {
+    const int found = pak.IndexOfName(directory[i].Name, directory[i].Group);
+    if (found < 0 || static_cast<size_t>(found) > i || directory[found].Group != directory[i].Group ||
+        setup::LowerUnicode(directory[found].Name) != setup::LowerUnicode(directory[i].Name)) {
+      Fail(EntryText(i) + "its name finds entry " + std::to_string(found));
+    }
+  }
+}
+
 void CheckDataFileDigests(setup::TPak& pak, const TFiles& files) {
   for (uint32_t n = 1; n <= files.Attached.size(); ++n) {
     if (files.Attached[n - 1] && pak.DataFileDigestMatches(n)) Fail("data file " + std::to_string(n) + ": its digest matched");
@@ -343,6 +368,7 @@ void CheckPackage(const uint8_t* data, size_t size, bool every_data_file) {
     files.Attached[n - 1] = true;
   }
 
+  CheckNames(pak);
   CheckEntries(pak, files, data_files_there);
   CheckSharing(pak);
   CheckDataFileDigests(pak, files);

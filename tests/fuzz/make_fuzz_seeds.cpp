@@ -10,12 +10,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "archives/rollback_journal.h"
+#include "core/byte_order.h"
 #include "core/command_list.h"
+#include "core/crc.h"
 #include "core/deflate.h"
+#include "core/digit_cipher.h"
 #include "core/error.h"
 #include "core/file_stream.h"
 #include "core/pak.h"
@@ -24,6 +28,7 @@
 #include "fake_system.h"
 #include "icon_fixtures.h"
 #include "interpreter_input.h"
+#include "pak_fixtures.h"
 #include "pe_fixtures.h"
 #include "setup_records.h"
 #include "test_files.h"
@@ -55,6 +60,27 @@ std::string InstallLog(const setup::TUninstallList& log) {
   const setup::TBytes bytes =
       setup::testing::ReadFile(system.Map(setup::TUninstallList::LogPath("C:\\Game", "demo_")).string());
   return std::string(bytes.begin(), bytes.end());
+}
+
+// A log of texts in four scripts (one character outside the Basic Multilingual Plane): the
+// second version with the flag that says its texts are UTF-8.
+setup::TUninstallList UnicodeLog() {
+  setup::TUninstallList log;
+  log.FileList = {"$INSTDIR\\Сохранения\\слот 1.sav", "$DESKTOP\xF0\x9F\x8E\xAE Demo.lnk"};
+  log.RegistryList = {"\"HKCU\" \"Software\\Ελληνικά\" \"Path\" \"C:\\ゲーム\""};
+  log.FolderList = {"C:\\ゲーム\\"};
+  return log;
+}
+
+// A log as an older setup wrote it: version 1, its texts in Windows-1252.
+std::string LegacyLog() {
+  std::string out;
+  for (uint16_t count : {1, 1, 1}) setup::AppendLE16(out, count);
+  for (const char* text :
+       {"$INSTDIR\\M\xFChle\\\x80.txt", "\"HKLM\" \"Software\\Caf\xE9\" \"\" \"\"", "C:\\Spi\xEAle\\"}) {
+    setup::AppendString(out, setup::EncipherDigits(setup::kInstallLogKey, text));
+  }
+  return out;
 }
 
 setup::TUninstallList SampleLog() {
@@ -95,6 +121,26 @@ bool WritePackage(const fs::path& path, const std::string& host, const std::init
   const bool ok = pak.WriteDirectory();
   pak.Close();
   return ok;
+}
+
+// A first-version package as an older builder wrote it: names and records in Windows-1252.
+std::string LegacyPackage(const std::string& info, const std::string& lines) {
+  std::string stored;
+  std::vector<setup::testing::TRawEntry> entries;
+  for (const auto& [name, data, group] : {std::tuple<std::string, std::string, uint16_t>{"SetupInfo", info, 0},
+                                          {"CompiledLines", lines, 0},
+                                          {"M\xFChle\\\x80 price.txt", "legacy", 1}}) {
+    setup::testing::TRawEntry e;
+    e.Name = name;
+    e.Crc = setup::Crc32(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    e.Offset = stored.size();
+    e.Size = data.size();
+    e.Group = group;
+    entries.push_back(e);
+    stored += data;
+  }
+  const std::vector<uint8_t> tail = setup::testing::Version1Tail(entries, static_cast<uint32_t>(stored.size()));
+  return stored + std::string(tail.begin(), tail.end());
 }
 
 // Scripts for the interpreter: a line of every command with the parameters its compiled lines
@@ -162,7 +208,37 @@ int main(int argc, char** argv) {
   const std::string noise(noise_bytes.begin(), noise_bytes.end());
   const std::string host = "MZ" + std::string(62, '\0');
 
+  // Texts in four scripts, and the same record as an older builder stored it in Windows-1252.
+  setup::TSetupInfoFile unicode_info = installer_info;
+  unicode_info.SetupName = "Игра ゲーム Ελληνικά \xF0\x9F\x8E\xAE";
+  unicode_info.InstallDir = "$PROGRAMFILES\\Игры\\ゲーム";
+  unicode_info.InstallDirRegKey[1] = {0, "Software\\Ελληνικά", "Διαδρομή"};
+  setup::TSetupInfoFile legacy_info = installer_info;
+  legacy_info.SetupName = "Caf\xE9 \x80";
+  legacy_info.InstallDir = "C:\\Spiele\\M\xFChle";
+  // Archive passwords enciphered with the command key (bytes, never text) beside UTF-8 texts.
+  setup::TCompLines password_lines;
+  password_lines.Lines = {{setup::CommandNumberOf("kzpupdate"),
+                           {"данные", setup::EncipherDigits(setup::kCommandKey, "z\xE9~"), "игра.kzp", "1"},
+                           4,
+                           0},
+                          {setup::CommandNumberOf("kzpofficial"),
+                           {"игра.kzp", setup::EncipherDigits(setup::kCommandKey, "code"), "TRUE"},
+                           3,
+                           1},
+                          {setup::CommandNumberOf("message"), {"Caf\xE9"}, 1, 2}};
+  const std::string unicode_lines = password_lines.Serialize();
+
   bool ok = true;
+  ok &= WriteBytes(info_dir / "unicode_texts", unicode_info.Serialize());
+  ok &= WriteBytes(info_dir / "legacy_texts", legacy_info.Serialize());
+  ok &= WriteBytes(lines_dir / "passwords", unicode_lines);
+  ok &= WritePackage(pak_dir / "unicode_names", host,
+                     {{"SetupInfo", unicode_info.Serialize(), 0},
+                      {"CompiledLines", unicode_lines, 0},
+                      {"данные\\файл.txt", text, 1},
+                      {"ゲーム\\\xF0\x9F\x8E\xAE.bin", noise, 1}});
+  ok &= WriteBytes(pak_dir / "legacy_ansi_names", LegacyPackage(legacy_info.Serialize(), lines));
   ok &= WriteBytes(info_dir / "installer", info);
   ok &= WriteBytes(info_dir / "uninstaller", setup::testing::FilledSetupInfo().Serialize());
   ok &= WriteBytes(info_dir / "empty_fields", setup::TSetupInfoFile().Serialize());
@@ -193,6 +269,8 @@ int main(int argc, char** argv) {
   const std::string log = InstallLog(SampleLog());
   ok &= !log.empty() && WriteBytes(log_dir / "files_registry_folders", log);
   ok &= WriteBytes(log_dir / "empty", InstallLog(setup::TUninstallList()));
+  ok &= WriteBytes(log_dir / "utf8_texts", InstallLog(UnicodeLog()));
+  ok &= WriteBytes(log_dir / "legacy_ansi_texts", LegacyLog());
 
   for (const char* name : {"English.wri", "German.wri"}) {
     fs::copy_file(fs::path(SETUP_SOURCE_DIR) / "languages" / name, language_dir / name,

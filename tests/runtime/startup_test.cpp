@@ -10,14 +10,15 @@
 #include <set>
 
 #include "core/byte_order.h"
+#include "core/command_list.h"
 #include "core/crc.h"
 #include "core/error.h"
 #include "core/languages.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
 #include "engine/commands.h"
-#include "test_files.h"
 #include "fake_platform.h"
+#include "test_files.h"
 #include "test_host.h"
 
 namespace setup {
@@ -70,6 +71,8 @@ class Startup : public ::testing::Test {
     items.insert(items.end(), extra.begin(), extra.end());
     const std::string path = ScratchPath(name);
     TPak pak(path, pmCreate);
+    // As the builder says it, unless the package is to be one of an older builder.
+    pak.SetRecordsNotAscii(!legacy_ && (!info_.AllAscii() || !lines_.AllAscii()));
     for (const Item& it : items) {
       int i = pak.AddEntry(it.name, "", it.group);
       ASSERT_TRUE(pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(it.data.data()),
@@ -105,6 +108,7 @@ class Startup : public ::testing::Test {
 
   TSetupInfoFile info_;
   TCompLines lines_;
+  bool legacy_ = false;  // Build writes the records' bytes without saying they are UTF-8
   testing::TFakePlatform platform_;
   testing::TRecordingHost host_;
 };
@@ -266,6 +270,45 @@ TEST_F(Startup, RenamedFileIsRefusedButCopyMarksAreNot) {
   }
   EXPECT_FALSE(SameSetupFileName("demo_setup.exe", "C:\\dl\\demo_setup(10).exe"));
   EXPECT_TRUE(SameSetupFileName("sub\\Demo_Setup.exe", "C:\\dl\\demo_setup().exe"));
+}
+
+// A setup of an older builder stored its texts in the ANSI code page (Windows-1252 for the
+// portable host): they arrive in UTF-8, all but the enciphered archive password.
+TEST_F(Startup, RecordsOfAnOlderSetupAreReadInTheAnsiCodePage) {
+  const std::string password("\x83\xE9\x7F", 3);
+  info_.SetupName = "Caf\xE9 \x80";
+  info_.InstallDir = "C:\\Spiele\\M\xFChle";
+  info_.InstallDirRegKey[0] = {1, "Software\\M\xFChle", "Pfad"};
+  lines_.Lines = {{CommandNumberOf("file"), {"data", "$INSTDIR\\\xC4rger", "1"}, 3, 0},
+                  {CommandNumberOf("kzpupdate"), {"more", password, "sp\xEAl.kzp", "2"}, 4, 1}};
+  legacy_ = true;
+  Build({{"payload", 1, "abc"}});
+  EXPECT_FALSE(TPak(platform_.ExePath, pmRead).TextsUtf8());
+  platform_.Registry["1|Software\\Mühle|Pfad"] = "D:\\Spiele\\Mühle";
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(host_.Boxes.empty());
+  const TSetupGlobals& g = Globals();
+  EXPECT_EQ(g.SetupInfo.SetupName, "Café €");
+  EXPECT_EQ(g.SetupInfo.InstallDir, "D:\\Spiele\\Mühle");  // found under the converted key
+  EXPECT_EQ(g.CompLines.Lines[0].Params, (std::vector<std::string>{"data", "$INSTDIR\\Ärger", "1"}));
+  EXPECT_EQ(g.CompLines.Lines[1].Params, (std::vector<std::string>{"more", password, "spêl.kzp", "2"}));
+}
+
+// A setup whose texts are UTF-8 says so, and its records are taken as they are.
+TEST_F(Startup, RecordsOfAUnicodeSetupAreTakenAsTheyAre) {
+  info_.SetupName = "Игра ゲーム Ελληνικά \xF0\x9F\x8E\xAE";
+  info_.SetupExeName = "Игра_Setup.exe";
+  info_.InstallDir = "C:\\Игры\\ゲーム";
+  lines_.Lines = {{CommandNumberOf("file"), {"данные", "1"}, 2, 0}};
+  Build({{"данные\\файл.txt", 1, "abc"}}, "игра_setup (2).exe");
+  const TPak pak(platform_.ExePath, pmRead);
+  EXPECT_TRUE(pak.TextsUtf8());
+  EXPECT_EQ(pak.Directory()[2].Name, "данные\\файл.txt");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(host_.Boxes.empty());
+  EXPECT_EQ(Globals().SetupInfo.SetupName, info_.SetupName);
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, info_.InstallDir);
+  EXPECT_EQ(Globals().CompLines.Lines[0].Params, lines_.Lines[0].Params);
 }
 
 TEST_F(Startup, PackageFileAsFirstArgumentSkipsTheNameCheck) {

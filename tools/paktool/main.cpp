@@ -4,6 +4,9 @@
 //   paktool verify PACKAGE
 //   paktool extract PACKAGE DIR
 //
+// Names are printed and extracted in UTF-8, those of older packages (in the ANSI code page,
+// here Windows-1252) converted.
+//
 // A setup whose payload lies in data files is given by its executable: the data files are
 // found beside it as the setup finds them.
 //   paktool build OUT [--stub FILE] ITEM...
@@ -110,7 +113,9 @@ int List(const std::string& path) {
   if (!pak) return 1;
   const auto& dir = pak->Directory();
   const TPakTrailer& t = pak->Trailer();
-  std::printf("version %u, %zu entries, %zu data files\n", t.Version, dir.size(), pak->DataFiles().size());
+  // Names are UTF-8 whatever the package holds: the reader converts those of older packages.
+  std::printf("version %u, %zu entries, %zu data files%s\n", t.Version, dir.size(), pak->DataFiles().size(),
+              pak->TextsUtf8() ? ", texts in UTF-8" : "");
   for (size_t i = 0; i < pak->DataFiles().size(); ++i) {
     const TPakDataFile& d = pak->DataFiles()[i];
     std::printf("data file %zu: %s, %llu bytes, sha256 %s\n", i + 1, DataFileName(pak->DataFileStem(), i + 1).c_str(),
@@ -274,6 +279,7 @@ int Build(int argc, char** argv) {
     return 1;
   }
   TCompLines lines;
+  bool records_not_ascii = false;
   auto need = [&](int n) {
     if (i + n >= argc) {
       std::fprintf(stderr, "paktool: %s needs %d values\n", argv[i], n);
@@ -318,6 +324,7 @@ int Build(int argc, char** argv) {
         }
       }
       ok = store_memory("SetupInfo", info.Serialize());
+      records_not_ascii = records_not_ascii || !info.AllAscii();
       i += 1;
     } else if (item == "--line") {
       need(1);
@@ -331,6 +338,7 @@ int Build(int argc, char** argv) {
       i += 1;
     } else if (item == "--lines") {
       ok = store_memory("CompiledLines", lines.Serialize());
+      records_not_ascii = records_not_ascii || !lines.AllAscii();
     } else {
       std::fprintf(stderr, "paktool: unknown item %s\n", item.c_str());
       return Usage();
@@ -340,6 +348,8 @@ int Build(int argc, char** argv) {
       return 1;
     }
   }
+  // Command-line texts are UTF-8: records with other letters make the package say so.
+  pak.SetRecordsNotAscii(records_not_ascii);
   if (!pak.WriteDirectory()) {
     std::fprintf(stderr, "paktool: could not write the directory of %s\n", out.c_str());
     return 1;
