@@ -8,7 +8,7 @@ set -euo pipefail
 # display for the Windows tests.
 native_pkgs=(g++ cmake make ninja-build clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libssl-dev libgtest-dev
              googletest python3 nsis dpkg-dev osslsigncode openssl)
-win_pkgs=(g++-mingw-w64-i686 libz-mingw-w64-dev xvfb xauth imagemagick)
+win_pkgs=(g++-mingw-w64-i686 libz-mingw-w64-dev xvfb xauth imagemagick locales)
 # fonts-wine: the system fonts the wizard draws with (Tahoma behind "MS Shell Dlg 2", Marlett for
 # the arrows of title bars and menu buttons); without it Wine shows letters in their place.
 wine_pkgs=(wine wine32:i386 wine64 fonts-wine)
@@ -61,4 +61,11 @@ if [ ! -f "$MINGW_ROOT/lib/libdeflate.a" ] || [ ! -f "$MINGW_ROOT/include/libdef
   fi
   $SUDO install -m 644 "$work/src/libdeflatestatic.lib" "$MINGW_ROOT/lib/libdeflate.a"
   $SUDO install -m 644 "$work/src/libdeflate.h" "$MINGW_ROOT/include/libdeflate.h"
+fi
+
+# A Russian locale: Wine takes the system code page from the locale it runs in, and reads the
+# command line through it, so the Unicode tests start setups on a Russian system with it.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+  echo "bootstrap: generating the ru_RU.UTF-8 locale"
+  $SUDO localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi
