@@ -128,6 +128,15 @@ void TLanguages::AddLanguage(const uint8_t* data, size_t size) {
   Tables.push_back(std::move(language));
 }
 
+int TLanguages::FindLanguageByName(std::string_view name) const {
+  if (name.empty()) return -1;
+  for (size_t i = 0; i < Tables.size(); ++i) {
+    const TLanguage& t = *Tables[i];
+    if (SameTextAscii(t.FileName, name) || SameTextAscii(WideToUtf8(t.Name), name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 int TLanguages::FindLanguage(uint16_t id) const {
   for (size_t i = 0; i < Tables.size(); ++i) {
     for (uint16_t listed : Tables[i]->Ids) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -61,6 +62,9 @@ class TLanguage {
   const std::u16string* Find(uint16_t n) const;
 
   std::u16string Name = u"Untitled";
+  // The name the setup knows the table by: the language file's base name ("German"), as the
+  // script's "language" line gives it; empty when not known.
+  std::string FileName;
   std::vector<uint16_t> Ids;
   std::vector<std::pair<uint16_t, std::u16string>> Strings;
 };
@@ -70,6 +74,9 @@ class TLanguages {
   void AddLanguage(const uint8_t* data, size_t size);
   // Index of the first table listing the identifier, or -1.
   int FindLanguage(uint16_t id) const;
+  // Index of the first table whose file name or display name is name, ASCII letters compared
+  // without regard to case ("german", "GERMAN", "Deutsch"), or -1.
+  int FindLanguageByName(std::string_view name) const;
   // String n of the current table, or "NOT FOUND " and n.
   std::u16string GetString(uint16_t n) const;
   // <LANGn> tokens (exact case) replaced by their strings, those inside strings too.

@@ -40,6 +40,7 @@ struct TSetupState {
   std::u16string ProgramsMenuPath;     // "$SMPROGRAMS", ends in "\"
   std::u16string DesktopPath;          // "$DESKTOP", ends in "\"
   std::u16string LanguageSelection = u"English";  // "$LANGUAGESELECTION"
+  bool LanguageChosen = false;  // -lang=NAME set LanguageSelection: a language-selection page does not
   TEnvironmentTable EnvironmentTable;
   std::vector<std::string> Arguments;  // the command line without the program name
 };

@@ -16,6 +16,7 @@
 #include "engine/flow_commands.h"
 #include "engine/interpreter.h"
 #include "engine/status_channel.h"
+#include "engine/run_log.h"
 #include "engine/system.h"
 #include "engine/uninstall_list.h"
 
@@ -53,9 +54,13 @@ std::unique_ptr<TEntryOutput> OpenEntryOutput(const std::string& path) {
 // again when they are gone.
 void WriteEntryBytes(const std::string& path, const TBytes& bytes) {
   const std::unique_ptr<TEntryOutput> output = OpenEntryOutput(path);
-  if (!output->IsOpen()) return;
+  if (!output->IsOpen()) {
+    LogFailure("write file", path);
+    return;
+  }
   output->Write(bytes.data(), bytes.size());
-  output->Finish(true);
+  if (output->Finish(true)) LogStep("Wrote file", path);
+  else LogFailure("write file", path);
 }
 
 }  // namespace
@@ -112,6 +117,9 @@ void CreateFolderPath(const std::string& path) {
     } else if (system.CreateFolder(current)) {
       known.Add(current);
       UninstallList().AddFolder(current);
+      LogStep("Created folder", current);
+    } else {
+      LogFailure("create folder", current);
     }
   }
 }
@@ -119,14 +127,22 @@ void CreateFolderPath(const std::string& path) {
 void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size) {
   CreateFolderPath(FolderPart(path));
   auto file = System().OpenFile(path, TFileMode::Create);
-  if (file && data && size > 0) file->Write(data, size);
+  if (!file) {
+    LogFailure("write file", path);
+    return;
+  }
+  if ((size == 0 || !data || file->Write(data, size) == size) && file->Flush()) LogStep("Wrote file", path);
+  else LogFailure("write file", path);
 }
 
 void StreamLargeEntry(const std::string& path, const std::string& display_name, uint64_t size, int index) {
   TPak& pak = *Globals().Package;
   const std::unique_ptr<TEntryOutput> out = OpenEntryOutput(path);  // a large file may open a new folder
   TEntryOutput& output = *out;
-  if (!output.IsOpen()) return;
+  if (!output.IsOpen()) {
+    LogFailure("write file", path);
+    return;
+  }
   const TPakEntry& entry = pak.Directory()[static_cast<size_t>(index)];
   TBytes chunk;
   uint64_t remaining = size;
@@ -148,7 +164,13 @@ void StreamLargeEntry(const std::string& path, const std::string& display_name, 
   // file keeps its old content and a new one is left empty, as for a small entry.
   const bool changed = remaining == 0 && entry.Crc != 0 && crc != entry.Crc;
   const bool direct = !output.Replacing();
-  output.Finish(remaining == 0 && !changed);
+  if (output.Finish(remaining == 0 && !changed)) {
+    LogStep("Wrote file", path);
+  } else if (remaining != 0 || changed) {
+    LogFailure("write file", path, "the setup's stored data for it is damaged");
+  } else {
+    LogFailure("write file", path);
+  }
   if (changed && direct) System().OpenFile(path, TFileMode::Create);
 }
 
@@ -156,14 +178,20 @@ void ExtractEntryToFile(const std::string& path, int index) {
   TPak& pak = *Globals().Package;
   const std::unique_ptr<TEntryOutput> out = OpenEntryOutput(path);
   TEntryOutput& output = *out;
-  if (!output.IsOpen()) return;
+  if (!output.IsOpen()) {
+    LogFailure("write file", path);
+    return;
+  }
   // Piece by piece: an entry is never held whole. Only a package changed since it was
   // verified fails here; a replaced file then keeps its old content, and a new one is left
   // empty rather than holding part of the entry.
   const bool extracted = pak.Directory()[static_cast<size_t>(index)].Size == 0 ||
                          pak.ExtractTo(index, [&](const uint8_t* data, size_t size) { output.Write(data, size); });
   const bool direct = !output.Replacing();
-  output.Finish(extracted);
+  const bool finished = output.Finish(extracted);
+  if (finished) LogStep("Wrote file", path);
+  else if (extracted) LogFailure("write file", path);
+  else LogFailure("write file", path, "the setup's stored data for it is damaged");
   if (extracted) return;
   if (direct) System().OpenFile(path, TFileMode::Create);
   ShowExtractFailure(pak);
@@ -262,6 +290,8 @@ void RemoveFolderTree(const std::string& folder) {
     }
     for (size_t i = folders.size(); i-- > 0;) system.RemoveFolder(folders[i]);
   }
+  if (system.FolderExists(folder)) LogFailure("remove folder", folder);
+  else LogStep("Removed folder", folder);
 }
 
 // ---------------------------------------------------------------- run operations
@@ -289,18 +319,24 @@ void RunCopyFile(TCompiledLine& line) {
   const std::string target = Expanded(line.Params[1]);
   CreateFolderPath(FolderPart(target));
   ShowFileStatus(kStrCopying, FileNamePart(source));
-  System().CopyFile(source, target);
+  if (System().CopyFile(source, target)) LogStep("Copied file", source + " -> " + target);
+  else LogFailure("copy file", source + " -> " + target);
   UninstallList().AddFile(target);
 }
 
 void RunRename(TCompiledLine& line) {
   const std::string from = Expanded(line.Params[0]);
-  if (System().FileExists(from)) System().RenameFile(from, Expanded(line.Params[1]));
+  if (!System().FileExists(from)) return;
+  const std::string to = Expanded(line.Params[1]);
+  if (System().RenameFile(from, to)) LogStep("Renamed file", from + " -> " + to);
+  else LogFailure("rename file", from + " -> " + to);
 }
 
 void RunDelete(TCompiledLine& line) {
   const std::string path = Expanded(line.Params[0]);
-  if (System().FileExists(path)) System().DeleteFile(path);
+  if (!System().FileExists(path)) return;
+  if (System().DeleteFile(path)) LogStep("Deleted file", path);
+  else LogFailure("delete file", path);
 }
 
 void RunCreateDirectory(TCompiledLine& line) {

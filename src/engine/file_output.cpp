@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/run_log.h"
 #include "engine/system.h"
 
 namespace setup {
@@ -43,13 +44,19 @@ void TEntryOutput::Write(const uint8_t* data, size_t size) {
   if (file_->Write(data, size) != size) written_ = false;
 }
 
-void TEntryOutput::Finish(bool complete) {
-  if (!file_) return;
-  const bool keep = Replacing() && complete && written_ && file_->Sync();
+bool TEntryOutput::Finish(bool complete) {
+  if (!file_) return false;
+  if (!Replacing()) {
+    const bool flushed = file_->Flush();
+    file_.reset();
+    return complete && written_ && flushed;
+  }
+  bool kept = complete && written_ && file_->Sync();
   file_.reset();
-  if (!Replacing()) return;
-  if (!keep || !System().ReplaceFile(temp_, path_)) System().DeleteFile(temp_);
+  kept = kept && System().ReplaceFile(temp_, path_);
+  if (!kept) System().DeleteFile(temp_);
   temp_.clear();
+  return kept;
 }
 
 // ---------------------------------------------------------------- writer threads
@@ -135,15 +142,26 @@ void TFileWriters::WriteBatch(TBatch& batch) {
   for (TJob& job : batch.Jobs) {
     try {
       // Most files are new: made in one go. One already there is replaced in one step.
+      // Each outcome goes to the run log from this thread: the system's words for a failure
+      // are the last failure of the thread that met it.
       TSystem& system = System();
       const TSystem::TNewFileResult made = system.WriteNewFile(job.Path, job.Bytes.data(), job.Bytes.size());
-      if (made == TSystem::kCreated) continue;
+      if (made == TSystem::kCreated) {
+        LogStep("Wrote file", job.Path);
+        continue;
+      }
       TEntryOutput output(job.Path);
       if (output.IsOpen()) {
         output.Write(job.Bytes.data(), job.Bytes.size());
-        output.Finish(true);
-      } else if (!system.FileExists(job.Path)) {
-        unopened.emplace_back(std::move(job.Path), std::move(job.Bytes));
+        if (output.Finish(true)) LogStep("Wrote file", job.Path);
+        else LogFailure("write file", job.Path);
+        continue;
+      }
+      const std::string reason = RunLog() ? system.LastErrorText() : std::string();
+      if (!system.FileExists(job.Path)) {
+        unopened.emplace_back(std::move(job.Path), std::move(job.Bytes));  // its folder is made again
+      } else {
+        LogFailure("write file", job.Path, reason);
       }
     } catch (...) {
       if (!error) error = std::current_exception();

@@ -36,8 +36,9 @@ class TEntryOutput {
   void Write(const uint8_t* data, size_t size);
   // Ends the entry. A replaced file takes the new content only when the entry is complete and
   // every byte reached the disk; otherwise it keeps its old content and the temporary file goes.
-  // A file written directly stays as it is.
-  void Finish(bool complete);
+  // A file written directly stays as it is. True when the file now holds the complete new
+  // content.
+  bool Finish(bool complete);
 
  private:
   std::string path_;

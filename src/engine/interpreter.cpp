@@ -9,6 +9,8 @@
 #include "core/text.h"
 #include "engine/archive_commands.h"
 #include "engine/file_commands.h"
+#include "engine/run_log.h"
+#include "engine/system.h"
 #include "engine/uninstall_list.h"
 #include "engine/uninstaller.h"
 
@@ -57,12 +59,20 @@ void RunLines() {
 
 void RunScript() {
   RunLines();
+  if (Interpreter().ScriptStopped) LogStep("Script stopped", "compiled line " + std::to_string(Interpreter().CurrentLine));
   CloseOpenArchives();
   TSetupInfoFile& info = Globals().SetupInfo;
   CreateFolderPath(info.InstallDir);
   if (info.HasUninstaller == 1) {
-    UninstallList().SaveLog(info.InstallDir, info.UninstallPrefix);
+    const std::string log = TUninstallList::LogPath(info.InstallDir, info.UninstallPrefix);
+    if (UninstallList().SaveLog(info.InstallDir, info.UninstallPrefix)) LogStep("Wrote file", log);
+    else LogFailure("write file", log);
     BuildUninstaller();
+    if (RunLog() && !info.UninstallExeName.empty()) {
+      const std::string uninstaller = WithTrailingBackslash(info.InstallDir) + info.UninstallExeName;
+      if (System().FileExists(uninstaller)) LogStep("Wrote file", uninstaller);
+      else LogFailure("write file", uninstaller, "the uninstaller could not be built");
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include "engine/file_commands.h"
 #include "engine/interpreter.h"
 #include "engine/status_channel.h"
+#include "engine/run_log.h"
 #include "engine/system.h"
 #include "engine/uninstall_list.h"
 
@@ -20,12 +21,30 @@ constexpr int kClassesRoot = 2;
 // The URL protocol keys are written without checking their opens: a value that cannot be
 // written ends the install like a refused write.
 void WriteUrlValue(const std::string& key, const std::string& name, const std::string& value) {
-  if (!System().RegWriteString(kClassesRoot, key, name, value)) {
+  if (!WriteRegistryValue(kClassesRoot, "HKCR", key, name, value)) {
     throw ESetupError("Failed to set data for '" + name + "'");
   }
 }
 
 }  // namespace
+
+bool WriteRegistryValue(int root, const std::string& root_name, const std::string& key, const std::string& name,
+                        const std::string& value) {
+  std::string folder = key;
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  const std::string subject =
+      root_name + "\\" + folder + "\\" + (name.empty() ? std::string("(Default)") : name) + " = " + value;
+  bool written = false;
+  try {
+    written = System().RegWriteString(root, key, name, value);
+  } catch (const ESetupError& e) {
+    LogFailure("write registry value", subject, e.what());
+    throw;
+  }
+  if (written) LogStep("Wrote registry value", subject);
+  else LogFailure("write registry value", subject);
+  return written;
+}
 
 std::string RegistryEntryLine(const std::string& root, const std::string& key, const std::string& name,
                               const std::string& value) {
@@ -35,12 +54,16 @@ std::string RegistryEntryLine(const std::string& root, const std::string& key, c
 void CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
                      const std::string& icon_file) {
   CreateFolderPath(FolderPart(link));
-  System().CreateShellLink(link, target, arguments, FolderPart(target), icon_file);
+  if (System().CreateShellLink(link, target, arguments, FolderPart(target), icon_file)) {
+    LogStep("Created shortcut", link + " -> " + target);
+  } else {
+    LogFailure("create shortcut", link + " -> " + target);
+  }
 }
 
 void RunWriteRegStr(TCompiledLine& line) {
   const auto& p = line.Params;
-  System().RegWriteString(RootNameToIndex(p[0]), p[1], p[2], Expanded(p[3]));
+  WriteRegistryValue(RootNameToIndex(p[0]), p[0], p[1], p[2], Expanded(p[3]));
   UninstallList().AddRegistryEntry(RegistryEntryLine(p[0], p[1], p[2], p[3]));
 }
 
@@ -72,8 +95,13 @@ void RunCreateShortcut(TCompiledLine& line) {
 void RunExecute(TCompiledLine& line) {
   const std::string file = Expanded(line.Params[0]);
   const std::string parameters = line.Params.size() >= 2 ? Expanded(line.Params[1]) : std::string();
-  System().ExecuteAndWait(file, line.Params.size() >= 2 ? &parameters : nullptr,
-                          [] { return !Interpreter().ScriptStopped; });
+  const std::string command = line.Params.size() >= 2 ? file + " " + parameters : file;
+  if (System().ExecuteAndWait(file, line.Params.size() >= 2 ? &parameters : nullptr,
+                              [] { return !Interpreter().ScriptStopped; })) {
+    LogStep("Ran program", command);
+  } else {
+    LogFailure("start program", command);
+  }
   KnownFolders().Clear();  // the program may have moved or removed folders
 }
 

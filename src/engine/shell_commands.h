@@ -11,6 +11,12 @@ namespace setup {
 std::string RegistryEntryLine(const std::string& root, const std::string& key, const std::string& name,
                               const std::string& value);
 
+// Writes a string value (root an index of the registry root table, root_name as the script
+// spells it, for the run log) and logs the step; false when the key cannot be opened. A write
+// the system refuses raises "Failed to set data for '%s'", as TSystem::RegWriteString does.
+bool WriteRegistryValue(int root, const std::string& root_name, const std::string& key, const std::string& name,
+                        const std::string& value);
+
 // A shell link whose working folder is the target's folder; its folders are created and logged.
 void CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
                      const std::string& icon_file);

@@ -84,8 +84,8 @@ class TSystem {
 
   // --- shell ---
   // A shell link with the working folder given, shown normally; the icon location is set only
-  // when icon_file differs from target.
-  virtual void CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
+  // when icon_file differs from target. False when the link could not be saved.
+  virtual bool CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
                                const std::string& working_folder, const std::string& icon_file) = 0;
   // Starts a program or document through the shell and waits while the process runs and
   // keep_waiting() holds. False when it could not be started.
@@ -96,6 +96,11 @@ class TSystem {
   // Replaces icon 1 of an executable with the first image of an icon file; true when the
   // resource update was made.
   virtual bool ReplaceExeIcon(const std::string& icon_file, const std::string& exe_file) = 0;
+
+  // --- failures ---
+  // The system's own words for the calling thread's last failed call ("Access is denied."),
+  // for the run log; empty when the system keeps none.
+  virtual std::string LastErrorText() { return {}; }
 };
 
 // The system in use; the Windows layer installs its own at program start.

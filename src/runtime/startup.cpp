@@ -6,12 +6,14 @@
 #include <exception>
 
 #include "core/error.h"
+#include "core/exit_codes.h"
 #include "core/host.h"
 #include "core/languages.h"
 #include "core/setup_state.h"
 #include "core/text.h"
 #include "engine/file_commands.h"
 #include "engine/interpreter.h"
+#include "engine/run_log.h"
 
 namespace setup {
 
@@ -24,7 +26,37 @@ const char* const kMsgNoInstallDir = "Error: Registry Key Not Found. Please Inst
 namespace {
 
 constexpr uint32_t kVerifyWindowMinimumMs = 500;
-constexpr int kExitStopped = 1;  // the run ended on a start-up message
+
+// The log a -log option asked for; alive to the end of the process.
+std::unique_ptr<TRunLog> g_file_log;
+
+// The options with a value, as the command line spells them (lower case).
+constexpr std::string_view kDirOption = "-dir=";
+constexpr std::string_view kLanguageOption = "-lang=";
+constexpr std::string_view kLogOption = "-log=";
+
+// The value of option (its name ending in "=") when argument is that option.
+bool OptionValue(std::string_view argument, std::string_view option, std::string& value) {
+  if (argument.size() < option.size() || !SameTextAscii(argument.substr(0, option.size()), option)) return false;
+  value = std::string(argument.substr(option.size()));
+  return true;
+}
+
+// -dir's folder: path variables are taken as the script's installdir takes them (expanded
+// later); anything else is made full against the current folder.
+std::string InstallDirOption(TStartupPlatform& platform, const std::string& value) {
+  if (value[0] == '$' || value[0] == '%') return value;
+  return platform.FullPath(value);
+}
+
+std::string JoinedArguments(const std::vector<std::string>& arguments) {
+  std::string text;
+  for (const std::string& a : arguments) {
+    if (!text.empty()) text += ' ';
+    text += a.find(' ') == std::string::npos ? a : "\"" + a + "\"";
+  }
+  return text;
+}
 
 std::string VerifyStatus(size_t done, size_t count) {
   return "Status: " + std::to_string(done) + " out of " + std::to_string(count) + " files verifyed";
@@ -171,10 +203,16 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   // Numbers are always formatted with "." here: the program never switches the C locale.
   s.SystemLanguageId = platform.SystemDefaultLanguage();
   s.Arguments = arguments;
-  s.SilentMode = false;
-  for (const std::string& a : arguments) {
-    if (LowerAscii(a) == "-silent") s.SilentMode = true;
+  const TCommandLine options = ParseCommandLine(arguments);
+  s.SilentMode = options.Silent;
+  if (!options.LogFile.empty()) {
+    std::unique_ptr<TFileRunLog> log = TFileRunLog::Create(options.LogFile);
+    if (!log) return StopWith(platform, LogFileMessage(options.LogFile), "Error");
+    SetRunLog(log.get());
+    g_file_log = std::move(log);
   }
+  LogStep("Setup", platform.RunningExecutablePath());
+  LogStep("Command line", JoinedArguments(arguments));
 
   platform.CreateWizard();
   platform.SetApplicationTitle("Verifying Contents");
@@ -184,7 +222,7 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   }
 
   std::string package_path = platform.RunningExecutablePath();
-  if (!arguments.empty() && platform.FileExists(arguments[0])) {
+  if (!arguments.empty() && !IsOption(arguments[0]) && platform.FileExists(arguments[0])) {
     package_path = arguments[0];
     s.PackageFromArgument = true;
   }
@@ -252,16 +290,45 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
     if (item.Data.empty()) break;
     if (UpperAscii(item.Name.substr(0, 9)) == "LANGUAGE-") {
       Languages().AddLanguage(item.Data.data(), item.Data.size());
+      Languages().Tables.back()->FileName = item.Name.substr(9);
     }
   }
   SelectLanguage(s.SystemLanguageId);
+  TLanguages& languages = Languages();
+  if (!options.Language.empty()) {
+    const int chosen = languages.FindLanguageByName(options.Language);
+    if (chosen < 0) {
+      std::string names;
+      for (const auto& table : languages.Tables) {
+        names += (names.empty() ? "" : ", ") + (table->FileName.empty() ? WideToUtf8(table->Name) : table->FileName);
+      }
+      return StopWith(platform, UnknownLanguageMessage(options.Language, names), "Error");
+    }
+    languages.Current = chosen;
+    const TLanguage& table = *languages.Tables[static_cast<size_t>(chosen)];
+    s.LanguageSelection = table.FileName.empty() ? table.Name : Utf8ToWide(table.FileName);
+    s.LanguageChosen = true;
+  }
+  if (languages.CurrentValid()) {
+    const TLanguage& table = *languages.Tables[static_cast<size_t>(languages.Current)];
+    LogStep("Language", table.FileName.empty() ? WideToUtf8(table.Name) : table.FileName);
+  }
 
   if (!uninstaller) {
-    if (g.SetupInfo.HasInstallDirRegKey()) {
+    // The command line wins over an earlier installation's folder, which wins over the script.
+    const char* source = "the script";
+    if (!options.InstallDir.empty()) {
+      g.SetupInfo.InstallDir = InstallDirOption(platform, options.InstallDir);
+      source = "the command line";
+    } else if (g.SetupInfo.HasInstallDirRegKey()) {
       std::string dir = ReadInstallDirFromRegistry(platform);
-      if (!dir.empty()) g.SetupInfo.InstallDir = dir;
+      if (!dir.empty()) {
+        g.SetupInfo.InstallDir = dir;
+        source = "the registry";
+      }
     }
     if (g.SetupInfo.InstallDir.empty()) return StopWith(platform, kMsgNoInstallDir, "Error");
+    LogStep("Install folder", g.SetupInfo.InstallDir + " (from " + source + ")");
     // The drive is the one the folder names once its variables are expanded: "$PROGRAMFILES\Game"
     // lies on the drive of the program files folder, not on a drive "$".
     const std::string dir = Expanded(g.SetupInfo.InstallDir);
@@ -276,10 +343,41 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
 
   g.Package.reset();
   platform.FreeWizard();
-  return 0;
+  return kExitCompleted;
 }
 
 }  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  TCommandLine options;
+  for (const std::string& a : arguments) {
+    std::string value;
+    if (SameTextAscii(a, "-silent")) {
+      options.Silent = true;
+    } else if (OptionValue(a, kDirOption, value)) {
+      options.InstallDir = value;
+    } else if (OptionValue(a, kLanguageOption, value)) {
+      options.Language = value;
+    } else if (OptionValue(a, kLogOption, value)) {
+      options.LogFile = value;
+    }
+  }
+  return options;
+}
+
+bool IsOption(std::string_view argument) {
+  std::string value;
+  return SameTextAscii(argument, "-silent") || OptionValue(argument, kDirOption, value) ||
+         OptionValue(argument, kLanguageOption, value) || OptionValue(argument, kLogOption, value);
+}
+
+std::string UnknownLanguageMessage(const std::string& name, const std::string& names) {
+  return "Error: Unknown language \"" + name + "\".\rThis setup has: " + names;
+}
+
+std::string LogFileMessage(const std::string& path) {
+  return "Error: The log file cannot be created.\rFilename: " + path;
+}
 
 std::string VerificationFailedMessage(int index, const std::string& name) {
   return "Error: Verification Failed. Setup is corrupt.\rID: " + std::to_string(index) + " Filename: " + name;
@@ -349,12 +447,14 @@ std::string ReadInstallDirFromRegistry(TStartupPlatform& platform) {
 }
 
 int RunSetup(TStartupPlatform& platform, const std::vector<std::string>& arguments) {
+  int code = kExitErrorReport;  // kept only when a report returns, which none does
   try {
-    return RunSequence(platform, arguments);
+    code = RunSequence(platform, arguments);
   } catch (const std::exception& e) {
     platform.WriteErrorLog(e.what(), "");
   }
-  return kExitStopped;  // not reached: the error report ends the process
+  LogExitCode(code);
+  return code;
 }
 
 }  // namespace setup

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace setup {
@@ -46,6 +47,8 @@ class TStartupPlatform {
                                   std::string& value) = 0;
   // Free bytes on drive number (1 = A:), or -1 when the query fails.
   virtual int64_t FreeBytesOnDrive(int drive) = 0;
+  // The path made full against the current folder ("Games\Demo" to "C:\Users\Me\Games\Demo").
+  virtual std::string FullPath(const std::string& path) { return path; }
 
   // Later stages: command registration, the install log, the wizard's hand-over.
   virtual void RegisterCommands(TCommandList& list) = 0;
@@ -55,6 +58,21 @@ class TStartupPlatform {
   // Writes the error report, shows it and ends the process; never returns.
   [[noreturn]] virtual void WriteErrorLog(const std::string& error_text, const std::string& error_type) = 0;
 };
+
+// The options of setup.exe's command line. Each is one argument, anywhere on the line, its name
+// compared without regard to letter case; a value is everything after the first "=", as it
+// stands (blanks, more "=" and any letters kept). An option given twice takes its last value,
+// one with an empty value counts as not given, and anything else on the line is no option
+// (the first argument may name a package file; the rest are ignored).
+struct TCommandLine {
+  bool Silent = false;     // -silent
+  std::string InstallDir;  // -dir=PATH
+  std::string Language;    // -lang=NAME
+  std::string LogFile;     // -log=FILE
+};
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+// True for an argument that is one of the options above.
+bool IsOption(std::string_view argument);
 
 // The exact texts of the start-up messages.
 extern const char* const kMsgInvalidHeader;
@@ -72,6 +90,10 @@ std::string DataFileMissingMessage(const std::string& name);
 std::string DataFileIncompleteMessage(const std::string& name);
 std::string DataFileCorruptMessage(const std::string& name);
 std::string RenamedFileMessage(const std::string& expected, const std::string& found);
+// -lang named no language of the setup; names lists the ones it has.
+std::string UnknownLanguageMessage(const std::string& name, const std::string& names);
+// -log named a file that cannot be made.
+std::string LogFileMessage(const std::string& path);
 
 // True when the running file's name, copy marks removed, is the name the setup expects (letter
 // case compared by the host's rule).
@@ -80,8 +102,8 @@ bool SameSetupFileName(const std::string& setup_exe_name, const std::string& run
 std::string ReadInstallDirFromRegistry(TStartupPlatform& platform);
 
 // Runs the whole sequence, from pinning the process to the hand-over and the shutdown, inside
-// the outer handler that sends any unexpected error to the error report; returns the exit code.
-// arguments excludes the program name.
+// the outer handler that sends any unexpected error to the error report; returns the exit code
+// (core/exit_codes.h), which ends the run log. arguments excludes the program name.
 int RunSetup(TStartupPlatform& platform, const std::vector<std::string>& arguments);
 
 }  // namespace setup

@@ -171,7 +171,7 @@ void TWizard::RunInstall() {
   TSetupGlobals& g = Globals();
   try {
     for (auto& page : Pages.Pages) {
-      if (page->Type != ptLanguageSelection) continue;
+      if (page->Type != ptLanguageSelection || g.State.LanguageChosen) continue;
       for (const TControl& c : page->Controls) {
         if (c.Kind == TControlKind::Radio && c.Checked) {
           g.State.LanguageSelection = Wide(Narrow(c.Caption));

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/exit_codes.h"
 #include "ui/page_layout.h"
 
 namespace setup {
@@ -19,8 +20,6 @@ namespace setup {
 enum : int { kDriveUnknown = 0, kDriveNoRoot = 1, kDriveRemovable = 2, kDriveFixed = 3, kDriveRemote = 4,
              kDriveCdRom = 5, kDriveRamDisk = 6 };
 
-// Exit codes of a silent run.
-enum : int { kExitCompleted = 0, kExitScriptStopped = 2 };
 
 // What the flow asks of the system: drives, the worker thread, the end of the process.
 class TWizardSystem {

@@ -154,12 +154,15 @@ class TFakeSystem : public TSystem {
     }
   }
 
-  void CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
+  bool CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
                        const std::string& working_folder, const std::string& icon_file) override {
+    if (RefuseLinks) return false;
     Links.push_back({link, target, arguments, working_folder, icon_file});
+    return true;
   }
   bool ExecuteAndWait(const std::string& file, const std::string* parameters,
                       const std::function<bool()>& keep_waiting) override {
+    if (RefuseStart) return false;
     Executed.push_back(file + (parameters ? "|" + *parameters : ""));
     keep_waiting();
     return true;
@@ -171,6 +174,7 @@ class TFakeSystem : public TSystem {
     Icons.push_back(icon_file + "|" + exe_file);
     return true;
   }
+  std::string LastErrorText() override { return FailureText; }
 
   // A replacement asked for, with what the replaced file held at that moment.
   struct TReplacement {
@@ -188,6 +192,9 @@ class TFakeSystem : public TSystem {
   std::atomic<int> FolderChecks{0};  // FolderExists calls so far
   std::vector<std::vector<std::string>> Links;
   std::vector<std::string> Executed, Opened, Icons;
+  bool RefuseLinks = false;  // no shortcut can be saved
+  bool RefuseStart = false;  // no program starts
+  std::string FailureText;   // what LastErrorText says
 
  private:
   std::mutex replacements_lock_;

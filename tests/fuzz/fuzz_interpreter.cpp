@@ -180,8 +180,10 @@ class TMemorySystem : public TSystem {
   bool RegKeyExists(int root, const std::string& key) override { return keys_.count(RegKey(root, key)) > 0; }
   void RegDeleteKeyTree(int root, const std::string& key) override { keys_.erase(RegKey(root, key)); }
 
-  void CreateShellLink(const std::string&, const std::string&, const std::string&, const std::string&,
-                       const std::string&) override {}
+  bool CreateShellLink(const std::string&, const std::string&, const std::string&, const std::string&,
+                       const std::string&) override {
+    return true;
+  }
   bool ExecuteAndWait(const std::string&, const std::string*, const std::function<bool()>& keep_waiting) override {
     keep_waiting();
     return true;

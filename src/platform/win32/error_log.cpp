@@ -13,7 +13,9 @@
 #include <cwchar>
 #include <iterator>
 
+#include "core/exit_codes.h"
 #include "core/setup_state.h"
+#include "engine/run_log.h"
 #include "platform/win32/windows_support.h"
 
 #include <shellapi.h>
@@ -231,11 +233,14 @@ void WriteErrorLog(const std::string& error_text, const std::string& error_type)
   // A report that did not reach the disk is not announced as created, nor opened.
   const std::string message = written ? ErrorReportMessage(error_type, error_text, path)
                                       : ErrorReportUnwrittenMessage(error_type, error_text, path);
+  LogStep("Error report", message);
   MessageBoxW(ApplicationWindow(), WidenUtf8(message).c_str(), L"Error Report", MB_OK);
   if (written && !ShellOpenDisabled()) {
     ShellExecuteW(ApplicationWindow(), L"open", WidenUtf8(path).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
   }
-  ExitProcess(0);
+  // A run that ended on an error report failed: deployment tools must not count it a success.
+  LogExitCode(kExitErrorReport);
+  ExitProcess(kExitErrorReport);
 }
 
 }  // namespace setup::win32

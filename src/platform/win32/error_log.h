@@ -20,7 +20,7 @@ struct TOSInfo {
 
 // Processor clock in MHz from the time-stamp counter over 500 ms at real-time priority.
 uint32_t CpuSpeedMHz();
-// Never returns: the process ends with exit code 0.
+// Never returns: the process ends with exit code kExitErrorReport (core/exit_codes.h).
 [[noreturn]] void WriteErrorLog(const std::string& error_text, const std::string& error_type);
 
 }  // namespace setup::win32

@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include "core/text.h"
+#include "engine/run_log.h"
 
 namespace setup::win32 {
 
@@ -94,13 +95,16 @@ int64_t FreeBytesOnDrive(int drive) {
   return static_cast<int64_t>(free_to_caller.QuadPart);
 }
 
+// Every box a run shows is a step of the run log: a silent run's boxes are what it has to say.
 int TWin32Host::ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) {
+  LogStep("Message", caption + ": " + text);
   return MessageBoxW(ApplicationWindow(), WidenUtf8(text).c_str(), WidenUtf8(caption).c_str(), style);
 }
 
 // The quit question has no owner window; task-modal keeps the wizard's buttons from being
 // pressed while it is open.
 int TWin32Host::ShowMessageBoxWide(const std::u16string& text, const std::u16string& caption, unsigned style) {
+  if (RunLog()) LogStep("Message", WideToUtf8(caption) + ": " + WideToUtf8(text));
   return MessageBoxW(nullptr, ToWide(text).c_str(), ToWide(caption).c_str(), style | MB_TASKMODAL);
 }
 

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "core/exit_codes.h"
 #include "core/text.h"
 #include "engine/commands.h"
 #include "engine/uninstall_list.h"
@@ -89,6 +90,17 @@ bool TWin32StartupPlatform::ReadRegistryString(uint8_t root, const std::string& 
 
 int64_t TWin32StartupPlatform::FreeBytesOnDrive(int drive) { return win32::FreeBytesOnDrive(drive); }
 
+std::string TWin32StartupPlatform::FullPath(const std::string& path) {
+  const std::wstring wide = WidenUtf8(path);
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return NarrowUtf8(full);
+}
+
 void TWin32StartupPlatform::RegisterCommands(TCommandList& list) { setup::RegisterCommands(list); }
 
 void TWin32StartupPlatform::LoadInstallLog(const std::string& folder, const std::string& prefix) {
@@ -107,7 +119,7 @@ void TWin32StartupPlatform::HandOver(bool silent) {
     for (;;) {
       const int before = wizard.Pages.Current;
       wizard.NextButtonClick();
-      if (wizard.Pages.Current == before) ::ExitProcess(1);
+      if (wizard.Pages.Current == before) system.ExitProcess(kExitStopped);
     }
   }
   TFrmMain form(system);

@@ -36,6 +36,7 @@ class TWin32StartupPlatform : public TStartupPlatform {
   bool ReadRegistryString(uint8_t root, const std::string& path, const std::string& name,
                           std::string& value) override;
   int64_t FreeBytesOnDrive(int drive) override;
+  std::string FullPath(const std::string& path) override;
 
   void RegisterCommands(TCommandList& list) override;
   void LoadInstallLog(const std::string& folder, const std::string& prefix) override;

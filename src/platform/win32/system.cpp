@@ -322,19 +322,26 @@ void TWin32System::RegDeleteKeyTree(int root, const std::string& key) {
 
 // --- shell ---
 
-void TWin32System::CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
+bool TWin32System::CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
                                    const std::string& working_folder, const std::string& icon_file) {
   ScopedComPtr<IShellLinkW> shell_link;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shell_link.Receive())))
-    return;
-  shell_link->SetPath(WidenUtf8(target).c_str());
-  shell_link->SetArguments(WidenUtf8(arguments).c_str());
-  shell_link->SetWorkingDirectory(WidenUtf8(working_folder).c_str());
-  shell_link->SetShowCmd(SW_SHOWNORMAL);
-  if (icon_file != target) shell_link->SetIconLocation(WidenUtf8(icon_file).c_str(), 0);
-  ScopedComPtr<IPersistFile> file;
-  if (FAILED(shell_link->QueryInterface(IID_IPersistFile, file.Receive()))) return;
-  file->Save(SystemPath(link).c_str(), FALSE);
+  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                    shell_link.Receive());
+  if (SUCCEEDED(result)) {
+    shell_link->SetPath(WidenUtf8(target).c_str());
+    shell_link->SetArguments(WidenUtf8(arguments).c_str());
+    shell_link->SetWorkingDirectory(WidenUtf8(working_folder).c_str());
+    shell_link->SetShowCmd(SW_SHOWNORMAL);
+    if (icon_file != target) shell_link->SetIconLocation(WidenUtf8(icon_file).c_str(), 0);
+    ScopedComPtr<IPersistFile> file;
+    result = shell_link->QueryInterface(IID_IPersistFile, file.Receive());
+    if (SUCCEEDED(result)) result = file->Save(SystemPath(link).c_str(), FALSE);
+  }
+  if (SUCCEEDED(result)) return true;
+  // The COM calls report through their result, not the thread's last error: the run log reads
+  // that, so the result goes there (a Win32 error inside the result as the error itself).
+  SetLastError(HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result) : static_cast<DWORD>(result));
+  return false;
 }
 
 bool TWin32System::ExecuteAndWait(const std::string& file, const std::string* parameters,
@@ -362,6 +369,12 @@ bool TWin32System::ExecuteAndWait(const std::string& file, const std::string* pa
 
 void TWin32System::ShellOpen(const std::string& file, const std::string& parameters) {
   ShellExecuteW(nullptr, nullptr, WidenUtf8(file).c_str(), WidenUtf8(parameters).c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+std::string TWin32System::LastErrorText() {
+  const DWORD code = GetLastError();
+  if (code == ERROR_SUCCESS) return {};
+  return SystemMessageText(code) + " [" + std::to_string(code) + "]";
 }
 
 bool TWin32System::ReplaceExeIcon(const std::string& icon_file, const std::string& exe_file) {

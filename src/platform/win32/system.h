@@ -36,12 +36,14 @@ class TWin32System : public TSystem {
   bool RegKeyExists(int root, const std::string& key) override;
   void RegDeleteKeyTree(int root, const std::string& key) override;
 
-  void CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
+  bool CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
                        const std::string& working_folder, const std::string& icon_file) override;
   bool ExecuteAndWait(const std::string& file, const std::string* parameters,
                       const std::function<bool()>& keep_waiting) override;
   void ShellOpen(const std::string& file, const std::string& parameters) override;
   bool ReplaceExeIcon(const std::string& icon_file, const std::string& exe_file) override;
+  // FormatMessage's text for GetLastError, with the number: "Access is denied. [5]".
+  std::string LastErrorText() override;
 };
 
 // Owns one reference to a COM object.

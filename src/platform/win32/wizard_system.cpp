@@ -1,5 +1,6 @@
 #include "platform/win32/windows_support.h"  // first: the other Windows headers need it
 
+#include "engine/run_log.h"
 #include "platform/win32/error_log.h"
 #include "platform/win32/wizard_system.h"
 
@@ -25,7 +26,10 @@ void TWin32WizardSystem::StopWorker() { worker_.reset(); }
 
 void TWin32WizardSystem::Sleep1() { Sleep(1); }
 
-void TWin32WizardSystem::ExitProcess(int code) { ::ExitProcess(static_cast<UINT>(code)); }
+void TWin32WizardSystem::ExitProcess(int code) {
+  LogExitCode(code);
+  ::ExitProcess(static_cast<UINT>(code));
+}
 
 void TWin32WizardSystem::WriteErrorLog(const std::string& text, const std::string& type) {
   win32::WriteErrorLog(text, type);
