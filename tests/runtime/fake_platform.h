@@ -41,6 +41,11 @@ class TFakePlatform : public TStartupPlatform {
     return true;
   }
   int64_t FreeBytesOnDrive(int drive) override { return drive == 3 ? 5LL << 30 : -1; }
+  // Relative paths lie below the current folder C:\Work.
+  std::string FullPath(const std::string& path) override {
+    const bool full = (path.size() >= 2 && path[1] == ':') || path.rfind("\\\\", 0) == 0;
+    return full ? path : "C:\\Work\\" + path;
+  }
   void RegisterCommands(TCommandList& list) override { setup::RegisterCommands(list); }
   void LoadInstallLog(const std::string& folder, const std::string& prefix) override {
     Calls.push_back("load log " + folder + " " + prefix);

@@ -16,7 +16,9 @@
 #include "core/languages.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "core/exit_codes.h"
 #include "engine/commands.h"
+#include "engine/run_log.h"
 #include "fake_platform.h"
 #include "test_files.h"
 #include "test_host.h"
@@ -503,6 +505,138 @@ TEST_F(Startup, FreeSpaceIsMeasuredOnTheExpandedInstallFolder) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Globals().State.AvailableBytes, 5LL << 30);  // drive C:, where the program files are
   EXPECT_EQ(Globals().State.AvailableText, "5.00 GB");
+}
+
+// ---------------------------------------------------------------- the command line
+
+TEST(CommandLine, OptionsInAnyCaseAndPlaceWithTheirValuesAsTheyStand) {
+  const TCommandLine a = ParseCommandLine({"C:\\Setups\\demo.pak", "-LOG=C:\\Logs\\run one.txt", "-Silent",
+                                           "-Dir=D:\\Spiele\\Über \xE6\x97\xA5\xE6\x9C\xAC", "-lang=German"});
+  EXPECT_TRUE(a.Silent);
+  EXPECT_EQ(a.InstallDir, "D:\\Spiele\\Über \xE6\x97\xA5\xE6\x9C\xAC");
+  EXPECT_EQ(a.Language, "German");
+  EXPECT_EQ(a.LogFile, "C:\\Logs\\run one.txt");
+
+  // Only the first "=" parts name and value; the value keeps its letters' case.
+  const TCommandLine b = ParseCommandLine({"-dir=C:\\a=b\\Game", "-lang=Deutsch=1"});
+  EXPECT_FALSE(b.Silent);
+  EXPECT_EQ(b.InstallDir, "C:\\a=b\\Game");
+  EXPECT_EQ(b.Language, "Deutsch=1");
+  EXPECT_EQ(b.LogFile, "");
+}
+
+TEST(CommandLine, TheLastOfARepeatedOptionWinsAndEmptyValuesAndStrangersAreNone) {
+  const TCommandLine c = ParseCommandLine({"-dir=C:\\First", "-log=a.txt", "-dir=C:\\Second", "-log=", "-lang",
+                                           "-silentx", "--silent", "/silent", "-dir", "-directory=C:\\x", "-lang =x"});
+  EXPECT_FALSE(c.Silent);
+  EXPECT_EQ(c.InstallDir, "C:\\Second");
+  EXPECT_EQ(c.LogFile, "");  // given again, empty: no log
+  EXPECT_EQ(c.Language, "");
+  EXPECT_TRUE(IsOption("-SILENT"));
+  EXPECT_TRUE(IsOption("-Log=x"));
+  EXPECT_FALSE(IsOption("-dir"));
+  EXPECT_FALSE(IsOption("C:\\demo.pak"));
+}
+
+// An option is never taken for the package file, even when a file has its name.
+TEST_F(Startup, AnOptionFirstIsNoPackageFile) {
+  Build();
+  platform_.ExistingFiles.insert("-dir=C:\\Elsewhere");
+  EXPECT_EQ(Run({"-dir=C:\\Elsewhere"}), 0);
+  EXPECT_FALSE(Globals().State.PackageFromArgument);
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, "C:\\Elsewhere");
+}
+
+TEST_F(Startup, InstallFolderFromTheCommandLineThenTheRegistryThenTheScript) {
+  info_.InstallDir = "$PROGRAMFILES\\Demo";
+  info_.InstallDirRegKey[0] = {1, "Software\\Demo", "Path"};
+  Build();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, "$PROGRAMFILES\\Demo");
+
+  platform_.Registry["1|Software\\Demo|Path"] = "D:\\Earlier\\Demo";
+  Globals() = TSetupGlobals();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, "D:\\Earlier\\Demo");
+
+  Globals() = TSetupGlobals();
+  EXPECT_EQ(Run({"-silent", "-dir=C:\\Chosen Place\\Demo"}), 0);
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, "C:\\Chosen Place\\Demo");
+  EXPECT_EQ(Globals().State.AvailableBytes, 5LL << 30);  // measured on the chosen folder's drive
+
+  // Path variables are kept for the expansion the script's folder gets; a relative folder is
+  // made full against the current folder.
+  Globals() = TSetupGlobals();
+  EXPECT_EQ(Run({"-dir=$PROGRAMFILES\\Other"}), 0);
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, "$PROGRAMFILES\\Other");
+  Globals() = TSetupGlobals();
+  EXPECT_EQ(Run({"-dir=Games\\Demo"}), 0);
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, "C:\\Work\\Games\\Demo");
+}
+
+TEST_F(Startup, UninstallerKeepsItsOwnFolderWhateverDirSays) {
+  info_.Mode = 1;
+  info_.UninstallPrefix = "demo_";
+  Build({}, "demo_Uninstall.exe", false);
+  platform_.ExistingFiles.insert("C:\\Games\\Demo\\demo_install.log");
+  EXPECT_EQ(Run({"-dir=D:\\Elsewhere"}), 0);
+  EXPECT_EQ(Globals().SetupInfo.InstallDir, "C:\\Games\\Demo");
+}
+
+TEST_F(Startup, LanguageByTheSetupsNameOrTheTablesOwnInAnyCase) {
+  const std::vector<Item> languages = {{"LANGUAGE-German", 0, LanguageImage("Deutsch", "0407;")},
+                                       {"LANGUAGE-English", 0, LanguageImage("English", "0409;")}};
+  Build(languages);
+  EXPECT_EQ(Run({"-silent", "-lang=german"}), 0);
+  EXPECT_EQ(Languages().Current, 0);  // though the system's language is English
+  EXPECT_EQ(Globals().State.LanguageSelection, u"German");
+  EXPECT_TRUE(Globals().State.LanguageChosen);
+
+  Globals() = TSetupGlobals();
+  Languages() = TLanguages();
+  EXPECT_EQ(Run({"-lang=DEUTSCH"}), 0);
+  EXPECT_EQ(Languages().Current, 0);
+  EXPECT_EQ(Globals().State.LanguageSelection, u"German");
+
+  // Without the option the system's language is shown and $LANGUAGESELECTION stays as it was.
+  Globals() = TSetupGlobals();
+  Languages() = TLanguages();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Languages().Current, 1);
+  EXPECT_EQ(Globals().State.LanguageSelection, u"English");
+  EXPECT_FALSE(Globals().State.LanguageChosen);
+}
+
+TEST_F(Startup, UnknownLanguageStopsNamingTheOnesTheSetupHas) {
+  Build({{"LANGUAGE-German", 0, LanguageImage("Deutsch", "0407;")},
+         {"LANGUAGE-English", 0, LanguageImage("English", "0409;")}});
+  EXPECT_EQ(Run({"-silent", "-lang=Klingon"}), kExitStopped);
+  ASSERT_EQ(host_.Boxes.size(), 1u);
+  EXPECT_EQ(host_.Boxes[0].Text, "Error: Unknown language \"Klingon\".\rThis setup has: German, English");
+  EXPECT_EQ(platform_.Calls.back(), "free wizard");
+  EXPECT_EQ(std::count(platform_.Calls.begin(), platform_.Calls.end(), "hand over silent"), 0);
+}
+
+TEST_F(Startup, LogNamesTheRunsFactsAndEndsWithTheExitCode) {
+  Build({{"LANGUAGE-German", 0, LanguageImage("Deutsch", "0407;")}});
+  const std::string log = ScratchPath("setup run.log");
+  EXPECT_EQ(Run({"-silent", "-log=" + log, "-dir=D:\\Spiele"}), 0);
+  SetRunLog(nullptr);
+  const TBytes bytes = testing::ReadFile(log);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
+            "Setup: " + platform_.ExePath + "\r\nCommand line: -silent \"-log=" + log +
+                "\" -dir=D:\\Spiele\r\nLanguage: German\r\nInstall folder: D:\\Spiele (from the command line)\r\n"
+                "Exit code: 0\r\n");
+
+  // A log that cannot be made stops the run before anything is done.
+  Globals() = TSetupGlobals();
+  Languages() = TLanguages();
+  platform_.Calls.clear();
+  const std::string nowhere = ScratchPath("no-such-folder") + "/run.log";
+  EXPECT_EQ(Run({"-silent", "-log=" + nowhere}), kExitStopped);
+  ASSERT_EQ(host_.Boxes.size(), 1u);
+  EXPECT_EQ(host_.Boxes[0].Text, "Error: The log file cannot be created.\rFilename: " + nowhere);
+  EXPECT_EQ(platform_.Calls, std::vector<std::string>{"free wizard"});
 }
 
 }  // namespace
