@@ -103,3 +103,62 @@ test_installed_builder_builds_the_example_from_another_folder() {
   [ -e "$install/readme.txt" ] && fail "readme.txt is still there"
   wait_gone "$install/demo_Uninstall.exe"
 }
+
+# An unattended install as a deployment tool starts it: the folder, the language and a log
+# given on the command line. The folder wins over the script's, German gives the value the
+# demo writes from $LANGUAGESELECTION, and the log names every file the setup wrote.
+test_unattended_install_takes_folder_language_and_log_from_the_command_line() {
+  local top install dir_win='C:\Spiele Ü\Demo' log_win='C:\deploy logs\demo run.log' log f
+  top=$(cd "$E2E_DIR/../.." && pwd)
+  "$E2E_BIN/setupbuild" --layouts "$top/layout" -o "$CASE_DIR/demo_setup.exe" "$top/examples/demo/demo.script" \
+    >"$CASE_LOG/setupbuild.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
+  mkdir -p "$(unix_path 'C:\deploy logs')"
+  start_setup "$CASE_DIR/demo_setup.exe" -LANG=German "-dir=$dir_win" -silent "-log=$log_win"
+  answer "Information" OK
+  expect_eq "$MESSAGE" "Compleated" "message"
+  expect_exit 0
+
+  install=$(unix_path "$dir_win")
+  for f in readme.txt data/config.ini data/levels/level1.txt data/levels/level2.txt Manual/manual.txt \
+    data/config.default.ini demo_install.log demo_Uninstall.exe; do
+    expect_file "$install/$f"
+  done
+  expect_eq "$(reg_value 'HKCU\Software\Demo Company\Demo Game' Language)" 'German' "Language"
+  expect_eq "$(reg_value 'HKLM\SOFTWARE\Demo Company\Demo Game' InstallPath)" "$dir_win\\" "InstallPath"
+
+  log=$(unix_path "$log_win")
+  expect_file "$log"
+  iconv -f UTF-8 -t UTF-8 "$log" >/dev/null || fail "the log is not UTF-8"
+  tr -d '\r' <"$log" >"$CASE_LOG/run.log"
+  for f in readme.txt 'data\config.ini' 'data\levels\level1.txt' 'data\levels\level2.txt' 'Manual\manual.txt' \
+    demo_install.log demo_Uninstall.exe; do
+    grep -qFx "Wrote file: $dir_win\\$f" "$CASE_LOG/run.log" || fail "the log does not name $f"
+  done
+  for line in "Language: German" "Install folder: $dir_win (from the command line)" \
+    "Copied file: $dir_win\\data\\config.ini -> $dir_win\\data\\config.default.ini" \
+    "Wrote registry value: HKCU\\Software\\Demo Company\\Demo Game\\Language = German" \
+    "Ran program: cmd.exe /c exit 0" "Message: Information: Compleated"; do
+    grep -qFx "$line" "$CASE_LOG/run.log" || fail "the log lacks [$line]"
+  done
+  grep -q '^Created shortcut: .*Demo Game Readme.lnk -> ' "$CASE_LOG/run.log" || fail "the log names no shortcut"
+  grep -q '^FAILED' "$CASE_LOG/run.log" && fail "failures logged: $(grep '^FAILED' "$CASE_LOG/run.log")"
+  expect_eq "$(tail -n 1 "$CASE_LOG/run.log")" "Exit code: 0" "last line of the log"
+
+  start_setup "$install/demo_Uninstall.exe" -silent
+  answer "Information" OK
+  expect_exit 0
+  wait_gone "$install/demo_Uninstall.exe"
+}
+
+# A damaged setup run unattended ends with a code a deployment tool counts as a failure.
+test_damaged_setup_run_silently_ends_non_zero() {
+  local top
+  top=$(cd "$E2E_DIR/../.." && pwd)
+  "$E2E_BIN/setupbuild" --layouts "$top/layout" -o "$CASE_DIR/demo_setup.exe" "$top/examples/demo/demo.script" \
+    >"$CASE_LOG/setupbuild.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
+  flip_entry_byte "$CASE_DIR/demo_setup.exe" 0
+  start_setup "$CASE_DIR/demo_setup.exe" -silent
+  answer "Verification Error" OK
+  wait_setup
+  [ "$SETUP_EXIT" -ne 0 ] || fail "a damaged setup ended with exit code 0"
+}

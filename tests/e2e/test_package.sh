@@ -1,5 +1,5 @@
 # Start-up against damaged or incomplete packages: each stops with its own message (exit 1),
-# or, for a stream that inflate rejects, with an error report (exit 0).
+# or, for a stream that inflate rejects, with an error report (exit 3).
 
 test_stub_without_package_reports_invalid_header() {
   cp "$E2E_BIN/setup.exe" "$CASE_DIR/Demo.exe"
@@ -80,7 +80,7 @@ test_corrupt_stream_writes_error_report() {
   corrupt_stream_package "$CASE_DIR/Demo.exe"
   start_setup "$CASE_DIR/Demo.exe" /quiet
   answer_error_report
-  expect_exit 0
+  expect_exit 3
 
   expect_eq "$(basename "$REPORT")" "ErrorLog0000.TXT" "report file name"
   expect_eq "$(dirname "$REPORT")" "$temp" "report folder"
@@ -101,6 +101,18 @@ test_corrupt_stream_writes_error_report() {
   expect_eq "$(report_line "$REPORT" "ParamCount")" "ParamCount             : 1" "ParamCount line"
 }
 
+# A silent run that ends on the error report must not look like a success to deployment tools.
+test_corrupt_stream_in_a_silent_run_ends_with_exit_code_3() {
+  corrupt_stream_package "$CASE_DIR/Demo.exe"
+  local log_win="Z:${CASE_DIR//\//\\}\\run.log"
+  start_setup "$CASE_DIR/Demo.exe" -silent "-log=$log_win"
+  answer_error_report
+  expect_exit 3
+  tr -d '\r' <"$CASE_DIR/run.log" >"$CASE_LOG/run.log"
+  grep -q '^Error report: Verification Stage Error: error' "$CASE_LOG/run.log" || fail "no report in the log"
+  expect_eq "$(tail -n 1 "$CASE_LOG/run.log")" "Exit code: 3" "last line of the log"
+}
+
 # The command line comes in through the wide call and the report is UTF-8: Cyrillic arguments
 # keep their bytes, and only ASCII letters are upper-cased.
 test_error_report_quotes_unicode_arguments_in_utf8() {
@@ -110,7 +122,7 @@ test_error_report_quotes_unicode_arguments_in_utf8() {
   corrupt_stream_package "$CASE_DIR/Demo.exe"
   start_setup "$CASE_DIR/Demo.exe" /quiet "Игра Ёж" /путь=日本
   answer_error_report
-  expect_exit 0
+  expect_exit 3
   cp "$REPORT" "$CASE_LOG/report.txt"
   expect_eq "$(report_line "$REPORT" "Params")" "Params                 : /QUIET Игра Ёж /путь=日本" "Params line"
   expect_eq "$(report_line "$REPORT" "ParamCount")" "ParamCount             : 3" "ParamCount line"
@@ -125,11 +137,11 @@ test_second_error_report_takes_next_free_number() {
   corrupt_stream_package "$CASE_DIR/Demo.exe"
   start_setup "$CASE_DIR/Demo.exe"
   answer_error_report
-  expect_exit 0
+  expect_exit 3
   expect_eq "$(basename "$REPORT")" "ErrorLog0000.TXT" "first report"
   start_setup "$CASE_DIR/Demo.exe"
   answer_error_report
-  expect_exit 0
+  expect_exit 3
   expect_eq "$(basename "$REPORT")" "ErrorLog0001.TXT" "second report"
   expect_file "$temp/ErrorLog0000.TXT"
   expect_file "$temp/ErrorLog0001.TXT"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "archives/archive_file.h"
+#include "core/exit_codes.h"
 #include "core/file_stream.h"
 #include "core/setup_state.h"
 #include "core/text.h"
@@ -502,7 +503,7 @@ TEST_F(UnicodeProcess, ErrorReportIsWrittenInUtf8) {
   ScopedHandle child(StartChild(L"report \"файл.txt\" /путь 日本"));
   ASSERT_TRUE(child.Valid());
   const std::wstring box = CloseMessageBoxOf(GetProcessId(child.Get()));
-  EXPECT_EQ(WaitForExitCode(child.Get()), 0u);
+  EXPECT_EQ(WaitForExitCode(child.Get()), static_cast<DWORD>(kExitErrorReport));
 
   const std::u16string error = u"Ошибка: файл «日本» \U0001F3AE не найден";
   const std::wstring report_path = WidePath(u"Временная 日本 \U0001F3AE\\ErrorLog0000.TXT");
