@@ -64,7 +64,8 @@ void RunScript() {
   TSetupInfoFile& info = Globals().SetupInfo;
   CreateFolderPath(info.InstallDir);
   if (info.HasUninstaller == 1) {
-    const std::string log = TUninstallList::LogPath(info.InstallDir, info.UninstallPrefix);
+    // As the file is named on the disk: the install folder may end in a backslash already.
+    const std::string log = WithTrailingBackslash(info.InstallDir) + info.UninstallPrefix + "install.log";
     if (UninstallList().SaveLog(info.InstallDir, info.UninstallPrefix)) LogStep("Wrote file", log);
     else LogFailure("write file", log);
     BuildUninstaller();
