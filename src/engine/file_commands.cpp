@@ -15,8 +15,8 @@
 #include "engine/file_output.h"
 #include "engine/flow_commands.h"
 #include "engine/interpreter.h"
-#include "engine/status_channel.h"
 #include "engine/run_log.h"
+#include "engine/status_channel.h"
 #include "engine/system.h"
 #include "engine/uninstall_list.h"
 
@@ -59,8 +59,10 @@ void WriteEntryBytes(const std::string& path, const TBytes& bytes) {
     return;
   }
   output->Write(bytes.data(), bytes.size());
-  if (output->Finish(true)) LogStep("Wrote file", path);
-  else LogFailure("write file", path);
+  if (output->Finish(true))
+    LogStep("Wrote file", path);
+  else
+    LogFailure("write file", path);
 }
 
 }  // namespace
@@ -131,8 +133,10 @@ void WriteBufferToFile(const std::string& path, const uint8_t* data, size_t size
     LogFailure("write file", path);
     return;
   }
-  if ((size == 0 || !data || file->Write(data, size) == size) && file->Flush()) LogStep("Wrote file", path);
-  else LogFailure("write file", path);
+  if ((size == 0 || !data || file->Write(data, size) == size) && file->Flush())
+    LogStep("Wrote file", path);
+  else
+    LogFailure("write file", path);
 }
 
 void StreamLargeEntry(const std::string& path, const std::string& display_name, uint64_t size, int index) {
@@ -189,9 +193,12 @@ void ExtractEntryToFile(const std::string& path, int index) {
                          pak.ExtractTo(index, [&](const uint8_t* data, size_t size) { output.Write(data, size); });
   const bool direct = !output.Replacing();
   const bool finished = output.Finish(extracted);
-  if (finished) LogStep("Wrote file", path);
-  else if (extracted) LogFailure("write file", path);
-  else LogFailure("write file", path, "the setup's stored data for it is damaged");
+  if (finished)
+    LogStep("Wrote file", path);
+  else if (extracted)
+    LogFailure("write file", path);
+  else
+    LogFailure("write file", path, "the setup's stored data for it is damaged");
   if (extracted) return;
   if (direct) System().OpenFile(path, TFileMode::Create);
   ShowExtractFailure(pak);
@@ -290,8 +297,10 @@ void RemoveFolderTree(const std::string& folder) {
     }
     for (size_t i = folders.size(); i-- > 0;) system.RemoveFolder(folders[i]);
   }
-  if (system.FolderExists(folder)) LogFailure("remove folder", folder);
-  else LogStep("Removed folder", folder);
+  if (system.FolderExists(folder))
+    LogFailure("remove folder", folder);
+  else
+    LogStep("Removed folder", folder);
 }
 
 // ---------------------------------------------------------------- run operations
@@ -319,8 +328,10 @@ void RunCopyFile(TCompiledLine& line) {
   const std::string target = Expanded(line.Params[1]);
   CreateFolderPath(FolderPart(target));
   ShowFileStatus(kStrCopying, FileNamePart(source));
-  if (System().CopyFile(source, target)) LogStep("Copied file", source + " -> " + target);
-  else LogFailure("copy file", source + " -> " + target);
+  if (System().CopyFile(source, target))
+    LogStep("Copied file", source + " -> " + target);
+  else
+    LogFailure("copy file", source + " -> " + target);
   UninstallList().AddFile(target);
 }
 
@@ -328,15 +339,19 @@ void RunRename(TCompiledLine& line) {
   const std::string from = Expanded(line.Params[0]);
   if (!System().FileExists(from)) return;
   const std::string to = Expanded(line.Params[1]);
-  if (System().RenameFile(from, to)) LogStep("Renamed file", from + " -> " + to);
-  else LogFailure("rename file", from + " -> " + to);
+  if (System().RenameFile(from, to))
+    LogStep("Renamed file", from + " -> " + to);
+  else
+    LogFailure("rename file", from + " -> " + to);
 }
 
 void RunDelete(TCompiledLine& line) {
   const std::string path = Expanded(line.Params[0]);
   if (!System().FileExists(path)) return;
-  if (System().DeleteFile(path)) LogStep("Deleted file", path);
-  else LogFailure("delete file", path);
+  if (System().DeleteFile(path))
+    LogStep("Deleted file", path);
+  else
+    LogFailure("delete file", path);
 }
 
 void RunCreateDirectory(TCompiledLine& line) {

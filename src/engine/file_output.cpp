@@ -153,8 +153,10 @@ void TFileWriters::WriteBatch(TBatch& batch) {
       TEntryOutput output(job.Path);
       if (output.IsOpen()) {
         output.Write(job.Bytes.data(), job.Bytes.size());
-        if (output.Finish(true)) LogStep("Wrote file", job.Path);
-        else LogFailure("write file", job.Path);
+        if (output.Finish(true))
+          LogStep("Wrote file", job.Path);
+        else
+          LogFailure("write file", job.Path);
         continue;
       }
       const std::string reason = RunLog() ? system.LastErrorText() : std::string();

@@ -59,20 +59,25 @@ void RunLines() {
 
 void RunScript() {
   RunLines();
-  if (Interpreter().ScriptStopped) LogStep("Script stopped", "compiled line " + std::to_string(Interpreter().CurrentLine));
+  if (Interpreter().ScriptStopped)
+    LogStep("Script stopped", "compiled line " + std::to_string(Interpreter().CurrentLine));
   CloseOpenArchives();
   TSetupInfoFile& info = Globals().SetupInfo;
   CreateFolderPath(info.InstallDir);
   if (info.HasUninstaller == 1) {
     // As the file is named on the disk: the install folder may end in a backslash already.
     const std::string log = WithTrailingBackslash(info.InstallDir) + info.UninstallPrefix + "install.log";
-    if (UninstallList().SaveLog(info.InstallDir, info.UninstallPrefix)) LogStep("Wrote file", log);
-    else LogFailure("write file", log);
+    if (UninstallList().SaveLog(info.InstallDir, info.UninstallPrefix))
+      LogStep("Wrote file", log);
+    else
+      LogFailure("write file", log);
     BuildUninstaller();
     if (RunLog() && !info.UninstallExeName.empty()) {
       const std::string uninstaller = WithTrailingBackslash(info.InstallDir) + info.UninstallExeName;
-      if (System().FileExists(uninstaller)) LogStep("Wrote file", uninstaller);
-      else LogFailure("write file", uninstaller, "the uninstaller could not be built");
+      if (System().FileExists(uninstaller))
+        LogStep("Wrote file", uninstaller);
+      else
+        LogFailure("write file", uninstaller, "the uninstaller could not be built");
     }
   }
 }

@@ -7,8 +7,8 @@
 #include "core/text.h"
 #include "engine/file_commands.h"
 #include "engine/interpreter.h"
-#include "engine/status_channel.h"
 #include "engine/run_log.h"
+#include "engine/status_channel.h"
 #include "engine/system.h"
 #include "engine/uninstall_list.h"
 
@@ -41,8 +41,10 @@ bool WriteRegistryValue(int root, const std::string& root_name, const std::strin
     LogFailure("write registry value", subject, e.what());
     throw;
   }
-  if (written) LogStep("Wrote registry value", subject);
-  else LogFailure("write registry value", subject);
+  if (written)
+    LogStep("Wrote registry value", subject);
+  else
+    LogFailure("write registry value", subject);
   return written;
 }
 

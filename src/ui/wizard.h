@@ -20,7 +20,6 @@ namespace setup {
 enum : int { kDriveUnknown = 0, kDriveNoRoot = 1, kDriveRemovable = 2, kDriveFixed = 3, kDriveRemote = 4,
              kDriveCdRom = 5, kDriveRamDisk = 6 };
 
-
 // What the flow asks of the system: drives, the worker thread, the end of the process.
 class TWizardSystem {
  public:

@@ -108,7 +108,8 @@ TEST_F(RunLogTest, EveryFileFolderAndTheInstallLogOfAGroupIsNamed) {
   Script({{kFile, {"files", "1"}}});
   RunScript();
   SCOPED_TRACE(AllLines());
-  for (int i = 0; i < 100; ++i) EXPECT_TRUE(log_.Has("Wrote file: C:\\Games\\Demo\\data\\f" + std::to_string(i) + ".txt"));
+  for (int i = 0; i < 100; ++i)
+    EXPECT_TRUE(log_.Has("Wrote file: C:\\Games\\Demo\\data\\f" + std::to_string(i) + ".txt"));
   EXPECT_TRUE(log_.Has("Wrote file: C:\\Games\\Demo\\big.bin"));
   EXPECT_TRUE(log_.Has("Created folder: C:\\Games\\"));
   EXPECT_TRUE(log_.Has("Created folder: C:\\Games\\Demo\\"));

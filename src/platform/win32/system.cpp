@@ -325,8 +325,8 @@ void TWin32System::RegDeleteKeyTree(int root, const std::string& key) {
 bool TWin32System::CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
                                    const std::string& working_folder, const std::string& icon_file) {
   ScopedComPtr<IShellLinkW> shell_link;
-  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                    shell_link.Receive());
+  HRESULT result =
+      CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shell_link.Receive());
   if (SUCCEEDED(result)) {
     shell_link->SetPath(WidenUtf8(target).c_str());
     shell_link->SetArguments(WidenUtf8(arguments).c_str());
