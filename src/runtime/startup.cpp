@@ -255,6 +255,8 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
     }
   }
   SelectLanguage(s.SystemLanguageId);
+  // The uninstaller speaks the language the player installed in, when it carries that table.
+  if (uninstaller) SelectLanguageNamed(g.SetupInfo.Setting(kSettingLanguage));
 
   if (!uninstaller) {
     if (g.SetupInfo.HasInstallDirRegKey()) {
