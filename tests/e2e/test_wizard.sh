@@ -95,6 +95,44 @@ test_wizard_click_through_installs_what_silent_installs_and_uninstalls_it() {
   return 0
 }
 
+# layout_pages_controls SETUP NAME: the controls of the welcome and install folder pages of the
+# setup, without their window handles' order mattering, in $CASE_LOG/NAME.controls.
+layout_pages_controls() {
+  start_setup "$1"
+  wizard_wait " Demo Game"
+  wizard_controls " Demo Game"
+  printf '%s\n' "$WIZARD_CONTROLS" >"$CASE_LOG/$2.controls"
+  wizard_press " Demo Game" "Next >"
+  wizard_press " Demo Game" "Next >"
+  expect_control_text " Demo Game" Edit 'C:\Program Files\Demo Game'
+  wizard_controls " Demo Game"
+  printf '%s\n' "$WIZARD_CONTROLS" >>"$CASE_LOG/$2.controls"
+  wizard_close " Demo Game"
+  answer "Quit" Yes
+  expect_exit 0
+}
+
+# Layout files saved with line feeds only (an editor on Linux, or git) give the same pages as
+# the shipped ones with CR LF: the builder packs them with CR LF.
+test_wizard_layouts_with_line_feeds_show_the_same_pages() {
+  local lf=$CASE_DIR/layout-lf
+  mkdir -p "$lf" "$CASE_DIR/crlf" "$CASE_DIR/lf"
+  cp -r "$E2E_BIN/layout/default" "$E2E_BIN/layout/default-uninstall" "$lf/"
+  sed -i 's/\r$//' "$lf"/default/*.txt "$lf"/default-uninstall/*.txt
+  grep -q $'\r' "$lf/default/welcome.txt" && fail "the copy still has carriage returns"
+  build_demo "$CASE_DIR/crlf/demo_setup.exe"
+  "$E2E_BIN/setupbuild" -q --layouts "$lf" -o "$CASE_DIR/lf/demo_setup.exe" "$WIZARD_TOP/examples/demo/demo.script" \
+    >"$CASE_LOG/setupbuild-lf.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild-lf.log")"
+  [ -s "$CASE_LOG/setupbuild-lf.log" ] && fail "the builder said something: $(cat "$CASE_LOG/setupbuild-lf.log")"
+  cmp -s "$CASE_DIR/crlf/demo_setup.exe" "$CASE_DIR/lf/demo_setup.exe" ||
+    fail "the setup from line-feed layouts differs from the one from the shipped layouts"
+  layout_pages_controls "$CASE_DIR/crlf/demo_setup.exe" crlf
+  layout_pages_controls "$CASE_DIR/lf/demo_setup.exe" lf
+  grep -q 'Welcome to the Demo Game Setup' "$CASE_LOG/lf.controls" || fail "no welcome text from the line-feed layout"
+  diff "$CASE_LOG/crlf.controls" "$CASE_LOG/lf.controls" >"$CASE_LOG/controls.diff" ||
+    fail "the pages differ: $(cat "$CASE_LOG/controls.diff")"
+}
+
 # A drive that reports itself as a CD-ROM is refused; a fixed drive is taken again and its free
 # space is asked anew.
 test_wizard_refuses_a_cd_rom_folder() {

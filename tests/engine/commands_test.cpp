@@ -745,6 +745,65 @@ TEST_F(Engine, UninstallerOfAnAsciiSetupInAUnicodeFolderSaysItsTextsAreUtf8) {
   EXPECT_EQ(entry->Directory()[0].Name, "Страница.txt");
 }
 
+// The uninstaller speaks the language the player chose: its record names the table, which goes
+// along when the uninstall languages lack it.
+TEST_F(Engine, UninstallerKeepsTheLanguageThePlayerChose) {
+  auto image = [](const std::string& text) {
+    TBytes bytes = {0xFF, 0xFE};
+    for (char c : text) bytes.insert(bytes.end(), {static_cast<uint8_t>(c), 0});
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const std::string english = image("English\r\n0409;\r\n26 Uninstall\r\n");
+  const std::string german = image("Deutsch\r\n0407;\r\n26 Deinstallieren\r\n");
+  const std::string setup = system_.Map(system_.ExePath).string();
+  std::filesystem::create_directories(system_.Map(system_.ExePath).parent_path());
+  auto build = [&](int chosen, const std::string& folder) {
+    testing::WriteFile(setup, testing::FixtureExecutable());
+    {
+      TPak pak(setup, pmAppend);
+      for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
+               {"SetupInfo", "x"}, {"LANGUAGE-English", english}, {"LANGUAGE-German", german},
+               {"UNINSTALL_LANGUAGE-English", english}, {"UNINSTALL_Pages.txt", "[Pages]"}}) {
+        pak.StoreFromMemory(pak.AddEntry(name, "", 0), reinterpret_cast<const uint8_t*>(bytes.data()),
+                            static_cast<uint32_t>(bytes.size()));
+      }
+      pak.WriteDirectory();
+    }
+    Globals().Package = std::make_unique<TPak>(setup, pmRead);
+    Languages() = TLanguages();
+    Languages().AddLanguage(reinterpret_cast<const uint8_t*>(english.data()), english.size());
+    Languages().AddLanguage(reinterpret_cast<const uint8_t*>(german.data()), german.size());
+    Languages().Current = chosen;
+    const std::filesystem::path install = testing::ScratchFolder() / folder;
+    std::filesystem::create_directories(install);
+    Globals().SetupInfo = TSetupInfoFile();
+    Globals().SetupInfo.ShortName = "Demo";
+    Globals().SetupInfo.UninstallExeName = "demo_Uninstall.exe";
+    Globals().SetupInfo.InstallDir = install.string();
+    BuildUninstaller();
+    TPak pak(install.string() + "\\demo_Uninstall.exe", pmRead);
+    std::vector<std::string> names;
+    for (const TPakEntry& e : pak.Directory()) names.push_back(e.Name);
+    const TBytes bytes = pak.FindByName("SetupInfo", 0);
+    TSetupInfoFile record;
+    record.LoadFromBuffer(bytes.data(), bytes.size());
+    return std::make_pair(names, record.Setting(kSettingLanguage));
+  };
+  EXPECT_EQ(build(1, "German"), std::make_pair(std::vector<std::string>{"LANGUAGE-English", "Pages.txt",
+                                                                         "LANGUAGE-German", "SetupInfo"},
+                                               std::string("Deutsch")));
+  EXPECT_EQ(build(0, "English"),
+            std::make_pair(std::vector<std::string>{"LANGUAGE-English", "Pages.txt", "SetupInfo"}, std::string("English")));
+
+  // At start the uninstaller makes the named table current; an unknown name changes nothing.
+  Languages().Current = 0;
+  EXPECT_TRUE(SelectLanguageNamed("Deutsch"));
+  EXPECT_EQ(Languages().Current, 1);
+  EXPECT_FALSE(SelectLanguageNamed("Klingon"));
+  EXPECT_FALSE(SelectLanguageNamed(""));
+  EXPECT_EQ(Languages().Current, 1);
+}
+
 TEST_F(Engine, FinaliserIsWrittenAndStartedWithTheQuotedPath) {
   Package({{"SetupInfo", 0, "x"}});
   LaunchFinaliser();
