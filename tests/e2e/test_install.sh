@@ -81,8 +81,8 @@ test_example_installs_silently_and_uninstalls_itself() {
   expect_eq "$(reg_value "$registration" InstallLocation)" 'C:\Program Files\Demo Game' "InstallLocation"
   expect_eq "$(reg_value "$registration" NoModify)" '0x1' "NoModify"
   expect_eq "$(reg_value "$registration" NoRepair)" '0x1' "NoRepair"
-  grep -q 'EstimatedSize    REG_DWORD' "$CASE_LOG/reg.out" || fail "EstimatedSize is no DWORD: $(cat "$CASE_LOG/reg.out")"
   size=$(reg_value "$registration" EstimatedSize)
+  grep -q 'EstimatedSize    REG_DWORD' "$CASE_LOG/reg.out" || fail "EstimatedSize is no DWORD: $(cat "$CASE_LOG/reg.out")"
   # The uninstaller alone is several hundred KB; what the demo installs is a few KB.
   [[ $size =~ ^0x[0-9a-f]+$ ]] && [ $((size)) -gt 100 ] && [ $((size)) -lt 100000 ] ||
     fail "EstimatedSize $size KB"

@@ -96,17 +96,18 @@ test_wizard_click_through_installs_what_silent_installs_and_uninstalls_it() {
 }
 
 # layout_pages_controls SETUP NAME: the controls of the welcome and install folder pages of the
-# setup, without their window handles' order mattering, in $CASE_LOG/NAME.controls.
+# setup in $CASE_LOG/NAME.controls, the free space left out (other programs change it meanwhile).
 layout_pages_controls() {
   start_setup "$1"
   wizard_wait " Demo Game"
   wizard_controls " Demo Game"
-  printf '%s\n' "$WIZARD_CONTROLS" >"$CASE_LOG/$2.controls"
+  printf '%s\n' "$WIZARD_CONTROLS" | sed 's/Space available: .*/Space available: N/' >"$CASE_LOG/$2.controls"
   wizard_press " Demo Game" "Next >"
   wizard_press " Demo Game" "Next >"
-  expect_control_text " Demo Game" Edit 'C:\Program Files\Demo Game'
+  wizard_text " Demo Game" Edit
+  [ -n "$WIZARD_TEXT" ] || fail "no install folder page"
   wizard_controls " Demo Game"
-  printf '%s\n' "$WIZARD_CONTROLS" >>"$CASE_LOG/$2.controls"
+  printf '%s\n' "$WIZARD_CONTROLS" | sed 's/Space available: .*/Space available: N/' >>"$CASE_LOG/$2.controls"
   wizard_close " Demo Game"
   answer "Quit" Yes
   expect_exit 0
