@@ -185,6 +185,32 @@ test_wizard_language_switch_retexts_labels_and_buttons() {
   expect_exit 0
 }
 
+# The uninstaller speaks the language the player chose in the setup, though the script names
+# only English for it: the German table goes along.
+test_wizard_uninstaller_keeps_the_language_chosen_in_the_setup() {
+  local folder
+  build_demo "$CASE_DIR/demo_setup.exe"
+  start_setup "$CASE_DIR/demo_setup.exe"
+  wizard_wait " Demo Game"
+  wizard_choose_menu " Demo Game" "English" 1
+  wizard_press " Demo Game" "Weiter >"
+  wizard_press " Demo Game" "Weiter >"
+  wizard_set_text " Demo Game" Edit 'C:\Games\Demo Deutsch'
+  wizard_press " Demo Game" "Weiter >"
+  wizard_press " Demo Game" "Installieren"
+  wait_control_text " Demo Game" Button "Fertig"
+  wizard_press " Demo Game" "Fertig"
+  expect_exit 0
+  folder=$(unix_path 'C:\Games\Demo Deutsch')
+  start_setup "$folder/demo_Uninstall.exe"
+  wizard_wait " Demo Game deinstallieren"
+  expect_button_enabled " Demo Game deinstallieren" "Weiter >" yes
+  wizard_press " Demo Game deinstallieren" "Weiter >"
+  wait_control_text " Demo Game deinstallieren" Button "Fertig"
+  wizard_press " Demo Game deinstallieren" "Fertig"
+  expect_exit 0
+}
+
 test_wizard_close_box_asks_and_no_keeps_the_window() {
   build_demo "$CASE_DIR/demo_setup.exe"
   start_setup "$CASE_DIR/demo_setup.exe"
