@@ -47,15 +47,17 @@ struct TSettingCommand {
   int Command;
   const char* Setting;
 };
-constexpr TSettingCommand kSettingCommands[] = {
-    {CommandNumberOf("publisher"), kSettingPublisher}, {CommandNumberOf("version"), kSettingVersion},
-    {CommandNumberOf("displayicon"), kSettingDisplayIcon}, {CommandNumberOf("helplink"), kSettingHelpLink},
-    {CommandNumberOf("abouturl"), kSettingAboutUrl}};
+constexpr TSettingCommand kSettingCommands[] = {{CommandNumberOf("publisher"), kSettingPublisher},
+                                                {CommandNumberOf("version"), kSettingVersion},
+                                                {CommandNumberOf("displayicon"), kSettingDisplayIcon},
+                                                {CommandNumberOf("helplink"), kSettingHelpLink},
+                                                {CommandNumberOf("abouturl"), kSettingAboutUrl}};
 
 // Characters no file name may hold; the prefix begins the uninstaller's and the log's names.
 bool FitsFileName(const std::string& name) {
   for (unsigned char c : name) {
-    if (c < 32 || c == 127 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos) return false;
+    if (c < 32 || c == 127 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+      return false;
   }
   return name.empty() || (name.back() != '.' && name.back() != ' ');
 }

@@ -47,7 +47,8 @@ void NoteCreatedKeys(const std::string& root_name, const std::string& key) {
     path.resize(cut);
   }
   // Parents first, as the write makes them.
-  for (auto it = created.rbegin(); it != created.rend(); ++it) UninstallList().AddCreatedKey(RegistryKeyLine(root_name, *it));
+  for (auto it = created.rbegin(); it != created.rend(); ++it)
+    UninstallList().AddCreatedKey(RegistryKeyLine(root_name, *it));
 }
 
 std::string RegistryEntryLine(const std::string& root, const std::string& key, const std::string& name,

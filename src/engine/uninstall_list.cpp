@@ -129,14 +129,16 @@ bool TUninstallList::SaveLog(const std::string& folder, const std::string& prefi
     }
   }
   const bool keys = counts[3] > 0;
-  const bool version2 = utf8 || keys || std::any_of(std::begin(lists), std::end(lists),
-                                                    [](const auto* list) { return list->size() > kMaxEntriesV1; });
+  const bool version2 = utf8 || keys || std::any_of(std::begin(lists), std::end(lists), [](const auto* list) {
+                          return list->size() > kMaxEntriesV1;
+                        });
   std::string out;
   out.reserve(total);
   if (version2) {
     out.append(kVersion2MarkSize, '\xFF');
     AppendLE16(out, kVersion2);
-    AppendLE16(out, static_cast<uint16_t>((utf8 ? kInstallLogFlagUtf8Texts : 0) | (keys ? kInstallLogFlagCreatedKeys : 0)));
+    AppendLE16(out,
+               static_cast<uint16_t>((utf8 ? kInstallLogFlagUtf8Texts : 0) | (keys ? kInstallLogFlagCreatedKeys : 0)));
     for (int i = 0; i < 3; ++i) AppendLE32(out, static_cast<uint32_t>(counts[i]));
   } else {
     for (int i = 0; i < 3; ++i) AppendLE16(out, static_cast<uint16_t>(counts[i]));

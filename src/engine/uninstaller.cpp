@@ -55,9 +55,9 @@ TBytes ExecutablePart() {
 
 // The values of the registration beside DisplayName and UninstallString; the uninstall removes
 // each of them, written or not.
-constexpr const char* kRegistrationValues[] = {"DisplayIcon",     "DisplayVersion", "Publisher",
-                                               "HelpLink",        "URLInfoAbout",   "InstallLocation",
-                                               "EstimatedSize",   "NoModify",       "NoRepair"};
+constexpr const char* kRegistrationValues[] = {"DisplayIcon",   "DisplayVersion", "Publisher",
+                                               "HelpLink",      "URLInfoAbout",   "InstallLocation",
+                                               "EstimatedSize", "NoModify",       "NoRepair"};
 
 // The size of every logged file that is there now, plus extra bytes, in whole KB.
 uint32_t InstalledKilobytes(uint64_t extra) {
@@ -87,9 +87,10 @@ void WriteRegistration(const std::string& key, const std::string& uninstaller, u
   system.RegWriteString(kLocalMachine, key, "UninstallString", "\"" + uninstaller + "\"");
   const std::string icon = info.Setting(kSettingDisplayIcon);
   system.RegWriteString(kLocalMachine, key, "DisplayIcon", icon.empty() ? uninstaller : Expanded(icon));
-  const std::pair<const char*, const char*> optional[] = {
-      {"DisplayVersion", kSettingVersion}, {"Publisher", kSettingPublisher},
-      {"HelpLink", kSettingHelpLink}, {"URLInfoAbout", kSettingAboutUrl}};
+  const std::pair<const char*, const char*> optional[] = {{"DisplayVersion", kSettingVersion},
+                                                          {"Publisher", kSettingPublisher},
+                                                          {"HelpLink", kSettingHelpLink},
+                                                          {"URLInfoAbout", kSettingAboutUrl}};
   for (const auto& [value, setting] : optional) {
     const std::string text = info.Setting(setting);
     if (!text.empty()) system.RegWriteString(kLocalMachine, key, value, text);

@@ -135,15 +135,15 @@ TEST_F(Compiler, LaterSettingsFillNamedSettings) {
       "helplink https://example.com/help\n"
       "abouturl https://example.com/\n"
       "version 1.1\n");
-  EXPECT_EQ(c.SetupInfo.Settings,
-            (std::vector<TSetupSetting>{{kSettingVersion, "1.1"},
-                                        {kSettingPublisher, "Demo Company"},
-                                        {kSettingDisplayIcon, "$INSTDIR\\demo.exe"},
-                                        {kSettingHelpLink, "https://example.com/help"},
-                                        {kSettingAboutUrl, "https://example.com/"}}));
+  EXPECT_EQ(c.SetupInfo.Settings, (std::vector<TSetupSetting>{{kSettingVersion, "1.1"},
+                                                              {kSettingPublisher, "Demo Company"},
+                                                              {kSettingDisplayIcon, "$INSTDIR\\demo.exe"},
+                                                              {kSettingHelpLink, "https://example.com/help"},
+                                                              {kSettingAboutUrl, "https://example.com/"}}));
   for (const TCompiledLine& line : c.CompLines.Lines) EXPECT_EQ(line.Command, -1);
   EXPECT_TRUE(Compile("name Demo\n").SetupInfo.Settings.empty());
-  EXPECT_EQ(ErrorOf("publisher\n"), (std::pair<int, std::string>{1, "'publisher' needs at least 1 parameter(s), got 0"}));
+  EXPECT_EQ(ErrorOf("publisher\n"),
+            (std::pair<int, std::string>{1, "'publisher' needs at least 1 parameter(s), got 0"}));
 }
 
 // The prefix begins the uninstaller's and the install log's file names.
@@ -154,7 +154,10 @@ TEST_F(Compiler, APrefixThatCannotBeAFileNameIsRefused) {
     EXPECT_EQ(line, 2) << bad;
     EXPECT_NE(message.find("cannot begin a file name"), std::string::npos) << message;
   }
-  for (const char* good : {"demo", "My Game 2", "sp\xC3\xA9" "cial", "a.b", ""}) {
+  for (const char* good : {"demo", "My Game 2",
+                           "sp\xC3\xA9"
+                           "cial",
+                           "a.b", ""}) {
     EXPECT_EQ(ErrorOf(std::string("name x\nprefix \"") + good + "\"\n").second, "no error") << good;
   }
 }
@@ -163,7 +166,9 @@ TEST(LayoutText, LineFeedsBecomeCrLfAndOnlyTextIsTouched) {
   EXPECT_EQ(WithCrLfLineEnds("[Page]\nTop=10\r\nLeft=5\n\nx"), "[Page]\r\nTop=10\r\nLeft=5\r\n\r\nx");
   EXPECT_EQ(WithCrLfLineEnds("\n"), "\r\n");
   EXPECT_EQ(WithCrLfLineEnds("a\rb\r\n"), "a\rb\r\n");
-  EXPECT_TRUE(IsLayoutText("[Page]\n\tCaption=Gr\xC3\xBC\xC3\x9F" "e\r\n"));
+  EXPECT_TRUE(
+      IsLayoutText("[Page]\n\tCaption=Gr\xC3\xBC\xC3\x9F"
+                   "e\r\n"));
   EXPECT_FALSE(IsLayoutText(std::string("\x89PNG\r\n\x1A\n", 8)));
   EXPECT_FALSE(IsLayoutText(std::string("MZ\x90\0", 4)));
   EXPECT_FALSE(IsLayoutText(std::string("\xFF\xFE[\0", 4)));  // UTF-16 keeps its bytes

@@ -585,7 +585,8 @@ TEST_F(Engine, RegistrationHoldsEveryValueAndTheUninstallRemovesThem) {
   // 3000 + 2000 bytes that are there, and one logged file that is not: 5 KB.
   Put("C:\\Games\\Demo\\game.exe", std::string(3000, 'g'));
   Put("C:\\Games\\Demo\\data.pak", std::string(2000, 'd'));
-  for (const char* file : {"$INSTDIR\\game.exe", "$INSTDIR\\data.pak", "$INSTDIR\\gone.txt"}) UninstallList().AddFile(file);
+  for (const char* file : {"$INSTDIR\\game.exe", "$INSTDIR\\data.pak", "$INSTDIR\\gone.txt"})
+    UninstallList().AddFile(file);
   BuildUninstaller();
   const std::string key = testing::TFakeSystem::KeyId(0, std::string(kUninstallRegistryKey) + "Demo");
   const std::map<std::string, std::pair<std::string, bool>> expected = {
@@ -633,20 +634,19 @@ TEST_F(Engine, CreatedKeysAreLoggedAndRemovedWhenEmpty) {
           {kWriteRegStr, {"HKCU", "Software\\New Co\\Game", "D", "4"}},
           {kWriteRegStr, {"HKLM", "Software\\New Co\\Game\\Saves", "E", "5"}}});
   RunLines();
-  EXPECT_EQ(UninstallList().CreatedKeyList,
-            (std::vector<std::string>{"\"HKCU\" \"Software\\Existing\\Sub\"", "\"HKCU\" \"Software\\Existing\\Sub\\Deep\"",
-                                      "\"HKCU\" \"software\\new co\"", "\"HKCU\" \"software\\new co\\game\"",
-                                      "\"HKLM\" \"Software\"", "\"HKLM\" \"Software\\New Co\"",
-                                      "\"HKLM\" \"Software\\New Co\\Game\"",
-                                      "\"HKLM\" \"Software\\New Co\\Game\\Saves\""}));
+  EXPECT_EQ(
+      UninstallList().CreatedKeyList,
+      (std::vector<std::string>{"\"HKCU\" \"Software\\Existing\\Sub\"", "\"HKCU\" \"Software\\Existing\\Sub\\Deep\"",
+                                "\"HKCU\" \"software\\new co\"", "\"HKCU\" \"software\\new co\\game\"",
+                                "\"HKLM\" \"Software\"", "\"HKLM\" \"Software\\New Co\"",
+                                "\"HKLM\" \"Software\\New Co\\Game\"", "\"HKLM\" \"Software\\New Co\\Game\\Saves\""}));
   // The game wrote a value of its own below a created key after the install.
   system_.RegWriteString(0, "Software\\New Co\\Game", "Player", "one");
   for (const std::string& line : UninstallList().RegistryList) RemoveRegistryEntry(line);
   RemoveCreatedKeys(UninstallList().CreatedKeyList);
-  EXPECT_EQ(system_.DeletedKeys, (std::vector<std::string>{"1|software\\existing\\sub\\deep",
-                                                           "0|software\\new co\\game\\saves",
-                                                           "1|software\\existing\\sub", "1|software\\new co\\game",
-                                                           "1|software\\new co"}));
+  EXPECT_EQ(system_.DeletedKeys,
+            (std::vector<std::string>{"1|software\\existing\\sub\\deep", "0|software\\new co\\game\\saves",
+                                      "1|software\\existing\\sub", "1|software\\new co\\game", "1|software\\new co"}));
   std::string value;
   ASSERT_TRUE(system_.RegReadString(1, "Software\\Existing", "Keep", false, value));
   EXPECT_EQ(value, "mine");
@@ -655,10 +655,10 @@ TEST_F(Engine, CreatedKeysAreLoggedAndRemovedWhenEmpty) {
 }
 
 TEST(CreatedKeysToRemove, EachKeyOnceDeepestFirst) {
-  EXPECT_EQ(CreatedKeysToRemove({"\"HKCU\" \"A\"", "\"HKCU\" \"A\\B\\\"", "\"HKLM\" \"A\\B\"", "\"hkcu\" \"a\\b\"",
-                                 "\"HKCU\" \"\"", "\"HKCU\" \"A\\B\\C\""}),
-            (std::vector<std::string>{"\"HKCU\" \"A\\B\\C\"", "\"HKCU\" \"A\\B\\\"", "\"HKLM\" \"A\\B\"",
-                                      "\"HKCU\" \"A\""}));
+  EXPECT_EQ(
+      CreatedKeysToRemove({"\"HKCU\" \"A\"", "\"HKCU\" \"A\\B\\\"", "\"HKLM\" \"A\\B\"", "\"hkcu\" \"a\\b\"",
+                           "\"HKCU\" \"\"", "\"HKCU\" \"A\\B\\C\""}),
+      (std::vector<std::string>{"\"HKCU\" \"A\\B\\C\"", "\"HKCU\" \"A\\B\\\"", "\"HKLM\" \"A\\B\"", "\"HKCU\" \"A\""}));
 }
 
 TEST_F(Engine, LogCommandsSaveAndTakeUpAnOlderLog) {
@@ -761,9 +761,12 @@ TEST_F(Engine, UninstallerKeepsTheLanguageThePlayerChose) {
     testing::WriteFile(setup, testing::FixtureExecutable());
     {
       TPak pak(setup, pmAppend);
-      for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
-               {"SetupInfo", "x"}, {"LANGUAGE-English", english}, {"LANGUAGE-German", german},
-               {"UNINSTALL_LANGUAGE-English", english}, {"UNINSTALL_Pages.txt", "[Pages]"}}) {
+      for (const auto& [name, bytes] :
+           std::vector<std::pair<std::string, std::string>>{{"SetupInfo", "x"},
+                                                            {"LANGUAGE-English", english},
+                                                            {"LANGUAGE-German", german},
+                                                            {"UNINSTALL_LANGUAGE-English", english},
+                                                            {"UNINSTALL_Pages.txt", "[Pages]"}}) {
         pak.StoreFromMemory(pak.AddEntry(name, "", 0), reinterpret_cast<const uint8_t*>(bytes.data()),
                             static_cast<uint32_t>(bytes.size()));
       }
@@ -789,11 +792,11 @@ TEST_F(Engine, UninstallerKeepsTheLanguageThePlayerChose) {
     record.LoadFromBuffer(bytes.data(), bytes.size());
     return std::make_pair(names, record.Setting(kSettingLanguage));
   };
-  EXPECT_EQ(build(1, "German"), std::make_pair(std::vector<std::string>{"LANGUAGE-English", "Pages.txt",
-                                                                         "LANGUAGE-German", "SetupInfo"},
-                                               std::string("Deutsch")));
-  EXPECT_EQ(build(0, "English"),
-            std::make_pair(std::vector<std::string>{"LANGUAGE-English", "Pages.txt", "SetupInfo"}, std::string("English")));
+  EXPECT_EQ(build(1, "German"),
+            std::make_pair(std::vector<std::string>{"LANGUAGE-English", "Pages.txt", "LANGUAGE-German", "SetupInfo"},
+                           std::string("Deutsch")));
+  EXPECT_EQ(build(0, "English"), std::make_pair(std::vector<std::string>{"LANGUAGE-English", "Pages.txt", "SetupInfo"},
+                                                std::string("English")));
 
   // At start the uninstaller makes the named table current; an unknown name changes nothing.
   Languages().Current = 0;

@@ -480,7 +480,7 @@ TEST_F(SystemRegistry, DwordIsStoredAsFourBytes) {
 TEST_F(SystemRegistry, DeleteEmptyKeyLeavesKeysThatHoldAnything) {
   ASSERT_TRUE(system_.RegWriteString(kCurrentUser, Key("Parent\\Child"), "Name", "v"));
   ASSERT_TRUE(system_.RegWriteString(kCurrentUser, Key("Default"), "", "v"));
-  EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Parent")));  // a sub-key
+  EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Parent")));         // a sub-key
   EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Parent\\Child")));  // a value
   EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Default")));
   EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Missing")));
