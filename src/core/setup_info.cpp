@@ -193,14 +193,19 @@ std::string TSetupInfoFile::Setting(const std::string& name) const {
 }
 
 void TSetupInfoFile::SetSetting(const std::string& name, const std::string& value) {
-  auto it = std::find_if(Settings.begin(), Settings.end(),
-                         [&](const TSetupSetting& s) { return SameTextAscii(s.Name, name); });
+  // A record read from elsewhere may name a setting twice: the first place keeps the value,
+  // the others go, so that Setting reads what was set.
+  auto same = [&](const TSetupSetting& s) { return SameTextAscii(s.Name, name); };
+  auto first = std::find_if(Settings.begin(), Settings.end(), same);
+  if (first == Settings.end()) {
+    if (!value.empty()) Settings.push_back({name, value});
+    return;
+  }
+  Settings.erase(std::remove_if(first + 1, Settings.end(), same), Settings.end());
   if (value.empty()) {
-    if (it != Settings.end()) Settings.erase(it);
-  } else if (it != Settings.end()) {
-    it->Value = value;
+    Settings.erase(first);
   } else {
-    Settings.push_back({name, value});
+    first->Value = value;
   }
 }
 

@@ -84,6 +84,11 @@ TEST(SetupInfo, SetSettingReplacesInPlaceAndEmptyRemoves) {
   EXPECT_EQ(info.Settings[0].Name, "B");
   info.SetSetting("B", "");
   EXPECT_EQ(info.Serialize(), TSetupInfoFile().Serialize());
+  // A record that names a setting twice reads its last value; setting it keeps one.
+  info.Settings = {{"A", "1"}, {"B", "2"}, {"a", "3"}};
+  EXPECT_EQ(info.Setting("A"), "3");
+  info.SetSetting("A", "4");
+  EXPECT_EQ(info.Settings, (std::vector<TSetupSetting>{{"A", "4"}, {"B", "2"}}));
 }
 
 // Trailing bytes without the mark are ignored as ever; a list that the record cuts short, or
