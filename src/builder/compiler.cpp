@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "archives/kzp_format.h"
@@ -39,6 +42,26 @@ constexpr int kPrefix = CommandNumberOf("prefix");
 constexpr int kKzpOfficial = CommandNumberOf("kzpofficial");
 constexpr int kVfsUpdate = CommandNumberOf("vfsupdate");
 
+// The setting commands that fill a named setting of the record, and its name.
+struct TSettingCommand {
+  int Command;
+  const char* Setting;
+};
+constexpr TSettingCommand kSettingCommands[] = {{CommandNumberOf("publisher"), kSettingPublisher},
+                                                {CommandNumberOf("version"), kSettingVersion},
+                                                {CommandNumberOf("displayicon"), kSettingDisplayIcon},
+                                                {CommandNumberOf("helplink"), kSettingHelpLink},
+                                                {CommandNumberOf("abouturl"), kSettingAboutUrl}};
+
+// Characters no file name may hold; the prefix begins the uninstaller's and the log's names.
+bool FitsFileName(const std::string& name) {
+  for (unsigned char c : name) {
+    if (c < 32 || c == 127 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+      return false;
+  }
+  return name.empty() || (name.back() != '.' && name.back() != ' ');
+}
+
 // The form of "file" that installs on a registry condition, and where its root name stands.
 constexpr size_t kConditionalFileParams = 7;
 constexpr size_t kConditionalFileRoot = 2;
@@ -63,7 +86,38 @@ void CheckRootName(const TScriptLine& line, const std::string& name) {
   throw TBuildError(line.Number, "unknown registry root '" + name + "' (write HKLM, HKCU, HKCR, HKU or HKCC)");
 }
 
+// Files a layout folder holds that are never text, whatever bytes they hold.
+bool IsBinaryName(const std::string& name) {
+  const std::string extension = LowerAscii(fs::path(name).extension().string());
+  for (const char* binary : {".exe", ".dll", ".ico", ".bmp", ".png", ".jpg", ".jpeg", ".gif", ".wav"}) {
+    if (extension == binary) return true;
+  }
+  return false;
+}
+
+std::string ReadWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
+
+bool IsLayoutText(std::string_view bytes) {
+  return std::none_of(bytes.begin(), bytes.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return (b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f') || b == 0x7F;
+  });
+}
+
+std::string WithCrLfLineEnds(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out.push_back('\r');
+    out.push_back(text[i]);
+  }
+  return out;
+}
 
 TCompiler::TCompiler(TCompilerOptions options) : options_(std::move(options)) {
   FileList.BaseFolder = options_.ScriptFolder;
@@ -225,10 +279,18 @@ void TCompiler::SetRecordField(const TScriptLine& line, int command, TCompiledLi
       AddLayout(line, line.Params[0], true);
       break;
     case kPrefix:
+      if (!FitsFileName(p[0])) {
+        throw TBuildError(line.Number, "prefix \"" + p[0] +
+                                           "\" cannot begin a file name (no \\ / : * ? \" < > |, control "
+                                           "characters, or trailing dot or blank)");
+      }
       SetupInfo.UninstallPrefix = p[0] + "_";
       SetupInfo.UninstallExeName = p[0] + "_Uninstall.exe";
       break;
     default:
+      for (const TSettingCommand& setting : kSettingCommands) {
+        if (setting.Command == command) SetupInfo.SetSetting(setting.Setting, p[0]);
+      }
       break;
   }
 }
@@ -262,7 +324,19 @@ void TCompiler::AddLayout(const TScriptLine& line, const std::string& name, bool
       continue;
     }
     has_finaliser = has_finaliser || SameTextAscii(base, kFinaliserName);
-    AddFileEntry(line, (uninstaller ? "UNINSTALL_" : "") + base, file.string(), false);
+    const std::string name = (uninstaller ? "UNINSTALL_" : "") + base;
+    // The wizard reads page and layout files by carriage returns: one saved with line feeds
+    // only goes in with CR LF.
+    const std::string bytes = IsBinaryName(base) ? std::string() : ReadWholeFile(file);
+    if (bytes.find('\n') != std::string::npos && IsLayoutText(bytes)) {
+      std::string converted = WithCrLfLineEnds(bytes);
+      if (converted != bytes) {
+        AddFileEntry(line, name, "", false);
+        group0_.back().Bytes = std::move(converted);
+        continue;
+      }
+    }
+    AddFileEntry(line, name, file.string(), false);
   }
   if (uninstaller && !has_finaliser) AddFinaliser(line, name);
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "builder/compiler_file_list.h"
@@ -41,6 +42,12 @@ struct TPackageItem {
   std::string Bytes;
   bool RecordNotAscii = false;  // a record ("SetupInfo", "CompiledLines") with text that is not ASCII
 };
+
+// Whether a layout folder's file is text (no control byte but tab, line feed, carriage return and
+// form feed): page and layout files are, pictures and programs are not.
+bool IsLayoutText(std::string_view bytes);
+// The text with every line feed that no carriage return precedes made CR LF.
+std::string WithCrLfLineEnds(std::string_view text);
 
 class TCompiler {
  public:

@@ -1,4 +1,4 @@
-// The command registry: the 32 script commands, numbered by their registration order.
+// The command registry: the script commands, numbered by their registration order.
 //
 // A compiled line names its command only by number, and that number is the command's
 // position in TCommandList plus one. The commands are listed once, in core/commands.def; the

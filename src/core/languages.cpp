@@ -211,6 +211,19 @@ void SelectLanguage(uint16_t language_id) {
   Languages().Current = found < 0 ? 0 : found;
 }
 
+bool SelectLanguageNamed(const std::string& name) {
+  if (name.empty()) return false;
+  const std::u16string wanted = Utf8ToWide(name);
+  TLanguages& languages = Languages();
+  for (size_t i = 0; i < languages.Tables.size(); ++i) {
+    if (languages.Tables[i]->Name == wanted) {
+      languages.Current = static_cast<int32_t>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
 std::u16string ExpandTextChain(std::u16string_view text) {
   std::u16string out = Languages().ExpandLanguageTokens(text);
   out = ReplaceText(out, u"<BR>", u"\r");

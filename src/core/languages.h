@@ -107,6 +107,9 @@ void RegisterPlaceholders();
 std::u16string GetString(uint16_t n);
 // Makes the table listing the identifier current, or the first table when none does.
 void SelectLanguage(uint16_t language_id);
+// Makes the first table of that display name (UTF-8) current; false, changing nothing, when no
+// table has it.
+bool SelectLanguageNamed(const std::string& name);
 // The chain page texts go through: <LANGn> tokens, "<BR>" to a carriage return, placeholders.
 std::u16string ExpandTextChain(std::u16string_view text);
 

@@ -1,6 +1,7 @@
 // Parsing and writing of the setup information record and the compiled script.
 #include "core/setup_info.h"
 
+#include <algorithm>
 #include <cctype>
 #include <concepts>
 #include <cstdio>
@@ -30,6 +31,12 @@ void CheckCount(int64_t count, size_t unit, size_t remaining, const char* what) 
   }
 }
 
+// The settings list behind the record's last field: the mark, u16 count, count name/value pairs.
+constexpr char kSettingsMark[] = "SETX";
+constexpr size_t kSettingsMarkSize = 4;
+constexpr size_t kSettingFixedSize = 2 * kStringFixedSize;
+constexpr size_t kMaxSettings = 0xFFFF;
+
 // The parameter that carries the archive password, enciphered with the command key.
 constexpr size_t kPasswordParameter = 1;
 
@@ -47,6 +54,10 @@ void ForEachText(Info& info, F&& text) {
   }
   text(info.Pages);
   text(info.UninstallPages);
+  for (auto& setting : info.Settings) {
+    text(setting.Name);
+    text(setting.Value);
+  }
 }
 
 // The same for every parameter of the compiled lines that is text.
@@ -131,6 +142,20 @@ void TSetupInfoFile::LoadFromBuffer(const uint8_t* buffer, size_t length) {
   UninstallPages = cursor.ReadString();
   Mode = cursor.ReadUInt8();
   HasUninstaller = cursor.ReadUInt8();
+  Settings.clear();
+  if (cursor.Remaining() < kSettingsMarkSize ||
+      std::memcmp(buffer + cursor.Position(), kSettingsMark, kSettingsMarkSize) != 0) {
+    return;
+  }
+  cursor.Seek(cursor.Position() + kSettingsMarkSize);
+  const uint16_t count = cursor.ReadUInt16();
+  CheckCount(count, kSettingFixedSize, cursor.Remaining(), "setting");
+  std::vector<TSetupSetting> settings(count);
+  for (TSetupSetting& setting : settings) {
+    setting.Name = cursor.ReadString();
+    setting.Value = cursor.ReadString();
+  }
+  Settings = std::move(settings);
 }
 
 std::string TSetupInfoFile::Serialize() const {
@@ -148,7 +173,40 @@ std::string TSetupInfoFile::Serialize() const {
   AppendString(out, UninstallPages);
   out.push_back(static_cast<char>(Mode));
   out.push_back(static_cast<char>(HasUninstaller));
+  if (!Settings.empty()) {
+    out.append(kSettingsMark, kSettingsMarkSize);
+    const size_t count = std::min(Settings.size(), kMaxSettings);
+    AppendLE16(out, static_cast<uint16_t>(count));
+    for (size_t i = 0; i < count; ++i) {
+      AppendString(out, Settings[i].Name);
+      AppendString(out, Settings[i].Value);
+    }
+  }
   return out;
+}
+
+std::string TSetupInfoFile::Setting(const std::string& name) const {
+  for (auto it = Settings.rbegin(); it != Settings.rend(); ++it) {
+    if (SameTextAscii(it->Name, name)) return it->Value;
+  }
+  return {};
+}
+
+void TSetupInfoFile::SetSetting(const std::string& name, const std::string& value) {
+  // A record read from elsewhere may name a setting twice: the first place keeps the value,
+  // the others go, so that Setting reads what was set.
+  auto same = [&](const TSetupSetting& s) { return SameTextAscii(s.Name, name); };
+  auto first = std::find_if(Settings.begin(), Settings.end(), same);
+  if (first == Settings.end()) {
+    if (!value.empty()) Settings.push_back({name, value});
+    return;
+  }
+  Settings.erase(std::remove_if(first + 1, Settings.end(), same), Settings.end());
+  if (value.empty()) {
+    Settings.erase(first);
+  } else {
+    first->Value = value;
+  }
 }
 
 bool TSetupInfoFile::SaveToFile(const std::string& file_name) const {

@@ -3,12 +3,16 @@
 //
 // SetupInfo, fields back to back (strings are u16 byte count + text bytes):
 //   SetupName, ShortName, SetupExeName, UninstallExeName, UninstallPrefix, InstallDir,
-//   Changelog, 5 x (u8 HKEY code, Path, Key), Pages, UninstallPages, u8 Mode, u8 HasUninstaller
+//   Changelog, 5 x (u8 HKEY code, Path, Key), Pages, UninstallPages, u8 Mode, u8 HasUninstaller,
+//   and only when there are settings: the 4 bytes "SETX", u16 count, count x (Name, Value)
 // CompiledLines:
 //   u16 LineCount, then per line: i32 Command, i32 LineIndex, i32 ParamCount, ParamCount strings
 //
 // A record that ends before its last field is corrupt and raises ESetupError; bytes after
-// the last field are ignored.
+// the last field are ignored unless they begin with the settings mark, and then they must hold
+// the whole settings list (a cut or overlong one raises too). Readers before the settings stop
+// at HasUninstaller, so the list is invisible to them, and a record without settings is the
+// same bytes as ever.
 //
 // The texts are UTF-8 when the package says so (kPakFlagUtf8Texts), and in the system's ANSI
 // code page in the packages of older setups: the program reads a record as it is stored and
@@ -28,6 +32,23 @@ namespace setup {
 class TFileStream;
 
 constexpr int kInstallDirRegKeySlots = 5;
+
+// A named setting of the record: script settings added after the first version (publisher,
+// version, icon, links, ...) and what the install hands its uninstaller (the chosen language).
+// Names are ASCII; values are texts like every other field.
+struct TSetupSetting {
+  std::string Name;
+  std::string Value;
+  bool operator==(const TSetupSetting&) const = default;
+};
+
+// The names the program knows; a reader keeps and ignores every other name.
+inline constexpr char kSettingPublisher[] = "Publisher";
+inline constexpr char kSettingVersion[] = "Version";
+inline constexpr char kSettingDisplayIcon[] = "DisplayIcon";
+inline constexpr char kSettingHelpLink[] = "HelpLink";
+inline constexpr char kSettingAboutUrl[] = "AboutUrl";
+inline constexpr char kSettingLanguage[] = "Language";  // the uninstaller's: the language the player chose
 
 struct TInstallDirRegKey {
   uint8_t HKey = 0;  // index into the registry root table
@@ -49,6 +70,13 @@ class TSetupInfoFile {
   std::string UninstallPages;
   uint8_t Mode = 0;            // 0 installer, 1 uninstaller
   uint8_t HasUninstaller = 0;  // 1 when the script declared uninstall pages
+  std::vector<TSetupSetting> Settings;  // in the order they were first set; each name once
+
+  // The value of a setting, or empty when the record has none of that name (compared without
+  // regard to ASCII case).
+  std::string Setting(const std::string& name) const;
+  // Sets a setting, replacing one of the same name in its place; an empty value removes it.
+  void SetSetting(const std::string& name, const std::string& value);
 
   void LoadFromBuffer(const uint8_t* buffer, size_t length);
   std::string Serialize() const;

@@ -1,4 +1,4 @@
-// The 32 script command classes and their registration.
+// The script command classes and their registration.
 //
 // Each class carries its row of the command table; the run operations (SFXProcess) of the
 // commands live beside the engine parts that implement them.

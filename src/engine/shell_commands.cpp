@@ -1,6 +1,8 @@
 // Registry values, URL protocols, shell links, programs and status lines.
 #include "engine/shell_commands.h"
 
+#include <vector>
+
 #include "core/error.h"
 #include "core/host.h"
 #include "core/languages.h"
@@ -21,6 +23,7 @@ constexpr int kClassesRoot = 2;
 // The URL protocol keys are written without checking their opens: a value that cannot be
 // written ends the install like a refused write.
 void WriteUrlValue(const std::string& key, const std::string& name, const std::string& value) {
+  NoteCreatedKeys("HKCR", key);
   if (!WriteRegistryValue(kClassesRoot, "HKCR", key, name, value)) {
     throw ESetupError("Failed to set data for '" + name + "'");
   }
@@ -48,6 +51,27 @@ bool WriteRegistryValue(int root, const std::string& root_name, const std::strin
   return written;
 }
 
+std::string RegistryKeyLine(const std::string& root, const std::string& key) {
+  return "\"" + root + "\" \"" + key + "\"";
+}
+
+void NoteCreatedKeys(const std::string& root_name, const std::string& key) {
+  const int root = RootNameToIndex(root_name);
+  std::vector<std::string> created;
+  std::string path = key;
+  while (true) {
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    if (path.empty() || System().RegKeyExists(root, path)) break;
+    created.push_back(path);
+    const size_t cut = path.rfind('\\');
+    if (cut == std::string::npos) break;
+    path.resize(cut);
+  }
+  // Parents first, as the write makes them.
+  for (auto it = created.rbegin(); it != created.rend(); ++it)
+    UninstallList().AddCreatedKey(RegistryKeyLine(root_name, *it));
+}
+
 std::string RegistryEntryLine(const std::string& root, const std::string& key, const std::string& name,
                               const std::string& value) {
   return "\"" + root + "\" \"" + key + "\" \"" + name + "\" \"" + value + "\"";
@@ -65,6 +89,7 @@ void CreateShellLink(const std::string& link, const std::string& target, const s
 
 void RunWriteRegStr(TCompiledLine& line) {
   const auto& p = line.Params;
+  NoteCreatedKeys(p[0], p[1]);
   WriteRegistryValue(RootNameToIndex(p[0]), p[0], p[1], p[2], Expanded(p[3]));
   UninstallList().AddRegistryEntry(RegistryEntryLine(p[0], p[1], p[2], p[3]));
 }

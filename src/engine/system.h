@@ -71,6 +71,8 @@ class TSystem {
   // value). False when the key cannot be opened; raises "Failed to set data for '%s'" when the
   // system refuses the write.
   virtual bool RegWriteString(int root, const std::string& key, const std::string& name, const std::string& value) = 0;
+  // Opens the key with creation and writes a REG_DWORD value; as RegWriteString otherwise.
+  virtual bool RegWriteDword(int root, const std::string& key, const std::string& name, uint32_t value) = 0;
   // Opens the key (with creation when asked) and reads a string value; an absent value reads
   // as empty. False when the key cannot be opened; raises "Invalid data type for '%s'" for a
   // value that is not a string.
@@ -81,6 +83,9 @@ class TSystem {
   virtual bool RegKeyExists(int root, const std::string& key) = 0;
   // Deletes the key with every sub-key below it; silent on failure.
   virtual void RegDeleteKeyTree(int root, const std::string& key) = 0;
+  // Deletes the key when it holds neither values (the default value included) nor sub-keys;
+  // true when it went. A key that holds anything, or cannot be read, stays.
+  virtual bool RegDeleteEmptyKey(int root, const std::string& key) = 0;
 
   // --- shell ---
   // A shell link with the working folder given, shown normally; the icon location is set only

@@ -58,8 +58,10 @@ void TUninstallList::ClearLists() {
   FileList.clear();
   RegistryList.clear();
   FolderList.clear();
+  CreatedKeyList.clear();
   file_index_ = TListIndex();
   registry_index_ = TListIndex();
+  key_index_ = TListIndex();
 }
 
 bool TUninstallList::Contains(const std::vector<std::string>& list, TListIndex& index, const std::string& text) {
@@ -99,6 +101,10 @@ bool TUninstallList::HasRegistryEntry(const std::string& line) const {
   return Contains(RegistryList, registry_index_, line);
 }
 
+void TUninstallList::AddCreatedKey(const std::string& line) {
+  if (!Contains(CreatedKeyList, key_index_, line)) CreatedKeyList.push_back(line);
+}
+
 std::string TUninstallList::LogPath(const std::string& folder, const std::string& prefix) {
   return folder + "\\" + prefix + "install.log";
 }
@@ -108,11 +114,13 @@ bool TUninstallList::SaveLog(const std::string& folder, const std::string& prefi
   System().DeleteFile(path);
   auto file = System().OpenFile(path, TFileMode::Create);
   if (!file) return false;
-  const std::vector<std::string>* lists[] = {&FileList, &RegistryList, &FolderList};
-  size_t counts[3];
-  size_t total = kHeaderSizeV2;
+  // The three lists of version 1, then the created keys, which only version 2 holds.
+  const std::vector<std::string>* lists[] = {&FileList, &RegistryList, &FolderList, &CreatedKeyList};
+  constexpr int kLists = 4;
+  size_t counts[kLists];
+  size_t total = kHeaderSizeV2 + 4;
   bool utf8 = false;  // a text that is not ASCII: the texts are UTF-8, which version 1 cannot say
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < kLists; ++i) {
     counts[i] = std::min(lists[i]->size(), kMaxEntriesV2);
     for (size_t n = 0; n < counts[i]; ++n) {
       const std::string_view text = std::string_view((*lists[i])[n]).substr(0, kMaxTextLength);
@@ -120,19 +128,26 @@ bool TUninstallList::SaveLog(const std::string& folder, const std::string& prefi
       utf8 = utf8 || !IsAscii(text);
     }
   }
-  const bool version2 = utf8 || std::any_of(std::begin(lists), std::end(lists),
-                                            [](const auto* list) { return list->size() > kMaxEntriesV1; });
+  const bool keys = counts[3] > 0;
+  const bool version2 = utf8 || keys || std::any_of(std::begin(lists), std::end(lists), [](const auto* list) {
+                          return list->size() > kMaxEntriesV1;
+                        });
   std::string out;
   out.reserve(total);
   if (version2) {
     out.append(kVersion2MarkSize, '\xFF');
     AppendLE16(out, kVersion2);
-    AppendLE16(out, utf8 ? kInstallLogFlagUtf8Texts : 0);
-    for (size_t count : counts) AppendLE32(out, static_cast<uint32_t>(count));
+    AppendLE16(out,
+               static_cast<uint16_t>((utf8 ? kInstallLogFlagUtf8Texts : 0) | (keys ? kInstallLogFlagCreatedKeys : 0)));
+    for (int i = 0; i < 3; ++i) AppendLE32(out, static_cast<uint32_t>(counts[i]));
   } else {
-    for (size_t count : counts) AppendLE16(out, static_cast<uint16_t>(count));
+    for (int i = 0; i < 3; ++i) AppendLE16(out, static_cast<uint16_t>(counts[i]));
   }
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < kLists; ++i) {
+    if (i == 3) {
+      if (!keys) break;
+      AppendLE32(out, static_cast<uint32_t>(counts[3]));
+    }
     for (size_t n = 0; n < counts[i]; ++n) {
       const std::string text = EncipherDigits(kInstallLogKey, std::string_view((*lists[i])[n]).substr(0, kMaxTextLength));
       AppendString(out, text);
@@ -176,14 +191,27 @@ void TUninstallList::LoadLog(const std::string& folder, const std::string& prefi
   // A log that does not say its texts are UTF-8 was written in the ANSI code page.
   const bool utf8 = (flags & kInstallLogFlagUtf8Texts) != 0;
   std::string text;
-  for (int i = 0; i < 3; ++i) {
-    for (uint64_t n = 0; n < counts[i]; ++n) {
-      if (!ReadText(*file, text)) return;
+  uint64_t read = header_size;
+  auto read_list = [&](std::vector<std::string>& list, uint64_t count) {
+    for (uint64_t n = 0; n < count; ++n) {
+      if (!ReadText(*file, text)) return false;
+      read += 2 + text.size();
       std::string plain = DecipherDigits(kInstallLogKey, text);
       if (!utf8 && !IsAscii(plain)) plain = LegacyTextToUtf8(plain);
-      lists[i]->push_back(std::move(plain));
+      list.push_back(std::move(plain));
     }
+    return true;
+  };
+  for (int i = 0; i < 3; ++i) {
+    if (!read_list(*lists[i], counts[i])) return;
   }
+  if ((flags & kInstallLogFlagCreatedKeys) == 0) return;
+  uint8_t raw[4];
+  if (file->Read(raw, 4) != 4) return;
+  read += 4;
+  const uint64_t keys = std::min<uint64_t>(LoadLE32(raw), size > read ? (size - read) / kMinEntrySize : 0);
+  CreatedKeyList.reserve(static_cast<size_t>(std::min<uint64_t>(keys, kMaxReservedEntries)));
+  read_list(CreatedKeyList, keys);
 }
 
 }  // namespace setup

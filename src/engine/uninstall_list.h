@@ -25,6 +25,10 @@
 // Flag bit 0 (kInstallLogFlagUtf8Texts) says the texts are UTF-8, and is set exactly when a text
 // is not ASCII, as the setup package's flag is. A log without it (every version 1 log) holds
 // its texts in the system's ANSI code page, and the reader converts them to UTF-8.
+//
+// Flag bit 1 (kInstallLogFlagCreatedKeys) says a fourth list follows the folders: the registry
+// keys the install created, a u32 count and that many texts ("ROOT" "key"). It is set exactly
+// when that list is not empty, so a log without created keys is written as before.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +43,8 @@ namespace setup {
 
 // Flags of the second version's header.
 constexpr uint16_t kInstallLogFlagUtf8Texts = 1;
-constexpr uint16_t kInstallLogKnownFlags = kInstallLogFlagUtf8Texts;
+constexpr uint16_t kInstallLogFlagCreatedKeys = 2;
+constexpr uint16_t kInstallLogKnownFlags = kInstallLogFlagUtf8Texts | kInstallLogFlagCreatedKeys;
 
 class TUninstallList {
  public:
@@ -53,6 +58,8 @@ class TUninstallList {
   bool HasRegistryEntry(const std::string& line) const;
   // Records a folder exactly as given; the same folder may be recorded twice.
   void AddFolder(const std::string& path) { FolderList.push_back(path); }
+  // Records a registry key the install created ("ROOT" "key"); once, whatever the case.
+  void AddCreatedKey(const std::string& line);
 
   // folder + "\" + prefix + "install.log"
   static std::string LogPath(const std::string& folder, const std::string& prefix);
@@ -71,6 +78,7 @@ class TUninstallList {
   std::vector<std::string> FileList;
   std::vector<std::string> RegistryList;
   std::vector<std::string> FolderList;
+  std::vector<std::string> CreatedKeyList;
 
  private:
   // Case-folded text hash -> position in the list, for the first Indexed entries, and the
@@ -87,6 +95,7 @@ class TUninstallList {
   // Written by the const duplicate checks as they index; one thread uses a list at a time.
   mutable TListIndex file_index_;
   mutable TListIndex registry_index_;
+  mutable TListIndex key_index_;
 };
 
 // The process-wide install log.

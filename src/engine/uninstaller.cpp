@@ -6,7 +6,9 @@
 #include <tuple>
 #include <unordered_set>
 
+#include "core/error.h"
 #include "core/host.h"
+#include "core/languages.h"
 #include "core/pak.h"
 #include "core/pe_image.h"
 #include "core/setup_state.h"
@@ -51,6 +53,87 @@ TBytes ExecutablePart() {
   return bytes;
 }
 
+// The values of the registration beside DisplayName and UninstallString; the uninstall removes
+// each of them, written or not.
+constexpr const char* kRegistrationValues[] = {"DisplayIcon",   "DisplayVersion", "Publisher",
+                                               "HelpLink",      "URLInfoAbout",   "InstallLocation",
+                                               "EstimatedSize", "NoModify",       "NoRepair"};
+
+// The size of every logged file that is there now, plus extra bytes, in whole KB.
+uint32_t InstalledKilobytes(uint64_t extra) {
+  const TPathValues values = CurrentPathValues();
+  uint64_t total = extra;
+  for (const std::string& logged : UninstallList().FileList) {
+    auto file = System().OpenFile(WideToUtf8(ExpandPathVariables(Utf8ToWide(logged), values)), TFileMode::Read);
+    if (file) total += file->Size();
+  }
+  return static_cast<uint32_t>(std::min<uint64_t>((total + 1023) / 1024, UINT32_MAX));
+}
+
+// The install folder as the system's program list shows it: without a closing backslash, but
+// for a drive's root.
+std::string InstallLocation(const std::string& folder) {
+  std::string location = folder;
+  while (location.size() > 3 && location.back() == '\\') location.pop_back();
+  return location;
+}
+
+void WriteRegistration(const std::string& key, const std::string& uninstaller, uint64_t uninstaller_size) {
+  TSystem& system = System();
+  const TSetupInfoFile& info = Globals().SetupInfo;
+  system.RegWriteString(kLocalMachine, key, "DisplayName", info.ShortName);
+  // The system reads the value as a command line: unquoted, a folder with blanks would
+  // let "C:\Program.exe" run in the uninstaller's place.
+  system.RegWriteString(kLocalMachine, key, "UninstallString", "\"" + uninstaller + "\"");
+  const std::string icon = info.Setting(kSettingDisplayIcon);
+  system.RegWriteString(kLocalMachine, key, "DisplayIcon", icon.empty() ? uninstaller : Expanded(icon));
+  const std::pair<const char*, const char*> optional[] = {{"DisplayVersion", kSettingVersion},
+                                                          {"Publisher", kSettingPublisher},
+                                                          {"HelpLink", kSettingHelpLink},
+                                                          {"URLInfoAbout", kSettingAboutUrl}};
+  for (const auto& [value, setting] : optional) {
+    const std::string text = info.Setting(setting);
+    if (!text.empty()) system.RegWriteString(kLocalMachine, key, value, text);
+  }
+  system.RegWriteString(kLocalMachine, key, "InstallLocation", InstallLocation(info.InstallDir));
+  system.RegWriteDword(kLocalMachine, key, "EstimatedSize", InstalledKilobytes(uninstaller_size));
+  system.RegWriteDword(kLocalMachine, key, "NoModify", 1);
+  system.RegWriteDword(kLocalMachine, key, "NoRepair", 1);
+}
+
+// The language the player chose, for the uninstaller to speak: its name goes into the
+// uninstaller's record, and its table with it when the uninstall languages lack it.
+void CarryLanguage(TSetupInfoFile& info, TPak& writer) {
+  const TLanguages& languages = Languages();
+  if (!languages.CurrentValid()) return;
+  const std::u16string& chosen = languages.Tables[static_cast<size_t>(languages.Current)]->Name;
+  info.SetSetting(kSettingLanguage, WideToUtf8(chosen));
+  TPak& pak = *Globals().Package;
+  std::optional<size_t> install_table;
+  for (size_t i = 0; i < pak.Directory().size(); ++i) {
+    const TPakEntry& e = pak.Directory()[i];
+    const std::string upper = UpperAscii(e.Name);
+    const bool uninstall = upper.rfind("UNINSTALL_LANGUAGE-", 0) == 0;
+    if (e.Group != 0 || (!uninstall && upper.rfind("LANGUAGE-", 0) != 0)) continue;
+    const TBytes data = pak.Extract(static_cast<int>(i));
+    TLanguage table;
+    try {
+      table.LoadFromImage(data.data(), data.size());
+    } catch (const ESetupError&) {
+      continue;
+    }
+    if (table.Name != chosen) continue;
+    if (uninstall) return;
+    if (!install_table) install_table = i;
+  }
+  if (!install_table) return;
+  const TPakEntry e = pak.Directory()[*install_table];
+  const TBytes data = pak.Extract(static_cast<int>(*install_table));
+  ShowExtractFailure(pak);
+  const int index = writer.AddEntry(e.Name, e.Name, 0);
+  if (!data.empty()) writer.StoreFromMemory(index, data.data(), static_cast<uint32_t>(data.size()));
+}
+
 }  // namespace
 
 void BuildUninstaller() {
@@ -60,16 +143,10 @@ void BuildUninstaller() {
   if (info.UninstallExeName.empty()) return;
   // The install folder may end in a backslash (the install folder page adds one).
   const std::string target = WithTrailingBackslash(info.InstallDir) + info.UninstallExeName;
-  const std::string key = RegistrationKey();
-  if (!key.empty()) {
-    system.RegWriteString(kLocalMachine, key, "DisplayName", info.ShortName);
-    // The system reads the value as a command line: unquoted, a folder with blanks would
-    // let "C:\Program.exe" run in the uninstaller's place.
-    system.RegWriteString(kLocalMachine, key, "UninstallString", "\"" + target + "\"");
-  }
   TPak& pak = *g.Package;
-  if (pak.Directory().empty()) return;
-  const TBytes executable = ExecutablePart();
+  const TBytes executable = pak.Directory().empty() ? TBytes() : ExecutablePart();
+  const std::string key = RegistrationKey();
+  if (!key.empty()) WriteRegistration(key, target, executable.size());
   if (executable.empty()) return;
 
   CreateFolderPath(info.InstallDir);
@@ -104,6 +181,7 @@ void BuildUninstaller() {
     ShowExtractFailure(pak);
     if (!data.empty()) writer.StoreFromMemory(index, data.data(), static_cast<uint32_t>(data.size()));
   }
+  CarryLanguage(info, writer);
   info.Mode = 1;
   // The install folder the player chose may hold letters an ASCII setup did not have.
   writer.SetRecordsNotAscii(!info.AllAscii());
@@ -187,7 +265,41 @@ void RemoveUninstallRegistration() {
   if (key.empty() || !System().RegKeyExists(kLocalMachine, key)) return;
   System().RegDeleteValue(kLocalMachine, key, "DisplayName");
   System().RegDeleteValue(kLocalMachine, key, "UninstallString");
+  for (const char* value : kRegistrationValues) System().RegDeleteValue(kLocalMachine, key, value);
   System().RegDeleteKeyTree(kLocalMachine, key);
+}
+
+std::vector<std::string> CreatedKeysToRemove(const std::vector<std::string>& logged) {
+  struct TKey {
+    const std::string* Line;
+    size_t Depth;
+  };
+  std::vector<TKey> keys;
+  std::unordered_set<std::string> seen;
+  for (const std::string& line : logged) {
+    auto [root, rest] = SplitQuotedToken(line);
+    std::string key = SplitQuotedToken(rest).first;
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    if (key.empty() || !seen.insert(LowerAscii(root) + "|" + LowerAscii(key)).second) continue;
+    keys.push_back({&line, static_cast<size_t>(std::count(key.begin(), key.end(), '\\'))});
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const TKey& a, const TKey& b) { return a.Depth > b.Depth; });
+  std::vector<std::string> order;
+  order.reserve(keys.size());
+  for (const TKey& key : keys) order.push_back(*key.Line);
+  return order;
+}
+
+void RemoveCreatedKey(const std::string& line) {
+  auto [root, rest] = SplitQuotedToken(line);
+  const std::string key = SplitQuotedToken(rest).first;
+  // An empty key text would name the root itself.
+  if (key.find_first_not_of('\\') == std::string::npos) return;
+  System().RegDeleteEmptyKey(RootNameToIndex(root), key);
+}
+
+void RemoveCreatedKeys(const std::vector<std::string>& logged) {
+  for (const std::string& line : CreatedKeysToRemove(logged)) RemoveCreatedKey(line);
 }
 
 void DeleteInstallLog() {

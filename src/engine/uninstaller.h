@@ -15,7 +15,12 @@ constexpr char kUninstallRegistryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentV
 
 // Registers and writes the uninstaller (install folder + UninstallExeName; the registration's
 // UninstallString is that path in double quotes) and sets the running record's Mode to 1.
-// Without an uninstaller name nothing is registered or written.
+// Without an uninstaller name nothing is registered or written. The registration under HKLM
+// holds DisplayName, UninstallString, DisplayIcon (the script's icon, else the uninstaller),
+// InstallLocation, EstimatedSize (KB of the logged files and the uninstaller), NoModify and
+// NoRepair (1), and DisplayVersion, Publisher, HelpLink and URLInfoAbout when the script set
+// them. The uninstaller's record names the language the player chose (its table goes along
+// when the uninstall languages lack it).
 void BuildUninstaller();
 
 // The removals, in the order the uninstall page makes them. A logged file's path variables
@@ -28,7 +33,14 @@ void RemoveLoggedFile(const std::string& logged_path, const TPathValues& values)
 std::vector<std::string> FoldersToRemove(const std::vector<std::string>& logged);
 void RemoveLoggedFolder(const std::string& folder);
 void RemoveRegistryEntry(const std::string& line);
+// Removes every value of the registration and its key.
 void RemoveUninstallRegistration();
+// The logged created keys ("ROOT" "key") in the order they are removed: each once, the deepest
+// first, those of one depth in logged order.
+std::vector<std::string> CreatedKeysToRemove(const std::vector<std::string>& logged);
+// Removes a created key when it is empty now: one that holds a value or a sub-key stays.
+void RemoveCreatedKey(const std::string& line);
+void RemoveCreatedKeys(const std::vector<std::string>& logged);
 void DeleteInstallLog();
 
 // The first blank-separated token outside double quotes (quotes removed) and the rest.

@@ -294,6 +294,8 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
     }
   }
   SelectLanguage(s.SystemLanguageId);
+  // The uninstaller speaks the language the player installed in, when it carries that table.
+  if (uninstaller) SelectLanguageNamed(g.SetupInfo.Setting(kSettingLanguage));
   TLanguages& languages = Languages();
   if (!options.Language.empty()) {
     const int chosen = languages.FindLanguageByName(options.Language);

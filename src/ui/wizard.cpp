@@ -270,6 +270,8 @@ void TWizard::RunUninstall() {
     show(values_name, n, values, files + folder_count);
   }
   RemoveUninstallRegistration();
+  // The keys the install created, once the values above are gone: those now empty go too.
+  RemoveCreatedKeys(log.CreatedKeyList);
   DeleteInstallLog();
   SetWorkingState(false);
   Pages.ShowPage(Pages.Current + 1);

@@ -124,6 +124,76 @@ TEST_F(Compiler, SettingCommandsFillTheRecordAndStayInert) {
                                              "UNINSTALL_ICON.ICO", "UNINSTALL_Pages.txt"}));
 }
 
+// The settings added later fill named settings of the record, in the order first given, and
+// stay inert lines; a script without them writes a record without the settings list.
+TEST_F(Compiler, LaterSettingsFillNamedSettings) {
+  const TCompiler c = Compile(
+      "name Demo\n"
+      "version 1.0\n"
+      "publisher \"Demo Company\"\n"
+      "displayicon $INSTDIR\\demo.exe\n"
+      "helplink https://example.com/help\n"
+      "abouturl https://example.com/\n"
+      "version 1.1\n");
+  EXPECT_EQ(c.SetupInfo.Settings, (std::vector<TSetupSetting>{{kSettingVersion, "1.1"},
+                                                              {kSettingPublisher, "Demo Company"},
+                                                              {kSettingDisplayIcon, "$INSTDIR\\demo.exe"},
+                                                              {kSettingHelpLink, "https://example.com/help"},
+                                                              {kSettingAboutUrl, "https://example.com/"}}));
+  for (const TCompiledLine& line : c.CompLines.Lines) EXPECT_EQ(line.Command, -1);
+  EXPECT_TRUE(Compile("name Demo\n").SetupInfo.Settings.empty());
+  EXPECT_EQ(ErrorOf("publisher\n"),
+            (std::pair<int, std::string>{1, "'publisher' needs at least 1 parameter(s), got 0"}));
+}
+
+// The prefix begins the uninstaller's and the install log's file names.
+TEST_F(Compiler, APrefixThatCannotBeAFileNameIsRefused) {
+  for (const char* bad : {"a\\b", "a/b", "c:", "a*", "a?", "x\x01y", "<a>", "a|b", "tab\tx", "dot.", "blank "}) {
+    const std::string script = std::string("name x\nprefix \"") + bad + "\"\n";
+    const auto [line, message] = ErrorOf(script);
+    EXPECT_EQ(line, 2) << bad;
+    EXPECT_NE(message.find("cannot begin a file name"), std::string::npos) << message;
+  }
+  for (const char* good : {"demo", "My Game 2",
+                           "sp\xC3\xA9"
+                           "cial",
+                           "a.b", ""}) {
+    EXPECT_EQ(ErrorOf(std::string("name x\nprefix \"") + good + "\"\n").second, "no error") << good;
+  }
+}
+
+TEST(LayoutText, LineFeedsBecomeCrLfAndOnlyTextIsTouched) {
+  EXPECT_EQ(WithCrLfLineEnds("[Page]\nTop=10\r\nLeft=5\n\nx"), "[Page]\r\nTop=10\r\nLeft=5\r\n\r\nx");
+  EXPECT_EQ(WithCrLfLineEnds("\n"), "\r\n");
+  EXPECT_EQ(WithCrLfLineEnds("a\rb\r\n"), "a\rb\r\n");
+  EXPECT_TRUE(
+      IsLayoutText("[Page]\n\tCaption=Gr\xC3\xBC\xC3\x9F"
+                   "e\r\n"));
+  EXPECT_FALSE(IsLayoutText(std::string("\x89PNG\r\n\x1A\n", 8)));
+  EXPECT_FALSE(IsLayoutText(std::string("MZ\x90\0", 4)));
+  EXPECT_FALSE(IsLayoutText(std::string("\xFF\xFE[\0", 4)));  // UTF-16 keeps its bytes
+}
+
+// A layout saved with line feeds only goes in with CR LF; pictures and CR LF files as they are.
+TEST_F(Compiler, LayoutTextFilesArePackedWithCrLf) {
+  const fs::path layout = root_ / "layout" / "unix";
+  fs::create_directories(layout);
+  const std::string page = "[WelcomeTitle]\nType=Label\nTop=10\n";
+  const std::string crlf = "[Pages]\r\nwelcome.txt\r\n";
+  const std::string picture("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
+  testing::WriteFile((layout / "welcome.txt").string(), TBytes(page.begin(), page.end()));
+  testing::WriteFile((layout / "Pages.txt").string(), TBytes(crlf.begin(), crlf.end()));
+  testing::WriteFile((layout / "side.png").string(), TBytes(picture.begin(), picture.end()));
+  const TCompiler c = Compile("name x\npages unix\n");
+  std::map<std::string, TPackageItem> items;
+  for (const TPackageItem& item : c.PackageItems()) items[item.Name] = item;
+  EXPECT_EQ(items["welcome.txt"].Bytes, "[WelcomeTitle]\r\nType=Label\r\nTop=10\r\n");
+  EXPECT_TRUE(items["welcome.txt"].SourcePath.empty());
+  EXPECT_EQ(items["Pages.txt"].SourcePath, (layout / "Pages.txt").string());
+  EXPECT_EQ(items["side.png"].SourcePath, (layout / "side.png").string());
+  EXPECT_TRUE(c.Notes.empty());
+}
+
 TEST_F(Compiler, LabelsResolveToTheLastLineOfTheirName) {
   const TCompiler c = Compile(
       "again:\n"
@@ -347,6 +417,13 @@ std::string FileSha256(const std::string& path) {
 // builder wrote before setups could hold UTF-8 (the digest was taken from that builder at
 // level 9, which depends on the deflate library as the builder's shell test says).
 TEST_F(Compiler, AnAsciiSetupIsWrittenAsBefore) {
+  // Layout files with CR LF line ends, as the shipped ones: the builder packs them as they are
+  // (one with line feeds only it would convert, which earlier builders did not).
+  for (const char* f : {"layout/default/Pages.txt", "layout/default-uninstall/Pages.txt"}) {
+    const TBytes lf = testing::ReadFile((root_ / f).string());
+    const std::string crlf = WithCrLfLineEnds(std::string(lf.begin(), lf.end()));
+    testing::WriteFile((root_ / f).string(), TBytes(crlf.begin(), crlf.end()));
+  }
   const TCompiler c = Compile(
       "name \"Demo Game\"\n"
       "shortname Demo\n"
@@ -371,7 +448,7 @@ TEST_F(Compiler, AnAsciiSetupIsWrittenAsBefore) {
   options.Output = (root_ / "ascii_setup.exe").string();
   options.Level = 9;
   WriteSetup(options, c.PackageItems());
-  EXPECT_EQ(FileSha256(options.Output), "26843f2a1ad660a9475e8762fd9af586de3c044c648b63daa241c67bdab79073");
+  EXPECT_EQ(FileSha256(options.Output), "d2a1bf0d8cff9ed3d4ce5ef00ac48b441e5a5d4acaeba8114e3a12a5480b50e0");
   TPak pak(options.Output, pmRead);
   EXPECT_EQ(pak.Trailer().Version, kPakVersion1);
 }

@@ -49,6 +49,71 @@ TEST(SetupInfo, EveryTruncationRaises) {
   }
 }
 
+// The settings list goes behind the last field, only when there are settings.
+TEST(SetupInfo, SettingsRoundTripBehindTheLastField) {
+  TSetupInfoFile info = FilledSetupInfo();
+  const std::string plain = info.Serialize();
+  info.SetSetting(kSettingPublisher, "Demo Company");
+  info.SetSetting(kSettingVersion, "1.0");
+  info.SetSetting("FutureSetting", "kept as it is");
+  const std::string bytes = info.Serialize();
+  ASSERT_EQ(bytes.compare(0, plain.size(), plain), 0);
+  EXPECT_EQ(bytes.substr(plain.size(), 6), std::string("SETX\x03\x00", 6));
+  TSetupInfoFile back;
+  back.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_EQ(back.Settings, info.Settings);
+  EXPECT_EQ(back.Setting("publisher"), "Demo Company");
+  EXPECT_EQ(back.Setting(kSettingHelpLink), "");
+  EXPECT_EQ(back.Serialize(), bytes);
+  // A reader of the first form reads the fields in front as before: the list is invisible.
+  TSetupInfoFile first_form;
+  first_form.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), plain.size());
+  EXPECT_TRUE(first_form.Settings.empty());
+  EXPECT_EQ(first_form.Serialize(), plain);
+}
+
+TEST(SetupInfo, SetSettingReplacesInPlaceAndEmptyRemoves) {
+  TSetupInfoFile info;
+  info.SetSetting("A", "1");
+  info.SetSetting("B", "2");
+  info.SetSetting("a", "3");
+  ASSERT_EQ(info.Settings.size(), 2u);
+  EXPECT_EQ(info.Settings[0], (TSetupSetting{"A", "3"}));
+  info.SetSetting("A", "");
+  ASSERT_EQ(info.Settings.size(), 1u);
+  EXPECT_EQ(info.Settings[0].Name, "B");
+  info.SetSetting("B", "");
+  EXPECT_EQ(info.Serialize(), TSetupInfoFile().Serialize());
+  // A record that names a setting twice reads its last value; setting it keeps one.
+  info.Settings = {{"A", "1"}, {"B", "2"}, {"a", "3"}};
+  EXPECT_EQ(info.Setting("A"), "3");
+  info.SetSetting("A", "4");
+  EXPECT_EQ(info.Settings, (std::vector<TSetupSetting>{{"A", "4"}, {"B", "2"}}));
+}
+
+// Trailing bytes without the mark are ignored as ever; a list that the record cuts short, or
+// whose count passes its bytes, is corrupt.
+TEST(SetupInfo, DamagedSettingsRaiseWithoutAllocating) {
+  TSetupInfoFile info = FilledSetupInfo();
+  const size_t plain = info.Serialize().size();
+  info.SetSetting(kSettingDisplayIcon, "$INSTDIR\\game.exe");
+  info.SetSetting(kSettingAboutUrl, "https://example.com/");
+  const std::string bytes = info.Serialize();
+  for (size_t n = plain; n < bytes.size(); ++n) {
+    TSetupInfoFile back;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    if (n < plain + 4) {
+      back.LoadFromBuffer(data, n);  // part of the mark: not a list, ignored
+      EXPECT_TRUE(back.Settings.empty()) << n;
+    } else {
+      EXPECT_THROW(back.LoadFromBuffer(data, n), ESetupError) << n;
+    }
+  }
+  std::string huge = bytes.substr(0, plain) + std::string("SETX\xFF\xFF", 6) + "ab";
+  TSetupInfoFile back;
+  EXPECT_THROW(back.LoadFromBuffer(reinterpret_cast<const uint8_t*>(huge.data()), huge.size()), ESetupError);
+}
+
 TEST(CompLines, RoundTripKeepsPositionsAndParameters) {
   TCompLines lines;
   lines.Lines = {{-1, {}, 0, -1}, {0, {"start"}, 1, 1}, {7, {"data", "1"}, 2, 2}, {19, {}, 0, 3}};
@@ -163,17 +228,28 @@ std::vector<std::pair<const char*, std::string*>> TextFields(TSetupInfoFile& inf
     fields.push_back({"InstallDirRegKey.Path", &slot.Path});
     fields.push_back({"InstallDirRegKey.Key", &slot.Key});
   }
+  for (TSetupSetting& setting : info.Settings) {
+    fields.push_back({"Settings.Name", &setting.Name});
+    fields.push_back({"Settings.Value", &setting.Value});
+  }
   return fields;
+}
+
+// A filled record with one setting, whose name and value are texts like the fields.
+TSetupInfoFile FilledWithSetting() {
+  TSetupInfoFile info = FilledSetupInfo();
+  info.SetSetting(kSettingPublisher, "Demo Company");
+  return info;
 }
 
 TEST(SetupInfo, AnyTextFieldThatIsNotAsciiMakesTheRecordNotAscii) {
   EXPECT_TRUE(FilledSetupInfo().AllAscii());
   EXPECT_TRUE(TSetupInfoFile().AllAscii());
-  TSetupInfoFile probe;
+  TSetupInfoFile probe = FilledWithSetting();
   const size_t count = TextFields(probe).size();
-  EXPECT_EQ(count, 19u);
+  EXPECT_EQ(count, 21u);
   for (size_t i = 0; i < count; ++i) {
-    TSetupInfoFile info = FilledSetupInfo();
+    TSetupInfoFile info = FilledWithSetting();
     *TextFields(info)[i].second += "\xC3\xA9";
     EXPECT_FALSE(info.AllAscii()) << TextFields(info)[i].first << " " << i;
   }
@@ -186,7 +262,7 @@ TEST(SetupInfo, AnyTextFieldThatIsNotAsciiMakesTheRecordNotAscii) {
 
 TEST(SetupInfo, LegacyTextsAreConvertedInEveryField) {
   // The portable host reads the ANSI code page as Windows-1252.
-  TSetupInfoFile info = FilledSetupInfo();
+  TSetupInfoFile info = FilledWithSetting();
   for (auto& [name, field] : TextFields(info)) *field = std::string("\x80 ") + name + " \xE9";
   info.InstallDirRegKey[1].Key = "plain";
   info.LegacyTextsToUtf8();

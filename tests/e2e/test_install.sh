@@ -1,5 +1,6 @@
 # A whole install and uninstall: the shipped example built with setupbuild, installed with
-# -silent, checked on disk and in the registry, then removed by its own uninstaller; and the
+# -silent, checked on disk and in the registry (its full registration in the program list, the
+# keys it created), then removed by its own uninstaller with every value and created key; and the
 # builder installed with `make install`, building the example from another folder.
 
 # reg_value KEY NAME: the data of a registry string value, or nothing.
@@ -10,6 +11,11 @@ reg_value() {
 reg_default() {
   wine reg query "$1" /ve >"$CASE_LOG/reg.out" 2>/dev/null </dev/null || return 0
   tr -d '\r' <"$CASE_LOG/reg.out" | awk -F'    ' 'tolower($2) ~ /default/ { print $4; exit }'
+}
+
+# reg_key_exists KEY: whether the registry key is there.
+reg_key_exists() {
+  wine reg query "$1" >"$CASE_LOG/reg.out" 2>/dev/null </dev/null
 }
 
 # wait_gone PATH: the finishing program removes an ended uninstaller within a few seconds.
@@ -33,6 +39,14 @@ test_example_installs_silently_and_uninstalls_itself() {
     >"$CASE_LOG/setupbuild.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
   grep -q "layout default-uninstall has no FINALISE.EXE: added the shipped" "$CASE_LOG/setupbuild.log" ||
     fail "setupbuild did not say it added the finishing program: $(cat "$CASE_LOG/setupbuild.log")"
+  # The keys the demo writes into start out absent, but for one that holds a value of its own:
+  # the install creates the others, and the uninstall removes those and keeps that one.
+  local key
+  for key in 'HKLM\SOFTWARE\Demo Company' 'HKCU\Software\Demo Company' 'HKCR\demogame'; do
+    wine reg delete "$key" /f >/dev/null 2>&1 </dev/null
+  done
+  wine reg add 'HKCU\Software\Demo Company' /v Kept /d before /f >"$CASE_LOG/reg-add.log" 2>&1 </dev/null ||
+    fail "cannot add the value that was there before: $(cat "$CASE_LOG/reg-add.log")"
   start_setup "$CASE_DIR/demo_setup.exe" -silent
   answer "Information" OK
   expect_eq "$MESSAGE" "Compleated" "message"
@@ -56,8 +70,30 @@ test_example_installs_silently_and_uninstalls_itself() {
   wine uninstaller --list >"$CASE_LOG/uninstall-list.txt" 2>/dev/null </dev/null
   grep -q 'Demo Game' "$CASE_LOG/uninstall-list.txt" || fail "not in the list of installed programs"
 
+  # The whole registration, read back from the registry.
+  local registration='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Demo Game' size
+  expect_eq "$(reg_value "$registration" DisplayName)" 'Demo Game' "DisplayName"
+  expect_eq "$(reg_value "$registration" DisplayIcon)" 'C:\Program Files\Demo Game\demo.ico' "DisplayIcon"
+  expect_eq "$(reg_value "$registration" DisplayVersion)" '1.0' "DisplayVersion"
+  expect_eq "$(reg_value "$registration" Publisher)" 'Demo Company' "Publisher"
+  expect_eq "$(reg_value "$registration" HelpLink)" 'https://example.com/demo-game/help' "HelpLink"
+  expect_eq "$(reg_value "$registration" URLInfoAbout)" 'https://example.com/demo-game' "URLInfoAbout"
+  expect_eq "$(reg_value "$registration" InstallLocation)" 'C:\Program Files\Demo Game' "InstallLocation"
+  expect_eq "$(reg_value "$registration" NoModify)" '0x1' "NoModify"
+  expect_eq "$(reg_value "$registration" NoRepair)" '0x1' "NoRepair"
+  size=$(reg_value "$registration" EstimatedSize)
+  grep -q 'EstimatedSize    REG_DWORD' "$CASE_LOG/reg.out" || fail "EstimatedSize is no DWORD: $(cat "$CASE_LOG/reg.out")"
+  # The uninstaller alone is several hundred KB; what the demo installs is a few KB.
+  [[ $size =~ ^0x[0-9a-f]+$ ]] && [ $((size)) -gt 100 ] && [ $((size)) -lt 100000 ] ||
+    fail "EstimatedSize $size KB"
+  expect_file "$install/demo.ico"
+  for key in 'HKLM\SOFTWARE\Demo Company\Demo Game' 'HKCU\Software\Demo Company\Demo Game' \
+    'HKCR\demogame\shell\open\command'; do
+    reg_key_exists "$key" || fail "no key $key after the install"
+  done
+
   local command decoy
-  command=$(reg_value 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Demo Game' UninstallString)
+  command=$(reg_value "$registration" UninstallString)
   expect_eq "$command" '"C:\Program Files\Demo Game\demo_Uninstall.exe"' "UninstallString"
   decoy=$(unix_path 'C:\Program Files\Demo.exe')
   cp "$E2E_BIN/windriver.exe" "$decoy"
@@ -74,6 +110,13 @@ test_example_installs_silently_and_uninstalls_itself() {
   expect_eq "$(reg_value 'HKLM\SOFTWARE\Demo Company\Demo Game' InstallPath)" '' "InstallPath after uninstall"
   wine uninstaller --list >"$CASE_LOG/uninstall-list.txt" 2>/dev/null </dev/null
   grep -q 'Demo Game' "$CASE_LOG/uninstall-list.txt" && fail "still in the list of installed programs"
+  reg_key_exists "$registration" && fail "the registration is still there: $(cat "$CASE_LOG/reg.out")"
+  # The keys the install created are gone; the one that held a value before keeps it.
+  for key in 'HKLM\SOFTWARE\Demo Company' 'HKCU\Software\Demo Company\Demo Game' 'HKCR\demogame'; do
+    reg_key_exists "$key" && fail "the created key $key is still there: $(cat "$CASE_LOG/reg.out")"
+  done
+  expect_eq "$(reg_value 'HKCU\Software\Demo Company' Kept)" 'before' "the value that was there before"
+  wine reg delete 'HKCU\Software\Demo Company' /f >/dev/null 2>&1 </dev/null
   # The finishing program removes the uninstaller once it has ended, and the emptied folder.
   wait_gone "$install/demo_Uninstall.exe"
 }

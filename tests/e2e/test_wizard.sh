@@ -95,6 +95,45 @@ test_wizard_click_through_installs_what_silent_installs_and_uninstalls_it() {
   return 0
 }
 
+# layout_pages_controls SETUP NAME: the controls of the welcome and install folder pages of the
+# setup in $CASE_LOG/NAME.controls, the free space left out (other programs change it meanwhile).
+layout_pages_controls() {
+  start_setup "$1"
+  wizard_wait " Demo Game"
+  wizard_controls " Demo Game"
+  printf '%s\n' "$WIZARD_CONTROLS" | sed 's/Space available: .*/Space available: N/' >"$CASE_LOG/$2.controls"
+  wizard_press " Demo Game" "Next >"
+  wizard_press " Demo Game" "Next >"
+  wizard_text " Demo Game" Edit
+  [ -n "$WIZARD_TEXT" ] || fail "no install folder page"
+  wizard_controls " Demo Game"
+  printf '%s\n' "$WIZARD_CONTROLS" | sed 's/Space available: .*/Space available: N/' >>"$CASE_LOG/$2.controls"
+  wizard_close " Demo Game"
+  answer "Quit" Yes
+  expect_exit 0
+}
+
+# Layout files saved with line feeds only (an editor on Linux, or git) give the same pages as
+# the shipped ones with CR LF: the builder packs them with CR LF.
+test_wizard_layouts_with_line_feeds_show_the_same_pages() {
+  local lf=$CASE_DIR/layout-lf
+  mkdir -p "$lf" "$CASE_DIR/crlf" "$CASE_DIR/lf"
+  cp -r "$E2E_BIN/layout/default" "$E2E_BIN/layout/default-uninstall" "$lf/"
+  sed -i 's/\r$//' "$lf"/default/*.txt "$lf"/default-uninstall/*.txt
+  grep -q $'\r' "$lf/default/welcome.txt" && fail "the copy still has carriage returns"
+  build_demo "$CASE_DIR/crlf/demo_setup.exe"
+  "$E2E_BIN/setupbuild" -q --layouts "$lf" -o "$CASE_DIR/lf/demo_setup.exe" "$WIZARD_TOP/examples/demo/demo.script" \
+    >"$CASE_LOG/setupbuild-lf.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild-lf.log")"
+  [ -s "$CASE_LOG/setupbuild-lf.log" ] && fail "the builder said something: $(cat "$CASE_LOG/setupbuild-lf.log")"
+  cmp -s "$CASE_DIR/crlf/demo_setup.exe" "$CASE_DIR/lf/demo_setup.exe" ||
+    fail "the setup from line-feed layouts differs from the one from the shipped layouts"
+  layout_pages_controls "$CASE_DIR/crlf/demo_setup.exe" crlf
+  layout_pages_controls "$CASE_DIR/lf/demo_setup.exe" lf
+  grep -q 'Welcome to the Demo Game Setup' "$CASE_LOG/lf.controls" || fail "no welcome text from the line-feed layout"
+  diff "$CASE_LOG/crlf.controls" "$CASE_LOG/lf.controls" >"$CASE_LOG/controls.diff" ||
+    fail "the pages differ: $(cat "$CASE_LOG/controls.diff")"
+}
+
 # A drive that reports itself as a CD-ROM is refused; a fixed drive is taken again and its free
 # space is asked anew.
 test_wizard_refuses_a_cd_rom_folder() {
@@ -143,6 +182,32 @@ test_wizard_language_switch_retexts_labels_and_buttons() {
   expect_label " Demo Game" "Choose Install Folder"
   wizard_close " Demo Game"
   answer "Quit" Yes
+  expect_exit 0
+}
+
+# The uninstaller speaks the language the player chose in the setup, though the script names
+# only English for it: the German table goes along.
+test_wizard_uninstaller_keeps_the_language_chosen_in_the_setup() {
+  local folder
+  build_demo "$CASE_DIR/demo_setup.exe"
+  start_setup "$CASE_DIR/demo_setup.exe"
+  wizard_wait " Demo Game"
+  wizard_choose_menu " Demo Game" "English" 1
+  wizard_press " Demo Game" "Weiter >"
+  wizard_press " Demo Game" "Weiter >"
+  wizard_set_text " Demo Game" Edit 'C:\Games\Demo Deutsch'
+  wizard_press " Demo Game" "Weiter >"
+  wizard_press " Demo Game" "Installieren"
+  wait_control_text " Demo Game" Button "Fertig"
+  wizard_press " Demo Game" "Fertig"
+  expect_exit 0
+  folder=$(unix_path 'C:\Games\Demo Deutsch')
+  start_setup "$folder/demo_Uninstall.exe"
+  wizard_wait " Demo Game deinstallieren"
+  expect_button_enabled " Demo Game deinstallieren" "Weiter >" yes
+  wizard_press " Demo Game deinstallieren" "Weiter >"
+  wait_control_text " Demo Game deinstallieren" Button "Fertig"
+  wizard_press " Demo Game deinstallieren" "Fertig"
   expect_exit 0
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "core/languages.h"
 #include "core/pak.h"
@@ -129,8 +130,8 @@ constexpr int kGoto = CommandNumberOf("goto"), kIfFileExists = CommandNumberOf("
 TEST(Commands, NumbersReachTheTableInOrder) {
   TCommandList list;
   RegisterCommands(list);
-  ASSERT_EQ(list.Count(), 32u);
-  for (int n = 1; n <= 32; ++n) {
+  ASSERT_EQ(list.Count(), 37u);
+  for (int n = 1; n <= 37; ++n) {
     TCommandClass* c = list.ByNumber(n);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(&c->Info, &kCommandTable[n - 1]);
@@ -138,7 +139,7 @@ TEST(Commands, NumbersReachTheTableInOrder) {
   }
   EXPECT_EQ(list.ByNumber(0), nullptr);
   EXPECT_EQ(list.ByNumber(-1), nullptr);
-  EXPECT_EQ(list.ByNumber(33), nullptr);
+  EXPECT_EQ(list.ByNumber(38), nullptr);
   EXPECT_STREQ(list.ByNumber(7)->Info.Keyword, "file");
   EXPECT_EQ(list.ByNumber(7)->GroupKind(), kGroupFiles);
   EXPECT_EQ(list.ByNumber(11)->GroupKind(), kGroupArchive);
@@ -146,9 +147,12 @@ TEST(Commands, NumbersReachTheTableInOrder) {
   EXPECT_STREQ(list.ByNumber(32)->Info.ClassName, "TExecuteCommand");
   EXPECT_EQ(CommandNumber("WriteRegStr_URL"), 29);
   EXPECT_EQ(CommandNumber("nosuch"), 0);
+  // The settings added later come after the first 32 rows, which never move.
+  EXPECT_EQ(CommandNumber("publisher"), 33);
+  EXPECT_EQ(CommandNumber("abouturl"), 37);
   int fills = 0;
   for (const TCommandInfo& info : kCommandTable) fills += info.FillsSetupInfo;
-  EXPECT_EQ(fills, 9);
+  EXPECT_EQ(fills, 14);
 }
 
 TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
@@ -566,6 +570,97 @@ TEST_F(Engine, UninstallRegistrationIsTheQuotedUninstallerPath) {
   EXPECT_FALSE(system_.RegKeyExists(0, key));
 }
 
+// Every value of the registration, from the script's settings and the install.
+TEST_F(Engine, RegistrationHoldsEveryValueAndTheUninstallRemovesThem) {
+  Package({});
+  TSetupInfoFile& info = Globals().SetupInfo;
+  info.ShortName = "Demo";
+  info.InstallDir = "C:\\Games\\Demo\\";
+  info.UninstallExeName = "demo_Uninstall.exe";
+  info.SetSetting(kSettingPublisher, "Demo Company");
+  info.SetSetting(kSettingVersion, "1.2.3");
+  info.SetSetting(kSettingDisplayIcon, "$INSTDIR\\game.exe");
+  info.SetSetting(kSettingHelpLink, "https://example.com/help");
+  info.SetSetting(kSettingAboutUrl, "https://example.com/");
+  // 3000 + 2000 bytes that are there, and one logged file that is not: 5 KB.
+  Put("C:\\Games\\Demo\\game.exe", std::string(3000, 'g'));
+  Put("C:\\Games\\Demo\\data.pak", std::string(2000, 'd'));
+  for (const char* file : {"$INSTDIR\\game.exe", "$INSTDIR\\data.pak", "$INSTDIR\\gone.txt"})
+    UninstallList().AddFile(file);
+  BuildUninstaller();
+  const std::string key = testing::TFakeSystem::KeyId(0, std::string(kUninstallRegistryKey) + "Demo");
+  const std::map<std::string, std::pair<std::string, bool>> expected = {
+      {"displayname", {"Demo", true}},
+      {"uninstallstring", {"\"C:\\Games\\Demo\\demo_Uninstall.exe\"", true}},
+      {"displayicon", {"C:\\Games\\Demo\\game.exe", true}},
+      {"displayversion", {"1.2.3", true}},
+      {"publisher", {"Demo Company", true}},
+      {"helplink", {"https://example.com/help", true}},
+      {"urlinfoabout", {"https://example.com/", true}},
+      {"installlocation", {"C:\\Games\\Demo", true}},
+      {"estimatedsize", {"5", false}},
+      {"nomodify", {"1", false}},
+      {"norepair", {"1", false}}};
+  std::map<std::string, std::pair<std::string, bool>> written;
+  for (const auto& [name, value] : system_.Registry[key]) written[name] = {value.Data, value.IsString};
+  EXPECT_EQ(written, expected);
+
+  RemoveUninstallRegistration();
+  EXPECT_FALSE(system_.RegKeyExists(0, std::string(kUninstallRegistryKey) + "Demo"));
+}
+
+// Without the settings: the uninstaller's own program is the icon, and no empty value is written.
+TEST_F(Engine, RegistrationWithoutSettingsShowsTheUninstallersIcon) {
+  Package({});
+  Globals().SetupInfo.ShortName = "Demo";
+  Globals().SetupInfo.UninstallExeName = "demo_Uninstall.exe";
+  BuildUninstaller();
+  const auto& values = system_.Registry[testing::TFakeSystem::KeyId(0, std::string(kUninstallRegistryKey) + "Demo")];
+  EXPECT_EQ(values.at("displayicon").Data, "C:\\Games\\Demo\\demo_Uninstall.exe");
+  EXPECT_EQ(values.at("installlocation").Data, "C:\\Games\\Demo");
+  EXPECT_EQ(values.at("estimatedsize").Data, "0");
+  for (const char* absent : {"displayversion", "publisher", "helplink", "urlinfoabout"}) {
+    EXPECT_EQ(values.count(absent), 0u) << absent;
+  }
+}
+
+// The keys a write creates are logged, parents first; the uninstall removes those that are
+// empty once the logged values are gone, deepest first, and never a key that was there before.
+TEST_F(Engine, CreatedKeysAreLoggedAndRemovedWhenEmpty) {
+  system_.RegWriteString(1, "Software\\Existing", "Keep", "mine");
+  Script({{kWriteRegStr, {"HKCU", "Software\\Existing\\Sub\\Deep\\", "A", "1"}},
+          {kWriteRegStr, {"HKCU", "Software\\Existing", "B", "2"}},
+          {kWriteRegStr, {"HKCU", "software\\new co\\game", "C", "3"}},
+          {kWriteRegStr, {"HKCU", "Software\\New Co\\Game", "D", "4"}},
+          {kWriteRegStr, {"HKLM", "Software\\New Co\\Game\\Saves", "E", "5"}}});
+  RunLines();
+  EXPECT_EQ(
+      UninstallList().CreatedKeyList,
+      (std::vector<std::string>{"\"HKCU\" \"Software\\Existing\\Sub\"", "\"HKCU\" \"Software\\Existing\\Sub\\Deep\"",
+                                "\"HKCU\" \"software\\new co\"", "\"HKCU\" \"software\\new co\\game\"",
+                                "\"HKLM\" \"Software\"", "\"HKLM\" \"Software\\New Co\"",
+                                "\"HKLM\" \"Software\\New Co\\Game\"", "\"HKLM\" \"Software\\New Co\\Game\\Saves\""}));
+  // The game wrote a value of its own below a created key after the install.
+  system_.RegWriteString(0, "Software\\New Co\\Game", "Player", "one");
+  for (const std::string& line : UninstallList().RegistryList) RemoveRegistryEntry(line);
+  RemoveCreatedKeys(UninstallList().CreatedKeyList);
+  EXPECT_EQ(system_.DeletedKeys,
+            (std::vector<std::string>{"1|software\\existing\\sub\\deep", "0|software\\new co\\game\\saves",
+                                      "1|software\\existing\\sub", "1|software\\new co\\game", "1|software\\new co"}));
+  std::string value;
+  ASSERT_TRUE(system_.RegReadString(1, "Software\\Existing", "Keep", false, value));
+  EXPECT_EQ(value, "mine");
+  EXPECT_TRUE(system_.RegKeyExists(0, "Software\\New Co\\Game"));  // still holds the game's value
+  EXPECT_TRUE(system_.RegKeyExists(0, "Software"));
+}
+
+TEST(CreatedKeysToRemove, EachKeyOnceDeepestFirst) {
+  EXPECT_EQ(
+      CreatedKeysToRemove({"\"HKCU\" \"A\"", "\"HKCU\" \"A\\B\\\"", "\"HKLM\" \"A\\B\"", "\"hkcu\" \"a\\b\"",
+                           "\"HKCU\" \"\"", "\"HKCU\" \"A\\B\\C\""}),
+      (std::vector<std::string>{"\"HKCU\" \"A\\B\\C\"", "\"HKCU\" \"A\\B\\\"", "\"HKLM\" \"A\\B\"", "\"HKCU\" \"A\""}));
+}
+
 TEST_F(Engine, LogCommandsSaveAndTakeUpAnOlderLog) {
   std::filesystem::create_directories(system_.Map("C:\\Old"));
   UninstallList().AddFolder("C:\\Old\\kept");
@@ -648,6 +743,68 @@ TEST_F(Engine, UninstallerOfAnAsciiSetupInAUnicodeFolderSaysItsTextsAreUtf8) {
   auto entry = build("Demo2", "UNINSTALL_Страница.txt");
   EXPECT_TRUE(entry->TextsUtf8());
   EXPECT_EQ(entry->Directory()[0].Name, "Страница.txt");
+}
+
+// The uninstaller speaks the language the player chose: its record names the table, which goes
+// along when the uninstall languages lack it.
+TEST_F(Engine, UninstallerKeepsTheLanguageThePlayerChose) {
+  auto image = [](const std::string& text) {
+    TBytes bytes = {0xFF, 0xFE};
+    for (char c : text) bytes.insert(bytes.end(), {static_cast<uint8_t>(c), 0});
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const std::string english = image("English\r\n0409;\r\n26 Uninstall\r\n");
+  const std::string german = image("Deutsch\r\n0407;\r\n26 Deinstallieren\r\n");
+  const std::string setup = system_.Map(system_.ExePath).string();
+  std::filesystem::create_directories(system_.Map(system_.ExePath).parent_path());
+  auto build = [&](int chosen, const std::string& folder) {
+    testing::WriteFile(setup, testing::FixtureExecutable());
+    {
+      TPak pak(setup, pmAppend);
+      for (const auto& [name, bytes] :
+           std::vector<std::pair<std::string, std::string>>{{"SetupInfo", "x"},
+                                                            {"LANGUAGE-English", english},
+                                                            {"LANGUAGE-German", german},
+                                                            {"UNINSTALL_LANGUAGE-English", english},
+                                                            {"UNINSTALL_Pages.txt", "[Pages]"}}) {
+        pak.StoreFromMemory(pak.AddEntry(name, "", 0), reinterpret_cast<const uint8_t*>(bytes.data()),
+                            static_cast<uint32_t>(bytes.size()));
+      }
+      pak.WriteDirectory();
+    }
+    Globals().Package = std::make_unique<TPak>(setup, pmRead);
+    Languages() = TLanguages();
+    Languages().AddLanguage(reinterpret_cast<const uint8_t*>(english.data()), english.size());
+    Languages().AddLanguage(reinterpret_cast<const uint8_t*>(german.data()), german.size());
+    Languages().Current = chosen;
+    const std::filesystem::path install = testing::ScratchFolder() / folder;
+    std::filesystem::create_directories(install);
+    Globals().SetupInfo = TSetupInfoFile();
+    Globals().SetupInfo.ShortName = "Demo";
+    Globals().SetupInfo.UninstallExeName = "demo_Uninstall.exe";
+    Globals().SetupInfo.InstallDir = install.string();
+    BuildUninstaller();
+    TPak pak(install.string() + "\\demo_Uninstall.exe", pmRead);
+    std::vector<std::string> names;
+    for (const TPakEntry& e : pak.Directory()) names.push_back(e.Name);
+    const TBytes bytes = pak.FindByName("SetupInfo", 0);
+    TSetupInfoFile record;
+    record.LoadFromBuffer(bytes.data(), bytes.size());
+    return std::make_pair(names, record.Setting(kSettingLanguage));
+  };
+  EXPECT_EQ(build(1, "German"),
+            std::make_pair(std::vector<std::string>{"LANGUAGE-English", "Pages.txt", "LANGUAGE-German", "SetupInfo"},
+                           std::string("Deutsch")));
+  EXPECT_EQ(build(0, "English"), std::make_pair(std::vector<std::string>{"LANGUAGE-English", "Pages.txt", "SetupInfo"},
+                                                std::string("English")));
+
+  // At start the uninstaller makes the named table current; an unknown name changes nothing.
+  Languages().Current = 0;
+  EXPECT_TRUE(SelectLanguageNamed("Deutsch"));
+  EXPECT_EQ(Languages().Current, 1);
+  EXPECT_FALSE(SelectLanguageNamed("Klingon"));
+  EXPECT_FALSE(SelectLanguageNamed(""));
+  EXPECT_EQ(Languages().Current, 1);
 }
 
 TEST_F(Engine, FinaliserIsWrittenAndStartedWithTheQuotedPath) {

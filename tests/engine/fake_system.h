@@ -122,16 +122,30 @@ class TFakeSystem : public TSystem {
     while (!k.empty() && k.back() == '\\') k.pop_back();
     return std::to_string(root) + "|" + k;
   }
+  // The key with every parent, as the system's creation makes them; its values.
+  std::map<std::string, TValue>& MakeKey(int root, const std::string& key) {
+    const std::string id = KeyId(root, key);
+    for (size_t cut = id.find('\\'); cut != std::string::npos; cut = id.find('\\', cut + 1)) {
+      Registry.emplace(id.substr(0, cut), std::map<std::string, TValue>{});
+    }
+    return Registry[id];
+  }
   bool RegWriteString(int root, const std::string& key, const std::string& name, const std::string& value) override {
     if (RefuseWrites) throw ESetupError("Failed to set data for '" + name + "'");
-    Registry[KeyId(root, key)][LowerAscii(name)] = {value, true};
+    MakeKey(root, key)[LowerAscii(name)] = {value, true};
+    return true;
+  }
+  bool RegWriteDword(int root, const std::string& key, const std::string& name, uint32_t value) override {
+    if (RefuseWrites) throw ESetupError("Failed to set data for '" + name + "'");
+    MakeKey(root, key)[LowerAscii(name)] = {std::to_string(value), false};
     return true;
   }
   bool RegReadString(int root, const std::string& key, const std::string& name, bool create, std::string& value) override {
     auto found = Registry.find(KeyId(root, key));
     if (found == Registry.end()) {
       if (!create) return false;
-      found = Registry.emplace(KeyId(root, key), std::map<std::string, TValue>{}).first;
+      MakeKey(root, key);
+      found = Registry.find(KeyId(root, key));
     }
     auto v = found->second.find(LowerAscii(name));
     if (v == found->second.end()) {
@@ -146,12 +160,30 @@ class TFakeSystem : public TSystem {
     auto found = Registry.find(KeyId(root, key));
     if (found != Registry.end()) found->second.erase(LowerAscii(name));
   }
-  bool RegKeyExists(int root, const std::string& key) override { return Registry.count(KeyId(root, key)) > 0; }
+  // A key exists when it was made or anything below it was.
+  bool RegKeyExists(int root, const std::string& key) override {
+    const std::string id = KeyId(root, key);
+    if (Registry.count(id)) return true;
+    auto below = Registry.lower_bound(id + "\\");
+    return below != Registry.end() && below->first.rfind(id + "\\", 0) == 0;
+  }
   void RegDeleteKeyTree(int root, const std::string& key) override {
     const std::string id = KeyId(root, key);
     for (auto it = Registry.begin(); it != Registry.end();) {
       it = (it->first == id || it->first.rfind(id + "\\", 0) == 0) ? Registry.erase(it) : std::next(it);
     }
+  }
+  // A key is its own entry; a sub-key is any entry below it.
+  bool RegDeleteEmptyKey(int root, const std::string& key) override {
+    const std::string id = KeyId(root, key);
+    auto found = Registry.find(id);
+    if (found == Registry.end() || !found->second.empty()) return false;
+    for (const auto& [other, values] : Registry) {
+      if (other.rfind(id + "\\", 0) == 0) return false;
+    }
+    Registry.erase(found);
+    DeletedKeys.push_back(id);
+    return true;
   }
 
   bool CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
@@ -195,6 +227,7 @@ class TFakeSystem : public TSystem {
   bool RefuseLinks = false;  // no shortcut can be saved
   bool RefuseStart = false;  // no program starts
   std::string FailureText;   // what LastErrorText says
+  std::vector<std::string> DeletedKeys;  // RegDeleteEmptyKey's deletions, in order
 
  private:
   std::mutex replacements_lock_;

@@ -44,6 +44,7 @@ void ExpectSameLists(const TUninstallList& a, const TUninstallList& b) {
   EXPECT_EQ(a.FileList, b.FileList);
   EXPECT_EQ(a.RegistryList, b.RegistryList);
   EXPECT_EQ(a.FolderList, b.FolderList);
+  EXPECT_EQ(a.CreatedKeyList, b.CreatedKeyList);
 }
 
 TUninstallList SampleLog() {
@@ -105,6 +106,35 @@ TEST_F(InstallLog, SmallListsAreWrittenAsVersion1ByteForByte) {
   EXPECT_EQ(Save(TUninstallList()), TBytes(6, 0));
   ExpectSameLists(Load(kSampleLogV1), SampleLog());
   EXPECT_TRUE(Load(TBytes(6, 0)).FileList.empty());
+}
+
+// The created keys follow the folders only under their flag: the log is version 2 then, and a
+// reader of the first three lists stops in front of them.
+TEST_F(InstallLog, CreatedKeysFollowTheFoldersUnderTheirFlag) {
+  TUninstallList log = SampleLog();
+  log.AddCreatedKey("\"HKLM\" \"Software\\Demo\"");
+  log.AddCreatedKey("\"hklm\" \"software\\demo\"");
+  log.AddCreatedKey("\"HKCU\" \"Software\\Demo\\Sub\"");
+  EXPECT_EQ(log.CreatedKeyList.size(), 2u);
+  const TBytes bytes = Save(log);
+  EXPECT_EQ(LoadLE16(&bytes[6]), 2);
+  EXPECT_EQ(LoadLE16(&bytes[8]), kInstallLogFlagCreatedKeys);
+  // The three lists are those of version 1 behind the longer header.
+  const TBytes v1_texts(kSampleLogV1.begin() + 6, kSampleLogV1.end());
+  ASSERT_GT(bytes.size(), 22 + v1_texts.size() + 4);
+  EXPECT_EQ(TBytes(bytes.begin() + 22, bytes.begin() + 22 + v1_texts.size()), v1_texts);
+  EXPECT_EQ(LoadLE32(&bytes[22 + v1_texts.size()]), 2u);
+  ExpectSameLists(Load(bytes), log);
+  // Cut inside the keys: the whole ones in front stay, the other lists are whole.
+  const TUninstallList cut = Load(TBytes(bytes.begin(), bytes.end() - 3));
+  EXPECT_EQ(cut.FolderList, log.FolderList);
+  EXPECT_EQ(cut.CreatedKeyList, std::vector<std::string>{"\"HKLM\" \"Software\\Demo\""});
+  // Cut before the count: no keys.
+  EXPECT_TRUE(Load(TBytes(bytes.begin(), bytes.begin() + 22 + v1_texts.size() + 2)).CreatedKeyList.empty());
+  // A count past the file is cut to what the file holds.
+  TBytes huge = bytes;
+  StoreLE32(&huge[22 + v1_texts.size()], 0xFFFFFFFF);
+  EXPECT_EQ(Load(huge).CreatedKeyList, log.CreatedKeyList);
 }
 
 TEST_F(InstallLog, RoundTripOfEveryByteValueEnciphered) {
@@ -301,7 +331,7 @@ TEST_F(InstallLog, MissingShortOrUnknownLogs) {
                                     AsVersion2(kSampleLogV1, 3),
                                     AsVersion2(kSampleLogV1, 1),
                                     AsVersion2(kSampleLogV1, 0xFFFF),
-                                    AsVersion2(kSampleLogV1, 2, 2),
+                                    AsVersion2(kSampleLogV1, 2, 4),
                                     AsVersion2(kSampleLogV1, 2, kInstallLogFlagUtf8Texts | 4),
                                     AsVersion2(kSampleLogV1, 2, 0x8000)};
   for (const TBytes& bytes : unreadable) {

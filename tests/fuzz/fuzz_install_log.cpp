@@ -1,5 +1,5 @@
 // Fuzz target: the install log reader (TUninstallList::LoadLog) that the uninstaller trusts to
-// say which files, registry values and folders to remove, and its writer, in both versions.
+// say which files, registry values, folders and created registry keys to remove, and its writer, in both versions.
 //
 // The input is a whole log file, read through the engine's file system (the native tests' scratch-
 // folder fake). The reader has no error to give: a short or damaged file reads as the whole
@@ -8,8 +8,9 @@
 //   - no text is longer than 65,535 bytes, and the lists hold no more entries than the file
 //     has room for at two bytes an entry (a count is never trusted past the file);
 //   - the file cut short reads as a prefix of what the whole file reads, entry by entry;
-//   - the lists read are written as version 1 when every text is ASCII (they are far below
-//     65,535 entries), otherwise as version 2 with the flag that says the texts are UTF-8, and
+//   - the lists read are written as version 1 when every text is ASCII and no created key is
+//     listed (they are far below 65,535 entries), otherwise as version 2 with the flags that say
+//     the texts are UTF-8 and the created keys follow, and
 //     read back as the same lists (texts of a log without the flag arrive converted from the
 //     ANSI code page, and are written back as the UTF-8 they are);
 //   - for one version 2 input in 32 (by a hash of the input, so a finding reproduces), the
@@ -51,14 +52,15 @@ uint32_t InputHash(const uint8_t* data, size_t size) {
 [[noreturn]] void Fail(const std::string& what) { setup::fuzzing::FailCheck("fuzz_install_log", what); }
 
 bool SameLists(const TUninstallList& a, const TUninstallList& b) {
-  return a.FileList == b.FileList && a.RegistryList == b.RegistryList && a.FolderList == b.FolderList;
+  return a.FileList == b.FileList && a.RegistryList == b.RegistryList && a.FolderList == b.FolderList &&
+         a.CreatedKeyList == b.CreatedKeyList;
 }
 
 // The entries in file order, each with the list it was read into.
 std::vector<std::pair<int, std::string>> Entries(const TUninstallList& log) {
   std::vector<std::pair<int, std::string>> out;
   int which = 0;
-  for (const auto* list : {&log.FileList, &log.RegistryList, &log.FolderList}) {
+  for (const auto* list : {&log.FileList, &log.RegistryList, &log.FolderList, &log.CreatedKeyList}) {
     for (const std::string& text : *list) out.emplace_back(which, text);
     ++which;
   }
@@ -84,9 +86,11 @@ void CheckRoundTrip(testing::TFakeSystem& system, const TUninstallList& log, boo
   const bool marked = written.size() >= kVersion2Mark.size() &&
                       std::equal(kVersion2Mark.begin(), kVersion2Mark.end(), written.begin());
   const bool utf8 = !AllAscii(log);
-  if (marked != (many || utf8)) Fail(std::string("the writer chose version ") + (marked ? "2" : "1"));
-  if (marked && (written.size() < 10 || LoadLE16(&written[8]) != (utf8 ? kInstallLogFlagUtf8Texts : 0))) {
-    Fail("the writer's flags do not say whether the texts are ASCII");
+  const bool keys = !log.CreatedKeyList.empty();
+  if (marked != (many || utf8 || keys)) Fail(std::string("the writer chose version ") + (marked ? "2" : "1"));
+  const uint16_t flags = (utf8 ? kInstallLogFlagUtf8Texts : 0) | (keys ? kInstallLogFlagCreatedKeys : 0);
+  if (marked && (written.size() < 10 || LoadLE16(&written[8]) != flags)) {
+    Fail("the writer's flags do not say whether the texts are ASCII and whether created keys follow");
   }
   TUninstallList back;
   back.LoadLog(kFolder, kPrefix);

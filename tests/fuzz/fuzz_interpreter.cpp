@@ -167,6 +167,9 @@ class TMemorySystem : public TSystem {
     values_[RegKey(root, key) + "|" + LowerAscii(name)] = value;
     return true;
   }
+  bool RegWriteDword(int root, const std::string& key, const std::string& name, uint32_t value) override {
+    return RegWriteString(root, key, name, std::to_string(value));
+  }
   bool RegReadString(int root, const std::string& key, const std::string& name, bool create,
                      std::string& value) override {
     if (!keys_.count(RegKey(root, key)) && !(create && keys_.insert(RegKey(root, key)).second)) return false;
@@ -179,6 +182,12 @@ class TMemorySystem : public TSystem {
   }
   bool RegKeyExists(int root, const std::string& key) override { return keys_.count(RegKey(root, key)) > 0; }
   void RegDeleteKeyTree(int root, const std::string& key) override { keys_.erase(RegKey(root, key)); }
+  bool RegDeleteEmptyKey(int root, const std::string& key) override {
+    const std::string id = RegKey(root, key);
+    const auto value = values_.lower_bound(id + "|");
+    if (value != values_.end() && value->first.rfind(id + "|", 0) == 0) return false;
+    return keys_.erase(id) > 0;
+  }
 
   bool CreateShellLink(const std::string&, const std::string&, const std::string&, const std::string&,
                        const std::string&) override {

@@ -242,6 +242,11 @@ int main(int argc, char** argv) {
   ok &= WriteBytes(info_dir / "installer", info);
   ok &= WriteBytes(info_dir / "uninstaller", setup::testing::FilledSetupInfo().Serialize());
   ok &= WriteBytes(info_dir / "empty_fields", setup::TSetupInfoFile().Serialize());
+  setup::TSetupInfoFile settings_info = installer_info;
+  settings_info.SetSetting(setup::kSettingPublisher, "Demo Company");
+  settings_info.SetSetting(setup::kSettingDisplayIcon, "$INSTDIR\\Игра.exe");
+  settings_info.SetSetting(setup::kSettingLanguage, "Deutsch");
+  ok &= WriteBytes(info_dir / "settings", settings_info.Serialize());
   ok &= WriteBytes(lines_dir / "four_lines", lines);
   ok &= WriteBytes(lines_dir / "no_lines", setup::TCompLines().Serialize());
   ok &= WritePackage(pak_dir / "setup_with_host", host,
@@ -271,6 +276,10 @@ int main(int argc, char** argv) {
   ok &= WriteBytes(log_dir / "empty", InstallLog(setup::TUninstallList()));
   ok &= WriteBytes(log_dir / "utf8_texts", InstallLog(UnicodeLog()));
   ok &= WriteBytes(log_dir / "legacy_ansi_texts", LegacyLog());
+  setup::TUninstallList keys_log = SampleLog();
+  keys_log.AddCreatedKey("\"HKLM\" \"Software\\Demo\"");
+  keys_log.AddCreatedKey("\"HKLM\" \"Software\\Demo\\Game\"");
+  ok &= WriteBytes(log_dir / "created_keys", InstallLog(keys_log));
 
   for (const char* name : {"English.wri", "German.wri"}) {
     fs::copy_file(fs::path(SETUP_SOURCE_DIR) / "languages" / name, language_dir / name,

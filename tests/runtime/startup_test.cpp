@@ -138,7 +138,7 @@ TEST_F(Startup, SoundPackageRunsThroughToTheHandOver) {
   EXPECT_EQ(s.ArchiveGroups, std::vector<uint8_t>({0, 0}));
   EXPECT_EQ(LoadedLanguageNames(), (std::vector<std::u16string>{u"Deutsch", u"English"}));
   EXPECT_EQ(Languages().Current, 1);  // the system language 0409 is listed by English
-  EXPECT_EQ(Globals().Commands.Count(), 32u);
+  EXPECT_EQ(Globals().Commands.Count(), static_cast<size_t>(kCommandCount));
 }
 
 TEST_F(Startup, SilentAnywhereInAnyCaseSkipsTheWindow) {
@@ -251,7 +251,7 @@ TEST_F(Startup, TruncatedRecordReachesTheReportWithoutStage) {
 }
 
 TEST_F(Startup, CommandBeyondTheRegistryIsReportedNotRun) {
-  lines_.Lines.push_back({33, {}, 0, 1});
+  lines_.Lines.push_back({kCommandCount + 1, {}, 0, 1});
   Build();
   EXPECT_THROW(Run(), testing::TErrorLogWritten);
 }

@@ -469,6 +469,29 @@ TEST_F(SystemRegistry, DeleteKeyTreeRemovesEverySubKeyAndLeavesSiblings) {
 
 // An empty key text names the root: deleting "its tree" would empty the whole root. Checked on
 // the current configuration root, whose loss would hurt this prefix least should it happen.
+TEST_F(SystemRegistry, DwordIsStoredAsFourBytes) {
+  EXPECT_TRUE(system_.RegWriteDword(kCurrentUser, Key("App"), "EstimatedSize", 0x12345678));
+  DWORD type = 0;
+  EXPECT_EQ(ReadRaw(Key("App"), "EstimatedSize", &type), std::string("\x78\x56\x34\x12", 4));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+}
+
+// Only a key without values and sub-keys goes; the default value counts as a value.
+TEST_F(SystemRegistry, DeleteEmptyKeyLeavesKeysThatHoldAnything) {
+  ASSERT_TRUE(system_.RegWriteString(kCurrentUser, Key("Parent\\Child"), "Name", "v"));
+  ASSERT_TRUE(system_.RegWriteString(kCurrentUser, Key("Default"), "", "v"));
+  EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Parent")));         // a sub-key
+  EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Parent\\Child")));  // a value
+  EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Default")));
+  EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Missing")));
+  system_.RegDeleteValue(kCurrentUser, Key("Parent\\Child"), "Name");
+  EXPECT_TRUE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Parent\\Child\\")));
+  EXPECT_TRUE(system_.RegDeleteEmptyKey(kCurrentUser, Key("Parent")));
+  EXPECT_FALSE(system_.RegKeyExists(kCurrentUser, Key("Parent")));
+  EXPECT_TRUE(system_.RegKeyExists(kCurrentUser, Key("Default")));
+  EXPECT_FALSE(system_.RegDeleteEmptyKey(kCurrentUser, "\\"));
+}
+
 TEST_F(SystemRegistry, DeleteKeyTreeNeverEmptiesARoot) {
   constexpr char kCanary[] = "SetupSystemTestsCanary";
   ASSERT_TRUE(system_.RegWriteString(kCurrentConfig, kCanary, "x", "1"));

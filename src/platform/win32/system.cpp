@@ -279,6 +279,19 @@ bool TWin32System::RegWriteString(int root, const std::string& key, const std::s
   return true;
 }
 
+bool TWin32System::RegWriteDword(int root, const std::string& key, const std::string& name, uint32_t value) {
+  const HKEY root_key = RootIndexToHandle(root);
+  if (!root_key) return false;
+  ScopedRegKey opened;
+  if (OpenKey(root_key, key, true, KEY_ALL_ACCESS, opened) != ERROR_SUCCESS) return false;
+  const DWORD data = value;
+  if (RegSetValueExW(opened.Get(), WidenUtf8(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                     sizeof data) != ERROR_SUCCESS) {
+    throw ESetupError("Failed to set data for '" + name + "'");
+  }
+  return true;
+}
+
 bool TWin32System::RegReadString(int root, const std::string& key, const std::string& name, bool create,
                                  std::string& value) {
   const HKEY root_key = RootIndexToHandle(root);
@@ -318,6 +331,24 @@ void TWin32System::RegDeleteKeyTree(int root, const std::string& key) {
   const std::string name = WithoutTrailingBackslashes(key);
   if (name.empty()) return;
   DeleteKeyTree(root_key, WidenUtf8(name), 0);
+}
+
+bool TWin32System::RegDeleteEmptyKey(int root, const std::string& key) {
+  const HKEY root_key = RootIndexToHandle(root);
+  if (!root_key) return false;
+  const std::string name = WithoutTrailingBackslashes(key);
+  if (name.empty()) return false;
+  {
+    ScopedRegKey opened;
+    if (OpenKey(root_key, name, false, KEY_READ, opened) != ERROR_SUCCESS) return false;
+    DWORD sub_keys = 0, values = 0;
+    if (RegQueryInfoKeyW(opened.Get(), nullptr, nullptr, nullptr, &sub_keys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+        sub_keys != 0 || values != 0) {
+      return false;
+    }
+  }
+  return RegDeleteKeyW(root_key, WidenUtf8(name).c_str()) == ERROR_SUCCESS;
 }
 
 // --- shell ---

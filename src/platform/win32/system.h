@@ -30,11 +30,13 @@ class TWin32System : public TSystem {
   std::string RunningExecutablePath() override;
 
   bool RegWriteString(int root, const std::string& key, const std::string& name, const std::string& value) override;
+  bool RegWriteDword(int root, const std::string& key, const std::string& name, uint32_t value) override;
   bool RegReadString(int root, const std::string& key, const std::string& name, bool create,
                      std::string& value) override;
   void RegDeleteValue(int root, const std::string& key, const std::string& name) override;
   bool RegKeyExists(int root, const std::string& key) override;
   void RegDeleteKeyTree(int root, const std::string& key) override;
+  bool RegDeleteEmptyKey(int root, const std::string& key) override;
 
   bool CreateShellLink(const std::string& link, const std::string& target, const std::string& arguments,
                        const std::string& working_folder, const std::string& icon_file) override;
