@@ -44,6 +44,11 @@ class TSystem {
   virtual TNewFileResult WriteNewFile(const std::string& path, const uint8_t* data, size_t size);
   // True when the first match for the path (wildcards allowed) is not a folder.
   virtual bool FileExists(const std::string& path) = 0;
+  // The length of a file, or -1 when it is not there; no wildcards.
+  virtual int64_t FileSize(const std::string& path) {
+    auto file = OpenFile(path, TFileMode::Read);
+    return file ? static_cast<int64_t>(file->Size()) : -1;
+  }
   virtual bool FolderExists(const std::string& path) = 0;
   // Creates one folder whose parent exists.
   virtual bool CreateFolder(const std::string& path) = 0;

@@ -64,8 +64,9 @@ uint32_t InstalledKilobytes(uint64_t extra) {
   const TPathValues values = CurrentPathValues();
   uint64_t total = extra;
   for (const std::string& logged : UninstallList().FileList) {
-    auto file = System().OpenFile(WideToUtf8(ExpandPathVariables(Utf8ToWide(logged), values)), TFileMode::Read);
-    if (file) total += file->Size();
+    // One attribute query per file: installs of tens of thousands of files pay it for each.
+    const int64_t size = System().FileSize(WideToUtf8(ExpandPathVariables(Utf8ToWide(logged), values)));
+    if (size > 0) total += static_cast<uint64_t>(size);
   }
   return static_cast<uint32_t>(std::min<uint64_t>((total + 1023) / 1024, UINT32_MAX));
 }

@@ -17,6 +17,8 @@ class TWin32System : public TSystem {
  public:
   TNewFileResult WriteNewFile(const std::string& path, const uint8_t* data, size_t size) override;
   bool FileExists(const std::string& path) override;
+  // From the file's attributes: no handle is opened (under Wine no call to its server either).
+  int64_t FileSize(const std::string& path) override;
   bool FolderExists(const std::string& path) override;
   bool CreateFolder(const std::string& path) override;
   bool RemoveFolder(const std::string& path) override;
