@@ -122,20 +122,16 @@ test_unicode_names_install_from_the_wizard_and_uninstall() {
   local link
   link=$(desktop_link 'Уни Ярлык.lnk')
   [ -n "$link" ] || fail "no desktop shortcut"
-  # Wine opens a link through its ANSI part, which a Western code page cannot give these
-  # names; the link holds them in UTF-16 (its item list and working folder), as the system
-  # reads it. The Russian case below opens one.
-  link_holds "$link" 'Уни.bat' || fail "the shortcut does not name its target"
+  # Wine opens a link through its ANSI part, which a Western code page cannot give these names
+  # (Windows reads the item list); the link holds them in UTF-16 there and in its working
+  # folder. The Russian case below, whose code page has the letters, opens one.
+  link_holds "$link" 'Уни.bat' || fail "the shortcut does not name its target in UTF-16"
   link_holds "$link" 'C:\Игры\Уни Game' || fail "the shortcut does not name its working folder"
 
   start_setup "$typed/uni_Uninstall.exe" -silent
   answer "Information" OK
   expect_exit 0
-  for i in $(seq 1 100); do
-    [ -e "$typed" ] || break
-    sleep 0.2
-  done
-  [ -e "$typed" ] && fail "left behind: $(cd "$typed" && find . | head)"
+  wait_gone "$typed"
   [ -e "$link" ] && fail "the shortcut is still there"
   # The uninstaller removes the values it wrote (their emptied key stays, as ever).
   grep -qF '"Ключ"' <<<"$(reg_export "HKLM\\$UNI_KEY")" && fail "the values are still there"
@@ -212,10 +208,6 @@ test_unicode_long_install_folder_installs_and_uninstalls() {
   start_setup "$part/uni_Uninstall.exe" -silent
   answer "Information" OK
   expect_exit 0
-  for i in $(seq 1 100); do
-    [ -e "$part" ] || break
-    sleep 0.2
-  done
-  [ -e "$part" ] && fail "left behind: $(cd "$part" && find . | head)"
+  wait_gone "$part"
   return 0
 }
