@@ -110,6 +110,7 @@ for name in "${cases[@]}"; do
   fi
 done
 
+x64_prefix_close  # the 64-bit prefix, when a case made one
 echo "e2e: $((SECONDS - START_SECONDS)) s"
 if [ "$failed" -gt 0 ]; then
   echo "e2e: failed: ${failed_names[*]}"
