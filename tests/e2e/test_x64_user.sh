@@ -13,10 +13,11 @@ X64_PREFIX=${E2E_WORK:-/tmp}/prefix64
 # CASE_DIR moves into it.
 use_x64_prefix() {
   export WINEARCH=win64 WINEPREFIX=$X64_PREFIX
-  if [ ! -f "$X64_PREFIX/system.reg" ]; then
+  if [ ! -f "$X64_PREFIX/.made" ]; then
     note "creating the 64-bit prefix"
     wineboot -i >"$CASE_LOG/wineboot64.log" 2>&1 </dev/null || fail "wineboot (win64) failed: $(tail "$CASE_LOG/wineboot64.log")"
     wine_place_windows "$CASE_LOG/reg64.log" || fail "cannot set up the 64-bit prefix: $(cat "$CASE_LOG/reg64.log")"
+    touch "$X64_PREFIX/.made"
   fi
   [ -d "$X64_PREFIX/drive_c/Program Files (x86)" ] || fail "the prefix is not a 64-bit one"
   CASE_DIR=$WINEPREFIX/drive_c/e2e/$CASE_NAME
@@ -39,24 +40,25 @@ reg_view_key_exists() {  # VIEW KEY
   wine reg query "$2" "/reg:$1" >"$CASE_LOG/reg.out" 2>/dev/null </dev/null
 }
 
-# write_view_script FOLDER ARCHITECTURE-LINE: a small game whose files, registry value, file in the
-# system folder and registration show the view it was installed in.
+# write_view_script FOLDER NAME ARCHITECTURE-LINE: a small game whose files, registry value, file
+# in the system folder and registration show the view it was installed in. Each case gives its
+# own NAME: the cases share the 64-bit prefix.
 write_view_script() {
   mkdir -p "$1/files"
   echo "the game" >"$1/files/game.txt"
   cat >"$1/view.script" <<SCRIPT
-name "View Game"
+name "$2"
 outfile view_setup.exe
-installdir "\$PROGRAMFILES\\View Game"
+installdir "\$PROGRAMFILES\\$2"
 prefix view
-$2
+$3
 language English
 uninstalllanguage English
 pages default
 uninstallpages default-uninstall
 file files
-writeregstr HKLM "SOFTWARE\\View Company\\View Game" InstallPath "\$INSTDIR"
-copyfile "\$INSTDIR\\game.txt" "%WINDIR%\\System32\\view-game-test.txt"
+writeregstr HKLM "SOFTWARE\\View Company\\$2" InstallPath "\$INSTDIR"
+copyfile "\$INSTDIR\\game.txt" "%WINDIR%\\System32\\$2.txt"
 SCRIPT
 }
 
@@ -77,48 +79,48 @@ install_view_setup() {
 
 test_x64_setup_installs_in_the_native_view_and_uninstalls() {
   use_x64_prefix
-  write_view_script "$CASE_DIR" "architecture x64"
+  write_view_script "$CASE_DIR" "Native Game" "architecture x64"
   build_view_setup "$CASE_DIR"
   install_view_setup
-  local install="$WINEPREFIX/drive_c/Program Files/View Game"
+  local install="$WINEPREFIX/drive_c/Program Files/Native Game"
   expect_file "$install/game.txt"
   expect_file "$install/view_Uninstall.exe"
-  [ -e "$WINEPREFIX/drive_c/Program Files (x86)/View Game" ] && fail "files went to Program Files (x86)"
-  expect_file "$WINEPREFIX/drive_c/windows/system32/view-game-test.txt"
-  [ -e "$WINEPREFIX/drive_c/windows/syswow64/view-game-test.txt" ] && fail "the system folder was redirected"
-  expect_eq "$(reg_view_value 64 'HKLM\SOFTWARE\View Company\View Game' InstallPath)" 'C:\Program Files\View Game' "InstallPath (64-bit view)"
-  reg_view_key_exists 32 'HKLM\SOFTWARE\View Company' && fail "a key in the 32-bit view: $(cat "$CASE_LOG/reg.out")"
-  local registration='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\View Game' command
+  [ -e "$WINEPREFIX/drive_c/Program Files (x86)/Native Game" ] && fail "files went to Program Files (x86)"
+  expect_file "$WINEPREFIX/drive_c/windows/system32/Native Game.txt"
+  [ -e "$WINEPREFIX/drive_c/windows/syswow64/Native Game.txt" ] && fail "the system folder was redirected"
+  expect_eq "$(reg_view_value 64 'HKLM\SOFTWARE\View Company\Native Game' InstallPath)" 'C:\Program Files\Native Game\' "InstallPath (64-bit view)"
+  reg_view_key_exists 32 'HKLM\SOFTWARE\View Company\Native Game' && fail "a key in the 32-bit view: $(cat "$CASE_LOG/reg.out")"
+  local registration='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Native Game' command
   command=$(reg_view_value 64 "$registration" UninstallString)
-  expect_eq "$command" '"C:\Program Files\View Game\view_Uninstall.exe"' "UninstallString (64-bit view)"
+  expect_eq "$command" '"C:\Program Files\Native Game\view_Uninstall.exe"' "UninstallString (64-bit view)"
   reg_view_key_exists 32 "$registration" && fail "the registration is in the 32-bit view"
 
   start_setup "$install/view_Uninstall.exe" -silent
   answer "Information" OK
   expect_exit 0
   [ -e "$install/game.txt" ] && fail "game.txt is still there"
-  [ -e "$WINEPREFIX/drive_c/windows/system32/view-game-test.txt" ] && fail "the system folder's file is still there"
-  reg_view_key_exists 64 'HKLM\SOFTWARE\View Company' && fail "the game's key is still there: $(cat "$CASE_LOG/reg.out")"
+  [ -e "$WINEPREFIX/drive_c/windows/system32/Native Game.txt" ] && fail "the system folder's file is still there"
+  reg_view_key_exists 64 'HKLM\SOFTWARE\View Company\Native Game' && fail "the game's key is still there: $(cat "$CASE_LOG/reg.out")"
   reg_view_key_exists 64 "$registration" && fail "the registration is still there"
   return 0
 }
 
 test_unmarked_setup_is_redirected_on_64bit_windows() {
   use_x64_prefix
-  write_view_script "$CASE_DIR" ""
+  write_view_script "$CASE_DIR" "Redirected Game" ""
   build_view_setup "$CASE_DIR"
   install_view_setup
-  local install="$WINEPREFIX/drive_c/Program Files (x86)/View Game"
+  local install="$WINEPREFIX/drive_c/Program Files (x86)/Redirected Game"
   expect_file "$install/game.txt"
-  [ -e "$WINEPREFIX/drive_c/Program Files/View Game" ] && fail "files went to the native Program Files"
-  expect_file "$WINEPREFIX/drive_c/windows/syswow64/view-game-test.txt"
-  expect_eq "$(reg_view_value 64 'HKLM\SOFTWARE\WOW6432Node\View Company\View Game' InstallPath)" 'C:\Program Files (x86)\View Game' "InstallPath under WOW6432Node"
-  reg_view_key_exists 64 'HKLM\SOFTWARE\View Company' && fail "a key in the 64-bit view: $(cat "$CASE_LOG/reg.out")"
+  [ -e "$WINEPREFIX/drive_c/Program Files/Redirected Game" ] && fail "files went to the native Program Files"
+  expect_file "$WINEPREFIX/drive_c/windows/syswow64/Redirected Game.txt"
+  expect_eq "$(reg_view_value 64 'HKLM\SOFTWARE\WOW6432Node\View Company\Redirected Game' InstallPath)" 'C:\Program Files (x86)\Redirected Game\' "InstallPath under WOW6432Node"
+  reg_view_key_exists 64 'HKLM\SOFTWARE\View Company\Redirected Game' && fail "a key in the 64-bit view: $(cat "$CASE_LOG/reg.out")"
   start_setup "$install/view_Uninstall.exe" -silent
   answer "Information" OK
   expect_exit 0
   [ -e "$install/game.txt" ] && fail "game.txt is still there"
-  reg_view_key_exists 32 'HKLM\SOFTWARE\View Company' && fail "the game's key is still there"
+  reg_view_key_exists 32 'HKLM\SOFTWARE\View Company\Redirected Game' && fail "the game's key is still there"
   return 0
 }
 
@@ -132,12 +134,11 @@ test_native_view_windows_tests_in_a_64bit_prefix() {
 }
 
 test_x64_setup_refuses_a_32bit_system() {
-  write_view_script "$CASE_DIR" "architecture x64"
+  write_view_script "$CASE_DIR" "View Game" "architecture x64"
   build_view_setup "$CASE_DIR"
   start_setup "$CASE_DIR/view_setup.exe" -silent
   answer "Error" OK
-  expect_eq "$MESSAGE" "Error: This program needs a 64-bit version of Windows.
-It cannot be installed on this computer." "message"
+  expect_eq "$MESSAGE" 'Error: This program needs a 64-bit version of Windows.\rIt cannot be installed on this computer.' "message"
   expect_exit 1
   [ -e "$(unix_path 'C:\Program Files\View Game')" ] && fail "something was installed"
   return 0
