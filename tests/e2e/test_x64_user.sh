@@ -128,7 +128,7 @@ test_unmarked_setup_is_redirected_on_64bit_windows() {
 test_native_view_windows_tests_in_a_64bit_prefix() {
   [ -f "$E2E_BIN/win32_tests.exe" ] || fail "no win32_tests.exe in $E2E_BIN"
   use_x64_prefix
-  wine "$E2E_BIN/win32_tests.exe" --gtest_filter='NativeViewTest.*' >"$CASE_LOG/win32_tests.log" 2>&1 </dev/null ||
+  wine "$E2E_BIN/win32_tests.exe" --gtest_filter='NativeViewTest.*:NativeFolders.*' >"$CASE_LOG/win32_tests.log" 2>&1 </dev/null ||
     fail "the view tests failed: $(cat "$CASE_LOG/win32_tests.log")"
   grep -q '64-bit Windows' "$CASE_LOG/win32_tests.log" || fail "the tests did not see 64-bit Windows: $(cat "$CASE_LOG/win32_tests.log")"
 }
@@ -167,6 +167,8 @@ pages default
 uninstallpages default-uninstall
 file files
 writeregstr HKCU "Software\User Company\User Mod" InstallPath "$INSTDIR"
+createdirectory "$SAVEDGAMES\User Mod"
+createdirectory "$DOCUMENTS\My Games\User Mod"
 SCRIPT
   "$E2E_BIN/setupbuild" --layouts "$top/layout" -o "$CASE_DIR/user_setup.exe" "$CASE_DIR/user.script" \
     >"$CASE_LOG/setupbuild.log" 2>&1 || fail "setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
@@ -185,6 +187,12 @@ SCRIPT
   expect_file "$install/mod.txt"
   expect_file "$install/user_Uninstall.exe"
   expect_eq "$(manifest_level "$install/user_Uninstall.exe")" asInvoker "the uninstaller's execution level"
+  # The player's folders of the new variables, as the system names them.
+  local saves documents
+  saves=$(find -L "$WINEPREFIX/drive_c/users" -maxdepth 3 -path '*/Saved Games/User Mod' -type d 2>/dev/null | head -n 1)
+  [ -n "$saves" ] || fail "no User Mod folder in the saved-games folder"
+  documents=$(find -L "$WINEPREFIX/drive_c/users" "$HOME" -maxdepth 5 -path '*/My Games/User Mod' -type d 2>/dev/null | head -n 1)
+  [ -n "$documents" ] || fail "no User Mod folder in the documents folder"
   local registration='SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\User Mod' command
   command=$(reg_view_value 32 "HKCU\\$registration" UninstallString)
   case "$command" in
@@ -196,6 +204,8 @@ SCRIPT
   answer "Information" OK
   expect_exit 0
   [ -e "$install/mod.txt" ] && fail "mod.txt is still there"
+  [ -e "$saves" ] && fail "the saved-games folder is still there"
+  [ -e "$documents" ] && fail "the documents folder is still there"
   reg_view_key_exists 32 "HKCU\\$registration" && fail "the registration is still there"
   reg_view_key_exists 32 'HKCU\Software\User Company' && fail "the mod's key is still there"
   return 0

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/win32/startup_platform.h"
 #include "platform/win32/system.h"
 #include "test_support.h"
 
@@ -121,6 +122,21 @@ TEST_F(NativeViewTest, FileCallsSeeTheNativeSystemFolder) {
   EXPECT_TRUE(system_.DeleteFile(file));
   EXPECT_FALSE(system_.FileExists(file));
   SetNativeView(false);
+}
+
+// The folders behind $PROGRAMFILES64 and $SAVEDGAMES, as the system gives them to a 32-bit program.
+TEST(NativeFolders, NativeProgramFilesAndSavedGames) {
+  TWin32StartupPlatform platform;
+  const std::u16string program_files = platform.SpecialFolderPath(kCsidlProgramFiles);
+  if (Is64BitWindows()) {
+    EXPECT_EQ(platform.ProgramFiles64Path(), u"C:\\Program Files");
+    EXPECT_EQ(program_files, u"C:\\Program Files (x86)");
+  } else {
+    EXPECT_EQ(platform.ProgramFiles64Path(), u"");  // the startup then takes the one there is
+    EXPECT_EQ(program_files, u"C:\\Program Files");
+  }
+  const std::u16string saved = platform.SavedGamesPath();
+  EXPECT_TRUE(saved.empty() || saved.ends_with(u"\\Saved Games")) << NarrowUtf8(ToWide(saved));
 }
 
 }  // namespace
