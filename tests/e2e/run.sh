@@ -20,7 +20,7 @@ shift
 E2E_DIR=$(cd "$(dirname "$0")" && pwd)
 export E2E_BIN
 
-for tool in setup.exe windriver.exe paktool setupbuild setupbuild.exe kzptool vfstool; do
+for tool in setup.exe setup-user.exe windriver.exe paktool setupbuild setupbuild.exe kzptool vfstool; do
   if [ ! -f "$E2E_BIN/$tool" ]; then
     echo "e2e: $E2E_BIN/$tool is missing (make native win32 builds it)" >&2
     exit 2
