@@ -39,6 +39,8 @@ constexpr int kShortName = CommandNumberOf("shortname");
 constexpr int kUninstallPages = CommandNumberOf("uninstallpages");
 constexpr int kUninstallLanguage = CommandNumberOf("uninstalllanguage");
 constexpr int kPrefix = CommandNumberOf("prefix");
+constexpr int kArchitecture = CommandNumberOf("architecture");
+constexpr int kInstallMode = CommandNumberOf("installmode");
 constexpr int kKzpOfficial = CommandNumberOf("kzpofficial");
 constexpr int kVfsUpdate = CommandNumberOf("vfsupdate");
 
@@ -163,6 +165,39 @@ void TCompiler::Compile(const std::vector<TScriptLine>& script) {
     throw TBuildError(uninstall_pages_line_, "'uninstallpages' needs a 'prefix' to name the uninstaller");
   }
   ResolveLabels();
+  if (SetupInfo.PerUser()) PerUserInstallDir();
+}
+
+void TCompiler::SetChoice(const TScriptLine& line, const char* setting, const std::string& value, const char* usual,
+                          const char* other) {
+  // The usual choice is no setting at all: the setup stays what it was without the line.
+  if (SameTextAscii(value, usual)) {
+    SetupInfo.SetSetting(setting, "");
+  } else if (SameTextAscii(value, other)) {
+    SetupInfo.SetSetting(setting, other);
+  } else {
+    throw TBuildError(line.Number, "'" + line.Keyword + "' is " + usual + " or " + other + ", not '" + value + "'");
+  }
+}
+
+// A per-user setup cannot write into the program files folder: a folder there, or none at all,
+// becomes one in the player's own programs folder. An update that only finds an earlier
+// installation's folder (installdirregkey without installdir) keeps it so.
+void TCompiler::PerUserInstallDir() {
+  std::string& dir = SetupInfo.InstallDir;
+  const std::string before = dir;
+  if (dir.empty()) {
+    if (SetupInfo.HasInstallDirRegKey()) return;
+    dir = "$LOCALAPPDATA\\Programs\\" + SetupInfo.ShortName;
+  } else {
+    for (const std::string_view variable : {"$PROGRAMFILES64", "$PROGRAMFILES"}) {
+      if (UpperAscii(dir.substr(0, variable.size())) == variable) {
+        dir = "$LOCALAPPDATA\\Programs" + dir.substr(variable.size());
+        break;
+      }
+    }
+  }
+  if (dir != before) Notes.push_back({install_mode_line_, "installmode user: the install folder is " + dir});
 }
 
 void TCompiler::CompileLine(const TScriptLine& line, TCompiledLine& out) {
@@ -277,6 +312,13 @@ void TCompiler::SetRecordField(const TScriptLine& line, int command, TCompiledLi
       SetupInfo.HasUninstaller = 1;
       uninstall_pages_line_ = line.Number;
       AddLayout(line, line.Params[0], true);
+      break;
+    case kArchitecture:
+      SetChoice(line, kSettingArchitecture, p[0], "x86", "x64");
+      break;
+    case kInstallMode:
+      SetChoice(line, kSettingInstallMode, p[0], "admin", "user");
+      install_mode_line_ = line.Number;
       break;
     case kPrefix:
       if (!FitsFileName(p[0])) {

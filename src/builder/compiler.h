@@ -71,6 +71,10 @@ class TCompiler {
   void AddFinaliser(const TScriptLine& line, const std::string& layout);
   void AddFileEntry(const TScriptLine& line, const std::string& name, const std::string& path, bool language);
   void ResolveLabels();
+  // Sets a setting that takes one of two words: the usual one removes it, another word is an error.
+  void SetChoice(const TScriptLine& line, const char* setting, const std::string& value, const char* usual,
+                 const char* other);
+  void PerUserInstallDir();
   std::string Stored(const TScriptLine& line, const std::string& text) const;
   std::string Password(const TScriptLine& line, const std::string& text) const;
 
@@ -79,6 +83,7 @@ class TCompiler {
   std::vector<TPackageItem> group0_;     // other group-0 files
   int reg_key_slots_used_ = 0;
   int uninstall_pages_line_ = 0;  // the last "uninstallpages", 0 when there is none
+  int install_mode_line_ = 0;     // the last "installmode"
   // Jump parameters to resolve once every label is known: line index, parameter index, script line.
   struct TJump {
     size_t Line;

@@ -2,7 +2,8 @@
 //
 //   setupbuild [options] SCRIPT
 //
-// The output is the stub (the shipped setup.exe unless --stub) with the package appended,
+// The output is the stub (the shipped setup.exe unless --stub; for a script with "installmode
+// user" the per-user runtime setup-user.exe, which asks for no rights) with the package appended,
 // named by the script's "outfile" in the script's folder unless -o is given. The shipped stub,
 // languages, layouts and finishing program are found from the builder's own folder: beside it
 // (build/bin), in the installed share folder (PREFIX/share/setupbuild) or, for languages and
@@ -40,6 +41,8 @@ using namespace setup::builder;
 constexpr char kVersion[] = "setupbuild " SETUP_VERSION;
 // The program uninstallers carry to remove themselves once they have ended.
 constexpr char kFinaliser[] = "finalise.exe";
+// The runtime of per-user setups: setup.exe with a manifest that asks for no administrator rights.
+constexpr char kUserStub[] = "setup-user.exe";
 
 void Help() {
   std::printf(
@@ -47,6 +50,8 @@ void Help() {
       "Compiles a setup script into a setup executable.\n\n"
       "  -o FILE           the setup to write (default: the script's outfile, beside the script)\n"
       "  --stub FILE       the runtime to append the package to (default: the shipped setup.exe)\n"
+      "  --user-stub FILE  the runtime of per-user setups (installmode user; default: setup-user.exe\n"
+      "                    beside the --stub file, else the shipped one)\n"
       "  --languages DIR   language files (default: the shipped languages/)\n"
       "  --layouts DIR     page layouts (default: the shipped layout/)\n"
       "  -j N              compression threads (default: all cores)\n"
@@ -92,7 +97,7 @@ int main(int argc, char** argv) {
   // here from the system's cryptographic service.
   setup::SetSha256Factory(setup::NewCryptoApiSha256);
 #endif
-  std::string script_path, output, stub, languages, layouts;
+  std::string script_path, output, stub, user_stub, languages, layouts;
   int threads = static_cast<int>(std::thread::hardware_concurrency());
   int level = kAutomaticLevel;
   uint64_t slice_size = 0;
@@ -109,6 +114,7 @@ int main(int argc, char** argv) {
     };
     if (a == "-o") output = value();
     else if (a == "--stub") stub = value();
+    else if (a == "--user-stub") user_stub = value();
     else if (a == "--languages") languages = value();
     else if (a == "--layouts") layouts = value();
     else if (a == "--sign-pkcs12") sign.Pkcs12 = value();
@@ -166,6 +172,12 @@ int main(int argc, char** argv) {
   }
 
   const fs::path program = ProgramFolder(argv[0]);
+  if (user_stub.empty()) {
+    std::error_code ec;
+    const fs::path beside = fs::path(stub).parent_path() / kUserStub;
+    user_stub =
+        !stub.empty() && fs::is_regular_file(beside, ec) ? beside.string() : Shipped(program, kUserStub).string();
+  }
   if (stub.empty()) stub = Shipped(program, "setup.exe").string();
   if (languages.empty()) languages = Shipped(program, "languages").string();
   if (layouts.empty()) layouts = Shipped(program, "layout").string();
@@ -195,6 +207,8 @@ int main(int argc, char** argv) {
 #endif
       output = (script_folder / out).string();
     }
+    // The manifest of the runtime says which rights the setup asks for.
+    if (compiler.SetupInfo.PerUser()) stub = user_stub;
     std::error_code ec;
     if (!fs::is_regular_file(stub, ec)) throw TBuildError(0, "stub not found: " + stub);
     // A stub cut short (a runtime being rebuilt) or another file would give a setup that does

@@ -209,6 +209,10 @@ void TSetupInfoFile::SetSetting(const std::string& name, const std::string& valu
   }
 }
 
+bool TSetupInfoFile::Native64() const { return SameTextAscii(Setting(kSettingArchitecture), "x64"); }
+
+bool TSetupInfoFile::PerUser() const { return SameTextAscii(Setting(kSettingInstallMode), "user"); }
+
 bool TSetupInfoFile::SaveToFile(const std::string& file_name) const {
   auto file = TFileStream::Open(file_name, TFileMode::Create);
   if (!file) return false;

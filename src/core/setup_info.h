@@ -49,6 +49,11 @@ inline constexpr char kSettingDisplayIcon[] = "DisplayIcon";
 inline constexpr char kSettingHelpLink[] = "HelpLink";
 inline constexpr char kSettingAboutUrl[] = "AboutUrl";
 inline constexpr char kSettingLanguage[] = "Language";  // the uninstaller's: the language the player chose
+// "x64": the program is 64-bit and the setup works in the system's 64-bit view; absent: "x86".
+inline constexpr char kSettingArchitecture[] = "Architecture";
+// "user": a setup without administrator rights, for the player's own folders and HKCU;
+// absent: "admin".
+inline constexpr char kSettingInstallMode[] = "InstallMode";
 
 struct TInstallDirRegKey {
   uint8_t HKey = 0;  // index into the registry root table
@@ -77,6 +82,10 @@ class TSetupInfoFile {
   std::string Setting(const std::string& name) const;
   // Sets a setting, replacing one of the same name in its place; an empty value removes it.
   void SetSetting(const std::string& name, const std::string& value);
+  // The architecture setting says "x64" (any case).
+  bool Native64() const;
+  // The install mode setting says "user" (any case).
+  bool PerUser() const;
 
   void LoadFromBuffer(const uint8_t* buffer, size_t length);
   std::string Serialize() const;
@@ -113,6 +122,8 @@ bool IsEncipheredParameter(int32_t command, size_t index);
 
 // The registry root table shared by the whole program.
 constexpr int kRegistryRootCount = 5;
+constexpr int kRegistryRootLocalMachine = 0;
+constexpr int kRegistryRootCurrentUser = 1;
 extern const char* const kRegistryRootShortNames[kRegistryRootCount];  // "HKLM", "HKCU", ...
 extern const char* const kRegistryRootLongNames[kRegistryRootCount];   // "HKEY_LOCAL_MACHINE", ...
 // Index of an upper-cased short name; every other name (the long names too) gives 0.

@@ -39,6 +39,12 @@ struct TSetupState {
   std::u16string ProgramFilesPath;     // "$PROGRAMFILES", ends in "\"
   std::u16string ProgramsMenuPath;     // "$SMPROGRAMS", ends in "\"
   std::u16string DesktopPath;          // "$DESKTOP", ends in "\"
+  // The folders added later, each ending in "\" (empty when the system has none).
+  std::u16string ProgramFiles64Path;              // "$PROGRAMFILES64": the native program files folder
+  std::u16string LocalAppDataPath;                // "$LOCALAPPDATA"
+  std::u16string DocumentsPath;                   // "$DOCUMENTS"
+  std::u16string SavedGamesPath;                  // "$SAVEDGAMES"
+  std::u16string CommonDesktopPath;               // "$COMMONDESKTOP"
   std::u16string LanguageSelection = u"English";  // "$LANGUAGESELECTION"
   bool LanguageChosen = false;  // -lang=NAME set LanguageSelection: a language-selection page does not
   TEnvironmentTable EnvironmentTable;
@@ -65,8 +71,20 @@ struct TPathValues {
   std::u16string DesktopPath;
   std::u16string CdDrivePath;
   std::u16string LanguageSelection;
+  std::u16string ProgramFiles64Path;
+  std::u16string LocalAppDataPath;
+  std::u16string DocumentsPath;
+  std::u16string SavedGamesPath;
+  std::u16string CommonDesktopPath;
   const TEnvironmentTable* Environment = nullptr;
 };
+
+// Expansion replaces "$PROGRAMFILES64" before "$PROGRAMFILES". Contraction tries the install
+// folder, the Start menu, program files, application data and the desktop in that order (as
+// ever, so the logs of earlier setups read alike), then the later folders, the longest value
+// first; a folder equal to an earlier one is written with the earlier name. A path in program
+// files whose next characters are "64" is written "$PROGRAMFILES\64...", which cannot be taken
+// for the other variable.
 
 std::u16string ExpandPathVariables(std::u16string_view text, const TPathValues& values);
 std::u16string ContractPathVariables(std::u16string_view text, const TPathValues& values);

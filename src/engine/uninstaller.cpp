@@ -22,7 +22,6 @@ namespace setup {
 
 namespace {
 
-constexpr int kLocalMachine = 0;
 constexpr char kUninstallPrefix[] = "UNINSTALL_";
 constexpr char kUninstallIcon[] = "UNINSTALL_ICON.ICO";
 
@@ -82,24 +81,25 @@ std::string InstallLocation(const std::string& folder) {
 void WriteRegistration(const std::string& key, const std::string& uninstaller, uint64_t uninstaller_size) {
   TSystem& system = System();
   const TSetupInfoFile& info = Globals().SetupInfo;
-  system.RegWriteString(kLocalMachine, key, "DisplayName", info.ShortName);
+  const int root = RegistrationRoot();
+  system.RegWriteString(root, key, "DisplayName", info.ShortName);
   // The system reads the value as a command line: unquoted, a folder with blanks would
   // let "C:\Program.exe" run in the uninstaller's place.
-  system.RegWriteString(kLocalMachine, key, "UninstallString", "\"" + uninstaller + "\"");
+  system.RegWriteString(root, key, "UninstallString", "\"" + uninstaller + "\"");
   const std::string icon = info.Setting(kSettingDisplayIcon);
-  system.RegWriteString(kLocalMachine, key, "DisplayIcon", icon.empty() ? uninstaller : Expanded(icon));
+  system.RegWriteString(root, key, "DisplayIcon", icon.empty() ? uninstaller : Expanded(icon));
   const std::pair<const char*, const char*> optional[] = {{"DisplayVersion", kSettingVersion},
                                                           {"Publisher", kSettingPublisher},
                                                           {"HelpLink", kSettingHelpLink},
                                                           {"URLInfoAbout", kSettingAboutUrl}};
   for (const auto& [value, setting] : optional) {
     const std::string text = info.Setting(setting);
-    if (!text.empty()) system.RegWriteString(kLocalMachine, key, value, text);
+    if (!text.empty()) system.RegWriteString(root, key, value, text);
   }
-  system.RegWriteString(kLocalMachine, key, "InstallLocation", InstallLocation(info.InstallDir));
-  system.RegWriteDword(kLocalMachine, key, "EstimatedSize", InstalledKilobytes(uninstaller_size));
-  system.RegWriteDword(kLocalMachine, key, "NoModify", 1);
-  system.RegWriteDword(kLocalMachine, key, "NoRepair", 1);
+  system.RegWriteString(root, key, "InstallLocation", InstallLocation(info.InstallDir));
+  system.RegWriteDword(root, key, "EstimatedSize", InstalledKilobytes(uninstaller_size));
+  system.RegWriteDword(root, key, "NoModify", 1);
+  system.RegWriteDword(root, key, "NoRepair", 1);
 }
 
 // The language the player chose, for the uninstaller to speak: its name goes into the
@@ -136,6 +136,8 @@ void CarryLanguage(TSetupInfoFile& info, TPak& writer) {
 }
 
 }  // namespace
+
+int RegistrationRoot() { return Globals().SetupInfo.PerUser() ? kRegistryRootCurrentUser : kRegistryRootLocalMachine; }
 
 void BuildUninstaller() {
   TSetupGlobals& g = Globals();
@@ -263,11 +265,12 @@ void RemoveRegistryEntry(const std::string& line) {
 
 void RemoveUninstallRegistration() {
   const std::string key = RegistrationKey();
-  if (key.empty() || !System().RegKeyExists(kLocalMachine, key)) return;
-  System().RegDeleteValue(kLocalMachine, key, "DisplayName");
-  System().RegDeleteValue(kLocalMachine, key, "UninstallString");
-  for (const char* value : kRegistrationValues) System().RegDeleteValue(kLocalMachine, key, value);
-  System().RegDeleteKeyTree(kLocalMachine, key);
+  const int root = RegistrationRoot();
+  if (key.empty() || !System().RegKeyExists(root, key)) return;
+  System().RegDeleteValue(root, key, "DisplayName");
+  System().RegDeleteValue(root, key, "UninstallString");
+  for (const char* value : kRegistrationValues) System().RegDeleteValue(root, key, value);
+  System().RegDeleteKeyTree(root, key);
 }
 
 std::vector<std::string> CreatedKeysToRemove(const std::vector<std::string>& logged) {

@@ -35,6 +35,9 @@ void RemoveLoggedFolder(const std::string& folder);
 void RemoveRegistryEntry(const std::string& line);
 // Removes every value of the registration and its key.
 void RemoveUninstallRegistration();
+// The registry root of the registration (an index of the root table): HKCU for a per-user
+// setup, HKLM otherwise.
+int RegistrationRoot();
 // The logged created keys ("ROOT" "key") in the order they are removed: each once, the deepest
 // first, those of one depth in logged order.
 std::vector<std::string> CreatedKeysToRemove(const std::vector<std::string>& logged);

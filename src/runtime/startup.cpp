@@ -22,6 +22,8 @@ const char* const kMsgSetupInfoMissing = "Error: Setup Information Missing. Setu
 const char* const kMsgLogMissing = "Error: install log is missing";
 const char* const kMsgCompiledLinesMissing = "Error: Compiled Lines Missing. Setup is corrupt";
 const char* const kMsgNoInstallDir = "Error: Registry Key Not Found. Please Install Software";
+const char* const kMsgNeeds64BitWindows =
+    "Error: This program needs a 64-bit version of Windows.\rIt cannot be installed on this computer.";
 
 namespace {
 
@@ -255,6 +257,12 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   // An older setup stored its texts in the ANSI code page; the program keeps them in UTF-8.
   if (!pak.TextsUtf8()) g.SetupInfo.LegacyTextsToUtf8();
 
+  // A 64-bit program (and its uninstaller) works in the system's 64-bit view, from here on.
+  if (g.SetupInfo.Native64()) {
+    if (!platform.Is64BitWindows()) return StopWith(platform, kMsgNeeds64BitWindows, "Error");
+    platform.UseNativeView();
+  }
+
   const bool uninstaller = g.SetupInfo.Mode == 1;
   if (uninstaller) {
     const std::string& dir = g.SetupInfo.InstallDir;
@@ -275,6 +283,18 @@ int RunSequence(TStartupPlatform& platform, const std::vector<std::string>& argu
   s.RequiredText = SizeText(s.RequiredBytes);
 
   s.ProgramFilesPath = platform.SpecialFolderPath(kCsidlProgramFiles) + u"\\";
+  const std::u16string native = platform.ProgramFiles64Path();
+  s.ProgramFiles64Path = native.empty() ? s.ProgramFilesPath : WithTrailingBackslash(native);
+  if (g.SetupInfo.Native64()) s.ProgramFilesPath = s.ProgramFiles64Path;
+  s.LocalAppDataPath = WithTrailingBackslash(platform.SpecialFolderPath(kCsidlLocalAppData));
+  s.DocumentsPath = WithTrailingBackslash(platform.SpecialFolderPath(kCsidlPersonal));
+  s.CommonDesktopPath = WithTrailingBackslash(platform.SpecialFolderPath(kCsidlCommonDesktop));
+  s.SavedGamesPath = WithTrailingBackslash(platform.SavedGamesPath());
+  if (s.SavedGamesPath.empty()) {
+    // Systems before the known folders keep no saved-games folder: the profile's is taken.
+    const std::u16string profile = platform.SpecialFolderPath(kCsidlProfile);
+    if (!profile.empty()) s.SavedGamesPath = WithTrailingBackslash(profile) + u"Saved Games\\";
+  }
   s.ProgramsMenuPath = platform.SpecialFolderPath(kCsidlPrograms) + u"\\";
   s.DesktopPath = platform.SpecialFolderPath(kCsidlDesktop) + u"\\";
 

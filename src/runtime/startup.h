@@ -17,7 +17,16 @@ class TCommandList;
 class TPak;
 
 // The shell's folder numbers the sequence asks for.
-enum : int { kCsidlDesktop = 0, kCsidlPrograms = 2, kCsidlAppData = 26, kCsidlProgramFiles = 38 };
+enum : int {
+  kCsidlDesktop = 0,
+  kCsidlPrograms = 2,
+  kCsidlPersonal = 5,  // Documents
+  kCsidlCommonDesktop = 25,
+  kCsidlAppData = 26,
+  kCsidlLocalAppData = 28,
+  kCsidlProgramFiles = 38,
+  kCsidlProfile = 40
+};
 
 class TStartupPlatform {
  public:
@@ -41,6 +50,15 @@ class TStartupPlatform {
 
   virtual std::u16string FindCdDrive() = 0;
   virtual std::u16string SpecialFolderPath(int csidl) = 0;
+  // The native program files folder of a 64-bit system, empty on a 32-bit one.
+  virtual std::u16string ProgramFiles64Path() { return {}; }
+  // The player's saved-games folder, empty where the system does not know one.
+  virtual std::u16string SavedGamesPath() { return {}; }
+  // True when the program runs on 64-bit Windows (as a 32-bit program there).
+  virtual bool Is64BitWindows() { return false; }
+  // From now on the whole program works in the system's 64-bit view: the registry's 64-bit
+  // keys, the native system folder; the install's own system (TSystem) included.
+  virtual void UseNativeView() {}
   // Reads a string value; false when the key or value is missing. A value of another type
   // raises ESetupError.
   virtual bool ReadRegistryString(uint8_t root, const std::string& path, const std::string& name,
@@ -80,6 +98,7 @@ extern const char* const kMsgSetupInfoMissing;
 extern const char* const kMsgLogMissing;
 extern const char* const kMsgCompiledLinesMissing;
 extern const char* const kMsgNoInstallDir;
+extern const char* const kMsgNeeds64BitWindows;
 std::string VerificationFailedMessage(int index, const std::string& name);
 // The same for stored bytes that several entries share: every entry that uses them is named,
 // and so are the data files the bytes lie in.

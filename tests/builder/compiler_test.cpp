@@ -146,6 +146,47 @@ TEST_F(Compiler, LaterSettingsFillNamedSettings) {
             (std::pair<int, std::string>{1, "'publisher' needs at least 1 parameter(s), got 0"}));
 }
 
+// Architecture and install mode take one of two words; the usual word leaves no setting, so
+// such a setup is the one the script without the line gives.
+TEST_F(Compiler, ArchitectureAndInstallModeTakeOneOfTwoWords) {
+  TCompiler c = Compile("name Demo\narchitecture X64\ninstallmode User\n");
+  EXPECT_TRUE(c.SetupInfo.Native64());
+  EXPECT_TRUE(c.SetupInfo.PerUser());
+  EXPECT_EQ(c.SetupInfo.Settings,
+            (std::vector<TSetupSetting>{{kSettingArchitecture, "x64"}, {kSettingInstallMode, "user"}}));
+  for (const TCompiledLine& line : c.CompLines.Lines) EXPECT_EQ(line.Command, -1);
+
+  const std::string plain = Compile("name Demo\ninstalldir $PROGRAMFILES\\Demo\n").SetupInfo.Serialize();
+  EXPECT_EQ(
+      Compile("name Demo\narchitecture x86\ninstallmode admin\ninstalldir $PROGRAMFILES\\Demo\n").SetupInfo.Serialize(),
+      plain);
+  EXPECT_EQ(Compile("architecture x64\narchitecture x86\n").SetupInfo.Settings.size(), 0u);
+
+  EXPECT_EQ(ErrorOf("name Demo\narchitecture arm64\n"),
+            (std::pair<int, std::string>{2, "'architecture' is x86 or x64, not 'arm64'"}));
+  EXPECT_EQ(ErrorOf("installmode everyone\n"),
+            (std::pair<int, std::string>{1, "'installmode' is admin or user, not 'everyone'"}));
+}
+
+// A per-user setup installs below the player's own programs folder: one in program files, or
+// none, is moved there (and the builder says so); any other folder stays.
+TEST_F(Compiler, PerUserSetupsInstallInThePlayersProgramsFolder) {
+  auto dir = [&](const std::string& script) { return Compile("name \"Demo Game\"\n" + script).SetupInfo.InstallDir; };
+  EXPECT_EQ(dir("installdir \"$PROGRAMFILES\\Demo Game\"\ninstallmode user\n"), "$LOCALAPPDATA\\Programs\\Demo Game");
+  EXPECT_EQ(dir("installmode user\ninstalldir \"$programfiles64\\Demo\"\n"), "$LOCALAPPDATA\\Programs\\Demo");
+  EXPECT_EQ(dir("installmode user\nshortname Demo\n"), "$LOCALAPPDATA\\Programs\\Demo");
+  EXPECT_EQ(dir("installmode user\ninstalldir D:\\Games\\Demo\n"), "D:\\Games\\Demo");
+  EXPECT_EQ(dir("installmode user\ninstalldir $APPDATA\\Demo\n"), "$APPDATA\\Demo");
+  // An update that only finds an earlier installation keeps finding it so.
+  EXPECT_EQ(dir("installmode user\ninstalldirregkey HKCU Software\\Demo Path\n"), "");
+  EXPECT_EQ(dir("installdir $PROGRAMFILES\\Demo\n"), "$PROGRAMFILES\\Demo");  // an administrator setup
+
+  const TCompiler c = Compile("name Demo\ninstallmode user\ninstalldir $PROGRAMFILES\\Demo\n");
+  ASSERT_EQ(c.Notes.size(), 1u);
+  EXPECT_EQ(c.Notes[0].Line, 2);
+  EXPECT_EQ(c.Notes[0].Text, "installmode user: the install folder is $LOCALAPPDATA\\Programs\\Demo");
+}
+
 // The prefix begins the uninstaller's and the install log's file names.
 TEST_F(Compiler, APrefixThatCannotBeAFileNameIsRefused) {
   for (const char* bad : {"a\\b", "a/b", "c:", "a*", "a?", "x\x01y", "<a>", "a|b", "tab\tx", "dot.", "blank "}) {

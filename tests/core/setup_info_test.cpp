@@ -93,6 +93,27 @@ TEST(SetupInfo, SetSettingReplacesInPlaceAndEmptyRemoves) {
 
 // Trailing bytes without the mark are ignored as ever; a list that the record cuts short, or
 // whose count passes its bytes, is corrupt.
+// A record read from anywhere: only the exact words (any case) switch the setup's behaviour.
+TEST(SetupInfo, ArchitectureAndInstallModeReadTheirWordsOnly) {
+  TSetupInfoFile info;
+  EXPECT_FALSE(info.Native64());
+  EXPECT_FALSE(info.PerUser());
+  info.SetSetting(kSettingArchitecture, "X64");
+  info.SetSetting(kSettingInstallMode, "USER");
+  EXPECT_TRUE(info.Native64());
+  EXPECT_TRUE(info.PerUser());
+  TSetupInfoFile read;
+  const std::string bytes = info.Serialize();
+  read.LoadFromBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_TRUE(read.Native64() && read.PerUser());
+  for (const char* other : {"x86", "x64 ", "amd64", "admin"}) {
+    info.SetSetting(kSettingArchitecture, other);
+    info.SetSetting(kSettingInstallMode, other);
+    EXPECT_FALSE(info.Native64()) << other;
+    EXPECT_FALSE(info.PerUser()) << other;
+  }
+}
+
 TEST(SetupInfo, DamagedSettingsRaiseWithoutAllocating) {
   TSetupInfoFile info = FilledSetupInfo();
   const size_t plain = info.Serialize().size();

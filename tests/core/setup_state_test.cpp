@@ -101,6 +101,63 @@ TEST(PathVariables, CurrentValuesComeFromTheSingletonsAndTheHost) {
   g.State.DesktopPath.clear();
 }
 
+// The folders added later: a 32-bit setup on 64-bit Windows, where program files are two.
+TPathValues LaterValues() {
+  TPathValues v = SampleValues(nullptr);
+  v.InstallDir = u"C:\\Users\\Ann\\AppData\\Local\\Programs\\Demo";
+  v.ProgramFilesPath = u"C:\\Program Files (x86)\\";
+  v.ProgramFiles64Path = u"C:\\Program Files\\";
+  v.LocalAppDataPath = u"C:\\Users\\Ann\\AppData\\Local\\";
+  v.DocumentsPath = u"C:\\Users\\Ann\\Documents\\";
+  v.SavedGamesPath = u"C:\\Users\\Ann\\Saved Games\\";
+  v.CommonDesktopPath = u"C:\\Users\\Public\\Desktop\\";
+  return v;
+}
+
+TEST(PathVariables, LaterFoldersExpandAndNamesThatBeginAlikeStayApart) {
+  const TPathValues v = LaterValues();
+  EXPECT_EQ(ExpandPathVariables(u"$programfiles64\\Tool", v), u"C:\\Program Files\\Tool");
+  EXPECT_EQ(ExpandPathVariables(u"$PROGRAMFILES\\Tool", v), u"C:\\Program Files (x86)\\Tool");
+  EXPECT_EQ(ExpandPathVariables(u"$LOCALAPPDATA\\Demo|$APPDATA\\Demo", v),
+            u"C:\\Users\\Ann\\AppData\\Local\\Demo|C:\\Users\\Ann\\AppData\\Roaming\\Demo");
+  EXPECT_EQ(ExpandPathVariables(u"$COMMONDESKTOP\\a.lnk|$DESKTOP\\a.lnk", v),
+            u"C:\\Users\\Public\\Desktop\\a.lnk|C:\\Users\\Ann\\Desktop\\a.lnk");
+  EXPECT_EQ(ExpandPathVariables(u"$DOCUMENTS\\My Games|$SAVEDGAMES\\Demo", v),
+            u"C:\\Users\\Ann\\Documents\\My Games|C:\\Users\\Ann\\Saved Games\\Demo");
+}
+
+TEST(PathVariables, LaterFoldersContractAndComeBackInBothForms) {
+  const TPathValues v = LaterValues();
+  const TPathContractor contractor(v);
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      // The install folder lies in local application data: the longer value wins.
+      {u"C:\\Users\\Ann\\AppData\\Local\\Programs\\Demo\\a.txt", u"$INSTDIR\\a.txt"},
+      {u"C:\\Users\\Ann\\AppData\\Local\\Demo\\cfg", u"$LOCALAPPDATADemo\\cfg"},
+      {u"C:\\Program Files\\Tool\\x.dll", u"$PROGRAMFILES64Tool\\x.dll"},
+      {u"C:\\Program Files (x86)\\Tool\\x.dll", u"$PROGRAMFILESTool\\x.dll"},
+      // Not "$PROGRAMFILES64bit", which would read as the other variable.
+      {u"C:\\Program Files (x86)\\64bit\\x.dll", u"$PROGRAMFILES\\64bit\\x.dll"},
+      {u"C:\\Users\\Ann\\Documents\\My Games\\s.sav", u"$DOCUMENTSMy Games\\s.sav"},
+      {u"C:\\Users\\Ann\\Saved Games\\Demo\\s.sav", u"$SAVEDGAMESDemo\\s.sav"},
+      {u"C:\\Users\\Public\\Desktop\\Demo.lnk", u"$COMMONDESKTOPDemo.lnk"},
+      {u"C:\\Users\\Ann\\Desktop\\Demo.lnk", u"$DESKTOPDemo.lnk"},
+  };
+  for (const auto& [path, contracted] : cases) {
+    EXPECT_EQ(ContractPathVariables(path, v), contracted) << WideToUtf8(path);
+    EXPECT_EQ(contractor.Contract(WideToUtf8(path)), WideToUtf8(contracted)) << WideToUtf8(path);
+    EXPECT_EQ(ExpandPathVariables(contracted, v), path);
+  }
+}
+
+// Where two variables name one folder (program files of a 64-bit setup, or on 32-bit Windows)
+// a path is written with the older name, as logs of earlier setups have it.
+TEST(PathVariables, EqualFoldersContractToTheOlderName) {
+  TPathValues v = LaterValues();
+  v.ProgramFilesPath = v.ProgramFiles64Path;
+  EXPECT_EQ(ContractPathVariables(u"C:\\Program Files\\Tool", v), u"$PROGRAMFILESTool");
+  EXPECT_EQ(TPathContractor(v).Contract("C:\\Program Files\\Tool"), "$PROGRAMFILESTool");
+}
+
 TEST(EnvironmentBlock, SkipsFirstEntryAndSplitsAtFirstEquals) {
   const char16_t block[] = u"=C:=C:\\\0PATH=C:\\Windows\0ODD\0X=a=b\0\u0418\u0413\u0420\u0410=\U0001F3AE\0\0";
   const TEnvironmentTable table = ParseEnvironmentBlock(block);

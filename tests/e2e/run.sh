@@ -20,7 +20,7 @@ shift
 E2E_DIR=$(cd "$(dirname "$0")" && pwd)
 export E2E_BIN
 
-for tool in setup.exe windriver.exe paktool setupbuild setupbuild.exe kzptool vfstool; do
+for tool in setup.exe setup-user.exe windriver.exe paktool setupbuild setupbuild.exe kzptool vfstool; do
   if [ ! -f "$E2E_BIN/$tool" ]; then
     echo "e2e: $E2E_BIN/$tool is missing (make native win32 builds it)" >&2
     exit 2
@@ -110,6 +110,7 @@ for name in "${cases[@]}"; do
   fi
 done
 
+x64_prefix_close  # the 64-bit prefix, when a case made one
 echo "e2e: $((SECONDS - START_SECONDS)) s"
 if [ "$failed" -gt 0 ]; then
   echo "e2e: failed: ${failed_names[*]}"

@@ -134,6 +134,13 @@ test_installed_builder_builds_the_example_from_another_folder() {
   (cd "$CASE_DIR/demo" && "$prefix/bin/setupbuild" demo.script) >"$CASE_LOG/setupbuild.log" 2>&1 ||
     fail "the installed setupbuild failed: $(cat "$CASE_LOG/setupbuild.log")"
   grep -q FINALISE "$CASE_LOG/setupbuild.log" && fail "the installed uninstall layout lacks the finishing program"
+  # Both runtimes are installed, and a per-user script gets the one that asks for no rights.
+  cmp -s "$prefix/share/setupbuild/setup-user.exe" "$E2E_BIN/setup-user.exe" || fail "setup-user.exe is not installed"
+  sed 's/^outfile .*/outfile user_setup.exe\ninstallmode user/' "$CASE_DIR/demo/demo.script" >"$CASE_DIR/demo/user.script"
+  (cd "$CASE_DIR/demo" && "$prefix/bin/setupbuild" -q user.script) >"$CASE_LOG/setupbuild-user.log" 2>&1 ||
+    fail "the installed setupbuild failed on a per-user script: $(cat "$CASE_LOG/setupbuild-user.log")"
+  cmp -s -n "$(stat -c %s "$E2E_BIN/setup-user.exe")" "$E2E_BIN/setup-user.exe" "$CASE_DIR/demo/user_setup.exe" ||
+    fail "the per-user setup does not begin with setup-user.exe"
   start_setup "$CASE_DIR/demo/demo_setup.exe" -silent
   answer "Information" OK
   expect_eq "$MESSAGE" "Compleated" "message"

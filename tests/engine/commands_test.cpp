@@ -130,8 +130,8 @@ constexpr int kGoto = CommandNumberOf("goto"), kIfFileExists = CommandNumberOf("
 TEST(Commands, NumbersReachTheTableInOrder) {
   TCommandList list;
   RegisterCommands(list);
-  ASSERT_EQ(list.Count(), 37u);
-  for (int n = 1; n <= 37; ++n) {
+  ASSERT_EQ(list.Count(), 39u);
+  for (int n = 1; n <= 39; ++n) {
     TCommandClass* c = list.ByNumber(n);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(&c->Info, &kCommandTable[n - 1]);
@@ -139,7 +139,7 @@ TEST(Commands, NumbersReachTheTableInOrder) {
   }
   EXPECT_EQ(list.ByNumber(0), nullptr);
   EXPECT_EQ(list.ByNumber(-1), nullptr);
-  EXPECT_EQ(list.ByNumber(38), nullptr);
+  EXPECT_EQ(list.ByNumber(40), nullptr);
   EXPECT_STREQ(list.ByNumber(7)->Info.Keyword, "file");
   EXPECT_EQ(list.ByNumber(7)->GroupKind(), kGroupFiles);
   EXPECT_EQ(list.ByNumber(11)->GroupKind(), kGroupArchive);
@@ -150,9 +150,11 @@ TEST(Commands, NumbersReachTheTableInOrder) {
   // The settings added later come after the first 32 rows, which never move.
   EXPECT_EQ(CommandNumber("publisher"), 33);
   EXPECT_EQ(CommandNumber("abouturl"), 37);
+  EXPECT_EQ(CommandNumber("architecture"), 38);
+  EXPECT_EQ(CommandNumber("installmode"), 39);
   int fills = 0;
   for (const TCommandInfo& info : kCommandTable) fills += info.FillsSetupInfo;
-  EXPECT_EQ(fills, 14);
+  EXPECT_EQ(fills, 16);
 }
 
 TEST_F(Engine, FileExtractsTheGroupWithFoldersLogged) {
@@ -622,6 +624,33 @@ TEST_F(Engine, RegistrationWithoutSettingsShowsTheUninstallersIcon) {
   for (const char* absent : {"displayversion", "publisher", "helplink", "urlinfoabout"}) {
     EXPECT_EQ(values.count(absent), 0u) << absent;
   }
+}
+
+// A per-user setup (and its uninstaller, which carries the setting) registers under HKCU, where
+// the player may write, and removes that registration; HKLM stays untouched.
+TEST_F(Engine, PerUserRegistrationLivesUnderTheCurrentUser) {
+  Package({});
+  TSetupInfoFile& info = Globals().SetupInfo;
+  info.ShortName = "Demo";
+  info.UninstallExeName = "demo_Uninstall.exe";
+  info.SetSetting(kSettingInstallMode, "user");
+  const std::string key = std::string(kUninstallRegistryKey) + "Demo";
+  EXPECT_EQ(RegistrationRoot(), kRegistryRootCurrentUser);
+  BuildUninstaller();
+  EXPECT_FALSE(system_.RegKeyExists(kRegistryRootLocalMachine, key));
+  std::string value;
+  ASSERT_TRUE(system_.RegReadString(kRegistryRootCurrentUser, key, "UninstallString", false, value));
+  EXPECT_EQ(value, "\"C:\\Games\\Demo\\demo_Uninstall.exe\"");
+  EXPECT_EQ(system_.Registry[testing::TFakeSystem::KeyId(kRegistryRootCurrentUser, key)].count("estimatedsize"), 1u);
+
+  // An administrator's registration of the same name is not the per-user uninstaller's to remove.
+  system_.RegWriteString(kRegistryRootLocalMachine, key, "DisplayName", "Demo");
+  RemoveUninstallRegistration();
+  EXPECT_FALSE(system_.RegKeyExists(kRegistryRootCurrentUser, key));
+  EXPECT_TRUE(system_.RegKeyExists(kRegistryRootLocalMachine, key));
+
+  info.SetSetting(kSettingInstallMode, "");
+  EXPECT_EQ(RegistrationRoot(), kRegistryRootLocalMachine);
 }
 
 // The keys a write creates are logged, parents first; the uninstall removes those that are

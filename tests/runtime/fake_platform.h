@@ -33,7 +33,14 @@ class TFakePlatform : public TStartupPlatform {
   }
   void DestroyVerifyWindow() override { Calls.push_back("destroy verify"); }
   std::u16string FindCdDrive() override { return u"E:\\"; }
-  std::u16string SpecialFolderPath(int csidl) override { return csidl == kCsidlProgramFiles ? u"C:\\Program Files" : u""; }
+  std::u16string SpecialFolderPath(int csidl) override {
+    if (auto it = Folders.find(csidl); it != Folders.end()) return it->second;
+    return csidl == kCsidlProgramFiles ? u"C:\\Program Files" : u"";
+  }
+  std::u16string ProgramFiles64Path() override { return NativeProgramFiles; }
+  std::u16string SavedGamesPath() override { return SavedGames; }
+  bool Is64BitWindows() override { return Windows64; }
+  void UseNativeView() override { Calls.push_back("native view"); }
   bool ReadRegistryString(uint8_t root, const std::string& path, const std::string& name, std::string& value) override {
     auto it = Registry.find(std::to_string(root) + "|" + path + "|" + name);
     if (it == Registry.end()) return false;
@@ -58,6 +65,10 @@ class TFakePlatform : public TStartupPlatform {
   std::string ExePath;
   std::set<std::string> ExistingFiles;
   std::map<std::string, std::string> Registry;
+  std::map<int, std::u16string> Folders;  // the shell's folders beside program files
+  std::u16string NativeProgramFiles;
+  std::u16string SavedGames;
+  bool Windows64 = false;
   uint32_t Tick = 0;
   std::vector<std::string> Calls;
   std::vector<std::string> Statuses;

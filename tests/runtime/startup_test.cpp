@@ -18,6 +18,7 @@
 #include "core/pak.h"
 #include "core/setup_state.h"
 #include "engine/commands.h"
+#include "engine/interpreter.h"
 #include "engine/run_log.h"
 #include "fake_platform.h"
 #include "test_files.h"
@@ -637,6 +638,85 @@ TEST_F(Startup, LogNamesTheRunsFactsAndEndsWithTheExitCode) {
   ASSERT_EQ(host_.Boxes.size(), 1u);
   EXPECT_EQ(host_.Boxes[0].Text, "Error: The log file cannot be created.\rFilename: " + nowhere);
   EXPECT_EQ(platform_.Calls, std::vector<std::string>{"free wizard"});
+}
+
+// A 64-bit program's setup: refused on 32-bit Windows before anything is done, and on 64-bit
+// Windows it asks for the native view and takes the native program files folder.
+TEST_F(Startup, SixtyFourBitSetupNeedsSixtyFourBitWindowsAndTakesTheNativeView) {
+  info_.SetSetting(kSettingArchitecture, "x64");
+  info_.InstallDir = "$PROGRAMFILES\\Demo";
+  Build();
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(host_.Boxes.size(), 1u);
+  EXPECT_EQ(host_.Boxes[0].Text, kMsgNeeds64BitWindows);
+  EXPECT_EQ(std::count(platform_.Calls.begin(), platform_.Calls.end(), "native view"), 0);
+  EXPECT_EQ(std::count(platform_.Calls.begin(), platform_.Calls.end(), "hand over"), 0);
+
+  host_.Boxes.clear();
+  platform_.Calls.clear();
+  platform_.Windows64 = true;
+  platform_.Folders[kCsidlProgramFiles] = u"C:\\Program Files (x86)";
+  platform_.NativeProgramFiles = u"C:\\Program Files";
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(host_.Boxes.empty());
+  EXPECT_EQ(std::count(platform_.Calls.begin(), platform_.Calls.end(), "native view"), 1);
+  EXPECT_EQ(Globals().State.ProgramFilesPath, u"C:\\Program Files\\");
+  EXPECT_EQ(Globals().State.ProgramFiles64Path, u"C:\\Program Files\\");
+  EXPECT_EQ(Expanded(Globals().SetupInfo.InstallDir), "C:\\Program Files\\Demo");
+}
+
+TEST_F(Startup, UnmarkedSetupKeepsTheRedirectedViewOnSixtyFourBitWindows) {
+  platform_.Windows64 = true;
+  platform_.Folders[kCsidlProgramFiles] = u"C:\\Program Files (x86)";
+  platform_.NativeProgramFiles = u"C:\\Program Files";
+  Build();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(std::count(platform_.Calls.begin(), platform_.Calls.end(), "native view"), 0);
+  EXPECT_EQ(Globals().State.ProgramFilesPath, u"C:\\Program Files (x86)\\");
+  EXPECT_EQ(Globals().State.ProgramFiles64Path, u"C:\\Program Files\\");
+  EXPECT_EQ(ExpandPathVariables(u"$PROGRAMFILES64\\Tool|$PROGRAMFILES\\Tool"),
+            u"C:\\Program Files\\Tool|C:\\Program Files (x86)\\Tool");
+}
+
+// The uninstaller carries the setting in its record and works in the same view.
+TEST_F(Startup, SixtyFourBitUninstallerTakesTheNativeViewToo) {
+  info_.Mode = 1;
+  info_.UninstallPrefix = "demo_";
+  info_.SetSetting(kSettingArchitecture, "X64");
+  Build({}, "demo_Uninstall.exe", false);
+  platform_.ExistingFiles.insert("C:\\Games\\Demo\\demo_install.log");
+  platform_.Windows64 = true;
+  EXPECT_EQ(Run(), 0);
+  const auto native = std::find(platform_.Calls.begin(), platform_.Calls.end(), "native view");
+  const auto log = std::find(platform_.Calls.begin(), platform_.Calls.end(), "load log C:\\Games\\Demo demo_");
+  ASSERT_NE(native, platform_.Calls.end());
+  EXPECT_LT(native, log);  // before the install log is read
+}
+
+TEST_F(Startup, PlayersFoldersForTheNewVariables) {
+  platform_.Folders = {{kCsidlLocalAppData, u"C:\\Users\\Ann\\AppData\\Local"},
+                       {kCsidlPersonal, u"C:\\Users\\Ann\\Documents"},
+                       {kCsidlCommonDesktop, u"C:\\Users\\Public\\Desktop"},
+                       {kCsidlProfile, u"C:\\Users\\Ann"}};
+  platform_.SavedGames = u"D:\\Saves";
+  Build();
+  EXPECT_EQ(Run(), 0);
+  const TSetupState& s = Globals().State;
+  EXPECT_EQ(s.LocalAppDataPath, u"C:\\Users\\Ann\\AppData\\Local\\");
+  EXPECT_EQ(s.DocumentsPath, u"C:\\Users\\Ann\\Documents\\");
+  EXPECT_EQ(s.CommonDesktopPath, u"C:\\Users\\Public\\Desktop\\");
+  EXPECT_EQ(s.SavedGamesPath, u"D:\\Saves\\");
+  // On 32-bit Windows the 64-bit program files folder is the only one there is.
+  EXPECT_EQ(s.ProgramFiles64Path, u"C:\\Program Files\\");
+
+  // Without the known folder: the profile's "Saved Games".
+  platform_.SavedGames.clear();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Globals().State.SavedGamesPath, u"C:\\Users\\Ann\\Saved Games\\");
+  // Neither: empty, not a bare separator.
+  platform_.Folders.erase(kCsidlProfile);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Globals().State.SavedGamesPath, u"");
 }
 
 }  // namespace

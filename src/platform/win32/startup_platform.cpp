@@ -3,6 +3,7 @@
 
 #include "platform/win32/windows_support.h"  // first: the other Windows headers need it
 
+#include <knownfolders.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -11,6 +12,7 @@
 #include "engine/commands.h"
 #include "engine/uninstall_list.h"
 #include "platform/win32/error_log.h"
+#include "platform/win32/native_view.h"
 #include "platform/win32/system.h"
 #include "platform/win32/view/main_form.h"
 #include "platform/win32/wizard_system.h"
@@ -39,6 +41,7 @@ uint16_t TWin32StartupPlatform::SystemDefaultLanguage() { return GetSystemDefaul
 std::string TWin32StartupPlatform::RunningExecutablePath() { return NarrowUtf8(RunningProgramWide()); }
 
 bool TWin32StartupPlatform::FileExists(const std::string& path) {
+  const ScopedNativeFiles native;
   const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
@@ -76,12 +79,39 @@ std::u16string TWin32StartupPlatform::SpecialFolderPath(int csidl) {
   return result;
 }
 
+std::u16string TWin32StartupPlatform::ProgramFiles64Path() {
+  if (!Is64BitWindows()) return {};
+  // A 32-bit program cannot ask the shell for the native folder: the system names it in the
+  // environment, and otherwise it is the program files folder without its " (x86)".
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = GetEnvironmentVariableW(L"ProgramW6432", path, MAX_PATH + 1);
+  if (length > 0 && length <= MAX_PATH) return ToU16(std::wstring_view(path, length));
+  std::u16string folder = SpecialFolderPath(CSIDL_PROGRAM_FILES);
+  constexpr std::u16string_view kX86 = u" (x86)";
+  if (folder.size() > kX86.size() && folder.ends_with(kX86)) folder.resize(folder.size() - kX86.size());
+  return folder;
+}
+
+std::u16string TWin32StartupPlatform::SavedGamesPath() {
+  wchar_t* path = nullptr;
+  std::u16string result;
+  if (SHGetKnownFolderPath(FOLDERID_SavedGames, 0, nullptr, &path) == S_OK && path) result = ToU16(path);
+  CoTaskMemFree(path);
+  return result;
+}
+
+bool TWin32StartupPlatform::Is64BitWindows() { return win32::Is64BitWindows(); }
+
+void TWin32StartupPlatform::UseNativeView() { SetNativeView(true); }
+
 bool TWin32StartupPlatform::ReadRegistryString(uint8_t root, const std::string& path, const std::string& name,
                                                std::string& value) {
   const HKEY root_key = RootIndexToHandle(root);
   if (!root_key) return false;
   ScopedRegKey key;
-  if (RegOpenKeyExW(root_key, WidenUtf8(path).c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(root_key, WidenUtf8(path).c_str(), 0, KEY_READ | RegistryView(), key.Receive()) != ERROR_SUCCESS) {
+    return false;
+  }
   std::string data;
   if (ReadRegistryText(key.Get(), name, data) != ERROR_SUCCESS) return false;
   value = data;

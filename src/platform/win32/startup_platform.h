@@ -33,6 +33,10 @@ class TWin32StartupPlatform : public TStartupPlatform {
 
   std::u16string FindCdDrive() override;
   std::u16string SpecialFolderPath(int csidl) override;
+  std::u16string ProgramFiles64Path() override;
+  std::u16string SavedGamesPath() override;
+  bool Is64BitWindows() override;
+  void UseNativeView() override;
   bool ReadRegistryString(uint8_t root, const std::string& path, const std::string& name,
                           std::string& value) override;
   int64_t FreeBytesOnDrive(int drive) override;

@@ -16,6 +16,7 @@
 #include "core/error.h"
 #include "core/icon_file.h"
 #include "core/text.h"
+#include "platform/win32/native_view.h"
 
 namespace setup::win32 {
 
@@ -95,7 +96,7 @@ void DeleteKeyTree(HKEY parent, const std::wstring& name, int depth) {
   std::vector<std::wstring> children;
   {
     ScopedRegKey key;
-    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ | RegistryView(), key.Receive()) == ERROR_SUCCESS) {
       // Names first, deletions after: deleting while enumerating shifts the indexes.
       for (DWORD index = 0;; ++index) {
         wchar_t child[kMaxKeyNameChars + 1];
@@ -108,16 +109,17 @@ void DeleteKeyTree(HKEY parent, const std::wstring& name, int depth) {
       for (const std::wstring& child : children) DeleteKeyTree(key.Get(), child, depth + 1);
     }
   }
-  RegDeleteKeyW(parent, name.c_str());
+  RegDeleteKeyExW(parent, name.c_str(), RegistryView(), 0);
 }
 
 // Opens a key below a root of the table, with creation when asked.
 LONG OpenKey(HKEY root, const std::string& key, bool create, REGSAM access, ScopedRegKey& opened) {
   const std::wstring name = WidenUtf8(key);
   if (create) {
-    return RegCreateKeyExW(root, name.c_str(), 0, nullptr, 0, access, nullptr, opened.Receive(), nullptr);
+    return RegCreateKeyExW(root, name.c_str(), 0, nullptr, 0, access | RegistryView(), nullptr, opened.Receive(),
+                           nullptr);
   }
-  return RegOpenKeyExW(root, name.c_str(), 0, access, opened.Receive());
+  return RegOpenKeyExW(root, name.c_str(), 0, access | RegistryView(), opened.Receive());
 }
 
 }  // namespace
@@ -133,8 +135,16 @@ std::string SystemMessageText(unsigned long code) {
 }
 
 // --- files and folders ---
+// Each call runs with the system folder's redirection off in the 64-bit view (ScopedNativeFiles):
+// the redirection is per thread, and the install's writer threads make files too.
+
+std::unique_ptr<TFileStream> TWin32System::OpenFile(const std::string& path, TFileMode mode) {
+  const ScopedNativeFiles native;
+  return TSystem::OpenFile(path, mode);
+}
 
 TSystem::TNewFileResult TWin32System::WriteNewFile(const std::string& path, const uint8_t* data, size_t size) {
+  const ScopedNativeFiles native;
   // The handle's calls directly: the C library's file layer costs as much again per small file.
   const std::wstring name = SystemPath(path);
   const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
@@ -158,6 +168,7 @@ TSystem::TNewFileResult TWin32System::WriteNewFile(const std::string& path, cons
 }
 
 bool TWin32System::FileExists(const std::string& path) {
+  const ScopedNativeFiles native;
   WIN32_FIND_DATAW data;
   ScopedFind find(path, data);
   return find.Valid() && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -173,17 +184,23 @@ int64_t TWin32System::FileSize(const std::string& path) {
 }
 
 bool TWin32System::FolderExists(const std::string& path) {
+  const ScopedNativeFiles native;
   const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool TWin32System::CreateFolder(const std::string& path) {
+  const ScopedNativeFiles native;
   return CreateDirectoryW(SystemPath(path).c_str(), nullptr) != FALSE;
 }
 
-bool TWin32System::RemoveFolder(const std::string& path) { return RemoveDirectoryW(SystemPath(path).c_str()) != FALSE; }
+bool TWin32System::RemoveFolder(const std::string& path) {
+  const ScopedNativeFiles native;
+  return RemoveDirectoryW(SystemPath(path).c_str()) != FALSE;
+}
 
 bool TWin32System::DeleteFile(const std::string& path) {
+  const ScopedNativeFiles native;
   const std::wstring name = SystemPath(path);
   if (DeleteFileW(name.c_str())) return true;
   if (GetLastError() != ERROR_ACCESS_DENIED) return false;
@@ -197,14 +214,17 @@ bool TWin32System::DeleteFile(const std::string& path) {
 }
 
 bool TWin32System::CopyFile(const std::string& from, const std::string& to) {
+  const ScopedNativeFiles native;
   return CopyFileW(SystemPath(from).c_str(), SystemPath(to).c_str(), FALSE) != FALSE;
 }
 
 bool TWin32System::RenameFile(const std::string& from, const std::string& to) {
+  const ScopedNativeFiles native;
   return MoveFileW(SystemPath(from).c_str(), SystemPath(to).c_str()) != FALSE;
 }
 
 bool TWin32System::ReplaceFile(const std::string& from, const std::string& to) {
+  const ScopedNativeFiles native;
   const std::wstring target = SystemPath(to);
   // The direct write this stands in for (CREATE_ALWAYS) refuses these files: so does this.
   const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -218,6 +238,7 @@ bool TWin32System::ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 std::vector<TFolderItem> TWin32System::ListFolder(const std::string& folder) {
+  const ScopedNativeFiles native;
   std::vector<TFolderItem> items;
   std::string pattern = folder;
   if (!pattern.empty() && !IsFolderSeparator(pattern.back())) pattern += '\\';
@@ -357,7 +378,7 @@ bool TWin32System::RegDeleteEmptyKey(int root, const std::string& key) {
       return false;
     }
   }
-  return RegDeleteKeyW(root_key, WidenUtf8(name).c_str()) == ERROR_SUCCESS;
+  return RegDeleteKeyExW(root_key, WidenUtf8(name).c_str(), RegistryView(), 0) == ERROR_SUCCESS;
 }
 
 // --- shell ---

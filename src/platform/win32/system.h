@@ -1,7 +1,9 @@
 // The install engine's system operations on Windows: files and folders through the wide file
 // calls (long paths included), the registry through the root table, shell links, programs
 // started through the shell and the icon of an executable replaced through the resource update
-// calls. The engine's texts are UTF-8; the system gets and gives UTF-16.
+// calls. The engine's texts are UTF-8; the system gets and gives UTF-16. In the 64-bit view
+// (native_view.h) keys are opened in the 64-bit registry and file calls see the native system
+// folder.
 #pragma once
 
 #include "platform/win32/windows_support.h"  // first: the other Windows headers need it
@@ -15,6 +17,7 @@ namespace setup::win32 {
 
 class TWin32System : public TSystem {
  public:
+  std::unique_ptr<TFileStream> OpenFile(const std::string& path, TFileMode mode) override;
   TNewFileResult WriteNewFile(const std::string& path, const uint8_t* data, size_t size) override;
   bool FileExists(const std::string& path) override;
   // From the file's attributes: no handle is opened (under Wine no call to its server either).
