@@ -175,6 +175,7 @@ bool TWin32System::FileExists(const std::string& path) {
 }
 
 int64_t TWin32System::FileSize(const std::string& path) {
+  const ScopedNativeFiles native;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
