@@ -3,11 +3,12 @@
 # Safe to run again: a machine that has everything returns at once.
 set -euo pipefail
 
-# Native build and tests (libssl-dev: the VFS digest comes from libcrypto; osslsigncode signs
+# Native build and tests (libzstd-dev: binary differences; xdelta3: the patch benchmark's yardstick;
+# libssl-dev: the VFS digest comes from libcrypto; osslsigncode signs
 # setups, openssl makes the tests' throw-away certificate); Windows cross build; Wine with a
 # display for the Windows tests.
-native_pkgs=(g++ cmake make ninja-build clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libssl-dev libgtest-dev
-             googletest python3 nsis dpkg-dev osslsigncode openssl)
+native_pkgs=(g++ cmake make ninja-build clang libclang-rt-14-dev zlib1g-dev libdeflate-dev libzstd-dev libssl-dev
+             libgtest-dev googletest python3 nsis dpkg-dev osslsigncode openssl xdelta3)
 win_pkgs=(g++-mingw-w64-i686 libz-mingw-w64-dev xvfb xauth imagemagick locales)
 # fonts-wine: the system fonts the wizard draws with (Tahoma behind "MS Shell Dlg 2", Marlett for
 # the arrows of title bars and menu buttons); without it Wine shows letters in their place.
@@ -33,34 +34,68 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 fi
 
-# libdeflate for the Windows build: Debian packages no mingw build of it, so its source package
-# is built with the mingw compiler (its own Makefile makes the static library) and installed
-# beside the mingw zlib, where the cross build looks for libraries.
+# Source packages need the archive's deb-src entries, in either form of apt's source lists.
+enable_sources() {
+  if apt-get source --print-uris "$1" >/dev/null 2>&1; then return; fi
+  sources=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$sources" ] && ! grep -q '^Types:.*deb-src' "$sources"; then
+    $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$sources"
+  elif [ -f /etc/apt/sources.list ] && ! grep -q '^deb-src' /etc/apt/sources.list; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $SUDO tee -a /etc/apt/sources.list >/dev/null
+  fi
+  $SUDO apt-get update -qq
+}
+
+# Unpacks a source package into "$work/src": the newest version whose files the archive still
+# serves (a security suite may list a version whose files it no longer has).
+unpack_source() {
+  enable_sources "$1"
+  for version in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -r -V); do
+    rm -rf "$work/dl" && mkdir -p "$work/dl"
+    if (cd "$work/dl" && apt-get source -qq --download-only "$1=$version" && dpkg-source -x ./*.dsc "$work/src"); then
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Libraries for the Windows build that Debian packages no mingw build of: their source packages
+# are built with the mingw compiler (each with its own Makefile) and installed beside the mingw
+# zlib, where the cross build looks for libraries. The download and unpacking chat on stderr (no
+# sandbox for root, no key for the signature); their words are shown only when they fail.
 MINGW_ROOT=/usr/i686-w64-mingw32
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
 if [ ! -f "$MINGW_ROOT/lib/libdeflate.a" ] || [ ! -f "$MINGW_ROOT/include/libdeflate.h" ]; then
   echo "bootstrap: building libdeflate for i686-w64-mingw32 from Debian's source package"
-  # Source packages need the archive's deb-src entries, in either form of apt's source lists.
-  if ! apt-get source --print-uris libdeflate >/dev/null 2>&1; then
-    sources=/etc/apt/sources.list.d/debian.sources
-    if [ -f "$sources" ] && ! grep -q '^Types:.*deb-src' "$sources"; then
-      $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' "$sources"
-    elif [ -f /etc/apt/sources.list ] && ! grep -q '^deb-src' /etc/apt/sources.list; then
-      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $SUDO tee -a /etc/apt/sources.list >/dev/null
-    fi
-    $SUDO apt-get update -qq
-  fi
-  work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
-  # The download and unpacking chat on stderr (no sandbox for root, no key for the signature);
-  # their words are shown only when they fail.
-  if ! (cd "$work" && apt-get source -qq --download-only libdeflate && dpkg-source -x libdeflate_*.dsc src &&
-        make -s -C src CC=i686-w64-mingw32-gcc AR=i686-w64-mingw32-ar libdeflatestatic.lib) >"$work/log" 2>&1; then
+  rm -rf "$work/src"
+  if ! (unpack_source libdeflate &&
+        make -s -C "$work/src" CC=i686-w64-mingw32-gcc AR=i686-w64-mingw32-ar libdeflatestatic.lib) >"$work/log" 2>&1; then
     cat "$work/log" >&2
     echo "bootstrap: libdeflate for i686-w64-mingw32 could not be built" >&2
     exit 1
   fi
   $SUDO install -m 644 "$work/src/libdeflatestatic.lib" "$MINGW_ROOT/lib/libdeflate.a"
   $SUDO install -m 644 "$work/src/libdeflate.h" "$MINGW_ROOT/include/libdeflate.h"
+fi
+
+# zstd (binary differences): single-threaded, without the legacy formats and the assembly that
+# the mingw assembler does not take.
+if [ ! -f "$MINGW_ROOT/lib/libzstd.a" ] || [ ! -f "$MINGW_ROOT/include/zstd.h" ]; then
+  echo "bootstrap: building zstd for i686-w64-mingw32 from Debian's source package"
+  rm -rf "$work/src"
+  if ! (unpack_source libzstd &&
+        make -s -C "$work/src/lib" -j"$(nproc)" CC=i686-w64-mingw32-gcc AR=i686-w64-mingw32-ar \
+             ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1 libzstd.a) >"$work/log" 2>&1; then
+    cat "$work/log" >&2
+    echo "bootstrap: zstd for i686-w64-mingw32 could not be built" >&2
+    exit 1
+  fi
+  $SUDO install -m 644 "$work/src/lib/libzstd.a" "$MINGW_ROOT/lib/libzstd.a"
+  for h in zstd.h zstd_errors.h zdict.h; do
+    $SUDO install -m 644 "$work/src/lib/$h" "$MINGW_ROOT/include/$h"
+  done
 fi
 
 # A Russian locale: Wine takes the system code page from the locale it runs in, and reads the
