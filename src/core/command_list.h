@@ -15,7 +15,7 @@
 namespace setup {
 
 // What a group-owning line's entries are: none, plain files, or stored bytes for a game archive.
-enum : uint8_t { kGroupNone = 0, kGroupFiles = 1, kGroupArchive = 2 };
+enum : uint8_t { kGroupNone = 0, kGroupFiles = 1, kGroupArchive = 2, kGroupPatch = 3 };
 
 // One row of core/commands.def, without its run operation.
 struct TCommandInfo {

@@ -29,7 +29,9 @@
 // as every first-version package holds them: the reader gives names and stem in UTF-8 either
 // way, and the program converts the records of such a package itself. The writer sets the flag,
 // and so writes the second version, only when a text is not ASCII: an all-ASCII setup is written
-// as it always was. A reader refuses any other flag.
+// as it always was. Bit 1 (kPakFlagDifferences) says the package holds patch groups: their
+// entries are differences or whole files that a "PATCH-N" manifest of group 0 describes. A
+// reader refuses any other flag.
 //
 // Data file N (1 upward) is named Stem + "-N.bin" and holds stored bytes only. An entry in data
 // file N starts at Offset in it; bytes that pass its end go on at the start of data file N + 1.
@@ -81,8 +83,9 @@ constexpr uint64_t kPakVersion1MostValue = 0xFFFFFFFF;
 constexpr uint64_t kMostSetupFileSize = 0xFFFFFFFF;
 constexpr uint32_t kMostDataFiles = 0xFFFF;  // data-file numbers are 16-bit
 // Flags of the second version's trailer.
-constexpr uint32_t kPakFlagUtf8Texts = 1;  // names, stem and the two records hold UTF-8
-constexpr uint32_t kPakKnownFlags = kPakFlagUtf8Texts;
+constexpr uint32_t kPakFlagUtf8Texts = 1;    // names, stem and the two records hold UTF-8
+constexpr uint32_t kPakFlagDifferences = 2;  // patch groups: entries that are differences, "PATCH-N" manifests
+constexpr uint32_t kPakKnownFlags = kPakFlagUtf8Texts | kPakFlagDifferences;
 
 enum TPakOpenMode { pmRead, pmCreate, pmAppend };
 
@@ -269,6 +272,10 @@ class TPak {
   // The writer's caller says whether the records it stores hold text that is not ASCII; with
   // that, or with a name or stem that is not ASCII, WriteDirectory sets kPakFlagUtf8Texts.
   void SetRecordsNotAscii(bool not_ascii) { records_not_ascii_ = not_ascii; }
+  // Whether the package holds patch groups, whose entries a reader that does not know them would
+  // take for files: WriteDirectory then sets kPakFlagDifferences (and so writes the second version).
+  bool HoldsDifferences() const { return (trailer_.Flags & kPakFlagDifferences) != 0; }
+  void SetHoldsDifferences(bool holds) { holds_differences_ = holds; }
 
   bool IsOpen() const { return file_ != nullptr; }
   // False when the trailer has the magic but the directory records do not lie in the file, or
@@ -334,6 +341,7 @@ class TPak {
   bool directory_sound_ = true;
   bool writer_ = false;
   bool records_not_ascii_ = false;
+  bool holds_differences_ = false;
   // Data files: what the directory says (or the writer wrote), and their open state.
   std::string data_file_stem_;
   std::vector<TPakDataFile> data_files_;

@@ -217,8 +217,8 @@ bool TPak::WriteDirectory() {
   // Texts that are not ASCII are UTF-8, which only the second version can say; an all-ASCII
   // package reads alike in any code page and stays as every earlier writer made it.
   const bool utf8 = TextsNeedUtf8();
-  const bool version2 = utf8 || NeedsVersion2(dir_offset);
-  trailer_.Flags = utf8 ? kPakFlagUtf8Texts : 0;
+  const bool version2 = utf8 || holds_differences_ || NeedsVersion2(dir_offset);
+  trailer_.Flags = (utf8 ? kPakFlagUtf8Texts : 0) | (holds_differences_ ? kPakFlagDifferences : 0);
   std::string out;
   for (const TPakEntry& e : directory_) {
     if (e.Name.size() > 0xFFFF) return false;

@@ -34,7 +34,7 @@ struct TSetupState {
   int64_t AvailableBytes = 0;
   std::string RequiredText;
   std::string AvailableText;
-  std::vector<uint8_t> ArchiveGroups;  // per group: 0 extracted as files, 1 stored into an archive
+  std::vector<uint8_t> ArchiveGroups;  // per group: 0 extracted as files, 1 stored into an archive, 2 a patch
   std::u16string CdDrivePath;          // "$CDDRIVE"
   std::u16string ProgramFilesPath;     // "$PROGRAMFILES", ends in "\"
   std::u16string ProgramsMenuPath;     // "$SMPROGRAMS", ends in "\"

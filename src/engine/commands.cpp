@@ -12,6 +12,7 @@
 #include "engine/archive_commands.h"
 #include "engine/file_commands.h"
 #include "engine/flow_commands.h"
+#include "engine/patch_commands.h"
 #include "engine/shell_commands.h"
 
 namespace setup {

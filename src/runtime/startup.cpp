@@ -180,6 +180,7 @@ int64_t BuildArchiveGroups(TSetupGlobals& g) {
     const uint8_t kind = c->GroupKind();
     if (kind == kGroupFiles) groups.push_back(0);
     if (kind == kGroupArchive) groups.push_back(1);
+    if (kind == kGroupPatch) groups.push_back(2);
   }
   int64_t total = 0;
   for (const TPakEntry& e : g.Package->Directory()) {

@@ -4,7 +4,7 @@
 The layers and what each may include are drawn in docs/architecture.md; LAYERS below is that
 drawing as data. A file belongs to the layer of its folder (src/engine/x.cpp: engine); a test,
 tool or benchmark belongs to the layer it exercises and may include what that layer may, plus
-the test helpers beside it. Besides the includes, the archive format library must not reach
+the test helpers beside it. Besides the includes, the format libraries (archives, differences) must not reach
 the program: no setup state, no message boxes, no ending the process.
 
 Usage: check_layers.py [ROOT]    (ROOT: the checkout; default: two folders above this file)
@@ -17,14 +17,17 @@ import sys
 LAYERS = {
     "core": set(),
     "archives": {"core"},
-    "engine": {"core", "archives"},
+    "delta": {"core"},
+    "engine": {"core", "archives", "delta"},
     "ui": {"core", "engine"},
-    "runtime": {"core", "archives", "engine", "ui"},
-    "builder": {"core", "archives"},
-    "platform": {"core", "archives", "engine", "ui", "runtime"},
-    "app": {"core", "archives", "engine", "ui", "runtime", "platform"},
+    "runtime": {"core", "archives", "delta", "engine", "ui"},
+    "builder": {"core", "archives", "delta"},
+    "platform": {"core", "archives", "delta", "engine", "ui", "runtime"},
+    "app": {"core", "archives", "delta", "engine", "ui", "runtime", "platform"},
     # Benchmarks time every portable part, the builder's included.
-    "bench": {"core", "archives", "engine", "ui", "runtime", "builder"},
+    "bench": {"core", "archives", "delta", "engine", "ui", "runtime", "builder"},
+    # The command-line tools read packages, archives and differences.
+    "tools": {"core", "archives", "delta"},
 }
 
 # Folders outside src and the layer whose rules they follow. Tools (and the builder's program
@@ -33,6 +36,7 @@ LAYERS = {
 OWNERS = [
     ("tests/core/", "core"),
     ("tests/archives/", "archives"),
+    ("tests/delta/", "delta"),
     ("tests/engine/", "engine"),
     ("tests/ui/", "ui"),
     ("tests/runtime/", "runtime"),
@@ -40,7 +44,7 @@ OWNERS = [
     ("tests/win32/", "app"),
     ("tests/fuzz/", "runtime"),
     ("bench/", "bench"),
-    ("tools/", "archives"),
+    ("tools/", "tools"),
 ]
 TOOL_EXTRA = {"platform/win32/md5_win32.h", "platform/win32/sha256_win32.h", "platform/win32/windows_support.h"}
 TOOL_FILES = ("tools/", "src/builder/main.cpp")
@@ -104,12 +108,12 @@ def check(root):
             if rel.startswith(TOOL_FILES) and target in TOOL_EXTRA:
                 continue
             faults.append(f"{rel}:{number}: the {layer} layer includes \"{target}\" ({head} is not below it)")
-        if layer == "archives" and rel.startswith("src/"):
+        if layer in ("archives", "delta") and rel.startswith("src/"):
             code = strip_comments(text)
             for pattern, what in FORMAT_LIBRARY_BANS:
                 for m in pattern.finditer(code):
                     number = code.count("\n", 0, m.start()) + 1
-                    faults.append(f"{rel}: the archive format library {what} ({m.group(0).strip()}, line {number})")
+                    faults.append(f"{rel}: the {layer} format library {what} ({m.group(0).strip()}, line {number})")
     return faults
 
 
