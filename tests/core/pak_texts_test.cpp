@@ -140,6 +140,28 @@ TEST(PakTexts, RecordsOrAStemThatAreNotAsciiSetTheFlagThoughEveryNameIsAscii) {
   EXPECT_TRUE(pak.Verify(0));
 }
 
+// A package with patch groups says so in its own flag, which only the second version has; its
+// texts stay unflagged when they are ASCII.
+TEST(PakTexts, APackageWithPatchGroupsIsTheSecondVersionWithItsOwnFlag) {
+  const std::string path = ScratchPath("patch.exe");
+  {
+    TPak pak(path, pmCreate);
+    pak.SetHoldsDifferences(true);
+    const std::string data = "difference";
+    ASSERT_TRUE(pak.StoreFromMemory(pak.AddEntry("a.pak", "", 1), reinterpret_cast<const uint8_t*>(data.data()), 10));
+    ASSERT_TRUE(pak.WriteDirectory());
+  }
+  const TBytes bytes = ReadFile(path);
+  EXPECT_EQ(LoadLE16(&bytes[bytes.size() - kPakTrailerSize + 4]), kPakVersion2);
+  EXPECT_EQ(LoadLE32(&bytes[bytes.size() - 8]), kPakFlagDifferences);
+  TPak pak(path, pmRead);
+  ASSERT_TRUE(pak.DirectorySound());
+  EXPECT_TRUE(pak.HoldsDifferences());
+  EXPECT_FALSE(pak.TextsUtf8());
+  EXPECT_TRUE(pak.Verify(0));
+  EXPECT_FALSE(TPak(WritePlainPackage("plain.exe", AsciiEntries()), pmRead).HoldsDifferences());
+}
+
 // Packages written before the flag: the first version, and the second with data files but no
 // flag. Their texts are in the ANSI code page; the reader hands out UTF-8.
 TEST(PakTexts, NamesOfPackagesWithoutTheFlagAreReadInTheAnsiCodePage) {

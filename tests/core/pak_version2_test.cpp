@@ -933,7 +933,7 @@ TEST(PakVersion2, DirectoriesThatLieAreRefusedBeforeAnythingIsAllocated) {
       {"TableOffset inside the trailer", patched(trailer2::kTableOffset, trailer + 4, 8)},
       {"TableOffset before DirOffset", patched(trailer2::kTableOffset, dir_offset - 1, 8)},
       {"DataStart after DirOffset", patched(trailer2::kDataStart, dir_offset + 1, 8)},
-      {"a flag bit after the known one", with([](TRawPackage& p) { p.Flags = 2; })},
+      {"a flag bit after the known ones", with([](TRawPackage& p) { p.Flags = kPakKnownFlags + 1; })},
       {"the known flag with an unknown one", with([](TRawPackage& p) { p.Flags = kPakFlagUtf8Texts | 4; })},
       {"the last flag bit", with([](TRawPackage& p) { p.Flags = 0x80000000u; })},
       {"Version 3", with([](TRawPackage& p) { p.Version = 3; })},
@@ -1150,12 +1150,14 @@ TEST(PakVersion2, ByteFlipsOverAVersion2DirectoryNeverMisleadTheReader) {
       }
       // The fixed fields of the trailer (the magic, version, the first version's count,
       // flags, trailer size) and the data-file count never read as another sound directory;
-      // only the flag that says the texts are UTF-8 may change, and the names are ASCII.
+      // only the known flags may change: the names are ASCII, and the package holds no patch.
       const bool utf8_flag = at == trailer + trailer2::kFlags && mask == kPakFlagUtf8Texts;
+      const bool differences_flag = at == trailer + trailer2::kFlags && mask == kPakFlagDifferences;
       const bool fixed = at >= trailer + trailer2::kMagic ||
                          (at >= trailer + trailer2::kDataFileCount && at < trailer + trailer2::kDataFileCount + 4);
-      if (utf8_flag) {
-        EXPECT_TRUE(pak.DirectorySound() && pak.TextsUtf8()) << where;
+      if (utf8_flag || differences_flag) {
+        EXPECT_TRUE(pak.DirectorySound() && pak.TextsUtf8() == utf8_flag) << where;
+        EXPECT_EQ(pak.HoldsDifferences(), differences_flag) << where;
         EXPECT_EQ(pak.Directory().size(), 4u) << where;
       } else if (fixed) {
         EXPECT_TRUE(!pak.Trailer().HasMagic() || !pak.DirectorySound()) << where;
