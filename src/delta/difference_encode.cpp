@@ -57,8 +57,9 @@ constexpr size_t kLeastRun = 24;
 constexpr size_t kAnchorBytes = 32;
 // Old chunks with the same hash (and length) whose bytes are compared, at most.
 constexpr size_t kCandidatesMost = 8;
-// Records gathered before they go to zstd.
+// Records gathered before they go to zstd, and held back at the start of the stream.
 constexpr size_t kRecordStage = 64 << 10;
+constexpr size_t kHeldRecords = 1 << 20;
 
 // A file read in order or at positions; remembers the first failure.
 class TInputFile {
@@ -118,7 +119,9 @@ class TScanWindow {
   size_t fill_ = 0;
 };
 
-// zstd's output, handed to the difference's writer.
+// zstd's output, handed to the difference's writer. The first kHeldRecords bytes are held back:
+// a stream that ends within them is compressed in one call, so that its frame names its size
+// and the applier's window is no larger than the stream (most differences are small).
 class TCompressedOut {
  public:
   TCompressedOut(TNewFileWriter& out, uint64_t& written) : out_(out), written_(written) {}
@@ -132,8 +135,14 @@ class TCompressedOut {
            !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_checksumFlag, 0));
   }
   // false with error set when zstd or the writer fails.
-  bool Put(const uint8_t* data, size_t n) { return Run(data, n, ZSTD_e_continue); }
-  bool End() { return Run(nullptr, 0, ZSTD_e_end); }
+  bool Put(const uint8_t* data, size_t n) {
+    if (streaming_) return Run(data, n, ZSTD_e_continue);
+    held_.insert(held_.end(), data, data + n);
+    if (held_.size() <= kHeldRecords) return true;
+    streaming_ = true;
+    return Run(held_.data(), held_.size(), ZSTD_e_continue);
+  }
+  bool End() { return streaming_ ? Run(nullptr, 0, ZSTD_e_end) : Run(held_.data(), held_.size(), ZSTD_e_end); }
   const std::string& Error() const { return error_; }
 
  private:
@@ -159,6 +168,8 @@ class TCompressedOut {
   uint64_t& written_;
   ZSTD_CCtx* cctx_ = nullptr;
   std::unique_ptr<uint8_t[]> buffer_;
+  std::vector<uint8_t> held_;
+  bool streaming_ = false;
   std::string error_;
 };
 

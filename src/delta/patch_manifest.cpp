@@ -11,7 +11,6 @@ namespace {
 
 constexpr char kManifestMagic[4] = {'K', 'Z', 'P', 'M'};
 constexpr uint16_t kManifestVersion = 1;
-constexpr size_t kManifestHeaderSize = 12;
 // An item's fixed bytes: action, name length, two identities.
 constexpr size_t kItemFixedSize = 1 + 2 + 2 * (8 + kSha256Size);
 

@@ -178,6 +178,18 @@ TEST_P(DifferenceTest, ProgressFollowsTheBytesWrittenAboutOncePerMegabyte) {
   EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
 }
 
+TEST(DifferenceMethodTest, ASmallChunksStreamNamesItsSizeSoTheApplierHoldsNoLargeWindow) {
+  const Bytes old_bytes = NoiseBytes(kBase);
+  for (const auto& [new_bytes, names_size] :
+       {std::pair{Concat({old_bytes, TextBytes(1000)}), true}, {Concat({NoiseBytes(3 << 20, 7), old_bytes}), false}}) {
+    const Bytes difference = Encode(old_bytes, new_bytes, TDifferenceMethod::Chunks);
+    const unsigned long long size = ZSTD_getFrameContentSize(difference.data() + delta::kDifferenceHeaderSize,
+                                                             difference.size() - delta::kDifferenceHeaderSize);
+    EXPECT_EQ(size != ZSTD_CONTENTSIZE_UNKNOWN, names_size);
+    EXPECT_TRUE(Apply(difference, old_bytes).Result);
+  }
+}
+
 TEST(DifferenceMethodTest, FilesAboveTheReferenceLimitGoInChunks) {
   const Bytes old_bytes = NoiseBytes(1000);
   const Bytes large = TextBytes(delta::kReferenceMostSize + 1);
