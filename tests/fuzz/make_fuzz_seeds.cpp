@@ -4,9 +4,9 @@
 //
 // creates OUT_DIR/<target>/<seed> for fuzz_pak_directory, fuzz_setup_info, fuzz_comp_lines,
 // fuzz_install_log, fuzz_languages, fuzz_icon_file, fuzz_rollback_journal, fuzz_inflate,
-// fuzz_interpreter and fuzz_pe_image. The committed corpus in tests/fuzz/corpus was made by it; run.sh adds a
-// fresh set to each run, so the seeds follow the writers when a format changes. The language
-// seeds are the shipped language files and one written here that uses every rule of the format.
+// fuzz_interpreter, fuzz_pe_image, fuzz_difference and fuzz_patch_manifest. The committed corpus in tests/fuzz/corpus
+// was made by it; run.sh adds a fresh set to each run, so the seeds follow the writers when a format changes. The
+// language seeds are the shipped language files and one written here that uses every rule of the format.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -24,6 +24,9 @@
 #include "core/file_stream.h"
 #include "core/pak.h"
 #include "core/setup_info.h"
+#include "delta/difference.h"
+#include "delta/patch_manifest.h"
+#include "difference_input.h"
 #include "engine/uninstall_list.h"
 #include "fake_system.h"
 #include "icon_fixtures.h"
@@ -177,6 +180,50 @@ std::vector<std::pair<std::string, std::string>> InterpreterSeeds() {
   seeds.emplace_back("no_parameters", setup::fuzz::EncodeInterpreterInput(empty));
   seeds.emplace_back("jumps", setup::fuzz::EncodeInterpreterInput(jumps));
   return seeds;
+}
+
+// Differences by both methods from the fuzz target's old file to each new file it names.
+class TStringWriter : public setup::delta::TNewFileWriter {
+ public:
+  bool Write(const uint8_t* data, size_t size) override {
+    bytes.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  }
+  std::string bytes;
+};
+
+bool WriteDifferenceSeeds(const fs::path& dir) {
+  const setup::TBytes old_file = setup::fuzz::DifferenceOldFile();
+  const std::string old_path = (dir / "old.tmp").string(), new_path = (dir / "new.tmp").string();
+  bool ok = WriteBytes(old_path, std::string(old_file.begin(), old_file.end()));
+  int n = 0;
+  for (const setup::TBytes& new_file : setup::fuzz::DifferenceNewFiles()) {
+    ok &= WriteBytes(new_path, std::string(new_file.begin(), new_file.end()));
+    ++n;
+    for (const auto& [method, name] : {std::pair{setup::delta::TDifferenceMethod::Reference, "reference"},
+                                       {setup::delta::TDifferenceMethod::Chunks, "chunks"}}) {
+      TStringWriter out;
+      ok &= setup::delta::EncodeDifference(old_path, new_path, out, method).Ok &&
+            WriteBytes(dir / (std::string(name) + "_" + std::to_string(n)), out.bytes);
+    }
+  }
+  std::error_code ec;
+  fs::remove(old_path, ec);
+  fs::remove(new_path, ec);
+  return ok;
+}
+
+std::string ManifestSeed() {
+  using setup::delta::TPatchAction;
+  setup::delta::TPatchManifest manifest;
+  setup::delta::TFileIdentity one{12, {}}, two{1ull << 33, {}};
+  one.Sha256.fill(0x11);
+  two.Sha256.fill(0x22);
+  manifest.Items = {{TPatchAction::Add, "data\\новый.pak", {}, one},
+                    {TPatchAction::Replace, "game.exe", one, two},
+                    {TPatchAction::Difference, "data\\assets.pak", two, one},
+                    {TPatchAction::Remove, "ゲーム\\old.txt", one, {}}};
+  return setup::delta::WritePatchManifest(manifest);
 }
 
 }  // namespace
@@ -334,6 +381,14 @@ int main(int argc, char** argv) {
   const fs::path interpreter_dir = out / "fuzz_interpreter";
   fs::create_directories(interpreter_dir, ec);
   for (const auto& [name, bytes] : InterpreterSeeds()) ok &= WriteBytes(interpreter_dir / name, bytes);
+
+  const fs::path difference_dir = out / "fuzz_difference";
+  const fs::path manifest_dir = out / "fuzz_patch_manifest";
+  fs::create_directories(difference_dir, ec);
+  fs::create_directories(manifest_dir, ec);
+  ok &= WriteDifferenceSeeds(difference_dir);
+  ok &= WriteBytes(manifest_dir / "every_action", ManifestSeed());
+  ok &= WriteBytes(manifest_dir / "no_items", setup::delta::WritePatchManifest({}));
   if (!ok) {
     std::fprintf(stderr, "make_fuzz_seeds: cannot write the seeds under %s\n", out.string().c_str());
     return 1;

@@ -25,6 +25,8 @@ TARGETS+=(fuzz_install_log fuzz_languages fuzz_icon_file)
 TARGETS+=(fuzz_rollback_journal fuzz_inflate)
 # The interpreter over an in-memory system.
 TARGETS+=(fuzz_interpreter)
+# Binary differences and patch manifests.
+TARGETS+=(fuzz_difference fuzz_patch_manifest)
 
 # Limits of one execution: a unit slower than UNIT_TIMEOUT seconds or a process above RSS_LIMIT
 # MB is reported as a fault, as is a single allocation above MALLOC_LIMIT MB.
