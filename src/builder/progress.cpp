@@ -17,6 +17,10 @@ TProgressDisplay::TProgressDisplay(bool quiet, bool terminal)
       phase_start_(start_),
       last_draw_(start_) {}
 
+TProgressDisplay::~TProgressDisplay() {
+  if (!quiet_ && terminal_ && phase_ != TPhase::None && !finished_) std::fputc('\n', stderr);
+}
+
 void TProgressDisplay::Planning(const TWriteProgress& p) { Draw(TPhase::Planning, p); }
 
 void TProgressDisplay::Update(const TWriteProgress& p) {
@@ -65,6 +69,7 @@ void TProgressDisplay::Draw(TPhase phase, const TWriteProgress& p) {
 void TProgressDisplay::Finish(const std::string& output, const TWriteResult& result,
                               const std::vector<std::string>& more) {
   if (quiet_) return;
+  finished_ = true;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   if (terminal_) std::fputc('\n', stderr);
   std::fprintf(stderr, "wrote %s: %zu files, %s in %.1f s\n", output.c_str(), last_.FilesTotal,

@@ -14,6 +14,10 @@ namespace setup::builder {
 class TProgressDisplay {
  public:
   TProgressDisplay(bool quiet, bool terminal);
+  // A bar that a failed build leaves ends its line, so the error stands on its own.
+  ~TProgressDisplay();
+  TProgressDisplay(const TProgressDisplay&) = delete;
+  TProgressDisplay& operator=(const TProgressDisplay&) = delete;
   // Planning the patch lines.
   void Planning(const TWriteProgress& progress);
   // Writing the setup.
@@ -29,6 +33,7 @@ class TProgressDisplay {
   bool quiet_;
   bool terminal_;
   TPhase phase_ = TPhase::None;
+  bool finished_ = false;
   int last_tenth_ = -1;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point phase_start_;
