@@ -372,8 +372,8 @@ void TCompiler::AddPatchOwner(const TScriptLine& line, TCompiledLine& out) {
 }
 
 void TCompiler::TakePatchPlan(const TPatchPlan& plan) {
-  const auto source = std::find_if(Patches.begin(), Patches.end(),
-                                    [&](const TPatchSource& p) { return p.Group == plan.Group; });
+  const auto source =
+      std::find_if(Patches.begin(), Patches.end(), [&](const TPatchSource& p) { return p.Group == plan.Group; });
   if (source == Patches.end()) throw TBuildError(plan.Line, "no patch line owns group " + std::to_string(plan.Group));
   std::vector<TCompilerFile>& files = FileList.Groups[plan.Group].Files;
   files.clear();

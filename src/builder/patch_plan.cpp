@@ -13,7 +13,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -276,7 +275,8 @@ class TPlanner {
       return outcome;
     }
     item.Name = n.Name;
-    const std::string difference = (fs::path(options_.TemporaryFolder) / (std::to_string(j) + kDifferenceExtension)).string();
+    const std::string difference =
+        (fs::path(options_.TemporaryFolder) / (std::to_string(j) + kDifferenceExtension)).string();
     delta::TEncodeResult encoded;
     {
       const bool reference = n.Size <= delta::kReferenceMostSize && o.Size <= delta::kReferenceMostSize;
@@ -287,8 +287,8 @@ class TPlanner {
       if (!out.Close() && encoded.Ok) throw TBuildError(0, "cannot write " + difference + ": the disk is full");
     }
     if (!encoded.Ok) {
-      throw TBuildError(0, encoded.Error.empty() ? "cannot make the difference of " + n.Path + " against " + o.Path
-                                            : encoded.Error);
+      throw TBuildError(
+          0, encoded.Error.empty() ? "cannot make the difference of " + n.Path + " against " + o.Path : encoded.Error);
     }
     item.Old = encoded.Header.Old;
     item.New = encoded.Header.New;
@@ -320,12 +320,12 @@ class TPlanner {
   std::vector<TOutcome> outcomes_;  // a worker writes slot j under mutex_, the caller reads after the join
   uint64_t bytes_total_ = 0;
   std::atomic<uint64_t> bytes_done_{0};  // workers add as they read
-  TBudget encodes_;   // reference-method encodes running
-  TBudget measures_;  // bytes held by files being measured packed whole
+  TBudget encodes_;                      // reference-method encodes running
+  TBudget measures_;                     // bytes held by files being measured packed whole
   std::mutex mutex_;
   std::condition_variable done_;
-  size_t next_ = 0;      // the next job to start
-  size_t running_ = 0;   // jobs started and not finished
+  size_t next_ = 0;     // the next job to start
+  size_t running_ = 0;  // jobs started and not finished
   size_t finished_ = 0;
   bool failed_ = false;  // a job failed: no new ones start
 };
@@ -427,19 +427,29 @@ std::string PatchSavingsText(const TPatchPlan& plan, const std::vector<uint64_t>
     const uint64_t bytes = i < stored.size() ? stored[i] : 0;
     TWay* way = nullptr;
     switch (item.Action) {
-      case delta::TPatchAction::Add: way = &added; break;
-      case delta::TPatchAction::Difference: way = &differences; break;
-      case delta::TPatchAction::Replace: way = &whole; break;
-      case delta::TPatchAction::Remove: ++removed; break;
+      case delta::TPatchAction::Add:
+        way = &added;
+        break;
+      case delta::TPatchAction::Difference:
+        way = &differences;
+        break;
+      case delta::TPatchAction::Replace:
+        way = &whole;
+        break;
+      case delta::TPatchAction::Remove:
+        ++removed;
+        break;
     }
     if (!way) continue;
     ++way->Files;
     way->Source += item.New.Size;
     way->Stored += bytes;
   }
-  const auto figures = [](const TWay& way) { return "(" + SizeWords(way.Source) + " -> " + SizeWords(way.Stored) + ")"; };
-  std::string text = "patch (line " + std::to_string(plan.Line) + "): " + Count(plan.UnchangedFiles) +
-                     " unchanged (" + SizeWords(plan.UnchangedBytes) + ", nothing stored); " + Count(added.Files) + " new";
+  const auto figures = [](const TWay& way) {
+    return "(" + SizeWords(way.Source) + " -> " + SizeWords(way.Stored) + ")";
+  };
+  std::string text = "patch (line " + std::to_string(plan.Line) + "): " + Count(plan.UnchangedFiles) + " unchanged (" +
+                     SizeWords(plan.UnchangedBytes) + ", nothing stored); " + Count(added.Files) + " new";
   if (added.Files) text += " " + figures(added);
   text += "; " + Count(differences.Files + whole.Files) + " changed";
   if (differences.Files + whole.Files) {

@@ -1,7 +1,7 @@
 // Planning a "patch" line: what the new version's folder changes against the old version's.
 //
-// The compiler lists both folders (builder/patch_tree.h). Planning (PlanPatches) matches the two lists by name as Windows does (letters in either case)
-// and decides per file:
+// The compiler lists both folders (builder/patch_tree.h). Planning (PlanPatches) matches the two lists by name as
+// Windows does (letters in either case) and decides per file:
 //   same size and same bytes         unchanged: nothing stored, nothing in the manifest
 //   only in the new folder           Add: the file stored whole
 //   only in the old folder           Remove: deleted at install

@@ -55,7 +55,8 @@ void TProgressDisplay::Draw(TPhase phase, const TWriteProgress& p) {
     const double left = rate > 0 ? static_cast<double>(p.BytesTotal - p.BytesDone) / rate : 0;
     std::fprintf(stderr, "\r%s[%s] %zu/%zu files  %s/%s  %s/s  %d:%02d left ", label, bar.c_str(), p.FilesDone,
                  p.FilesTotal, Megabytes(p.BytesDone).c_str(), Megabytes(p.BytesTotal).c_str(),
-                 Megabytes(static_cast<uint64_t>(rate)).c_str(), static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+                 Megabytes(static_cast<uint64_t>(rate)).c_str(), static_cast<int>(left) / 60,
+                 static_cast<int>(left) % 60);
     std::fflush(stderr);
     return;
   }

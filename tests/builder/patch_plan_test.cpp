@@ -74,7 +74,8 @@ class MemoryNew : public delta::TNewFileWriter {
 class PatchPlan : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = testing::ScratchFolder() / ("patch-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    root_ = testing::ScratchFolder() /
+            ("patch-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root_);
     TBytes level = Lines(20000);
     TBytes level2 = level;
@@ -222,12 +223,13 @@ TEST_F(PatchPlan, EachFileIsUnchangedAddedRemovedOrChangedAsADifferenceOrWhole) 
   std::vector<std::pair<TPatchAction, std::string>> actions;
   for (const TPatchPlanItem& item : plan.Items) actions.emplace_back(item.Item.Action, item.Item.Name);
   // Removals first, then the new folder's walk order.
-  EXPECT_EQ(actions, (std::vector<std::pair<TPatchAction, std::string>>{{TPatchAction::Remove, "gone.txt"},
-                                                                         {TPatchAction::Replace, "cleared.cfg"},
-                                                                         {TPatchAction::Difference, "flip.bin"},
-                                                                         {TPatchAction::Add, "new.txt"},
-                                                                         {TPatchAction::Replace, "noise.bin"},
-                                                                         {TPatchAction::Difference, "data\\level.dat"}}));
+  EXPECT_EQ(actions,
+            (std::vector<std::pair<TPatchAction, std::string>>{{TPatchAction::Remove, "gone.txt"},
+                                                               {TPatchAction::Replace, "cleared.cfg"},
+                                                               {TPatchAction::Difference, "flip.bin"},
+                                                               {TPatchAction::Add, "new.txt"},
+                                                               {TPatchAction::Replace, "noise.bin"},
+                                                               {TPatchAction::Difference, "data\\level.dat"}}));
   ASSERT_EQ(plan.Items.size(), 6u);
   const TPatchPlanItem& gone = plan.Items[0];
   EXPECT_EQ(gone.Item.Old, IdentityOf(root_ / "v1/gone.txt"));
@@ -246,7 +248,8 @@ TEST_F(PatchPlan, EachFileIsUnchangedAddedRemovedOrChangedAsADifferenceOrWhole) 
   EXPECT_EQ(level.Method, delta::TDifferenceMethod::Reference);
   EXPECT_EQ(fs::path(level.SourcePath).parent_path(), root_ / "temp");
   EXPECT_EQ(fs::file_size(level.SourcePath), level.DifferenceSize);
-  EXPECT_LT(level.DifferenceSize, PackedWholeSize((root_ / "v2/data/level.dat").string(), level.Item.New.Size, kAutomaticLevel));
+  EXPECT_LT(level.DifferenceSize,
+            PackedWholeSize((root_ / "v2/data/level.dat").string(), level.Item.New.Size, kAutomaticLevel));
   const TBytes blob = testing::ReadFile(level.SourcePath);
   delta::TDifferenceHeader header;
   ASSERT_TRUE(delta::ReadDifferenceHeader(blob.data(), blob.size(), header));
@@ -398,7 +401,10 @@ TEST_F(PatchPlan, AFileThatGoesAwayBeforePlanningFailsAtItsLineAndTheTemporaryFo
 TEST_F(PatchPlan, ATemporaryFolderLeftByAKilledBuildIsTakenOverOnlyWhenItHoldsDifferences) {
   const fs::path left = root_ / "left.differences";
   Put("left.differences/3.kzpd", {1, 2});
-  { TTemporaryFolder folder(left); EXPECT_TRUE(fs::is_empty(left)); }
+  {
+    TTemporaryFolder folder(left);
+    EXPECT_TRUE(fs::is_empty(left));
+  }
   EXPECT_FALSE(fs::exists(left));
   Put("left.differences/notes.txt", {1});
   EXPECT_THROW(TTemporaryFolder folder(left), TBuildError);
@@ -428,7 +434,8 @@ TEST(PatchSavings, OneLinePerPatchWithEveryWayOfStoring) {
   plan.Items.clear();
   plan.UnchangedFiles = 3;
   plan.UnchangedBytes = 999;
-  EXPECT_EQ(PatchSavingsText(plan, {}), "patch (line 12): 3 unchanged (999 bytes, nothing stored); 0 new; 0 changed; 0 removed");
+  EXPECT_EQ(PatchSavingsText(plan, {}),
+            "patch (line 12): 3 unchanged (999 bytes, nothing stored); 0 new; 0 changed; 0 removed");
 }
 
 TEST(PatchSavings, StoredBytesAreFoundByGroupAndName) {
