@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <string_view>
 #include <system_error>
 
 #include "builder/compiler_file_list.h"
@@ -13,6 +14,20 @@
 namespace setup::builder {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Whether Windows can name a file so: no control characters and none of \ / : * ? " < > |.
+bool WindowsFileName(const std::string& name) {
+  for (const unsigned char c : name) {
+    if (c < 32 || c == 127 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 std::vector<TPatchTreeFile> ListPatchTree(const fs::path& folder, int line) {
   std::error_code ec;
@@ -36,6 +51,9 @@ std::vector<TPatchTreeFile> ListPatchTree(const fs::path& folder, int line) {
     std::map<std::string, std::string> folded;  // lowered name: the name
     for (const fs::directory_entry& item : items) {
       const std::string base = DiskNameText(item.path().filename());
+      if (!WindowsFileName(base)) {
+        throw TBuildError(line, "\"" + base + "\" in " + path.string() + " cannot be a file name on Windows");
+      }
       const auto [same, fresh] = folded.emplace(LowerUnicode(base), base);
       if (!fresh) {
         throw TBuildError(line, "\"" + same->second + "\" and \"" + base + "\" in " + path.string() +

@@ -19,7 +19,7 @@ struct TPatchTreeFile {
 };
 
 // The files below folder in walk order. Raises TBuildError at line when folder does not exist,
-// is a file, or holds two names that differ only in letter case.
+// is a file, or holds two names that differ only in letter case or a name Windows cannot have.
 std::vector<TPatchTreeFile> ListPatchTree(const std::filesystem::path& folder, int line);
 
 // A "patch" line as the compiler found it.

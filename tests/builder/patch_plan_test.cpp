@@ -182,6 +182,10 @@ TEST_F(PatchPlan, FoldersThatAreMissingFilesOrCaseTwinsAreRefusedAtTheirLine) {
   EXPECT_EQ(ErrorLineOf("patch v2 v1\n", &text), 1);
   EXPECT_NE(text.find("\"DATA\" and \"data\""), std::string::npos) << text;
   fs::remove(root_ / "v1/DATA");
+  Put("v2/data/what?.dat", {1});
+  EXPECT_EQ(ErrorLineOf("patch v2 v1\n", &text), 1);
+  EXPECT_EQ(text, "\"what?.dat\" in " + (root_ / "v2" / "data").string() + " cannot be a file name on Windows");
+  fs::remove(root_ / "v2/data/what?.dat");
   // Letters beyond ASCII fold as well.
   Put("v2/ÄRGER.txt", {1});
   Put("v2/ärger.txt", {2});
@@ -316,7 +320,7 @@ TEST_F(PatchPlan, PackedWholeSizeIsWhatTheWriterStores) {
 // differences go in plain and rebuild the new files from the old ones; any -j gives the same
 // bytes, and the start-up sees a patch group.
 TEST_F(PatchPlan, TheSetupHoldsTheManifestAndTheEntriesTheSameForAnyThreadCount) {
-  const std::string script = "outfile p.exe\nfile v2\\same.txt\npatch v2 v1\n";
+  const std::string script = "outfile p1.exe\ninstalldir C:\\Game\nfile v2\\same.txt\npatch v2 v1\n";
   const TBytes one = Build(script, 1, "p1.exe");
   EXPECT_EQ(Build(script, 4, "p4.exe"), one);
   EXPECT_FALSE(fs::exists(root_ / "p1.exe.differences"));
@@ -359,6 +363,7 @@ TEST_F(PatchPlan, TheSetupHoldsTheManifestAndTheEntriesTheSameForAnyThreadCount)
   testing::TFakePlatform platform;
   platform.ExePath = setup_path;
   EXPECT_EQ(RunSetup(platform, {}), 0);
+  for (const auto& box : host.Boxes) ADD_FAILURE() << box.Caption << ": " << box.Text;
   EXPECT_EQ(Globals().State.ArchiveGroups, std::vector<uint8_t>({0, 0, 2}));
   Globals() = TSetupGlobals();
 }
