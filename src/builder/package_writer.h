@@ -1,8 +1,9 @@
 // Writes a setup: the stub, then the package entries, compressed on several threads and
 // appended in their fixed order, so any thread count gives the same bytes. Identical contents
-// are stored once. The package says its texts are UTF-8 when a name or a record is not ASCII. The payload goes to data
-// files beside the setup ("stem-1.bin", ...) when asked or when the setup would otherwise reach 4 GiB, which Windows
-// does not start.
+// are stored once. Items marked StorePlain (a patch's differences, which deflate cannot shrink)
+// are stored as they are. The package says its texts are UTF-8 when a name or a record is not
+// ASCII. The payload goes to data files beside the setup ("stem-1.bin", ...) when asked or when
+// the setup would otherwise reach 4 GiB, which Windows does not start.
 #pragma once
 
 #include <cstdint>
