@@ -11,6 +11,7 @@
 
 #include "archives/kzp_format.h"
 #include "builder/codepage.h"
+#include "builder/patch_plan.h"
 #include "core/command_list.h"
 #include "core/digit_cipher.h"
 #include "core/text.h"
@@ -43,6 +44,7 @@ constexpr int kArchitecture = CommandNumberOf("architecture");
 constexpr int kInstallMode = CommandNumberOf("installmode");
 constexpr int kKzpOfficial = CommandNumberOf("kzpofficial");
 constexpr int kVfsUpdate = CommandNumberOf("vfsupdate");
+constexpr int kPatch = CommandNumberOf("patch");
 
 // The setting commands that fill a named setting of the record, and its name.
 struct TSettingCommand {
@@ -250,6 +252,9 @@ void TCompiler::CompileLine(const TScriptLine& line, TCompiledLine& out) {
     case kVfsUpdate:
       AddGroupOwner(line, out, out.Params[1]);
       break;
+    case kPatch:
+      AddPatchOwner(line, out);
+      break;
     case kKzpOfficial:
       out.Params[1] = Password(line, out.Params[1]);
       break;
@@ -347,6 +352,38 @@ void TCompiler::AddGroupOwner(const TScriptLine& line, TCompiledLine& out, const
   }
 }
 
+// A patch line owns a group as "file" does, but what goes into it is known only once the two
+// folders have been compared (TakePatchPlan); here they are listed.
+void TCompiler::AddPatchOwner(const TScriptLine& line, TCompiledLine& out) {
+  if (FileList.GroupCounter == 0xFFFF) throw TBuildError(line.Number, "more than 65535 package groups");
+  TPatchSource source;
+  source.Line = line.Number;
+  source.Group = FileList.NextGroup();
+  out.Params.push_back(std::to_string(source.Group));
+  FileList.EnsureGroup(source.Group, "");
+  source.NewFolder = FindNativePath(options_.ScriptFolder, line.Params[0]).string();
+  source.OldFolder = FindNativePath(options_.ScriptFolder, line.Params[1]).string();
+  source.NewFiles = ListPatchTree(source.NewFolder, line.Number);
+  source.OldFiles = ListPatchTree(source.OldFolder, line.Number);
+  for (const auto* files : {&source.NewFiles, &source.OldFiles}) {
+    for (const TPatchTreeFile& f : *files) Stored(line, f.Name);
+  }
+  Patches.push_back(std::move(source));
+}
+
+void TCompiler::TakePatchPlan(const TPatchPlan& plan) {
+  const auto source =
+      std::find_if(Patches.begin(), Patches.end(), [&](const TPatchSource& p) { return p.Group == plan.Group; });
+  if (source == Patches.end()) throw TBuildError(plan.Line, "no patch line owns group " + std::to_string(plan.Group));
+  std::vector<TCompilerFile>& files = FileList.Groups[plan.Group].Files;
+  files.clear();
+  for (const TPatchPlanItem& item : plan.Items) {
+    if (item.Item.Action == delta::TPatchAction::Remove) continue;
+    files.push_back({item.SourcePath, item.Item.Name, plan.Group, item.Item.Action == delta::TPatchAction::Difference});
+  }
+  manifests_[plan.Group] = delta::WritePatchManifest(plan.Manifest());
+}
+
 void TCompiler::AddLayout(const TScriptLine& line, const std::string& name, bool uninstaller) {
   const fs::path folder = fs::path(options_.LayoutsFolder) / name;
   std::error_code ec;
@@ -427,6 +464,11 @@ std::vector<TPackageItem> TCompiler::PackageItems() const {
   items.push_back({"CompiledLines", 0, "", CompLines.Serialize(), !CompLines.AllAscii()});
   items.insert(items.end(), languages_.begin(), languages_.end());
   items.insert(items.end(), group0_.begin(), group0_.end());
+  for (const TPatchSource& patch : Patches) {
+    const auto manifest = manifests_.find(patch.Group);
+    if (manifest == manifests_.end()) throw TBuildError(patch.Line, "the patch line has not been planned");
+    items.push_back({delta::PatchManifestName(patch.Group), 0, "", manifest->second});
+  }
   for (const TCompilerGroup& group : FileList.Groups) {
     for (const TCompilerFile& f : group.Files) {
       TPackageItem item;
@@ -434,6 +476,7 @@ std::vector<TPackageItem> TCompiler::PackageItems() const {
       if (item.Name.size() > kMaxText) throw TBuildError(0, "file name longer than 65535 bytes: " + f.Name);
       item.Group = f.Group;
       item.SourcePath = f.SourcePath;
+      item.StorePlain = f.StorePlain;
       items.push_back(std::move(item));
     }
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "builder/compiler_file_list.h"
+#include "builder/patch_tree.h"
 #include "builder/script.h"
 #include "core/setup_info.h"
 
@@ -41,7 +42,10 @@ struct TPackageItem {
   std::string SourcePath;  // empty for items built in memory
   std::string Bytes;
   bool RecordNotAscii = false;  // a record ("SetupInfo", "CompiledLines") with text that is not ASCII
+  bool StorePlain = false;      // bytes that do not compress (differences): stored as they are
 };
+
+struct TPatchPlan;
 
 // Whether a layout folder's file is text (no control byte but tab, line feed, carriage return and
 // form feed): page and layout files are, pictures and programs are not.
@@ -54,19 +58,25 @@ class TCompiler {
   explicit TCompiler(TCompilerOptions options);
 
   void Compile(const std::vector<TScriptLine>& script);
-  // SetupInfo, CompiledLines, the group-0 files (languages first), then groups 1 to N.
+  // The plan of a "patch" line (of Patches): its group's entries and its manifest. Every patch
+  // line needs its plan before PackageItems.
+  void TakePatchPlan(const TPatchPlan& plan);
+  // SetupInfo, CompiledLines, the group-0 files (languages first, patch manifests last), then
+  // groups 1 to N.
   std::vector<TPackageItem> PackageItems() const;
 
   TSetupInfoFile SetupInfo;
   TCompLines CompLines;
   TCompilerFileList FileList;
   std::string OutFile;  // the "outfile" parameter as written
+  std::vector<TPatchSource> Patches;  // the "patch" lines, in script order
   std::vector<TBuildNote> Notes;
 
  private:
   void CompileLine(const TScriptLine& line, TCompiledLine& out);
   void SetRecordField(const TScriptLine& line, int command, TCompiledLine& out);
   void AddGroupOwner(const TScriptLine& line, TCompiledLine& out, const std::string& group_name);
+  void AddPatchOwner(const TScriptLine& line, TCompiledLine& out);
   void AddLayout(const TScriptLine& line, const std::string& name, bool uninstaller);
   void AddFinaliser(const TScriptLine& line, const std::string& layout);
   void AddFileEntry(const TScriptLine& line, const std::string& name, const std::string& path, bool language);
@@ -81,6 +91,7 @@ class TCompiler {
   TCompilerOptions options_;
   std::vector<TPackageItem> languages_;  // group-0 language tables, first in the package
   std::vector<TPackageItem> group0_;     // other group-0 files
+  std::map<uint16_t, std::string> manifests_;  // group: the manifest of a patch line planned
   int reg_key_slots_used_ = 0;
   int uninstall_pages_line_ = 0;  // the last "uninstallpages", 0 when there is none
   int install_mode_line_ = 0;     // the last "installmode"

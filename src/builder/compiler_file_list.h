@@ -20,6 +20,7 @@ struct TCompilerFile {
   std::string SourcePath;  // path on the building machine
   std::string Name;        // name in the package: prefix + name relative to the source folder, "\" separated
   uint16_t Group = 0;
+  bool StorePlain = false;  // bytes that do not compress (a patch's differences)
 };
 
 struct TCompilerGroup {

@@ -15,11 +15,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "builder/compiler.h"
 #include "builder/package_writer.h"
+#include "builder/patch_plan.h"
 #include "builder/progress.h"
 #include "builder/script.h"
 
@@ -54,7 +56,7 @@ void Help() {
       "                    beside the --stub file, else the shipped one)\n"
       "  --languages DIR   language files (default: the shipped languages/)\n"
       "  --layouts DIR     page layouts (default: the shipped layout/)\n"
-      "  -j N              compression threads (default: all cores)\n"
+      "  -j N              compression and patch planning threads (default: all cores)\n"
       "  --level N         compression level, 1 (fastest) to 12 (smallest) (default: chosen per\n"
       "                    file: 1 for data compressed already, 8 below 4 MiB, 10 from 4 MiB)\n"
       "  --slice-size SIZE put the payload into data files of at most SIZE bytes beside the setup\n"
@@ -223,6 +225,22 @@ int main(int argc, char** argv) {
       throw TBuildError(0, "cannot write " + output + ": its folder does not exist");
     }
 
+    TProgressDisplay display(quiet, isatty(fileno(stderr)) != 0);
+    // Patch lines: the two folders compared, differences written to a folder beside the setup
+    // that goes with the build, whether it succeeds or not.
+    std::unique_ptr<TTemporaryFolder> differences;
+    std::vector<TPatchPlan> plans;
+    if (!compiler.Patches.empty()) {
+      differences = std::make_unique<TTemporaryFolder>(DifferencesFolderFor(output));
+      TPlanOptions plan_options;
+      plan_options.Threads = threads;
+      plan_options.Level = level;
+      plan_options.TemporaryFolder = differences->Path().string();
+      plan_options.OnProgress = [&](const TWriteProgress& p) { display.Planning(p); };
+      plans = PlanPatches(compiler.Patches, plan_options);
+      for (const TPatchPlan& plan : plans) compiler.TakePatchPlan(plan);
+    }
+
     TWriteOptions options;
     options.Stub = stub;
     options.Output = output;
@@ -230,10 +248,15 @@ int main(int argc, char** argv) {
     options.Level = level;
     options.SliceSize = slice_size;
     options.Sign = sign;
-    TProgressDisplay display(quiet, isatty(fileno(stderr)) != 0);
+    options.HoldsDifferences = !plans.empty();
     options.OnProgress = [&](const TWriteProgress& p) { display.Update(p); };
-    const TWriteResult result = WriteSetup(options, compiler.PackageItems());
-    display.Finish(output, result);
+    const std::vector<TPackageItem> items = compiler.PackageItems();
+    const TWriteResult result = WriteSetup(options, items);
+    std::vector<std::string> savings;
+    for (const TPatchPlan& plan : plans) {
+      savings.push_back(PatchSavingsText(plan, StoredOfPlan(plan, items, result.StoredBytes)));
+    }
+    display.Finish(output, result, savings);
   } catch (const TBuildError& e) {
     if (e.Line > 0) std::fprintf(stderr, "%s:%d: %s\n", script_path.c_str(), e.Line, e.what());
     else std::fprintf(stderr, "%s: %s\n", script_path.c_str(), e.what());

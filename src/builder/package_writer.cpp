@@ -25,6 +25,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "core/crc.h"
 #include "core/error.h"
 #include "core/file_stream.h"
 #include "core/pak.h"
@@ -129,7 +130,12 @@ class TPacker {
         return slot;
       }
     }
-    if (!data.empty()) {
+    if (item.StorePlain && !data.empty()) {
+      slot.Entry.Size = data.size();
+      slot.Entry.PackedSize = 0;
+      slot.Entry.Crc = Crc32(data.data(), data.size());
+      slot.Stored = std::move(data);
+    } else if (!data.empty()) {
       const int level = level_ == kAutomaticLevel ? AutomaticLevel(data.data(), data.size()) : level_;
       slot.Stored = PackEntry(slot.Entry, data.data(), static_cast<uint32_t>(data.size()), level);
     }
@@ -285,6 +291,7 @@ TWriteResult Write(const TWriteOptions& options, const std::string& temporary, c
   // Texts that are not ASCII are UTF-8, and the package says so (names it sees itself).
   pak.SetRecordsNotAscii(
       std::any_of(items.begin(), items.end(), [](const TPackageItem& i) { return i.RecordNotAscii; }));
+  pak.SetHoldsDifferences(options.HoldsDifferences);
 
   TWriteResult result;
   TWriteProgress progress;
@@ -335,6 +342,7 @@ TWriteResult Write(const TWriteOptions& options, const std::string& temporary, c
       e.Crc = slot.Entry.Crc;
       ok = pak.StorePacked(index, slot.Stored);
     }
+    result.StoredBytes.push_back(shared[i] >= 0 ? 0 : pak.Directory()[index].StoredLength());
     if (!ok) {
       throw TBuildError(0, "cannot store " + items[i].Name +
                                (slice_size == 0 ? ": the setup would pass 4 GiB or the disk is full"

@@ -1,8 +1,9 @@
 // Writes a setup: the stub, then the package entries, compressed on several threads and
 // appended in their fixed order, so any thread count gives the same bytes. Identical contents
-// are stored once. The package says its texts are UTF-8 when a name or a record is not ASCII. The payload goes to data
-// files beside the setup ("stem-1.bin", ...) when asked or when the setup would otherwise reach 4 GiB, which Windows
-// does not start.
+// are stored once. Items marked StorePlain (a patch's differences, which deflate cannot shrink)
+// are stored as they are. The package says its texts are UTF-8 when a name or a record is not
+// ASCII. The payload goes to data files beside the setup ("stem-1.bin", ...) when asked or when
+// the setup would otherwise reach 4 GiB, which Windows does not start.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,7 @@ struct TWriteOptions {
   int Threads = 1;
   int Level = kAutomaticLevel;  // deflate level, 1 (fastest) to 12 (smallest), or chosen per file
   TSignOptions Sign;  // signs the finished setup when wanted
+  bool HoldsDifferences = false;  // the setup has patch groups: the package says so
   std::function<void(const TWriteProgress&)> OnProgress;
 };
 
@@ -53,6 +55,7 @@ struct TWriteResult {
   size_t SharedEntries = 0;            // entries that share another's stored bytes
   uint64_t SharedBytes = 0;            // source bytes those entries did not store again
   std::vector<std::string> Removed;    // data files of an earlier build that the new one does not have
+  std::vector<uint64_t> StoredBytes;   // per item, the bytes the package stores for it (0: shares another's)
 };
 
 // A size as --slice-size takes it: bytes, or a number with K, M or G (binary: 1K = 1024 bytes).

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/crc.h"
+#include "core/pak.h"
 #include "test_files.h"
 
 namespace setup::builder {
@@ -49,6 +51,28 @@ TEST(DataFileNames, FollowTheSetupsName) {
   EXPECT_EQ(DataFileStem("out/MyGame_setup.exe"), "MyGame_setup");
   EXPECT_EQ(DataFilePath("out/MyGame_setup.exe", 12), "out/MyGame_setup-12.bin");
   EXPECT_EQ(DataFilePath("Game.v2.exe", 1), "Game.v2-1.bin");
+}
+
+// A patch's differences do not compress: they go in as they are, text-like or not, and read back.
+TEST(WriteSetup, ItemsMarkedPlainAreStoredAsTheyAre) {
+  const TBytes text = testing::TextBytes(50000);
+  std::vector<TPackageItem> items(2);
+  items[0] = {"plain.txt", 1, "", std::string(text.begin(), text.end())};
+  items[0].StorePlain = true;
+  items[1] = {"packed.txt", 1, "", std::string(text.begin(), text.end()) + "x"};
+  TWriteOptions options;
+  options.Output = testing::ScratchPath("plain.bin");
+  options.HoldsDifferences = true;
+  const TWriteResult result = WriteSetup(options, items);
+  TPak pak(options.Output, pmRead);
+  EXPECT_TRUE(pak.HoldsDifferences());
+  const TPakEntry& plain = pak.Directory()[0];
+  EXPECT_EQ(plain.PackedSize, 0u);
+  EXPECT_EQ(plain.Size, text.size());
+  EXPECT_EQ(plain.Crc, Crc32(text.data(), text.size()));
+  EXPECT_EQ(pak.Extract(0), text);
+  EXPECT_GT(pak.Directory()[1].PackedSize, 0u);
+  EXPECT_EQ(result.StoredBytes, (std::vector<uint64_t>{text.size(), pak.Directory()[1].PackedSize}));
 }
 
 }  // namespace

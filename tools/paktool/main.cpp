@@ -4,6 +4,10 @@
 //   paktool verify PACKAGE
 //   paktool extract PACKAGE DIR
 //
+// A setup with patch groups lists, after the entries, what each group's manifest does: which
+// entries are differences and against which old file (size, the first hex digits of its SHA-256,
+// the method), which are whole files (new or changed), and which files the patch removes.
+//
 // Names are printed and extracted in UTF-8, those of older packages (in the ANSI code page,
 // here Windows-1252) converted.
 //
@@ -19,6 +23,7 @@
 //     --lines                         a "CompiledLines" entry of the --line items so far
 //
 // "build" exists for tests and experiments; setups are made by the builder.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +39,8 @@
 #include "core/setup_info.h"
 #include "core/sha256.h"
 #include "core/text.h"
+#include "delta/difference.h"
+#include "delta/patch_manifest.h"
 
 namespace {
 
@@ -108,6 +115,94 @@ void ReportWrongLength(const TPak& pak) {
                static_cast<unsigned long long>(e.Size));
 }
 
+// The group a group-0 entry named "PATCH-N" is the manifest of, or 0.
+uint16_t ManifestGroup(const TPakEntry& e) {
+  if (e.Group != 0 || e.Name.rfind("PATCH-", 0) != 0) return 0;
+  const std::string digits = e.Name.substr(6);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const unsigned long group = std::stoul(digits);
+  return group <= 0xFFFF && delta::PatchManifestName(static_cast<uint16_t>(group)) == e.Name
+             ? static_cast<uint16_t>(group)
+             : 0;
+}
+
+// The header at the start of a difference entry; false when it cannot be read.
+bool ReadEntryDifferenceHeader(TPak& pak, int index, delta::TDifferenceHeader& header) {
+  const TPakEntry& e = pak.Directory()[static_cast<size_t>(index)];
+  TBytes start(delta::kDifferenceHeaderSize);
+  if (e.PackedSize == 0) {
+    if (pak.ReadStoredAt(index, 0, start.data(), start.size()) != start.size()) return false;
+  } else {
+    start.clear();
+    pak.ExtractTo(index, [&](const uint8_t* data, size_t n) {
+      const size_t take = std::min(n, delta::kDifferenceHeaderSize - start.size());
+      start.insert(start.end(), data, data + take);
+    });
+  }
+  return delta::ReadDifferenceHeader(start.data(), start.size(), header);
+}
+
+// What each patch group's manifest does. False when a manifest or a difference's header does
+// not read, or a difference names another old file than its manifest item.
+bool ListPatches(TPak& pak) {
+  bool sound = true;
+  for (size_t i = 0; i < pak.Directory().size(); ++i) {
+    const uint16_t group = ManifestGroup(pak.Directory()[i]);
+    if (group == 0) continue;
+    const std::string name = pak.Directory()[i].Name;
+    const TBytes bytes = pak.Extract(static_cast<int>(i));
+    delta::TPatchManifest manifest;
+    std::string error;
+    if (!pak.LastExtract() || !delta::ReadPatchManifest(bytes.data(), bytes.size(), manifest, &error)) {
+      std::printf("patch group %u (%s): the manifest does not read%s%s\n", group, name.c_str(),
+                  error.empty() ? "" : ": ", error.c_str());
+      sound = false;
+      continue;
+    }
+    size_t counts[4] = {};
+    for (const delta::TPatchItem& item : manifest.Items) ++counts[static_cast<size_t>(item.Action) % 4];
+    std::printf("patch group %u (%s): %zu differences, %zu whole (%zu new, %zu changed), %zu removed\n", group,
+                name.c_str(), counts[2], counts[0] + counts[1], counts[0], counts[1], counts[3]);
+    for (const delta::TPatchItem& item : manifest.Items) {
+      switch (item.Action) {
+        case delta::TPatchAction::Add:
+          std::printf("  whole       %s  new, %llu bytes\n", item.Name.c_str(),
+                      static_cast<unsigned long long>(item.New.Size));
+          break;
+        case delta::TPatchAction::Replace:
+          std::printf("  whole       %s  changed, %llu bytes (was %llu)\n", item.Name.c_str(),
+                      static_cast<unsigned long long>(item.New.Size), static_cast<unsigned long long>(item.Old.Size));
+          break;
+        case delta::TPatchAction::Remove:
+          std::printf("  remove      %s\n", item.Name.c_str());
+          break;
+        case delta::TPatchAction::Difference: {
+          const int index = pak.IndexOfName(item.Name, group);
+          delta::TDifferenceHeader header;
+          if (index < 0 || !ReadEntryDifferenceHeader(pak, index, header)) {
+            std::printf("  difference  %s  UNREADABLE: %s\n", item.Name.c_str(),
+                        index < 0 ? "no entry of that name" : "no difference header");
+            sound = false;
+            break;
+          }
+          const TPakEntry& e = pak.Directory()[static_cast<size_t>(index)];
+          const char* method = header.Method == delta::TDifferenceMethod::Reference ? "reference" : "chunks";
+          std::printf("  difference  %s  %llu bytes, %s, against %llu bytes sha256 %.16s, gives %llu bytes\n",
+                      item.Name.c_str(), static_cast<unsigned long long>(e.Size), method,
+                      static_cast<unsigned long long>(header.Old.Size), Sha256Hex(header.Old.Sha256).c_str(),
+                      static_cast<unsigned long long>(header.New.Size));
+          if (!(header.Old == item.Old) || !(header.New == item.New)) {
+            std::printf("  MISMATCH    %s: the difference names other files than the manifest\n", item.Name.c_str());
+            sound = false;
+          }
+          break;
+        }
+      }
+    }
+  }
+  return sound;
+}
+
 int List(const std::string& path) {
   auto pak = OpenPackage(path);
   if (!pak) return 1;
@@ -131,7 +226,7 @@ int List(const std::string& path) {
                 static_cast<unsigned long long>(e.PackedSize), e.Crc, e.DataFile,
                 static_cast<unsigned long long>(e.Offset), shares.c_str(), e.Name.c_str());
   }
-  return 0;
+  return ListPatches(*pak) ? 0 : 1;
 }
 
 int Verify(const std::string& path) {
