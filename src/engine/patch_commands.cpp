@@ -136,9 +136,9 @@ struct TFoundFile {
 
 // What the file at path is against the old identity (may be null: an added file has none) and
 // the new one. Size first: a file of neither size costs no hashing. progress receives the
-// bytes hashed so far.
+// bytes hashed so far and the file's size.
 TFoundFile Examine(const std::string& path, const TFileIdentity* old_identity, const TFileIdentity& new_identity,
-                   const std::function<void(uint64_t)>& progress) {
+                   const std::function<void(uint64_t done, uint64_t size)>& progress) {
   TFoundFile found;
   TSystem& system = System();
   const std::unique_ptr<TFileStream> file = system.OpenFile(path, TFileMode::Read);
@@ -160,7 +160,7 @@ TFoundFile Examine(const std::string& path, const TFileIdentity* old_identity, c
     const size_t want = static_cast<size_t>(std::min<uint64_t>(found.Size - done, piece.size()));
     if (file->Read(piece.data(), want) != want || !digest->Update(piece.data(), want)) return found;
     done += want;
-    if (progress) progress(done);
+    if (progress) progress(done, found.Size);
   }
   if (!digest->Final(found.Sha256)) return found;
   const TFileIdentity identity{found.Size, found.Sha256};
@@ -376,12 +376,12 @@ bool CheckFiles(TPak& pak, uint16_t group, std::vector<TPlanned>& plan, TPatchGa
     const TPatchItem& item = *p.Item;
     if (!Rebuilt(item.Action)) continue;
     const uint64_t share = CheckShare(item);
-    ShowChecking(item.Name, 0, item.Old.Size);
-    const TFoundFile found =
-        Examine(p.Path, HasOldVersion(item.Action) ? &item.Old : nullptr, item.New, [&](uint64_t done) {
-          gauge.MoveTo(base + std::min(done, share));
-          ShowChecking(item.Name, done, std::max(item.Old.Size, item.New.Size));
-        });
+    ShowChecking(item.Name, 0, 0);
+    const TFoundFile found = Examine(p.Path, HasOldVersion(item.Action) ? &item.Old : nullptr, item.New,
+                                     [&](uint64_t done, uint64_t size) {
+                                       gauge.MoveTo(base + std::min(done, share));
+                                       ShowChecking(item.Name, done, size);
+                                     });
     base += share;
     gauge.MoveTo(base);
     if (found.Kind == TFound::New) {
