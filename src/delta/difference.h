@@ -6,7 +6,7 @@
 //   0   4   Magic "KZPD"
 //   4   2   Version (1)
 //   6   1   Method: 1 reference, 2 chunks
-//   7   1   zero
+//   7   1   zero (refused otherwise)
 //   8   8   old file's size          16  32  old file's SHA-256
 //   48  8   new file's size          56  32  new file's SHA-256
 //   88  ..  the method's data
@@ -60,7 +60,7 @@ struct TDifferenceHeader {
 };
 
 // Reads the header at the start of a difference: false when the bytes are too few, the magic
-// or version is not this one's, or the method is unknown.
+// or version is not this one's, the method is unknown or the reserved byte is not zero.
 bool ReadDifferenceHeader(const uint8_t* data, size_t size, TDifferenceHeader& header);
 
 // The size and SHA-256 of a file, read in pieces; progress (may be empty) receives the bytes
@@ -94,13 +94,13 @@ enum class TApplyStatus {
   WrongResult,  // the new file came out with another size or SHA-256 than the difference names
   ReadFailed,   // the old file could not be read
   WriteFailed,  // the writer refused bytes
-  NoMemory,     // the memory the method needs could not be had
+  NoMemory,     // the memory the method needs (or the SHA-256 digest) could not be had
 };
 
 struct TApplyResult {
   TApplyStatus Status = TApplyStatus::Ok;
-  std::string Message;     // what went wrong, in words for a log or a box; empty when Ok
-  uint64_t Written = 0;    // new bytes handed to the writer
+  std::string Message;   // what went wrong, in words for a log or a box; empty when Ok
+  uint64_t Written = 0;  // new bytes handed to the writer
   explicit operator bool() const { return Status == TApplyStatus::Ok; }
 };
 
@@ -131,7 +131,7 @@ class TDifferenceApplier {
   TState* state_;
 };
 
-// Applies a whole difference in memory (tests, tools).
+// Applies a whole difference in memory (tests, tools), fed to an applier in pieces of 1 MiB.
 TApplyResult ApplyDifference(const uint8_t* difference, size_t size, TOldFileReader& old_file,
                              TNewFileWriter& new_file);
 
@@ -139,9 +139,9 @@ TApplyResult ApplyDifference(const uint8_t* difference, size_t size, TOldFileRea
 
 struct TEncodeResult {
   bool Ok = false;
-  std::string Error;          // why not, naming the file
-  TDifferenceHeader Header;   // method and both identities
-  uint64_t Size = 0;          // bytes of the whole difference written
+  std::string Error;         // why not, naming the file
+  TDifferenceHeader Header;  // method and both identities
+  uint64_t Size = 0;         // bytes of the whole difference written
 };
 
 // Writes the difference that turns the file old_path into new_path, header first, to out. The
@@ -150,5 +150,9 @@ struct TEncodeResult {
 // and zstd's tables; the chunks method reads both files in pieces and keeps an index of the
 // old file's chunks (a few dozen bytes per chunk of about 16 KiB on average).
 TEncodeResult EncodeDifference(const std::string& old_path, const std::string& new_path, TNewFileWriter& out);
+// The same with the method chosen by the caller (tests, measurements): the reference method
+// refuses a file above kReferenceMostSize; the chunks method takes files of any size.
+TEncodeResult EncodeDifference(const std::string& old_path, const std::string& new_path, TNewFileWriter& out,
+                               TDifferenceMethod method);
 
 }  // namespace setup::delta

@@ -45,10 +45,15 @@ struct TPatchManifest {
 
 // "PATCH-7" for group 7.
 std::string PatchManifestName(uint16_t group);
+// The manifest's bytes; the identities an item's action does not have are written as zeros.
+// Empty (which no reader takes) when a name has more than 65,535 bytes.
 std::string WritePatchManifest(const TPatchManifest& manifest);
 // False, with the reason in *error (may be null), for a cut, damaged or unknown manifest: bad
-// magic or version, a count past the bytes, an unknown action, an empty name or one with a
-// folder step "..", a name that is absolute.
+// magic or version, a reserved field not zero, a count past the bytes, an unknown action, an
+// empty name or one with a folder step ".." or "." or an empty one, a name that is absolute or
+// holds a colon or a zero byte ("/" counts as a separator too), an identity that the item's
+// action does not have but that is not zero, bytes after the last item. manifest is left as it
+// was on failure.
 bool ReadPatchManifest(const uint8_t* data, size_t size, TPatchManifest& manifest, std::string* error);
 
 }  // namespace setup::delta
