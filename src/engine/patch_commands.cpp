@@ -394,9 +394,9 @@ bool CheckFiles(TPak& pak, uint16_t group, std::vector<TPlanned>& plan, TPatchGa
         StopScript(WrongVersionMessage(p.Path, found, item));
         return false;
       }
-      // Opened for writing once, changing nothing: a file held by a running game or marked
-      // read-only is found now rather than after other files have changed.
-      if (!System().OpenFile(p.Path, TFileMode::ReadWrite)) {
+      // A file held by a running game or marked read-only is found now rather than after other
+      // files have changed.
+      if (!System().CanReplaceFile(p.Path)) {
         LogFailure("patch file", p.Path);
         StopScript(NotWritableMessage(p.Path));
         return false;
