@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "core/languages.h"
@@ -74,13 +75,16 @@ class TStringWriter : public delta::TNewFileWriter {
   std::string Bytes;
 };
 
-// The difference that turns old_bytes into new_bytes, made by the delta library from files.
-std::string Difference(const std::string& old_bytes, const std::string& new_bytes) {
+// The difference that turns old_bytes into new_bytes, made by the delta library from files
+// (by the method it chooses, or the one given).
+std::string Difference(const std::string& old_bytes, const std::string& new_bytes,
+                       std::optional<delta::TDifferenceMethod> method = std::nullopt) {
   const std::string old_path = testing::ScratchPath("patch-old.bin"), new_path = testing::ScratchPath("patch-new.bin");
   testing::WriteFile(old_path, TBytes(old_bytes.begin(), old_bytes.end()));
   testing::WriteFile(new_path, TBytes(new_bytes.begin(), new_bytes.end()));
   TStringWriter out;
-  const delta::TEncodeResult result = delta::EncodeDifference(old_path, new_path, out);
+  const delta::TEncodeResult result = method ? delta::EncodeDifference(old_path, new_path, out, *method)
+                                             : delta::EncodeDifference(old_path, new_path, out);
   EXPECT_TRUE(result.Ok) << result.Error;
   return out.Bytes;
 }
@@ -144,11 +148,13 @@ class Patch : public ::testing::Test {
 
   // The package of a patch from old_version to new_version in group 1, as the builder makes it:
   // unchanged files nowhere, new ones whole, changed ones as differences (those named in whole
-  // stored whole instead), removed ones in the manifest only. alter may change an entry's bytes
-  // before they are stored. more entries (name, group, bytes) go in after.
+  // stored whole instead, those named in chunked made by the chunks method), removed ones in the
+  // manifest only. alter may change an entry's bytes before they are stored. more entries
+  // (name, group, bytes) go in after.
   void PatchPackage(const TVersion& old_version, const TVersion& new_version, const std::set<std::string>& whole = {},
                     const std::function<void(const std::string& name, std::string& bytes)>& alter = {},
-                    const std::vector<std::tuple<std::string, uint16_t, std::string>>& more = {}) {
+                    const std::vector<std::tuple<std::string, uint16_t, std::string>>& more = {},
+                    const std::set<std::string>& chunked = {}) {
     TPatchManifest manifest;
     std::vector<std::pair<std::string, std::string>> entries;
     for (const auto& [name, bytes] : new_version) {
@@ -163,7 +169,8 @@ class Patch : public ::testing::Test {
       } else {
         item.Old = IdentityOf(old->second);
         item.Action = whole.count(name) ? TPatchAction::Replace : TPatchAction::Difference;
-        entries.emplace_back(name, whole.count(name) ? bytes : Difference(old->second, bytes));
+        const auto method = chunked.count(name) ? std::optional(delta::TDifferenceMethod::Chunks) : std::nullopt;
+        entries.emplace_back(name, whole.count(name) ? bytes : Difference(old->second, bytes, method));
       }
       manifest.Items.push_back(item);
     }
@@ -242,9 +249,17 @@ class Patch : public ::testing::Test {
 
 // Version 1 and 2 of a small game: a changed level (a difference), a changed picture stored
 // whole, an unchanged readme, a removed file, a new file in a new folder and a new empty one.
+// Four members of an archive, in an order; the chunks method finds them wherever they moved.
+std::string Archive(const std::vector<int>& members) {
+  std::string archive;
+  for (const int m : members) archive += Noise(300000, 10 + static_cast<uint32_t>(m));
+  return archive;
+}
+
 const TVersion kVersion1 = {{"level.dat", Noise(200000, 1)},
                             {"title.bmp", "old title"},
                             {"readme.txt", "read me"},
+                            {"assets.pak", Archive({0, 1, 2, 3})},
                             {"old\\gone.txt", "no longer shipped"}};
 TVersion Version2() {
   std::string level = Noise(200000, 1);
@@ -253,14 +268,18 @@ TVersion Version2() {
   return {{"level.dat", level},
           {"title.bmp", "the new title picture"},
           {"readme.txt", "read me"},
+          {"assets.pak", Archive({3, 1, 4, 0})},
           {"maps\\new map.map", "a new map"},
           {"empty.cfg", ""}};
 }
 
 TEST_F(Patch, AddsReplacesAppliesDifferencesAndRemovesThroughTheOneStepReplacement) {
   const TVersion version2 = Version2();
-  PatchPackage(kVersion1, version2, {"title.bmp"});
-  ASSERT_EQ(manifest_.Items.size(), 5u);
+  PatchPackage(kVersion1, version2, {"title.bmp"}, {}, {}, {"assets.pak"});
+  ASSERT_EQ(manifest_.Items.size(), 6u);
+  // The archive's difference copies its kept members from wherever they lie in the old file.
+  const TPakEntry& assets = Globals().Package->Directory()[Globals().Package->IndexOfName("assets.pak", 1)];
+  EXPECT_LT(assets.Size, 400000u);
   Install(kVersion1);
   RunPatchLine();
   EXPECT_FALSE(Interpreter().ScriptStopped);
@@ -269,13 +288,14 @@ TEST_F(Patch, AddsReplacesAppliesDifferencesAndRemovesThroughTheOneStepReplaceme
   EXPECT_EQ(Installed(), version2);
   EXPECT_TRUE(system_.FolderExists("C:\\Games\\Demo\\old"));
   // Every written file came from beside itself in one step; changed ones over their old version.
-  ASSERT_EQ(system_.Replacements.size(), 4u);
+  ASSERT_EQ(system_.Replacements.size(), 5u);
   for (const auto& r : system_.Replacements) EXPECT_EQ(r.From, r.To + kPatchTemporarySuffix);
   const auto level = std::find_if(system_.Replacements.begin(), system_.Replacements.end(),
                                   [](const auto& r) { return r.To == "C:\\Games\\Demo\\level.dat"; });
   ASSERT_NE(level, system_.Replacements.end());
   EXPECT_TRUE(level->OldContent == kVersion1.at("level.dat"));
   EXPECT_TRUE(Logged("Patched file: C:\\Games\\Demo\\level.dat"));
+  EXPECT_TRUE(Logged("Patched file: C:\\Games\\Demo\\assets.pak"));
   EXPECT_TRUE(Logged("Wrote file: C:\\Games\\Demo\\title.bmp"));
   EXPECT_TRUE(Logged("Deleted file: C:\\Games\\Demo\\old\\gone.txt"));
 }
@@ -288,7 +308,7 @@ TEST_F(Patch, InstallLogRecordsEveryWrittenFile) {
   RunPatchLine();
   std::vector<std::string> files = UninstallList().FileList;
   std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"$INSTDIR\\empty.cfg", "$INSTDIR\\level.dat",
+  EXPECT_EQ(files, (std::vector<std::string>{"$INSTDIR\\assets.pak", "$INSTDIR\\empty.cfg", "$INSTDIR\\level.dat",
                                              "$INSTDIR\\maps\\new map.map", "$INSTDIR\\title.bmp"}));
   EXPECT_EQ(UninstallList().FolderList, std::vector<std::string>{"C:\\Games\\Demo\\maps"});
 }
@@ -381,7 +401,7 @@ TEST_F(Patch, FilesAlreadyNewAreSkippedSoASecondRunChangesNothing) {
   EXPECT_TRUE(host_.Boxes.empty());
   EXPECT_TRUE(system_.Replacements.empty());
   EXPECT_EQ(Installed(), version2);
-  EXPECT_EQ(UninstallList().FileList.size(), 4u);
+  EXPECT_EQ(UninstallList().FileList.size(), 5u);
   EXPECT_TRUE(Logged("Kept file (already the new version): C:\\Games\\Demo\\level.dat"));
 }
 
@@ -401,7 +421,8 @@ TEST_F(Patch, ARunKilledHalfWayIsFinishedByTheNextRun) {
   EXPECT_EQ(Installed(), version2);
   std::vector<std::string> replaced;
   for (const auto& r : system_.Replacements) replaced.push_back(r.To);
-  EXPECT_EQ(replaced, (std::vector<std::string>{"C:\\Games\\Demo\\empty.cfg", "C:\\Games\\Demo\\title.bmp"}));
+  EXPECT_EQ(replaced, (std::vector<std::string>{"C:\\Games\\Demo\\assets.pak", "C:\\Games\\Demo\\empty.cfg",
+                                                "C:\\Games\\Demo\\title.bmp"}));
 }
 
 // A difference whose bytes are damaged (in the package, or in a way its CRC does not show),
@@ -433,11 +454,12 @@ TEST_F(Patch, ADamagedDifferenceLeavesItsFileAsItWas) {
     std::filesystem::remove_all(system_.Map("C:\\Games\\Demo"));
     Install(kVersion1);
     host_.Boxes.clear();
-    // empty.cfg comes before level.dat in the manifest, title.bmp after.
+    // assets.pak and empty.cfg come before level.dat in the manifest, title.bmp after.
     PatchPackage(kVersion1, version2, {}, damage);
     RunPatchLine();
     EXPECT_TRUE(Interpreter().ScriptStopped);
     TVersion expected = kVersion1;
+    expected["assets.pak"] = version2.at("assets.pak");
     expected["empty.cfg"] = "";
     EXPECT_EQ(Installed(), expected);
     ASSERT_EQ(host_.Boxes.size(), 1u);
