@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <exception>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,6 +78,14 @@ const TVersion kVersion2 = {
 class PatchOnWindows : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The engine's state of the run the other Windows tests share, put back at the end.
+    try {
+      previous_system_ = &System();
+    } catch (const std::exception&) {
+      previous_system_ = nullptr;
+    }
+    previous_globals_ = std::move(Globals());
+    previous_log_ = UninstallList();
     SetSha256Factory(NewCryptoApiSha256);
     SetSystem(&system_);
     CreateDirectoryW(SystemPath(ScratchRoot()).c_str(), nullptr);
@@ -100,11 +109,13 @@ class PatchOnWindows : public ::testing::Test {
     UninstallList().ClearLists();
   }
   void TearDown() override {
-    Globals() = TSetupGlobals();
-    UninstallList().ClearLists();
-    SetSystem(nullptr);
-    SetSha256Factory(nullptr);
     RemoveTree(folder_);
+    Globals() = std::move(previous_globals_);
+    UninstallList() = previous_log_;
+    Interpreter().CurrentLine = -1;
+    Interpreter().ScriptStopped = false;
+    SetSystem(previous_system_);
+    SetSha256Factory(nullptr);
   }
 
   // The package of the patch from kVersion1 to kVersion2, as the builder makes it: the level as
@@ -193,6 +204,9 @@ class PatchOnWindows : public ::testing::Test {
 
   TWin32System system_;
   std::string folder_, install_;
+  TSystem* previous_system_ = nullptr;
+  TSetupGlobals previous_globals_;
+  TUninstallList previous_log_;
 };
 
 TEST_F(PatchOnWindows, AVersionInALongUnicodeFolderIsBroughtToTheNext) {
