@@ -340,15 +340,24 @@ std::string ApplyDifferenceEntry(TPak& pak, const TPlanned& p, TFileStream& out,
   return {};
 }
 
+// The new version's file beside the target: removed when it does not take the target's place,
+// whether the rebuilding failed or an error passes through on its way to the error report.
+struct TFileBeside {
+  std::string Path;
+  bool Placed = false;
+  ~TFileBeside() {
+    if (!Placed) System().DeleteFile(Path);
+  }
+};
+
 // Rebuilds one file beside itself and puts it in place; why not, in words, or empty. On a
-// failure the target is as it was and the temporary file is gone.
+// failure the target is as it was and the file beside it is gone.
 std::string RebuildFile(TPak& pak, const TPlanned& p, TPatchGauge& gauge, uint64_t base) {
-  const std::string temp = p.Path + kPatchTemporarySuffix;
   TSystem& system = System();
-  std::unique_ptr<TFileStream> out = OpenBeside(temp);
+  TFileBeside beside{p.Path + kPatchTemporarySuffix};
+  std::unique_ptr<TFileStream> out = OpenBeside(beside.Path);  // closed before beside goes
   if (!out) {
-    const std::string reason = system.LastErrorText();
-    LogFailure("write file", temp, reason);
+    LogFailure("write file", beside.Path);
     return "the new version cannot be made beside it";
   }
   std::string failure = p.Item->Action == TPatchAction::Difference ? ApplyDifferenceEntry(pak, p, *out, gauge, base)
@@ -356,14 +365,16 @@ std::string RebuildFile(TPak& pak, const TPlanned& p, TPatchGauge& gauge, uint64
   // A file that replaces an installed one is on the disk before it takes its place: after a
   // power cut the place holds the old version or the new one, which the next run knows. An
   // added file may be flushed only: one cut short is neither and is simply written again.
-  const bool on_disk = HasOldVersion(p.Item->Action) ? out->Sync() : out->Flush();
-  if (failure.empty() && !on_disk) failure = "the new version could not be written (is the disk full?)";
+  if (failure.empty() && !(HasOldVersion(p.Item->Action) ? out->Sync() : out->Flush()))
+    failure = "the new version could not be written (is the disk full?)";
   out.reset();
-  if (failure.empty() && !system.ReplaceFile(temp, p.Path)) {
-    LogFailure("replace file", p.Path);
-    failure = "it cannot be replaced (it is read-only or in use)";
+  if (failure.empty()) {
+    beside.Placed = system.ReplaceFile(beside.Path, p.Path);
+    if (!beside.Placed) {
+      LogFailure("replace file", p.Path);
+      failure = "it cannot be replaced (it is read-only or in use)";
+    }
   }
-  if (!failure.empty()) system.DeleteFile(temp);
   return failure;
 }
 
@@ -382,7 +393,7 @@ bool CheckFiles(TPak& pak, uint16_t group, std::vector<TPlanned>& plan, TPatchGa
                                        gauge.MoveTo(base + std::min(done, share));
                                        ShowChecking(item.Name, done, size);
                                      });
-    base += share;
+    base = SaturatingAdd(base, share);
     gauge.MoveTo(base);
     if (found.Kind == TFound::New) {
       p.Skip = true;
@@ -444,7 +455,7 @@ void PatchFolder(const std::string& folder, uint16_t group) {
 
   // The plan's write shares follow its check shares.
   uint64_t base = 0;
-  for (const TPlanned& p : plan) base += CheckShare(*p.Item);
+  for (const TPlanned& p : plan) base = SaturatingAdd(base, CheckShare(*p.Item));
   const TPathContractor contractor(CurrentPathValues());
   for (const TPlanned& p : plan) {
     const TPatchItem& item = *p.Item;
@@ -468,7 +479,7 @@ void PatchFolder(const std::string& folder, uint16_t group) {
       LogStep(item.Action == TPatchAction::Difference ? "Patched file" : "Wrote file", p.Path);
     }
     UninstallList().AddFile(p.Path, contractor);
-    base += WriteShare(item);
+    base = SaturatingAdd(base, WriteShare(item));
     gauge.MoveTo(base);
   }
   gauge.Finish();
