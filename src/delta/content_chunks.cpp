@@ -24,10 +24,9 @@ constexpr std::array<uint64_t, 256> MakeGear() {
 }
 constexpr std::array<uint64_t, 256> kGear = MakeGear();
 
-// The hash shifts one bit a byte, so its top bits hold the last 64 bytes. A cut needs 16 top
-// bits zero before the average size (1 in 65,536) and 12 after it (1 in 4,096).
-constexpr uint64_t kStrictMask = 0xFFFFull << 48;
-constexpr uint64_t kEasyMask = 0xFFFull << 52;
+// The hash shifts one bit a byte, so its top bits hold the last 64 bytes. A cut needs the top
+// kCutBits bits zero: one position in 4,096.
+constexpr uint64_t kMask = ~uint64_t{0} << (64 - kCutBits);
 constexpr size_t kGearReach = 64;
 static_assert(kChunkLeast >= kGearReach);
 
@@ -38,17 +37,12 @@ inline uint64_t Rotl(uint64_t v, int s) { return (v << s) | (v >> (64 - s)); }
 size_t ChunkLength(const uint8_t* data, size_t n) {
   if (n <= kChunkLeast) return n;
   const size_t end = n < kChunkMost ? n : kChunkMost;
-  const size_t average = end < kChunkAverage ? end : kChunkAverage;
   uint64_t h = 0;
   size_t i = kChunkLeast - kGearReach;
   for (; i < kChunkLeast; ++i) h = (h << 1) + kGear[data[i]];
-  for (; i < average; ++i) {
-    h = (h << 1) + kGear[data[i]];
-    if ((h & kStrictMask) == 0) return i + 1;
-  }
   for (; i < end; ++i) {
     h = (h << 1) + kGear[data[i]];
-    if ((h & kEasyMask) == 0) return i + 1;
+    if ((h & kMask) == 0) return i + 1;
   }
   return end;
 }

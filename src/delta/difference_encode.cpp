@@ -8,14 +8,16 @@
 // content-defined chunks (content_chunks.h) and indexed by chunk hash while its SHA-256 is taken;
 // the new file's identity is taken; then the new file is cut the same way and each of its chunks
 // becomes, in this order of preference:
-//   - the straight continuation of the copy before it, when the old bytes after that copy are the
-//     chunk's bytes (adjacent copies are one record);
+//   - a copy from the aligned place: where the latest copy's alignment (old position less new
+//     position) puts the chunk, when the old bytes there are the chunk's bytes;
 //   - a copy from wherever the index finds a chunk with the same hash, length and bytes; that copy
 //     is first extended backwards byte by byte over the new bytes pending before it;
-//   - new bytes, less the part at its start that still continues the copy before it.
-// So a change costs the changed bytes and the unmatched parts of the chunks around it. Pending
-// new bytes are written out once they pass kNewBytesFlush, less the last kBackReach bytes that a
-// following copy may still take back.
+//   - new bytes, but for the runs of at least kLeastRun bytes that the aligned place still has:
+//     those are copies (a change that kept its length costs only its own bytes, however densely
+//     such changes lie).
+// A copy that goes straight on from the one before joins it. Pending new bytes are written out
+// once they pass kNewBytesFlush, less the last kBackReach bytes that a following copy may still
+// take back.
 #include <zstd.h>
 
 #include <algorithm>
@@ -33,11 +35,12 @@ namespace {
 
 using chunks::kChunkMost;
 
-// zstd levels. Reference: level 19 with a window over both files (see docs/formats.md for the
-// measured sizes and times). Chunks: the stream holds only the bytes no old chunk has, often
-// hundreds of megabytes of a rebuilt archive; level 15 keeps such a file's encoding to minutes.
+// zstd levels. Reference: level 19 with a window over both files (docs/formats.md gives the
+// measured sizes and times). Chunks: the stream holds only the bytes no old chunk has, at worst
+// a whole rebuilt archive of gigabytes. Level 9 takes such bytes at about 35 MB/s; 12 and 15 made
+// differences less than 1 % smaller at half and a sixth of that speed.
 constexpr int kReferenceLevel = 19;
-constexpr int kChunksLevel = 15;
+constexpr int kChunksLevel = 9;
 
 // Pieces the files are read in.
 constexpr size_t kReadPiece = 1 << 20;
@@ -47,7 +50,12 @@ constexpr size_t kScanBuffer = 4 << 20;
 constexpr size_t kNewBytesFlush = 1 << 20;
 constexpr size_t kBackReach = 256 << 10;
 static_assert(kNewBytesFlush + 2 * kChunkMost + kReadPiece <= kScanBuffer);
-// Old chunks with the same hash and length whose bytes are compared, at most.
+// Equal bytes at the aligned place shorter than this stay new bytes: a copy record costs about
+// as much.
+constexpr size_t kLeastRun = 24;
+// The bytes at a chunk's start by which an old chunk that begins alike is found.
+constexpr size_t kAnchorBytes = 32;
+// Old chunks with the same hash (and length) whose bytes are compared, at most.
 constexpr size_t kCandidatesMost = 8;
 // Records gathered before they go to zstd.
 constexpr size_t kRecordStage = 64 << 10;
@@ -228,9 +236,11 @@ class TChunksEncoder {
       }
       const size_t length = chunks::ChunkLength(window.At(pos), window.Available(pos));
       index_.push_back({chunks::ChunkHash(window.At(pos), length), pos, static_cast<uint32_t>(length)});
+      if (length >= kAnchorBytes) anchors_.push_back({chunks::ChunkHash(window.At(pos), kAnchorBytes), pos, 0});
       pos += length;
     }
     std::sort(index_.begin(), index_.end());
+    std::sort(anchors_.begin(), anchors_.end());
     identity.Size = size;
     if (!digest->Final(identity.Sha256)) return Fail("the SHA-256 digest failed");
     return true;
@@ -240,6 +250,8 @@ class TChunksEncoder {
   bool Encode(TRecordWriter& records) {
     records_ = &records;
     scratch_.reset(new uint8_t[kChunkMost]);
+    aligned_.reset(new uint8_t[kChunkMost]);
+    anchored_.reset(new uint8_t[kChunkMost]);
     TScanWindow window(new_);
     window_ = &window;
     const uint64_t size = new_.Size();
@@ -258,43 +270,97 @@ class TChunksEncoder {
  private:
   // Decides the chunk [pos_, pos_ + length).
   bool Place(const uint8_t* data, size_t length) {
-    const bool new_pending = new_from_ < pos_;
-    size_t straight = 0;
-    if (have_copy_ && !new_pending) {
-      if (!SameForward(copy_from_ + copy_length_, data, length, straight)) return false;
-      if (straight == length) {
-        copy_length_ += length;
-        new_from_ = pos_ + length;
-        return true;
-      }
+    // The old bytes where the latest copy's alignment puts the chunk: the chunk itself when
+    // nothing changed here, or the same bytes around a change that kept the length.
+    size_t aligned = 0;
+    const uint64_t aligned_at = pos_ + static_cast<uint64_t>(shift_);
+    if (shift_ >= -static_cast<int64_t>(pos_) && aligned_at < old_.Size()) {
+      aligned = static_cast<size_t>(std::min<uint64_t>(length, old_.Size() - aligned_at));
+      if (!old_.ReadAt(aligned_at, aligned_.get(), aligned)) return Fail("cannot read " + old_.Path());
     }
+    if (aligned == length && std::memcmp(aligned_.get(), data, length) == 0) return TakeCopy(pos_, aligned_at, length);
+
     uint64_t found = 0;
     bool have = false;
     if (!Find(data, length, found, have)) return false;
     if (have) {
       size_t back = 0;
-      if (new_pending && !SameBackward(found, window_->At(pos_),
-                                       static_cast<size_t>(std::min<uint64_t>(pos_ - new_from_, found)), back)) {
-        return false;
+      const size_t reach = static_cast<size_t>(std::min<uint64_t>(pos_ - new_from_, found));
+      if (reach > 0 && !SameBackward(found, window_->At(pos_), reach, back)) return false;
+      return TakeCopy(pos_ - back, found - back, back + length);
+    }
+
+    // New bytes, but for the runs an old place still has: the aligned one or, when that keeps
+    // less than half the chunk, an old chunk that begins as this one does. Cuts fall alike in
+    // both files, so after a change of length the chunks that follow begin at the same content
+    // even when changes lie too densely for any of them to be equal whole.
+    const uint8_t* old_bytes = aligned_.get();
+    size_t old_count = aligned;
+    uint64_t old_at = aligned_at;
+    const size_t kept = RunBytes(old_bytes, old_count, data);
+    if (kept < length / 2 && length >= kAnchorBytes) {
+      const uint64_t hash = chunks::ChunkHash(data, kAnchorBytes);
+      auto it = std::lower_bound(anchors_.begin(), anchors_.end(), TChunkEntry{hash, 0, 0});
+      size_t best = kept;
+      for (size_t tried = 0; it != anchors_.end() && it->Hash == hash && tried < kCandidatesMost; ++it, ++tried) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(length, old_.Size() - it->Offset));
+        if (!old_.ReadAt(it->Offset, scratch_.get(), count)) return Fail("cannot read " + old_.Path());
+        const size_t candidate = RunBytes(scratch_.get(), count, data);
+        if (candidate > best) {
+          best = candidate;
+          std::swap(scratch_, anchored_);
+          old_bytes = anchored_.get();
+          old_count = count;
+          old_at = it->Offset;
+        }
       }
-      const uint64_t from = found - back;
-      const uint64_t new_end = pos_ - back;  // the pending new bytes now end here
-      if (have_copy_ && new_end == new_from_ && copy_from_ + copy_length_ == from) {
-        copy_length_ += back + length;
+    }
+    for (size_t i = 0; i < old_count;) {
+      const size_t end = RunEnd(old_bytes, old_count, data, i);
+      if (end == i) {
+        ++i;
       } else {
-        if (!FlushPending(new_end)) return false;
-        have_copy_ = true;
-        copy_from_ = from;
-        copy_length_ = back + length;
+        if (end - i >= kLeastRun && !TakeCopy(pos_ + i, old_at + i, end - i)) return false;
+        i = end;
       }
-      new_from_ = pos_ + length;
-      return true;
     }
-    if (straight > 0) {
-      copy_length_ += straight;
-      new_from_ = pos_ + straight;
+    return true;
+  }
+
+  // Where the run of equal bytes from i ends (i when the bytes at i differ).
+  static size_t RunEnd(const uint8_t* old_bytes, size_t n, const uint8_t* data, size_t i) {
+    return static_cast<size_t>(std::mismatch(data + i, data + n, old_bytes + i).first - data);
+  }
+
+  // The bytes that runs of at least kLeastRun equal bytes keep.
+  static size_t RunBytes(const uint8_t* old_bytes, size_t n, const uint8_t* data) {
+    size_t kept = 0;
+    for (size_t i = 0; i < n;) {
+      const size_t end = RunEnd(old_bytes, n, data, i);
+      if (end == i) {
+        ++i;
+      } else {
+        if (end - i >= kLeastRun) kept += end - i;
+        i = end;
+      }
     }
-    return true;  // the rest stays pending as new bytes
+    return kept;
+  }
+
+  // Places a copy of the new bytes [new_at, new_at + length) from the old file's old_at: one
+  // record with the pending copy when it goes straight on from it.
+  bool TakeCopy(uint64_t new_at, uint64_t old_at, uint64_t length) {
+    if (have_copy_ && new_at == new_from_ && copy_from_ + copy_length_ == old_at) {
+      copy_length_ += length;
+    } else {
+      if (!FlushPending(new_at)) return false;
+      have_copy_ = true;
+      copy_from_ = old_at;
+      copy_length_ = length;
+    }
+    new_from_ = new_at + length;
+    shift_ = static_cast<int64_t>(old_at - new_at);
+    return true;
   }
 
   // Writes the pending copy and the pending new bytes up to end; what follows end stays pending.
@@ -326,21 +392,6 @@ class TChunksEncoder {
     return true;
   }
 
-  // How many of the data's first bytes the old file has from position on.
-  bool SameForward(uint64_t position, const uint8_t* data, size_t n, size_t& same) {
-    same = 0;
-    const size_t most = static_cast<size_t>(std::min<uint64_t>(n, old_.Size() - std::min(position, old_.Size())));
-    while (same < most) {
-      const size_t take = std::min(most - same, kChunkMost);
-      if (!old_.ReadAt(position + same, scratch_.get(), take)) return Fail("cannot read " + old_.Path());
-      const size_t equal =
-          static_cast<size_t>(std::mismatch(scratch_.get(), scratch_.get() + take, data + same).first - scratch_.get());
-      same += equal;
-      if (equal < take) break;
-    }
-    return true;
-  }
-
   // How many of the n bytes before data_end the old file has before position.
   bool SameBackward(uint64_t position, const uint8_t* data_end, size_t n, size_t& same) {
     same = 0;
@@ -365,7 +416,10 @@ class TChunksEncoder {
   TInputFile& old_;
   TInputFile& new_;
   std::vector<TChunkEntry> index_;
-  std::unique_ptr<uint8_t[]> scratch_;  // old bytes read for a comparison
+  std::vector<TChunkEntry> anchors_;     // by the hash of the chunk's first kAnchorBytes
+  std::unique_ptr<uint8_t[]> scratch_;   // old bytes read for a comparison
+  std::unique_ptr<uint8_t[]> aligned_;   // the old bytes at the chunk's aligned place
+  std::unique_ptr<uint8_t[]> anchored_;  // the old bytes of the best chunk that begins alike
   TScanWindow* window_ = nullptr;
   TRecordWriter* records_ = nullptr;
   std::string error_;
@@ -377,6 +431,7 @@ class TChunksEncoder {
   bool have_copy_ = false;
   uint64_t copy_from_ = 0;
   uint64_t copy_length_ = 0;
+  int64_t shift_ = 0;  // old position less new position of the latest copy
 };
 
 TEncodeResult Failure(std::string error) {
