@@ -37,6 +37,14 @@ void TStatusChannel::StepProgress(bool publish) {
   progress_changed_ = true;
 }
 
+void TStatusChannel::AdvanceProgress(uint32_t steps) {
+  if (!HasGauge || steps == 0) return;
+  progress_count_ += steps;
+  std::lock_guard guard(lock_);
+  published_progress_ = progress_count_;
+  progress_changed_ = true;
+}
+
 void TStatusChannel::SetFinishText(const std::u16string& text, bool repaint) {
   if (FinishText) FinishText(text, repaint);
 }

@@ -25,6 +25,8 @@ class TStatusChannel {
   // The string numbered string_number with the name in place of "<%FILENAME%>".
   void SetFileStatus(uint16_t string_number, std::string_view name);
   void StepProgress(bool publish);
+  // Moves the gauge on by several steps at once and publishes (a patch counts its bytes so).
+  void AdvanceProgress(uint32_t steps);
   // Sets the finish page's text directly (it is not on screen while the worker runs).
   void SetFinishText(const std::u16string& text, bool repaint);
 

@@ -62,6 +62,10 @@ class TSystem {
   // the change is on the disk: a reader sees the old file or the new one, never neither. False
   // when to cannot be replaced (in use, read-only, hidden or system); both files stay then.
   virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+  // Whether ReplaceFile could put another file in this one's place now: it opens for writing,
+  // no other program holds it without sharing that, and it is not a file ReplaceFile refuses.
+  // Changes nothing. A patch asks this of every file it will change before it changes any.
+  virtual bool CanReplaceFile(const std::string& path) { return OpenFile(path, TFileMode::ReadWrite) != nullptr; }
   // Every item of a folder, hidden and system ones included, without "." and "..".
   virtual std::vector<TFolderItem> ListFolder(const std::string& folder) = 0;
   // Roots ("D:\") of the CD-ROM drives in the system's order. Raises ESetupError when the

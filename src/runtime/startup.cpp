@@ -11,8 +11,10 @@
 #include "core/languages.h"
 #include "core/setup_state.h"
 #include "core/text.h"
+#include "delta/patch_manifest.h"
 #include "engine/file_commands.h"
 #include "engine/interpreter.h"
+#include "engine/patch_commands.h"
 #include "engine/run_log.h"
 
 namespace setup {
@@ -164,8 +166,10 @@ bool VerifyPackage(TStartupPlatform& platform, TPak& pak, bool silent, const std
   return true;
 }
 
-// The kind of every script group (plain files or an archive update), in group order, and the
-// bytes the installation needs: plain files count unpacked, archive updates as stored.
+// The kind of every script group (plain files, an archive update or a patch), in group order,
+// and the bytes the installation needs: plain files count unpacked, archive updates as stored,
+// a patch by the most room it takes beyond the installed version (PatchRequiredBytes; as stored
+// when its manifest cannot be read, which its run refuses anyway).
 int64_t BuildArchiveGroups(TSetupGlobals& g) {
   std::vector<uint8_t>& groups = g.State.ArchiveGroups;
   groups.assign(1, 0);
@@ -182,16 +186,23 @@ int64_t BuildArchiveGroups(TSetupGlobals& g) {
     if (kind == kGroupArchive) groups.push_back(1);
     if (kind == kGroupPatch) groups.push_back(2);
   }
-  int64_t total = 0;
-  for (const TPakEntry& e : g.Package->Directory()) {
+  TPak& pak = *g.Package;
+  uint64_t total = 0;
+  for (const TPakEntry& e : pak.Directory()) {
     if (e.Group == 0 || e.Group >= groups.size()) continue;
-    if (groups[e.Group] == 0) {
-      total += static_cast<int64_t>(e.Size);
+    if (groups[e.Group] == 0) total += e.Size;
+    if (groups[e.Group] == 1) total += e.StoredLength();
+  }
+  for (size_t group = 1; group < groups.size(); ++group) {
+    if (groups[group] != 2) continue;
+    delta::TPatchManifest manifest;
+    if (ReadPatchGroupManifest(pak, static_cast<uint16_t>(group), manifest, nullptr)) {
+      total += PatchRequiredBytes(manifest);
     } else {
-      total += static_cast<int64_t>(e.StoredLength());
+      for (const TPakEntry& e : pak.Directory()) total += e.Group == group ? e.StoredLength() : 0;
     }
   }
-  return total;
+  return static_cast<int64_t>(std::min<uint64_t>(total, INT64_MAX));
 }
 
 // The sequence without the outermost handler: options, the verification window, the package

@@ -2,6 +2,8 @@
 // of page it arrived at (install-folder check, free space, the install, the uninstall, the end).
 #include "ui/wizard.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 
 #include "core/error.h"
@@ -10,6 +12,7 @@
 #include "core/setup_state.h"
 #include "core/text.h"
 #include "engine/interpreter.h"
+#include "engine/patch_commands.h"
 #include "engine/status_channel.h"
 #include "engine/uninstall_list.h"
 #include "engine/uninstaller.h"
@@ -180,9 +183,10 @@ void TWizard::RunInstall() {
       }
     }
     SetWorkingState(true);
-    const int total = g.Package ? g.Package->CountGrouped() : 0;
-    SetStatus(u"Status: 0 of " + Number(static_cast<size_t>(total)) + u" files extracted");
-    SetGauge(0, total);
+    const int files = g.Package ? g.Package->CountGrouped() : 0;
+    SetStatus(u"Status: 0 of " + Number(static_cast<size_t>(files)) + u" files extracted");
+    // A step for each entry written, and a patch's steps by the bytes it checks and writes.
+    SetGauge(0, static_cast<int>(std::min<uint64_t>(InstallGaugeSteps(), INT32_MAX)));
     UninstallList().AddFolder(g.SetupInfo.InstallDir);
     Interpreter().CurrentLine = -1;
     view_.Repaint();  // the run's buttons and its first status line

@@ -130,8 +130,8 @@ constexpr int kGoto = CommandNumberOf("goto"), kIfFileExists = CommandNumberOf("
 TEST(Commands, NumbersReachTheTableInOrder) {
   TCommandList list;
   RegisterCommands(list);
-  ASSERT_EQ(list.Count(), 39u);
-  for (int n = 1; n <= 39; ++n) {
+  ASSERT_EQ(list.Count(), 40u);
+  for (int n = 1; n <= 40; ++n) {
     TCommandClass* c = list.ByNumber(n);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(&c->Info, &kCommandTable[n - 1]);
@@ -139,7 +139,7 @@ TEST(Commands, NumbersReachTheTableInOrder) {
   }
   EXPECT_EQ(list.ByNumber(0), nullptr);
   EXPECT_EQ(list.ByNumber(-1), nullptr);
-  EXPECT_EQ(list.ByNumber(40), nullptr);
+  EXPECT_EQ(list.ByNumber(41), nullptr);
   EXPECT_STREQ(list.ByNumber(7)->Info.Keyword, "file");
   EXPECT_EQ(list.ByNumber(7)->GroupKind(), kGroupFiles);
   EXPECT_EQ(list.ByNumber(11)->GroupKind(), kGroupArchive);
@@ -152,6 +152,8 @@ TEST(Commands, NumbersReachTheTableInOrder) {
   EXPECT_EQ(CommandNumber("abouturl"), 37);
   EXPECT_EQ(CommandNumber("architecture"), 38);
   EXPECT_EQ(CommandNumber("installmode"), 39);
+  EXPECT_EQ(CommandNumber("patch"), 40);
+  EXPECT_EQ(list.ByNumber(40)->GroupKind(), kGroupPatch);
   int fills = 0;
   for (const TCommandInfo& info : kCommandTable) fills += info.FillsSetupInfo;
   EXPECT_EQ(fills, 16);
@@ -355,7 +357,7 @@ TEST_F(Engine, ShortLinesShowTheCountBoxAndRunNothing) {
       ++refused;
     }
   }
-  EXPECT_EQ(refused, 2 * 20);  // every command with a run operation that reads a parameter
+  EXPECT_EQ(refused, 2 * 21);  // every command with a run operation that reads a parameter
   EXPECT_TRUE(system_.Registry.empty() && system_.Links.empty() && system_.Executed.empty());
   EXPECT_TRUE(UninstallList().FileList.empty() && UninstallList().FolderList.empty());
   EXPECT_FALSE(Interpreter().ScriptStopped);

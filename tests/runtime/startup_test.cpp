@@ -17,6 +17,7 @@
 #include "core/languages.h"
 #include "core/pak.h"
 #include "core/setup_state.h"
+#include "delta/patch_manifest.h"
 #include "engine/commands.h"
 #include "engine/interpreter.h"
 #include "engine/run_log.h"
@@ -389,6 +390,32 @@ TEST_F(Startup, ArchiveGroupsCountStoredSizes) {
   ASSERT_GT(k1_packed, 0u);
   ASSERT_EQ(probe.Directory()[4].PackedSize, 0u);  // noise stays uncompressed: its Size counts
   EXPECT_EQ(Globals().State.RequiredBytes, 10000 + k1_packed + 500 + 3);
+}
+
+// A patch group needs the room its manifest says it takes at its worst moment, not its stored
+// bytes; one whose manifest cannot be read counts as stored.
+TEST_F(Startup, PatchGroupsCountTheRoomTheirManifestNeeds) {
+  constexpr int kPatch = CommandNumberOf("patch");
+  lines_.Lines = {{7, {"a", "1"}, 2, 0}, {kPatch, {"new", "old", "2"}, 3, 1}};
+  delta::TPatchManifest manifest;
+  manifest.Items = {{delta::TPatchAction::Add, "added", {}, {100, {}}},
+                    {delta::TPatchAction::Difference, "big", {5000, {}}, {5200, {}}},
+                    {delta::TPatchAction::Remove, "gone", {7000, {}}, {}}};
+  const std::string difference(900, 'd');
+  Build({{"f1", 1, "abc"},
+         {"PATCH-2", 0, delta::WritePatchManifest(manifest)},
+         {"added", 2, std::string(100, 'a')},
+         {"big", 2, difference}});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Globals().State.ArchiveGroups, std::vector<uint8_t>({0, 0, 2}));
+  EXPECT_EQ(Globals().State.RequiredBytes, 3 + 100 + 200 + 5200);
+
+  Globals() = TSetupGlobals();
+  Build({{"f1", 1, "abc"}, {"PATCH-2", 0, "damaged"}, {"added", 2, std::string(100, 'a')}, {"big", 2, difference}});
+  EXPECT_EQ(Run(), 0);
+  TPak probe(platform_.ExePath, pmRead);
+  EXPECT_EQ(Globals().State.RequiredBytes,
+            static_cast<int64_t>(3 + probe.Directory()[4].StoredLength() + probe.Directory()[5].StoredLength()));
 }
 
 TEST_F(Startup, LanguageWalkStopsAtTheFirstEntryWithoutData) {

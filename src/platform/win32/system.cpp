@@ -238,6 +238,28 @@ bool TWin32System::ReplaceFile(const std::string& from, const std::string& to) {
          FALSE;
 }
 
+bool TWin32System::CanReplaceFile(const std::string& path) {
+  const ScopedNativeFiles native;
+  const std::wstring target = SystemPath(path);
+  // The attributes ReplaceFile refuses, whatever the file's rights say (an administrator, or
+  // Wine run as root, may open a read-only file for writing).
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes &
+       (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  // Writing and deleting asked for, everything shared: a program that holds the file without
+  // sharing either (a running game, its executable) makes this fail as it would the replacement.
+  const HANDLE file =
+      CreateFileW(target.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
 std::vector<TFolderItem> TWin32System::ListFolder(const std::string& folder) {
   const ScopedNativeFiles native;
   std::vector<TFolderItem> items;

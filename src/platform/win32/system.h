@@ -29,6 +29,7 @@ class TWin32System : public TSystem {
   bool CopyFile(const std::string& from, const std::string& to) override;
   bool RenameFile(const std::string& from, const std::string& to) override;
   bool ReplaceFile(const std::string& from, const std::string& to) override;
+  bool CanReplaceFile(const std::string& path) override;
   std::vector<TFolderItem> ListFolder(const std::string& folder) override;
   std::vector<std::string> CdRomRoots() override;
   std::string TempFolder() override;
