@@ -18,6 +18,10 @@
 // A copy that goes straight on from the one before joins it. Pending new bytes are written out
 // once they pass kNewBytesFlush, less the last kBackReach bytes that a following copy may still
 // take back.
+// zstd's row-based match finder is asked for by name (an experimental parameter of the static
+// library this links): left to zstd, it is taken or not by whether the processor has 128-bit
+// vectors and by the window, and the two finders make different bytes.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -136,7 +140,8 @@ class TCompressedOut {
     buffer_.reset(new (std::nothrow) uint8_t[ZSTD_CStreamOutSize()]);
     return cctx_ && buffer_ && !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_compressionLevel, level)) &&
            !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_windowLog, window_log)) &&
-           !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_checksumFlag, 0));
+           !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_checksumFlag, 0)) &&
+           !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_useRowMatchFinder, ZSTD_ps_enable));
   }
   // false with error set when zstd or the writer fails.
   bool Put(const uint8_t* data, size_t n) {
@@ -496,7 +501,8 @@ TEncodeResult EncodeReference(TInputFile& old_file, TInputFile& new_file, TNewFi
                                                         {ZSTD_c_windowLog, window_log},
                                                         {ZSTD_c_enableLongDistanceMatching, 1},
                                                         {ZSTD_c_checksumFlag, 0},
-                                                        {ZSTD_c_contentSizeFlag, 1}};
+                                                        {ZSTD_c_contentSizeFlag, 1},
+                                                        {ZSTD_c_useRowMatchFinder, ZSTD_ps_enable}};
   for (const auto& [parameter, value] : parameters) {
     if (ZSTD_isError(ZSTD_CCtx_setParameter(cctx, parameter, value))) return Failure("zstd refused a parameter");
   }
