@@ -8,16 +8,22 @@
 // content-defined chunks (content_chunks.h) and indexed by chunk hash while its SHA-256 is taken;
 // the new file's identity is taken; then the new file is cut the same way and each of its chunks
 // becomes, in this order of preference:
-//   - a copy from the aligned place: where the latest copy's alignment (old position less new
-//     position) puts the chunk, when the old bytes there are the chunk's bytes;
-//   - a copy from wherever the index finds a chunk with the same hash, length and bytes; that copy
-//     is first extended backwards byte by byte over the new bytes pending before it;
-//   - new bytes, but for the runs of at least kLeastRun bytes that the aligned place still has:
-//     those are copies (a change that kept its length costs only its own bytes, however densely
-//     such changes lie).
+//   - a copy from the aligned place: where the latest alignment (old position less new position)
+//     puts the chunk, when the old bytes there are the chunk's bytes;
+//   - a copy from wherever the index finds a chunk with the same hash, length and bytes;
+//     either copy is first extended backwards byte by byte over the new bytes pending before it;
+//   - new bytes, but for the runs of at least kLeastRun bytes that the aligned place (or an old
+//     chunk that begins with the same kAnchorBytes) still has: those become copies, unless a
+//     chunk found later takes them back by extending backwards (a change that kept its length
+//     costs only its own bytes, however densely such changes lie).
 // A copy that goes straight on from the one before joins it. Pending new bytes are written out
 // once they pass kNewBytesFlush, less the last kBackReach bytes that a following copy may still
 // take back.
+//
+// zstd's row-based match finder is asked for by name (an experimental parameter of the static
+// library this links): left to zstd, it is taken or not by whether the processor has 128-bit
+// vectors and by the window, and the two finders make different bytes.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -136,7 +142,8 @@ class TCompressedOut {
     buffer_.reset(new (std::nothrow) uint8_t[ZSTD_CStreamOutSize()]);
     return cctx_ && buffer_ && !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_compressionLevel, level)) &&
            !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_windowLog, window_log)) &&
-           !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_checksumFlag, 0));
+           !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_checksumFlag, 0)) &&
+           !ZSTD_isError(ZSTD_CCtx_setParameter(cctx_, ZSTD_c_useRowMatchFinder, ZSTD_ps_enable));
   }
   // false with error set when zstd or the writer fails.
   bool Put(const uint8_t* data, size_t n) {
@@ -285,30 +292,30 @@ class TChunksEncoder {
  private:
   // Decides the chunk [pos_, pos_ + length).
   bool Place(const uint8_t* data, size_t length) {
-    // The old bytes where the latest copy's alignment puts the chunk: the chunk itself when
-    // nothing changed here, or the same bytes around a change that kept the length.
+    // The old bytes where the latest alignment puts the chunk: the chunk itself when nothing
+    // changed here, or the same bytes around a change that kept the length.
     size_t aligned = 0;
     const uint64_t aligned_at = pos_ + static_cast<uint64_t>(shift_);
     if (shift_ >= -static_cast<int64_t>(pos_) && aligned_at < old_.Size()) {
       aligned = static_cast<size_t>(std::min<uint64_t>(length, old_.Size() - aligned_at));
       if (!old_.ReadAt(aligned_at, aligned_.get(), aligned)) return Fail("cannot read " + old_.Path());
     }
-    if (aligned == length && std::memcmp(aligned_.get(), data, length) == 0) return TakeCopy(pos_, aligned_at, length);
-
-    uint64_t found = 0;
-    bool have = false;
-    if (!Find(data, length, found, have)) return false;
+    uint64_t found = aligned_at;
+    bool have = aligned == length && std::memcmp(aligned_.get(), data, length) == 0;
+    if (!have && !Find(data, length, found, have)) return false;
     if (have) {
       size_t back = 0;
       const size_t reach = static_cast<size_t>(std::min<uint64_t>(pos_ - new_from_, found));
       if (reach > 0 && !SameBackward(found, window_->At(pos_), reach, back)) return false;
-      return TakeCopy(pos_ - back, found - back, back + length);
+      shift_ = static_cast<int64_t>(found - pos_);
+      return TakeCopy(pos_ - back, found - back, back + length, true);
     }
 
     // New bytes, but for the runs an old place still has: the aligned one or, when that keeps
-    // less than half the chunk, an old chunk that begins as this one does. Cuts fall alike in
-    // both files, so after a change of length the chunks that follow begin at the same content
-    // even when changes lie too densely for any of them to be equal whole.
+    // less than half the chunk, an old chunk that begins as this one does and keeps at least
+    // half (it sets the alignment from here on). Cuts fall alike in both files, so after a change
+    // of length the chunks that follow begin at the same content even when changes lie too
+    // densely for any of them to be equal whole.
     const uint8_t* old_bytes = aligned_.get();
     size_t old_count = aligned;
     uint64_t old_at = aligned_at;
@@ -316,7 +323,7 @@ class TChunksEncoder {
     if (kept < length / 2 && length >= kAnchorBytes) {
       const uint64_t hash = chunks::ChunkHash(data, kAnchorBytes);
       auto it = std::lower_bound(anchors_.begin(), anchors_.end(), TChunkEntry{hash, 0, 0});
-      size_t best = kept;
+      size_t best = std::max(kept, length / 2 - 1);
       for (size_t tried = 0; it != anchors_.end() && it->Hash == hash && tried < kCandidatesMost; ++it, ++tried) {
         const size_t count = static_cast<size_t>(std::min<uint64_t>(length, old_.Size() - it->Offset));
         if (!old_.ReadAt(it->Offset, scratch_.get(), count)) return Fail("cannot read " + old_.Path());
@@ -327,6 +334,7 @@ class TChunksEncoder {
           old_bytes = anchored_.get();
           old_count = count;
           old_at = it->Offset;
+          shift_ = static_cast<int64_t>(old_at - pos_);
         }
       }
     }
@@ -335,7 +343,7 @@ class TChunksEncoder {
       if (end == i) {
         ++i;
       } else {
-        if (end - i >= kLeastRun && !TakeCopy(pos_ + i, old_at + i, end - i)) return false;
+        if (end - i >= kLeastRun && !TakeCopy(pos_ + i, old_at + i, end - i, false)) return false;
         i = end;
       }
     }
@@ -362,9 +370,22 @@ class TChunksEncoder {
     return kept;
   }
 
-  // Places a copy of the new bytes [new_at, new_at + length) from the old file's old_at: one
-  // record with the pending copy when it goes straight on from it.
-  bool TakeCopy(uint64_t new_at, uint64_t old_at, uint64_t length) {
+  // Places a copy of the new bytes [new_at, new_at + length) from the old file's old_at. Right
+  // after the pending copy or the records written, it becomes the pending copy (one with it when
+  // it goes straight on). After pending new bytes, a firm copy (a whole chunk found, extended
+  // backwards) writes what is pending before it; a run is only noted among the pending bytes,
+  // so that a chunk found later can still take them back whole: short runs of equal bytes at a
+  // wrong alignment (zeros, padding) would otherwise cut that backward extension short.
+  bool TakeCopy(uint64_t new_at, uint64_t old_at, uint64_t length, bool firm) {
+    if (new_at != new_from_ && !firm) {
+      if (!runs_.empty() && runs_.back().NewAt + runs_.back().Length == new_at &&
+          runs_.back().OldAt + runs_.back().Length == old_at) {
+        runs_.back().Length += length;
+      } else {
+        runs_.push_back({new_at, old_at, length});
+      }
+      return true;
+    }
     if (have_copy_ && new_at == new_from_ && copy_from_ + copy_length_ == old_at) {
       copy_length_ += length;
     } else {
@@ -373,19 +394,37 @@ class TChunksEncoder {
       copy_from_ = old_at;
       copy_length_ = length;
     }
+    runs_.clear();  // any left lie inside this copy
     new_from_ = new_at + length;
-    shift_ = static_cast<int64_t>(old_at - new_at);
     return true;
   }
 
-  // Writes the pending copy and the pending new bytes up to end; what follows end stays pending.
+  // Writes the pending copy, then the pending bytes up to end (new bytes, and copies for the
+  // runs noted among them); what follows end stays pending.
   bool FlushPending(uint64_t end) {
     if (have_copy_ && !Check(records_->Copy(copy_from_, copy_length_))) return false;
     have_copy_ = false;
-    if (end > new_from_) {
-      if (!Check(records_->NewBytes(window_->At(new_from_), static_cast<size_t>(end - new_from_)))) return false;
-      new_from_ = end;
+    size_t used = 0;
+    for (; used < runs_.size() && runs_[used].NewAt < end; ++used) {
+      TRun& run = runs_[used];
+      if (!WriteNewBytes(run.NewAt)) return false;
+      const uint64_t take = std::min(run.Length, end - run.NewAt);
+      if (!Check(records_->Copy(run.OldAt, take))) return false;
+      new_from_ = run.NewAt + take;
+      if (take < run.Length) {  // the rest of the run stays noted
+        run = {run.NewAt + take, run.OldAt + take, run.Length - take};
+        break;
+      }
     }
+    runs_.erase(runs_.begin(), runs_.begin() + static_cast<std::ptrdiff_t>(used));
+    return WriteNewBytes(end);
+  }
+
+  // Writes the pending new bytes up to end.
+  bool WriteNewBytes(uint64_t end) {
+    if (end <= new_from_) return true;
+    if (!Check(records_->NewBytes(window_->At(new_from_), static_cast<size_t>(end - new_from_)))) return false;
+    new_from_ = end;
     return true;
   }
 
@@ -446,7 +485,12 @@ class TChunksEncoder {
   bool have_copy_ = false;
   uint64_t copy_from_ = 0;
   uint64_t copy_length_ = 0;
-  int64_t shift_ = 0;  // old position less new position of the latest copy
+  // Runs of equal bytes noted in the pending new bytes, in order.
+  struct TRun {
+    uint64_t NewAt, OldAt, Length;
+  };
+  std::vector<TRun> runs_;
+  int64_t shift_ = 0;  // old position less new position where the old file is expected to go on
 };
 
 TEncodeResult Failure(std::string error) {
@@ -496,7 +540,8 @@ TEncodeResult EncodeReference(TInputFile& old_file, TInputFile& new_file, TNewFi
                                                         {ZSTD_c_windowLog, window_log},
                                                         {ZSTD_c_enableLongDistanceMatching, 1},
                                                         {ZSTD_c_checksumFlag, 0},
-                                                        {ZSTD_c_contentSizeFlag, 1}};
+                                                        {ZSTD_c_contentSizeFlag, 1},
+                                                        {ZSTD_c_useRowMatchFinder, ZSTD_ps_enable}};
   for (const auto& [parameter, value] : parameters) {
     if (ZSTD_isError(ZSTD_CCtx_setParameter(cctx, parameter, value))) return Failure("zstd refused a parameter");
   }
