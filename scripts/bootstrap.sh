@@ -80,19 +80,29 @@ if [ ! -f "$MINGW_ROOT/lib/libdeflate.a" ] || [ ! -f "$MINGW_ROOT/include/libdef
   $SUDO install -m 644 "$work/src/libdeflate.h" "$MINGW_ROOT/include/libdeflate.h"
 fi
 
-# zstd (binary differences): single-threaded, without the legacy formats and the assembly that
-# the mingw assembler does not take.
-if [ ! -f "$MINGW_ROOT/lib/libzstd.a" ] || [ ! -f "$MINGW_ROOT/include/zstd.h" ]; then
+# zstd (binary differences), twice: the whole library, single-threaded, for the builder; and the
+# decompressor alone, made small (the library's minifying settings, -Os), for setup.exe, which
+# every setup and uninstaller carries. Without the legacy formats and the assembly that the mingw
+# assembler does not take.
+zstd_make() {  # zstd_make OUTPUT SETTINGS...: a clean build of lib/libzstd.a, copied to OUTPUT
+  make -s -C "$work/src/lib" clean >/dev/null &&
+    make -s -C "$work/src/lib" -j"$(nproc)" CC=i686-w64-mingw32-gcc AR=i686-w64-mingw32-ar \
+         ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1 "${@:2}" libzstd.a &&
+    cp "$work/src/lib/libzstd.a" "$1"
+}
+if [ ! -f "$MINGW_ROOT/lib/libzstd.a" ] || [ ! -f "$MINGW_ROOT/lib/libzstd-decompress.a" ] ||
+   [ ! -f "$MINGW_ROOT/include/zstd.h" ]; then
   echo "bootstrap: building zstd for i686-w64-mingw32 from Debian's source package"
   rm -rf "$work/src"
   if ! (unpack_source libzstd &&
-        make -s -C "$work/src/lib" -j"$(nproc)" CC=i686-w64-mingw32-gcc AR=i686-w64-mingw32-ar \
-             ZSTD_LEGACY_SUPPORT=0 ZSTD_NO_ASM=1 libzstd.a) >"$work/log" 2>&1; then
+        zstd_make "$work/libzstd.a" &&
+        zstd_make "$work/libzstd-decompress.a" ZSTD_LIB_COMPRESSION=0 ZSTD_LIB_DICTBUILDER=0 \
+                  ZSTD_LIB_DEPRECATED=0 ZSTD_LIB_MINIFY=1) >"$work/log" 2>&1; then
     cat "$work/log" >&2
     echo "bootstrap: zstd for i686-w64-mingw32 could not be built" >&2
     exit 1
   fi
-  $SUDO install -m 644 "$work/src/lib/libzstd.a" "$MINGW_ROOT/lib/libzstd.a"
+  $SUDO install -m 644 "$work/libzstd.a" "$work/libzstd-decompress.a" "$MINGW_ROOT/lib/"
   for h in zstd.h zstd_errors.h zdict.h; do
     $SUDO install -m 644 "$work/src/lib/$h" "$MINGW_ROOT/include/$h"
   done
