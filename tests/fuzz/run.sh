@@ -6,9 +6,10 @@
 # BUILD_DIR is the fuzz configuration (build/fuzz). Each target starts from a scratch copy of
 # its committed seeds (tests/fuzz/corpus/<target>) plus a fresh set written by make_fuzz_seeds,
 # so the committed corpus is never written to. Logs, the grown corpus and any crashing input
-# stay under BUILD_DIR/fuzz-run/<target>/ until the next run. Targets run one after another, so
-# the whole run takes about SECONDS per target. Exits non-zero when any target crashed, timed
-# out, ran out of memory or broke one of its checks.
+# stay under BUILD_DIR/fuzz-run/<target>/ until the next run. Targets run FUZZ_JOBS at a time
+# (default: one per processor), each on one processor for SECONDS, so the whole run takes about
+# SECONDS per target divided by FUZZ_JOBS; the lines come in target order. Exits non-zero when any
+# target crashed, timed out, ran out of memory or broke one of its checks.
 set -u -o pipefail
 
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[0-9]+$ ]] || [ "$2" -lt 1 ]; then
@@ -54,15 +55,17 @@ if SEEDER=$(find_tool make_fuzz_seeds); then
   "$SEEDER" "$FRESH_SEEDS" </dev/null || echo "fuzz: make_fuzz_seeds failed; using the committed seeds only" >&2
 fi
 
-failed=0
-for target in "${TARGETS[@]}"; do
-  if ! binary=$(find_tool "$target"); then
-    printf '%-20s MISSING  no executable under %s (run make fuzz)\n' "$target" "$BUILD_DIR"
-    failed=1
-    continue
-  fi
+# run_target TARGET: one target's run; its report goes to RUN_DIR/TARGET/report, its verdict
+# ("ok" or not) to RUN_DIR/TARGET/verdict.
+run_target() {
+  local target=$1 binary work rc execs units artifacts result
   work=$RUN_DIR/$target
   mkdir -p "$work/corpus" "$work/artifacts"
+  if ! binary=$(find_tool "$target"); then
+    printf '%-20s MISSING  no executable under %s (run make fuzz)\n' "$target" "$BUILD_DIR" >"$work/report"
+    echo failed >"$work/verdict"
+    return
+  fi
   [ -d "$HERE/corpus/$target" ] && cp -R "$HERE/corpus/$target/." "$work/corpus/"
   [ -d "$FRESH_SEEDS/$target" ] && cp -R "$FRESH_SEEDS/$target/." "$work/corpus/"
 
@@ -85,18 +88,38 @@ for target in "${TARGETS[@]}"; do
   if [ $rc -eq 0 ] && [ "$artifacts" -eq 0 ]; then
     result=ok
   else
-    failed=1
     case $rc in
       124|137) result="HUNG (killed after $((SECONDS_PER_TARGET + UNIT_TIMEOUT + 30)) s)" ;;
       *) result="FAILED (exit $rc, $artifacts crashing input(s) in $work/artifacts)" ;;
     esac
   fi
-  printf '%-20s %10s executions in %4s s, corpus %5s units: %s\n' \
-    "$target" "$execs" "$SECONDS_PER_TARGET" "$units" "$result"
-  if [ "$result" != ok ]; then
-    # The sanitizer or check report: its headline and the first frames of the stack.
-    grep -E -m 1 -A 14 '^==[0-9]+==ERROR|runtime error|^fuzz_[a-z_]+: |ALARM|out-of-memory|malloc\(' "$work/log" | sed 's/^/    /'
-    echo "    full log: $work/log"
+  {
+    printf '%-20s %10s executions in %4s s, corpus %5s units: %s\n' \
+      "$target" "$execs" "$SECONDS_PER_TARGET" "$units" "$result"
+    if [ "$result" != ok ]; then
+      # The sanitizer or check report: its headline and the first frames of the stack.
+      grep -E -m 1 -A 14 '^==[0-9]+==ERROR|runtime error|^fuzz_[a-z_]+: |ALARM|out-of-memory|malloc\(' "$work/log" | sed 's/^/    /'
+      echo "    full log: $work/log"
+    fi
+  } >"$work/report"
+  [ "$result" = ok ] && echo ok >"$work/verdict" || echo failed >"$work/verdict"
+}
+
+JOBS=${FUZZ_JOBS:-$(nproc)}
+running=0
+for target in "${TARGETS[@]}"; do
+  if [ "$running" -ge "$JOBS" ]; then
+    wait -n
+    running=$((running - 1))
   fi
+  run_target "$target" &
+  running=$((running + 1))
+done
+wait
+
+failed=0
+for target in "${TARGETS[@]}"; do
+  cat "$RUN_DIR/$target/report"
+  [ "$(cat "$RUN_DIR/$target/verdict" 2>/dev/null)" = ok ] || failed=1
 done
 exit $failed
