@@ -78,6 +78,7 @@ script() {  # script NAME LINE
 name Game
 outfile patch_$1.exe
 installdir "C:\\Game"
+language English
 pages default
 $2
 EOF
