@@ -15,6 +15,7 @@
 #include "engine/status_channel.h"
 #include "engine/uninstall_list.h"
 #include "engine/uninstaller.h"
+#include "engine_state.h"
 #include "fake_system.h"
 #include "pe_fixtures.h"
 #include "test_host.h"
@@ -22,39 +23,11 @@
 namespace setup {
 namespace {
 
-// Language strings the commands show.
-TBytes EnglishImage() {
-  TBytes image = {0xFF, 0xFE};
-  for (char c : std::string("English\r\n0409;\r\n17 Copying <%FILENAME%>\r\n18 Extracting <%FILENAME%>\r\n23 It failed\r\n")) {
-    image.push_back(static_cast<uint8_t>(c));
-    image.push_back(0);
-  }
-  return image;
-}
 
 class Engine : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Globals() = TSetupGlobals();
-    Languages() = TLanguages();
-    UninstallList().ClearLists();
-    Interpreter().CurrentLine = -1;
-    Interpreter().ScriptStopped = false;
-    const TBytes english = EnglishImage();
-    Languages().AddLanguage(english.data(), english.size());
-    SelectLanguage(0x0409);
-    RegisterCommands(Globals().Commands);
-    Globals().SetupInfo.InstallDir = "C:\\Games\\Demo";
-    StatusChannel().HasStatusLabel = true;
-    StatusChannel().HasGauge = true;
-    StatusChannel().FinishText = [this](const std::u16string& text, bool) { finish_text_ = text; };
-  }
-  void TearDown() override {
-    Globals() = TSetupGlobals();
-    Languages() = TLanguages();
-    UninstallList().ClearLists();
-    StatusChannel().FinishText = nullptr;
-  }
+  void SetUp() override { testing::ResetEngineState(true, &finish_text_); }
+  void TearDown() override { testing::ClearEngineState(); }
 
   // The package the setup runs from: entries (name, group, bytes).
   void Package(const std::vector<std::tuple<std::string, uint16_t, std::string>>& entries) {

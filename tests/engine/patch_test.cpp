@@ -25,6 +25,7 @@
 #include "engine/run_log.h"
 #include "engine/status_channel.h"
 #include "engine/uninstall_list.h"
+#include "engine_state.h"
 #include "fake_system.h"
 #include "test_host.h"
 
@@ -40,15 +41,6 @@ constexpr int kPatch = CommandNumberOf("patch"), kFile = CommandNumberOf("file")
 
 // A version of the game: file names below its folder ("\" between folders) and their bytes.
 using TVersion = std::map<std::string, std::string>;
-
-TBytes EnglishImage() {
-  TBytes image = {0xFF, 0xFE};
-  for (char c : std::string("English\r\n0409;\r\n18 Extracting <%FILENAME%>\r\n23 It failed\r\n")) {
-    image.push_back(static_cast<uint8_t>(c));
-    image.push_back(0);
-  }
-  return image;
-}
 
 TFileIdentity IdentityOf(const std::string& bytes) {
   TFileIdentity identity{bytes.size(), {}};
@@ -122,28 +114,13 @@ class TWatchedSystem : public testing::TFakeSystem {
 class Patch : public ::testing::Test {
  protected:
   void SetUp() override {
-    Globals() = TSetupGlobals();
-    Languages() = TLanguages();
-    UninstallList().ClearLists();
+    testing::ResetEngineState(true, &finish_text_);
     KnownFolders().Clear();  // the fake system's folders are new for every test
-    Interpreter().CurrentLine = -1;
-    Interpreter().ScriptStopped = false;
-    const TBytes english = EnglishImage();
-    Languages().AddLanguage(english.data(), english.size());
-    SelectLanguage(0x0409);
-    RegisterCommands(Globals().Commands);
-    Globals().SetupInfo.InstallDir = "C:\\Games\\Demo";
-    StatusChannel().HasStatusLabel = true;
-    StatusChannel().HasGauge = true;
-    StatusChannel().FinishText = [this](const std::u16string& text, bool) { finish_text_ = text; };
     SetRunLog(&log_);
   }
   void TearDown() override {
     SetRunLog(nullptr);
-    Globals() = TSetupGlobals();
-    Languages() = TLanguages();
-    UninstallList().ClearLists();
-    StatusChannel().FinishText = nullptr;
+    testing::ClearEngineState();
   }
 
   // The package of a patch from old_version to new_version in group 1, as the builder makes it:

@@ -15,6 +15,7 @@
 #include "engine/interpreter.h"
 #include "engine/status_channel.h"
 #include "engine/uninstall_list.h"
+#include "engine_state.h"
 #include "fake_system.h"
 #include "test_host.h"
 
@@ -45,21 +46,12 @@ constexpr int kFile = CommandNumberOf("file"), kDelete = CommandNumberOf("delete
 class RunLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Globals() = TSetupGlobals();
-    Languages() = TLanguages();
-    UninstallList().ClearLists();
-    Interpreter().CurrentLine = -1;
-    Interpreter().ScriptStopped = false;
-    RegisterCommands(Globals().Commands);
-    Globals().SetupInfo.InstallDir = "C:\\Games\\Demo";
-    StatusChannel().FinishText = [](const std::u16string&, bool) {};
+    testing::ResetEngineState(false, nullptr);
     SetRunLog(&log_);
   }
   void TearDown() override {
     SetRunLog(nullptr);
-    Globals() = TSetupGlobals();
-    UninstallList().ClearLists();
-    StatusChannel().FinishText = nullptr;
+    testing::ClearEngineState();
   }
 
   void Package(const std::vector<std::tuple<std::string, uint16_t, std::string>>& entries) {
