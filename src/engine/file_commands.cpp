@@ -305,6 +305,18 @@ void RemoveFolderTree(const std::string& folder) {
 
 // ---------------------------------------------------------------- run operations
 
+namespace {
+
+// A group the run does not write still has its steps in the gauge's total: they are taken at
+// once, so that the gauge ends full.
+void PassGroup(uint16_t group) {
+  if (!Globals().Package) return;
+  const int count = Globals().Package->CountInGroup(group);
+  if (count > 0) StatusChannel().AdvanceProgress(static_cast<uint32_t>(count));
+}
+
+}  // namespace
+
 void RunFile(TCompiledLine& line) {
   const size_t before_group = line.Params.size() - 1;
   const uint16_t group = static_cast<uint16_t>(std::atoi(line.Params.back().c_str()));
@@ -317,9 +329,12 @@ void RunFile(TCompiledLine& line) {
     const auto& p = line.Params;
     if (RegistryCondition(p[2], p[3], p[4], p[5], p[6])) {
       ExtractGroup(WithTrailingBackslash(install_dir) + WithTrailingBackslash(p[1]), group);
+    } else {
+      PassGroup(group);
     }
   } else {
     Host().ShowMessageBox("TFileCommand.SFXProcess - Param Count Invalid!!!", "Error", kMbOk);
+    PassGroup(group);
   }
 }
 

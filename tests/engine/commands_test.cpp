@@ -296,7 +296,12 @@ TEST_F(Engine, FileFormsDestinationsAndConditions) {
           {kFile, {"s", "x", "y", "5"}}});
   system_.CreateFolder("D:");
   std::filesystem::create_directories(system_.Map("D:\\"));
+  uint32_t before = 0, after = 0;
+  StatusChannel().TakeProgress(before);
   RunLines();
+  // Groups the run does not write take their steps too: the gauge ends full.
+  ASSERT_TRUE(StatusChannel().TakeProgress(after));
+  EXPECT_EQ(after - before, 5u);
   EXPECT_EQ(Read("D:\\Other\\a.txt"), "a");
   EXPECT_EQ(Read("C:\\Games\\Demo\\sub\\b.txt"), "b");
   EXPECT_EQ(Read("C:\\Games\\Demo\\cond\\c.txt"), "c");
