@@ -31,16 +31,7 @@ class Engine : public ::testing::Test {
 
   // The package the setup runs from: entries (name, group, bytes).
   void Package(const std::vector<std::tuple<std::string, uint16_t, std::string>>& entries) {
-    const std::string path = testing::ScratchPath("engine-package.bin");
-    {
-      TPak pak(path, pmCreate);
-      for (const auto& [name, group, bytes] : entries) {
-        int i = pak.AddEntry(name, "", group);
-        pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
-      }
-      pak.WriteDirectory();
-    }
-    Globals().Package = std::make_unique<TPak>(path, pmRead);
+    testing::UsePackage("engine-package.bin", entries);
   }
 
   // Bytes of several pieces that deflate cannot make much of.
@@ -61,23 +52,14 @@ class Engine : public ::testing::Test {
   }
 
   // Compiled lines from (command, params) pairs; positions are line indices.
-  void Script(const std::vector<std::pair<int, std::vector<std::string>>>& lines) {
-    auto& out = Globals().CompLines.Lines;
-    out.clear();
-    for (const auto& [command, params] : lines) {
-      out.push_back({command, params, static_cast<int32_t>(params.size()), static_cast<int32_t>(out.size())});
-    }
-  }
+  void Script(const std::vector<std::pair<int, std::vector<std::string>>>& lines) { testing::UseScript(lines); }
 
   std::string Read(const std::string& path) {
     const TBytes bytes = testing::ReadFile(system_.Map(path).string());
     return std::string(bytes.begin(), bytes.end());
   }
   // A file the player already has, its folders made as needed.
-  void Put(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(system_.Map(path).parent_path());
-    testing::WriteFile(system_.Map(path).string(), TBytes(text.begin(), text.end()));
-  }
+  void Put(const std::string& path, const std::string& text) { testing::PutFile(system_, path, text); }
   // The names in the install folder, sorted.
   std::vector<std::string> InstallFolderNames() {
     std::vector<std::string> names;

@@ -3,14 +3,23 @@
 // the commands, the run log and patches share it; each keeps its own fake system and package.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "core/languages.h"
+#include "core/pak.h"
 #include "core/setup_state.h"
 #include "engine/commands.h"
 #include "engine/interpreter.h"
 #include "engine/status_channel.h"
 #include "engine/uninstall_list.h"
+#include "fake_system.h"
+#include "test_files.h"
 
 namespace setup::testing {
 
@@ -54,6 +63,37 @@ inline void ClearEngineState() {
   Languages() = TLanguages();
   UninstallList().ClearLists();
   StatusChannel().FinishText = nullptr;
+}
+
+// The package the setup runs from, written to the scratch file file_name: entries (name, group,
+// bytes), each packed as the builder packs it.
+inline void UsePackage(const std::string& file_name,
+                       const std::vector<std::tuple<std::string, uint16_t, std::string>>& entries) {
+  const std::string path = ScratchPath(file_name);
+  {
+    TPak pak(path, pmCreate);
+    for (const auto& [name, group, bytes] : entries) {
+      const int i = pak.AddEntry(name, "", group);
+      pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
+    }
+    pak.WriteDirectory();
+  }
+  Globals().Package = std::make_unique<TPak>(path, pmRead);
+}
+
+// The compiled script: (command, params) pairs, positions are line indices.
+inline void UseScript(const std::vector<std::pair<int, std::vector<std::string>>>& lines) {
+  auto& out = Globals().CompLines.Lines;
+  out.clear();
+  for (const auto& [command, params] : lines) {
+    out.push_back({command, params, static_cast<int32_t>(params.size()), static_cast<int32_t>(out.size())});
+  }
+}
+
+// A file the player already has on the fake system, its folders made as needed.
+inline void PutFile(TFakeSystem& system, const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(system.Map(path).parent_path());
+  WriteFile(system.Map(path).string(), TBytes(text.begin(), text.end()));
 }
 
 }  // namespace setup::testing

@@ -176,11 +176,7 @@ class Patch : public ::testing::Test {
 
   // The version installed in C:\Games\Demo, and what the folder holds.
   void Install(const TVersion& version) {
-    for (const auto& [name, bytes] : version) {
-      const std::filesystem::path p = system_.Map("C:\\Games\\Demo\\" + name);
-      std::filesystem::create_directories(p.parent_path());
-      testing::WriteFile(p.string(), TBytes(bytes.begin(), bytes.end()));
-    }
+    for (const auto& [name, bytes] : version) testing::PutFile(system_, "C:\\Games\\Demo\\" + name, bytes);
   }
   TVersion Installed() {
     TVersion version;

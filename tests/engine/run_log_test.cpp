@@ -55,29 +55,13 @@ class RunLogTest : public ::testing::Test {
   }
 
   void Package(const std::vector<std::tuple<std::string, uint16_t, std::string>>& entries) {
-    const std::string path = testing::ScratchPath("run-log-package.bin");
-    {
-      TPak pak(path, pmCreate);
-      for (const auto& [name, group, bytes] : entries) {
-        int i = pak.AddEntry(name, "", group);
-        pak.StoreFromMemory(i, reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
-      }
-      pak.WriteDirectory();
-    }
-    Globals().Package = std::make_unique<TPak>(path, pmRead);
+    testing::UsePackage("run-log-package.bin", entries);
   }
   void Script(const std::vector<std::pair<int, std::vector<std::string>>>& lines) {
-    auto& out = Globals().CompLines.Lines;
-    out.clear();
-    for (const auto& [command, params] : lines) {
-      out.push_back({command, params, static_cast<int32_t>(params.size()), static_cast<int32_t>(out.size())});
-    }
+    testing::UseScript(lines);
     Interpreter().CurrentLine = -1;
   }
-  void Put(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(system_.Map(path).parent_path());
-    testing::WriteFile(system_.Map(path).string(), TBytes(text.begin(), text.end()));
-  }
+  void Put(const std::string& path, const std::string& text) { testing::PutFile(system_, path, text); }
   std::string AllLines() const {
     std::string text;
     for (const std::string& line : log_.Lines) text += line + "\n";
